@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+
+#include <mutex>
+
+class QFile;
+
+// The dated log file: one stamped entry per message, appended, UTF-8. Entries may come from
+// any thread; each one reaches the file whole, and the entries of one thread keep their order.
+class logger : public QObject
+{
+    Q_OBJECT
+
+public:
+    // An empty name creates no file and makes write() a no-op. A file that cannot be opened is
+    // not reported: the program runs on and its entries are lost.
+    logger(QObject *parent, const QString &fileName);
+    ~logger() override;
+
+    // Builds the entry "== dd/MM/yyyy hh:mm:ss == " + value + "\n".
+    static QString formatEntry(const QString &value);
+
+    static const QString startBanner;
+    static const QString endBanner;
+
+public slots:
+    void write(const QString &value);
+
+private:
+    QFile *file = nullptr;
+    std::mutex writeMutex; // std::mutex rather than QMutex: visible to ThreadSanitizer
+};

@@ -1,0 +1,24 @@
+# Settings shared by every target of the project, carried by one INTERFACE target.
+add_library(vardel_common INTERFACE)
+target_compile_definitions(vardel_common INTERFACE
+    QT_NO_CAST_FROM_ASCII
+    QT_NO_CAST_TO_ASCII
+    QT_NO_FOREACH
+    QT_DISABLE_DEPRECATED_BEFORE=0x050F00)
+target_compile_options(vardel_common INTERFACE
+    $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wpedantic -Wshadow=local -Wnon-virtual-dtor>
+    $<$<COMPILE_LANGUAGE:C>:-Wall -Wextra>)
+
+if(VARDEL_SANITIZE STREQUAL "address")
+    set(_vardel_san -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
+elseif(VARDEL_SANITIZE STREQUAL "thread")
+    set(_vardel_san -fsanitize=thread -fno-omit-frame-pointer)
+elseif(NOT VARDEL_SANITIZE STREQUAL "")
+    message(FATAL_ERROR "VARDEL_SANITIZE must be empty, 'address' or 'thread'")
+endif()
+# Every project target links vardel_common and so gets the sanitizers; the preloaded modem-line
+# shim does not, because it is loaded into uninstrumented programs too.
+if(_vardel_san)
+    target_compile_options(vardel_common INTERFACE ${_vardel_san} -g)
+    target_link_options(vardel_common INTERFACE ${_vardel_san})
+endif()

@@ -1,0 +1,80 @@
+#include "model.h"
+
+#include "app/logger.h"
+#include "config/configuration.h"
+#include "frames.h"
+#include "link/serialport.h"
+#include "ui/mainwindow.h"
+
+#include <QDate>
+#include <QDir>
+
+Model::Model(MainWindow *window)
+    : QObject(nullptr), window(window), configuration(new Configuration), serialPort(new SerialPort)
+{
+    const QString logName = QDir::currentPath() + QDir::separator() +
+                            QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) +
+                            QStringLiteral("_logs.txt");
+    logger = new ::logger(this, logName);
+
+    // Without a window (tests, tools) the caller connects what it needs.
+    if (!window)
+        return;
+    connect(this, &Model::configurationLoaded, window, &MainWindow::on_configuration_loaded);
+    connect(this, &Model::configurationFailed, window, &MainWindow::on_configuration_failed);
+    connect(this, &Model::terminalsFound, window, &MainWindow::on_terminals_found);
+    connect(this, &Model::terminalsFailed, window, &MainWindow::on_terminals_failed);
+    connect(this, &Model::setModuleProgression, window, &MainWindow::on_module_progressed);
+    connect(this, &Model::setTotalProgression, window, &MainWindow::on_total_progressed);
+}
+
+Model::~Model()
+{
+    delete serialPort;
+    delete configuration;
+}
+
+void Model::log(const QString &text)
+{
+    logger->write(text);
+}
+
+QString Model::getImage() const
+{
+    return configuration->getImage();
+}
+
+QString Model::getTitle() const
+{
+    return configuration->getTitle();
+}
+
+QString Model::getDescription() const
+{
+    return configuration->getDescription();
+}
+
+QStringList Model::getFoundTerminals() const
+{
+    return serialPort->getPorts();
+}
+
+int Model::getPreferredIndex() const
+{
+    return serialPort->getPreferredIndex();
+}
+
+void Model::computeCrc(quint8 *buffer, int n)
+{
+    const quint16 crc = frame::crc16(buffer, n);
+    buffer[n] = static_cast<quint8>(crc & 0xFF);
+    buffer[n + 1] = static_cast<quint8>(crc >> 8);
+}
+
+bool Model::checkCrc(quint8 *buffer, int n)
+{
+    const quint8 low = buffer[n];
+    const quint8 high = buffer[n + 1];
+    computeCrc(buffer, n);
+    return buffer[n] == low && buffer[n + 1] == high;
+}

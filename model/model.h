@@ -1,0 +1,109 @@
+#pragma once
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <array>
+
+class Application;
+class Configuration;
+class MainWindow;
+class SerialPort;
+class logger;
+
+// The object behind the window: it owns the configuration, the serial link and the log, and
+// carries every command exchanged with the terminal. Each group of commands has its own source
+// file in this folder.
+class Model : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Fixed waits of the protocol, in milliseconds. The shipped program always runs with these
+    // values; only the test suite may shorten them (see TestSeam in tests/support).
+    struct Timing
+    {
+        int requestDelayMs = 200;      // before sendInfo, getAuthorization, load, resends
+        int shortDelayMs = 10;         // before activateApplications and rebootTerminal
+        int perFileActivationMs = 500; // after activateApplications' write, per file
+        int hterminalDelayMs = 4000;   // before getHTerminal's write
+        int replyTimeoutMs = 4000;     // single-shot reads of the session and reboot replies
+        int finalAckTimeoutMs = 1000;  // final acknowledgement of a download
+        int releaseTimeoutMs = 1000;   // replies of the release sweep
+        int applicationPauseMs = 50;   // between two records of the application list
+        int rebootWaitMinMs = 40000;   // shortest wait for a rebooted terminal
+        int rebootStepMs = 1000;       // one step of that wait
+        int searchPauseMs = 2000;      // before every search but the first
+    };
+
+    explicit Model(MainWindow *window);
+    ~Model() override;
+
+    // One log entry, from any thread.
+    void log(const QString &text);
+
+    // Configuration (worker), and what the window shows of it.
+    void loadConfiguration();
+    QString getImage() const;
+    QString getTitle() const;
+    QString getDescription() const;
+
+    // Terminal search (worker), and its results for the window.
+    void searchTerminals();
+    QStringList getFoundTerminals() const;
+    int getPreferredIndex() const;
+
+    // The installation scenario (worker).
+    bool install(const QString &portLabel, QString &title, QString &message);
+    // Release frames to every found terminal (GUI thread, never during an installation).
+    void releaseTerminals();
+
+    // CRC-16/KERMIT of buffer[0..n-1], stored in buffer[n] (low) and buffer[n+1] (high).
+    static void computeCrc(quint8 *buffer, int n);
+    // Whether buffer[n], buffer[n+1] hold that CRC; afterwards they hold it in any case.
+    static bool checkCrc(quint8 *buffer, int n);
+
+    // Session opening.
+    bool initializeTerminal();
+    bool initializeTerminalOnce();
+    bool isVardelOnTerminal();
+
+    // Terminal information.
+    bool getHTerminal();
+    bool checkHTerminalCoherency();
+    bool getApplications();
+
+    // Activation and reboot.
+    bool activateApplications(qint32 count);
+    bool rebootTerminal();
+
+    // One file: advertisement, authorisation, download.
+    bool sendInfo(Application *file, bool &skipped);
+    bool getAuthorization();
+    bool load(Application *file);
+
+    Configuration *getConfiguration() const { return configuration; }
+    SerialPort *getSerialPort() const { return serialPort; }
+    const std::array<quint8, 126> &getTerminalRecord() const { return terminalRecord; }
+    QStringList getApplicationList() const { return applications; }
+
+signals:
+    void configurationLoaded();
+    void configurationFailed();
+    void terminalsFound();
+    void terminalsFailed();
+    void setModuleProgression(QString text, int value);
+    void setTotalProgression(QString text, int value);
+
+private:
+    friend class TestSeam;
+
+    MainWindow *window;
+    Configuration *configuration;
+    SerialPort *serialPort;
+    std::array<quint8, 126> terminalRecord{};
+    QStringList applications;
+    ::logger *logger;
+    Timing timing;
+};

@@ -1,0 +1,75 @@
+#include "mockbed.h"
+
+#include <umockdev.h>
+
+#include <cstdio>
+
+namespace mockbed {
+
+Testbed::Testbed() : bed(umockdev_testbed_new()) {}
+
+Testbed::~Testbed()
+{
+    g_object_unref(bed);
+}
+
+std::string Testbed::describe(const Device &device, int index)
+{
+    const std::string port = std::to_string(index + 2);
+    const std::string usb = "/devices/pci0000:00/0000:00:14.0/usb1/1-" + port;
+    const std::string busNode = "bus/usb/001/" + std::string(index + 2 < 10 ? "00" : "0") + port;
+    const std::string properties =
+        "E: ID_VENDOR=" + device.vendor + "\n" + "E: ID_VENDOR_ID=0b00\nE: ID_MODEL_ID=0061\n";
+    return "P: " + usb + "\n" + "N: " + busNode + "\n" + "E: DEVNAME=/dev/" + busNode + "\n" +
+           "E: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\n" + properties +
+           "E: ID_MODEL=Terminal\nA: idVendor=0b00\nA: idProduct=0061\n" +
+           "A: manufacturer=" + device.vendor + "\nA: product=Terminal\n\n" + "P: " + usb + "/1-" +
+           port + ":1.0\n" + "E: DEVTYPE=usb_interface\nE: DRIVER=cdc_acm\nE: SUBSYSTEM=usb\n" +
+           "L: driver=../../../../../bus/usb/drivers/cdc_acm\n\n" + "P: " + usb + "/1-" + port +
+           ":1.0/tty/" + device.name + "\n" + "N: " + device.name + "\n" + "E: DEVNAME=/dev/" +
+           device.name + "\nE: SUBSYSTEM=tty\n" + properties + "E: ID_MODEL=" + device.model +
+           "\nE: ID_BUS=usb\nE: ID_USB_DRIVER=cdc_acm\n";
+}
+
+bool Testbed::add(const Device &device)
+{
+    const int index = nextIndex++;
+    GError *error = nullptr;
+    if (!umockdev_testbed_add_from_string(bed, describe(device, index).c_str(), &error)) {
+        std::fprintf(stderr, "umockdev: %s\n", error ? error->message : "unknown error");
+        g_clear_error(&error);
+        return false;
+    }
+    const std::string port = std::to_string(index + 2);
+    const std::string usb = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-" + port;
+    const std::string interface = usb + "/1-" + port + ":1.0";
+    entries.push_back({device.name, {usb, interface, interface + "/tty/" + device.name}});
+    return true;
+}
+
+void Testbed::remove(const std::string &name)
+{
+    for (auto it = entries.begin(); it != entries.end(); ++it) {
+        if (it->name == name) {
+            for (auto path = it->sysPaths.rbegin(); path != it->sysPaths.rend(); ++path)
+                umockdev_testbed_remove_device(bed, path->c_str());
+            entries.erase(it);
+            return;
+        }
+    }
+}
+
+int Testbed::masterFd(const std::string &name)
+{
+    return umockdev_testbed_get_dev_fd(bed, ("/dev/" + name).c_str());
+}
+
+std::string Testbed::root() const
+{
+    gchar *dir = umockdev_testbed_get_root_dir(bed);
+    std::string result = dir ? dir : "";
+    g_free(dir);
+    return result;
+}
+
+} // namespace mockbed

@@ -1,0 +1,55 @@
+#pragma once
+
+// A sysfs/udev testbed (umockdev) with mocked USB serial devices backed by ptys. Once a Testbed
+// exists, this process (run with libumockdev-preload) sees only the mocked devices: Qt's
+// QSerialPortInfo lists them with their manufacturer and description, and opening /dev/NAME
+// opens the slave side of a pty whose master side masterFd() returns.
+//
+// This header is free of Qt on purpose: umockdev's GLib headers clash with Qt's keywords.
+
+#include <string>
+#include <vector>
+
+struct _UMockdevTestbed;
+
+namespace mockbed {
+
+struct Device
+{
+    std::string name = "ttyACM0";       // system name under /dev
+    std::string vendor = "Tarvenix";    // ID_VENDOR: Qt's manufacturer ('_' shows as ' ')
+    std::string model = "Terminal_USB"; // ID_MODEL: Qt's description ('_' shows as ' ')
+};
+
+class Testbed
+{
+public:
+    Testbed();
+    ~Testbed();
+    Testbed(const Testbed &) = delete;
+    Testbed &operator=(const Testbed &) = delete;
+
+    // Adds a USB device with one tty interface. Returns false when umockdev refuses it.
+    bool add(const Device &device);
+    // Removes a device added before (as if it were unplugged).
+    void remove(const std::string &name);
+    // Master side of the pty behind /dev/NAME, or -1. Owned by the testbed.
+    int masterFd(const std::string &name);
+    // The directory that UMOCKDEV_DIR names.
+    std::string root() const;
+
+    // The umockdev description of a device plugged in as the index-th USB device.
+    static std::string describe(const Device &device, int index);
+
+private:
+    struct Entry
+    {
+        std::string name;
+        std::vector<std::string> sysPaths; // device, interface, tty: removed in reverse
+    };
+    _UMockdevTestbed *bed;
+    std::vector<Entry> entries;
+    int nextIndex = 0;
+};
+
+} // namespace mockbed
