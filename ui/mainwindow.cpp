@@ -1,26 +1,227 @@
 #include "mainwindow.h"
 
+#include "about.h"
 #include "app/logger.h"
+#include "config/configuration.h"
 #include "model/model.h"
+#include "ui_mainwindow.h"
 
-// The bare window of the first milestone: it owns the Model and writes the run's banners.
-MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent)
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QGuiApplication>
+#include <QMessageBox>
+#include <QPixmap>
+#include <QScreen>
+#include <QStyle>
+#include <QThreadPool>
+#include <QUrl>
+#include <QtConcurrent>
+
+namespace {
+const QString kAccent = QStringLiteral("color: rgba(60, 177, 195)");
+const QString kAccentBorder = QStringLiteral("border-color: rgba(60, 177, 195)");
+const QString kNoTerminal = QStringLiteral("Aucun terminal détecté");
+} // namespace
+
+const char *const MainWindow::kWebSite = "https://www.tarvenix.example/";
+
+MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWindow)
 {
-    setWindowTitle(QStringLiteral("Vardel"));
+    ui->setupUi(this);
+    about = new About(this);
+    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
+                                    QGuiApplication::primaryScreen()->availableGeometry()));
+    ui->generateButton->setEnabled(false);
+    ui->label_3->setStyleSheet(kAccent);
+
     model = new Model(this);
     model->log(logger::startBanner);
-    show();
+
+    ui->generateButton->setStyleSheet(kAccent);
+    ui->operationTitleLabel->setStyleSheet(kAccentBorder);
+    ui->operationDescriptionLabel->setStyleSheet(kAccentBorder);
+    ui->operationDescriptionLabel->setOpenExternalLinks(true);
+
+    connect(this, &MainWindow::displayResult, this, &MainWindow::on_result_displayed);
+    installStarted = false;
+
+    // Both at once: the search does not wait for the configuration. The window shows itself
+    // when the configuration has been loaded.
+    QtConcurrent::run(model, &Model::loadConfiguration);
+    startSearch();
 }
 
 MainWindow::~MainWindow()
 {
     model->log(logger::endBanner);
+    // A search may still be running (and an installation, if the program is ended from
+    // outside): the serial link must have one user at a time.
+    QThreadPool::globalInstance()->waitForDone();
+    model->releaseTerminals();
+    delete ui;
     delete model;
 }
 
-void MainWindow::on_configuration_loaded() {}
-void MainWindow::on_configuration_failed() {}
-void MainWindow::on_terminals_found() {}
-void MainWindow::on_terminals_failed() {}
-void MainWindow::on_module_progressed(QString, int) {}
-void MainWindow::on_total_progressed(QString, int) {}
+void MainWindow::startSearch()
+{
+    if (searchRunning)
+        return;
+    searchRunning = true;
+    QtConcurrent::run(model, &Model::searchTerminals);
+}
+
+void MainWindow::on_configuration_loaded()
+{
+    const QPixmap picture(model->getImage());
+    ui->imageTerminal->setPixmap(picture.scaled(ui->imageTerminal->size(), Qt::KeepAspectRatio,
+                                                Qt::FastTransformation));
+    ui->operationTitleLabel->setText(model->getTitle());
+    const QString description = model->getDescription();
+    if (description.contains(QStringLiteral("<html>")))
+        ui->operationDescriptionLabel->setHtml(description);
+    else
+        ui->operationDescriptionLabel->setText(description);
+    model->log(QStringLiteral("Configuration chargée avec succès"));
+    show();
+}
+
+void MainWindow::on_configuration_failed()
+{
+    const QString path = Configuration::filePath();
+    QMessageBox::critical(this, QStringLiteral("Erreur fichier de configuration"),
+                          QStringLiteral("Le fichier de configuration (") + path +
+                              QStringLiteral(") est manquant ou incorrect.\n"
+                                             "Veuillez contacter votre support."),
+                          QMessageBox::Ok);
+    ui->generateButton->setEnabled(false);
+    model->log(QStringLiteral("Le fichier de configuration (") + path +
+               QStringLiteral(") est manquant ou incorrect."));
+    // The window was never shown: with the box closed no window is left, and the application
+    // quits by itself.
+}
+
+void MainWindow::on_terminals_found()
+{
+    searchRunning = false;
+    const QStringList labels = model->getFoundTerminals();
+    const int n = labels.size();
+    if (n == 0) {
+        ui->terminalsNames->clear();
+        ui->label_2->setText(kNoTerminal);
+        ui->generateButton->setEnabled(false);
+        model->log(kNoTerminal);
+    } else {
+        // The same number of entries: the operator's choice stays as it is.
+        if (ui->terminalsNames->count() != n ||
+            ui->terminalsNames->itemText(0) == kNoTerminal) {
+            ui->terminalsNames->clear();
+            ui->label_2->setText(
+                n == 1 ? QStringLiteral("Votre terminal a été détecté :")
+                       : QString::number(n) +
+                             QStringLiteral(" terminaux ont été détectés.\nSélectionnez celui "
+                                            "que vous souhaitez mettre à jour :"));
+            const int preferred = model->getPreferredIndex();
+            for (const QString &label : labels) {
+                ui->terminalsNames->addItem(label);
+                ui->terminalsNames->setCurrentIndex(preferred);
+                model->log(QStringLiteral("Terminal détecté : ") + label);
+            }
+        }
+        if (!installStarted)
+            ui->generateButton->setEnabled(true);
+    }
+    if (!installStarted)
+        startSearch();
+}
+
+void MainWindow::on_terminals_failed()
+{
+    searchRunning = false;
+    ui->terminalsNames->clear();
+    ui->label_2->setText(QString());
+    ui->terminalsNames->addItem(kNoTerminal);
+    ui->generateButton->setEnabled(false);
+    model->log(QStringLiteral("Erreur détection de terminal"));
+    if (!installStarted)
+        startSearch();
+}
+
+void MainWindow::on_module_progressed(QString info, int value)
+{
+    ui->moduleLabel->setText(info);
+    ui->moduleProgressBar->setValue(value);
+    model->log(QStringLiteral("Module : ") + info + QStringLiteral(" - ") + QString::number(value));
+}
+
+void MainWindow::on_total_progressed(QString info, int value)
+{
+    ui->moduleLabel_2->setText(info);
+    ui->totalProgressBar->setValue(value);
+    model->log(QStringLiteral("Total : ") + info + QStringLiteral(" - ") + QString::number(value));
+}
+
+void MainWindow::on_generateButton_clicked()
+{
+    on_generateButton_clicked_final();
+}
+
+void MainWindow::on_generateButton_clicked_final()
+{
+    ui->generateButton->setEnabled(false);
+    ui->terminalsNames->setEnabled(false);
+    if (installStarted)
+        return;
+    installStarted = true;
+    // The label is taken here, on the GUI thread, when the installation starts.
+    QtConcurrent::run(this, &MainWindow::installThread, ui->terminalsNames->currentText());
+}
+
+void MainWindow::installThread(QString portLabel)
+{
+    QString title;
+    QString message;
+    const bool success = model->install(portLabel, title, message);
+    emit displayResult(success, title, message);
+}
+
+void MainWindow::on_result_displayed(bool success, QString title, QString message)
+{
+    model->log(title + QStringLiteral(" - ") + message + QStringLiteral(" - ") +
+               (success ? QStringLiteral("[succès]") : QStringLiteral("[échec]")));
+    if (success)
+        QMessageBox::information(this, title, message, QMessageBox::Ok);
+    else
+        QMessageBox::critical(this, title, message, QMessageBox::Ok);
+    model->releaseTerminals();
+    installStarted = false;
+    ui->generateButton->setEnabled(true);
+    ui->terminalsNames->setEnabled(true);
+    if (success) {
+        model->log(QStringLiteral("Fermeture de l'application"));
+        QCoreApplication::quit();
+    } else {
+        startSearch();
+    }
+}
+
+void MainWindow::on_about_clicked()
+{
+    about->show();
+    model->log(QStringLiteral("Fenêtre about"));
+}
+
+void MainWindow::on_pushButton_clicked()
+{
+    const QUrl site = QUrl::fromUserInput(QString::fromLatin1(kWebSite));
+    QDesktopServices::openUrl(site);
+    model->log(QStringLiteral("Go ") + site.host());
+}
+
+void MainWindow::closeEvent(QCloseEvent *event)
+{
+    if (installStarted) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+}

@@ -3,8 +3,17 @@
 #include <QMainWindow>
 #include <QString>
 
+class About;
 class Model;
+class QCloseEvent;
 
+namespace Ui {
+class MainWindow;
+}
+
+// The operator's window: it loads the configuration and searches for terminals on worker
+// threads, starts the installation when the operator presses the button, shows its progress
+// and its outcome, and decides when the program ends. Every terminal operation is the Model's.
 class MainWindow : public QMainWindow
 {
     Q_OBJECT
@@ -13,16 +22,43 @@ public:
     explicit MainWindow(QWidget *parent = nullptr);
     ~MainWindow() override;
 
-    Model *getModel() const { return model; }
+    // The maker's web site, opened by the logo button.
+    static const char *const kWebSite;
 
-public slots:
+    Model *getModel() const { return model; }
+    bool isInstallStarted() const { return installStarted; }
+
+    // Handlers of the Model's signals, queued onto the GUI thread. Plain members rather than
+    // slots, so that the form's connection by name does not mistake them for widget handlers.
     void on_configuration_loaded();
     void on_configuration_failed();
     void on_terminals_found();
     void on_terminals_failed();
     void on_module_progressed(QString info, int value);
     void on_total_progressed(QString info, int value);
+    void on_generateButton_clicked_final();
+
+signals:
+    void displayResult(bool success, QString title, QString message);
+
+private slots:
+    void on_generateButton_clicked();
+    void on_about_clicked();
+    void on_pushButton_clicked();
+
+protected:
+    // The window cannot be closed while an installation is using the serial link.
+    void closeEvent(QCloseEvent *event) override;
 
 private:
+    void on_result_displayed(bool success, QString title, QString message);
+    void installThread(QString portLabel);
+    // Starts a search unless one is already running: one search at a time.
+    void startSearch();
+
+    Ui::MainWindow *ui;
     Model *model;
+    About *about;
+    bool installStarted = false;
+    bool searchRunning = false;
 };
