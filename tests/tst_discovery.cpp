@@ -11,10 +11,10 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
-#include <QtConcurrent>
 
 #include <atomic>
 #include <memory>
+#include <thread>
 
 namespace {
 
@@ -189,24 +189,29 @@ private slots:
         QCOMPARE(gSwitches.load(), 1);
     }
 
-    // The window reads the results on its thread while a worker keeps searching.
+    // The window reads the results on its thread while a worker keeps searching. Both sides run
+    // on plain threads: ThreadSanitizer's suppressions drop every report whose stack passes
+    // through Qt's own code, as the stacks of a pool thread and of a test slot both do.
     void resultsReadableDuringSearches()
     {
         plug({QStringLiteral("Tarvenix"), QStringLiteral("Quelmo")});
         std::atomic<bool> done{false};
-        auto searches = QtConcurrent::run([&] {
+        std::thread searches([&] {
             for (int i = 0; i < 30; ++i)
                 model->searchTerminals();
             done = true;
         });
         int reads = 0;
         int torn = 0; // neither the empty start nor the two terminals
-        while (!done) {
-            const int size = model->getFoundTerminals().size();
-            torn += (size != 0 && size != 2) || model->getPreferredIndex() != 0;
-            ++reads;
-        }
-        searches.waitForFinished();
+        std::thread window([&] {
+            while (!done) {
+                const int size = model->getFoundTerminals().size();
+                torn += (size != 0 && size != 2) || model->getPreferredIndex() != 0;
+                ++reads;
+            }
+        });
+        searches.join();
+        window.join();
         QCOMPARE(torn, 0);
         QVERIFY(reads > 0);
         QCOMPARE(model->getFoundTerminals().size(), 2);
