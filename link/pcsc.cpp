@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstring>
 
-// PC/SC part 10 control code; pcsc-lite defines it, winscard does not.
+// The reader-features request of PC/SC v2; pcsc-lite defines it, winscard does not.
 #ifndef CM_IOCTL_GET_FEATURE_REQUEST
 #define CM_IOCTL_GET_FEATURE_REQUEST SCARD_CTL_CODE(3400)
 #endif
@@ -20,7 +20,7 @@ Q_LOGGING_CATEGORY(lcPcsc, "vardel.pcsc")
 constexpr DWORD kNoProtocol = 0;
 // Control code of the escape command when the reader does not name one in its feature list.
 constexpr DWORD kDefaultEscapeCode = SCARD_CTL_CODE(1);
-constexpr BYTE kEscapeFeatureTag = 0x13; // FEATURE_CCID_ESC_COMMAND of PC/SC part 10
+constexpr BYTE kEscapeFeatureTag = 0x13; // FEATURE_CCID_ESC_COMMAND of PC/SC v2
 constexpr int kFeatureEntrySize = 6;     // tag, length (4), value (4 bytes, big-endian)
 constexpr BYTE kSwitchCommand = 0x10;    // escape command: switch the reader to serial mode
 constexpr DWORD kBufferSize = 256;       // vendor name, feature list, reader answers
