@@ -5,12 +5,14 @@
 #include <QStringList>
 
 #include <array>
+#include <atomic>
 
 class Application;
 class Configuration;
 class MainWindow;
 class SerialPort;
 class logger;
+struct PcscApi;
 
 // The object behind the window: it owns the configuration, the serial link and the log, and
 // carries every command exchanged with the terminal. Each group of commands has its own source
@@ -106,4 +108,6 @@ private:
     QStringList applications;
     ::logger *logger;
     Timing timing;
+    static std::atomic<bool> firstSearch; // no terminal search has begun yet in this run
+    const PcscApi *pcscApi = nullptr;     // the PC/SC service; null: the platform's own
 };

@@ -8,4 +8,8 @@ class TestSeam
 public:
     static void setTiming(Model &model, const Model::Timing &timing) { model.timing = timing; }
     static Model::Timing timing(const Model &model) { return model.timing; }
+    // Whether the next terminal search is the run's first (the one that switches the readers).
+    static void setFirstSearch(bool first) { Model::firstSearch = first; }
+    // A fake PC/SC service in place of the platform's own (null: the platform's own again).
+    static void setPcsc(Model &model, const PcscApi *api) { model.pcscApi = api; }
 };
