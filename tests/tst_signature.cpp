@@ -4,9 +4,6 @@
 
 #include <QTest>
 
-#include <openssl/evp.h>
-#include <openssl/pem.h>
-
 namespace {
 
 // The decision of the first design, where the program held the private key: recompute the
@@ -29,22 +26,6 @@ bool accepted(const QByteArray &file)
     RsaPublicKey key;
     signature::builtInKey(key);
     return signature::check(file, signature::extractText(file), key) == signature::Verdict::Valid;
-}
-
-RsaPrivateKey otherKey()
-{
-    EVP_PKEY *pkey = EVP_RSA_gen(2048);
-    BIO *bio = BIO_new(BIO_s_mem());
-    PEM_write_bio_PrivateKey(bio, pkey, nullptr, nullptr, 0, nullptr, nullptr);
-    char *data = nullptr;
-    const long size = BIO_get_mem_data(bio, &data);
-    RsaPrivateKey key{};
-    QString error;
-    if (!pack::privateKeyFromPem(QByteArray(data, int(size)), key, error))
-        qFatal("%s", qUtf8Printable(error));
-    BIO_free(bio);
-    EVP_PKEY_free(pkey);
-    return key;
 }
 
 QByteArray withText(QByteArray file, const QByteArray &text)
@@ -107,7 +88,7 @@ private slots:
             << withText(good, QByteArray(256, '\xFF').toBase64()) << false;
         QByteArray other;
         QString error;
-        QVERIFY(pack::sign(plain, otherKey(), other, error));
+        QVERIFY(pack::sign(plain, fixture::keyFromPem(fixture::freshPem()), other, error));
         QTest::newRow("signed with another key") << other << false;
     }
     // The public check accepts exactly the files that recomputing with the private key accepts.

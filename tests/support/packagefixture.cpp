@@ -6,6 +6,9 @@
 #include <QFile>
 #include <QImage>
 
+#include <openssl/evp.h>
+#include <openssl/pem.h>
+
 namespace fixture {
 
 QByteArray unsignedXml()
@@ -22,18 +25,41 @@ QByteArray unsignedXml()
                              "</configuration>\n");
 }
 
+QByteArray buildKeyPem()
+{
+    QByteArray pem;
+    QString error;
+    if (!pack::readFile(QStringLiteral(VARDEL_SIGNING_PRIVATE_KEY), pem, error))
+        qFatal("fixture: %s", qUtf8Printable(error));
+    return pem;
+}
+
+RsaPrivateKey keyFromPem(const QByteArray &pem)
+{
+    RsaPrivateKey key{};
+    QString error;
+    if (!pack::privateKeyFromPem(pem, key, error))
+        qFatal("fixture: %s", qUtf8Printable(error));
+    return key;
+}
+
 const RsaPrivateKey &buildKey()
 {
-    static const RsaPrivateKey key = [] {
-        RsaPrivateKey k{};
-        QByteArray pem;
-        QString error;
-        if (!pack::readFile(QStringLiteral(VARDEL_SIGNING_PRIVATE_KEY), pem, error) ||
-            !pack::privateKeyFromPem(pem, k, error))
-            qFatal("fixture: %s", qUtf8Printable(error));
-        return k;
-    }();
+    static const RsaPrivateKey key = keyFromPem(buildKeyPem());
     return key;
+}
+
+QByteArray freshPem()
+{
+    EVP_PKEY *key = EVP_RSA_gen(2048);
+    BIO *bio = BIO_new(BIO_s_mem());
+    PEM_write_bio_PrivateKey(bio, key, nullptr, nullptr, 0, nullptr, nullptr);
+    char *data = nullptr;
+    const long size = BIO_get_mem_data(bio, &data);
+    const QByteArray pem(data, int(size));
+    BIO_free(bio);
+    EVP_PKEY_free(key);
+    return pem;
 }
 
 QByteArray signXml(const QByteArray &xml)
