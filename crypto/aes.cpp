@@ -59,6 +59,20 @@ constexpr Table kSbox = makeSbox();
 constexpr Table kInvSbox = makeInverse(kSbox);
 constexpr std::array<quint8, 10> kRcon{0x01, 0x02, 0x04, 0x08, 0x10, 0x20, 0x40, 0x80, 0x1B, 0x36};
 
+// InvMixColumns multiplies by 0x09, 0x0B, 0x0D and 0x0E: tables instead of a loop per byte.
+constexpr Table makeProducts(quint8 factor)
+{
+    Table products{};
+    for (int x = 0; x < 256; ++x)
+        products[x] = gmul(static_cast<quint8>(x), factor);
+    return products;
+}
+
+constexpr Table kMul09 = makeProducts(0x09);
+constexpr Table kMul0B = makeProducts(0x0B);
+constexpr Table kMul0D = makeProducts(0x0D);
+constexpr Table kMul0E = makeProducts(0x0E);
+
 static_assert(kSbox[0x00] == 0x63 && kSbox[0x53] == 0xED, "FIPS-197 S-box");
 static_assert(kInvSbox[0x63] == 0x00, "FIPS-197 inverse S-box");
 
@@ -110,10 +124,10 @@ void invMixColumns(State &s)
 {
     for (int c = 0; c < 4; ++c) {
         const quint8 a0 = s[4 * c], a1 = s[4 * c + 1], a2 = s[4 * c + 2], a3 = s[4 * c + 3];
-        s[4 * c] = gmul(a0, 0x0E) ^ gmul(a1, 0x0B) ^ gmul(a2, 0x0D) ^ gmul(a3, 0x09);
-        s[4 * c + 1] = gmul(a0, 0x09) ^ gmul(a1, 0x0E) ^ gmul(a2, 0x0B) ^ gmul(a3, 0x0D);
-        s[4 * c + 2] = gmul(a0, 0x0D) ^ gmul(a1, 0x09) ^ gmul(a2, 0x0E) ^ gmul(a3, 0x0B);
-        s[4 * c + 3] = gmul(a0, 0x0B) ^ gmul(a1, 0x0D) ^ gmul(a2, 0x09) ^ gmul(a3, 0x0E);
+        s[4 * c] = kMul0E[a0] ^ kMul0B[a1] ^ kMul0D[a2] ^ kMul09[a3];
+        s[4 * c + 1] = kMul09[a0] ^ kMul0E[a1] ^ kMul0B[a2] ^ kMul0D[a3];
+        s[4 * c + 2] = kMul0D[a0] ^ kMul09[a1] ^ kMul0E[a2] ^ kMul0B[a3];
+        s[4 * c + 3] = kMul0B[a0] ^ kMul0D[a1] ^ kMul09[a2] ^ kMul0E[a3];
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/configuration.h"
 #include "model/model.h"
 
 // The test suite's only way into the Model's fixed waits; the shipped program has none.
@@ -12,4 +13,10 @@ public:
     static void setFirstSearch(bool first) { Model::firstSearch = first; }
     // A fake PC/SC service in place of the platform's own (null: the platform's own again).
     static void setPcsc(Model &model, const PcscApi *api) { model.pcscApi = api; }
+    // Replaces the Model's configuration, e.g. with one that reads a temporary directory.
+    static void setConfiguration(Model &model, Configuration *configuration)
+    {
+        delete model.configuration;
+        model.configuration = configuration;
+    }
 };

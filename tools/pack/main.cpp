@@ -1,0 +1,166 @@
+// vardel-pack: what a package maker uses to prepare the package an operator installs.
+
+#include "crypto/sealedfile.h"
+#include "pack.h"
+
+#include <QCoreApplication>
+#include <QLoggingCategory>
+#include <QStringList>
+
+#include <cstdio>
+
+namespace {
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailed = 1;
+constexpr int kExitUsage = 2;
+
+const char kUsage[] =
+    "usage:\n"
+    "  vardel-pack keygen DIR                      new signing key pair and package key\n"
+    "  vardel-pack seal PLAIN SEALED               seal a file under the package key\n"
+    "  vardel-pack unseal SEALED PLAIN             recover the plain content\n"
+    "  vardel-pack sign CONFIG.xml [--key PEM]     sign configuration.xml in place\n"
+    "  vardel-pack verify CONFIGDIR                check a package as the program reads it\n";
+
+int fail(const QString &message)
+{
+    std::fprintf(stderr, "vardel-pack: %s\n", qUtf8Printable(message));
+    return kExitFailed;
+}
+
+int usage(const char *problem)
+{
+    std::fprintf(stderr, "vardel-pack: %s\n%s", problem, kUsage);
+    return kExitUsage;
+}
+
+int keygen(const QString &dir)
+{
+    QString error;
+    if (!pack::generateKeys(dir, error))
+        return fail(error);
+    std::printf("wrote %s, %s and %s in %s\n"
+                "build the program with -DVARDEL_KEY_DIR=%s; keep %s secret\n",
+                qUtf8Printable(pack::kPackageKeyFile), qUtf8Printable(pack::kSigningModulusFile),
+                qUtf8Printable(pack::kSigningPrivateFile), qUtf8Printable(dir), qUtf8Printable(dir),
+                qUtf8Printable(pack::kSigningPrivateFile));
+    return kExitOk;
+}
+
+int seal(const QString &plainPath, const QString &sealedPath)
+{
+    QByteArray plain;
+    QString error;
+    if (!pack::readFile(plainPath, plain, error))
+        return fail(error);
+    const QByteArray sealed = pack::seal(plain);
+    if (sealed.isEmpty())
+        return fail(QStringLiteral("encryption failed"));
+    if (!pack::writeFile(sealedPath, sealed, error))
+        return fail(error);
+    return kExitOk;
+}
+
+int unseal(const QString &sealedPath, const QString &plainPath)
+{
+    SealedFile sealed;
+    const SealedFile::Status status = SealedFile::read(sealedPath, sealed, true);
+    switch (status) {
+    case SealedFile::Status::Ok:
+        break;
+    case SealedFile::Status::Unreadable:
+        return fail(QStringLiteral("cannot read %1").arg(sealedPath));
+    case SealedFile::Status::TooShort:
+        return fail(
+            QStringLiteral("%1 is shorter than a sealed file's 4-byte header").arg(sealedPath));
+    case SealedFile::Status::NotWholeBlocks:
+        return fail(QStringLiteral("%1 is not a sealed file: its encrypted part is not a whole "
+                                   "number of 16-byte blocks")
+                        .arg(sealedPath));
+    case SealedFile::Status::LengthExceedsContent:
+        return fail(QStringLiteral("%1 is not a sealed file: its plain length %2 is larger "
+                                   "than its content")
+                        .arg(sealedPath)
+                        .arg(sealed.plainLength));
+    }
+    QString error;
+    if (!pack::writeFile(plainPath, sealed.plain(), error))
+        return fail(error);
+    return kExitOk;
+}
+
+int sign(const QString &configPath, const QString &keyPath)
+{
+    QByteArray pem;
+    QByteArray xml;
+    QByteArray signedXml;
+    RsaPrivateKey key;
+    QString error;
+    if (!pack::readFile(keyPath, pem, error) || !pack::readFile(configPath, xml, error))
+        return fail(error);
+    if (!pack::privateKeyFromPem(pem, key, error))
+        return fail(QStringLiteral("%1: %2").arg(keyPath, error));
+    if (!pack::sign(xml, key, signedXml, error))
+        return fail(QStringLiteral("%1: %2").arg(configPath, error));
+    if (!pack::writeFile(configPath, signedXml, error))
+        return fail(error);
+    if (!pack::isBuiltInKey(key))
+        std::fprintf(stderr,
+                     "vardel-pack: warning: %s is not the key this build holds; only a "
+                     "program built with its public half accepts the file\n",
+                     qUtf8Printable(keyPath));
+    return kExitOk;
+}
+
+int verify(const QString &dir)
+{
+    const QStringList problems = pack::verify(dir);
+    for (const QString &problem : problems)
+        std::printf("problem: %s\n", qUtf8Printable(problem));
+    if (problems.isEmpty()) {
+        std::printf("%s: the package is clean\n", qUtf8Printable(dir));
+        return kExitOk;
+    }
+    std::printf("%s: %lld problem(s)\n", qUtf8Printable(dir), qint64(problems.size()));
+    return kExitFailed;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QCoreApplication application(argc, argv);
+    // The reader's developer trace is noise here.
+    QLoggingCategory::setFilterRules(QStringLiteral("vardel.configuration.info=false"));
+    QStringList args = QCoreApplication::arguments().mid(1);
+    if (args.isEmpty())
+        return usage("no command");
+    const QString command = args.takeFirst();
+
+    if (command == QLatin1String("keygen") && args.size() == 1)
+        return keygen(args[0]);
+    if (command == QLatin1String("seal") && args.size() == 2)
+        return seal(args[0], args[1]);
+    if (command == QLatin1String("unseal") && args.size() == 2)
+        return unseal(args[0], args[1]);
+    if (command == QLatin1String("verify") && args.size() == 1)
+        return verify(args[0]);
+    if (command == QLatin1String("sign")) {
+        QString key = QStringLiteral(VARDEL_SIGNING_PRIVATE_KEY);
+        const int option = args.indexOf(QStringLiteral("--key"));
+        if (option >= 0) {
+            if (option + 1 >= args.size())
+                return usage("--key needs a file");
+            key = args[option + 1];
+            args.erase(args.begin() + option, args.begin() + option + 2);
+        }
+        if (args.size() == 1)
+            return sign(args[0], key);
+    }
+    if (command == QLatin1String("help") || command == QLatin1String("--help")) {
+        std::printf("%s", kUsage);
+        return kExitOk;
+    }
+    return usage("unknown command or wrong number of arguments");
+}
