@@ -9,6 +9,8 @@
 #include <QDate>
 #include <QDir>
 
+Model::Timing Model::initialTiming;
+
 Model::Model(MainWindow *window)
     : QObject(nullptr), window(window), configuration(new Configuration), serialPort(new SerialPort)
 {
@@ -16,6 +18,7 @@ Model::Model(MainWindow *window)
                             QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) +
                             QStringLiteral("_logs.txt");
     logger = new ::logger(this, logName);
+    timing = initialTiming;
 
     // Without a window (tests, tools) the caller connects what it needs.
     if (!window)

@@ -108,6 +108,8 @@ private:
     QStringList applications;
     ::logger *logger;
     Timing timing;
+    // What a new Model starts with; only the test suite changes it, before it builds a window.
+    static Timing initialTiming;
     static std::atomic<bool> firstSearch; // no terminal search has begun yet in this run
     const PcscApi *pcscApi = nullptr;     // the PC/SC service; null: the platform's own
 };

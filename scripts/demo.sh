@@ -1,9 +1,27 @@
 #!/bin/sh
-# Installs what is missing, builds the program and starts it.
+# The demo: installs what is missing, builds, makes a demo package beside build/vardel and starts
+# vardel against a simulated terminal on a mocked serial port, at the speed of a 9600-baud line.
+# Press "Démarrer la mise à jour" and watch both bars to "Installation réalisée avec succès".
+#
+# Without a display (no DISPLAY or WAYLAND_DISPLAY) it runs the same demo on a virtual display
+# (Xvfb), presses the button itself and saves screenshots in build/demo/.
 set -eu
 cd "$(dirname "$0")/.."
 
 ./scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARDEL_BUILD_TESTS=OFF
+cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARDEL_BUILD_TESTS=OFF \
+    -DVARDEL_BUILD_BENCH=OFF
 cmake --build build -j "$(nproc)"
-exec ./build/vardel
+./scripts/make-demo-package.sh build build/configuration
+
+if [ -n "${DISPLAY:-}${WAYLAND_DISPLAY:-}" ]; then
+    exec ./build/vardel-sim --mock --pace-9600 -- ./build/vardel
+fi
+
+cat <<'MSG'
+
+No display here. To watch the demo, run this command in a desktop session (or over ssh -X).
+Running it now on a virtual display (Xvfb): the button is pressed for you and screenshots of
+the window are saved in build/demo/.
+MSG
+exec ./scripts/screenshots.sh build build/demo

@@ -10,7 +10,7 @@ libpcsclite-dev
 umockdev libumockdev-dev
 libssl-dev
 clang libclang-rt-14-dev
-xvfb xauth x11-apps imagemagick
+xvfb xauth x11-apps xdotool imagemagick
 "
 
 missing=""

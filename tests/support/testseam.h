@@ -9,6 +9,9 @@ class TestSeam
 public:
     static void setTiming(Model &model, const Model::Timing &timing) { model.timing = timing; }
     static Model::Timing timing(const Model &model) { return model.timing; }
+    // The waits of every Model built from now on (a window builds its own and starts its
+    // workers at once, so its waits must be set before).
+    static void setInitialTiming(const Model::Timing &timing) { Model::initialTiming = timing; }
     // Whether the next terminal search is the run's first (the one that switches the readers).
     static void setFirstSearch(bool first) { Model::firstSearch = first; }
     // A fake PC/SC service in place of the platform's own (null: the platform's own again).

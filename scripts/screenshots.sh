@@ -1,0 +1,54 @@
+#!/bin/sh
+# Runs the demo on a virtual display (Xvfb): vardel against vardel-sim on a mocked port at
+# 9600 baud, presses the start button, and takes screenshots of the main window during the
+# installation, of the About dialog, and of the success box. Exits with vardel's status.
+# Usage: scripts/screenshots.sh [BUILD_DIR [OUTDIR]]  (default: build docs)
+set -eu
+build=${1:-build}
+out=${2:-docs}
+mkdir -p "$out"
+[ -f "$build/configuration/configuration.xml" ] ||
+    ./scripts/make-demo-package.sh "$build" "$build/configuration"
+
+if [ -z "${VARDEL_ON_XVFB:-}" ]; then
+    VARDEL_ON_XVFB=1 exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$build" "$out"
+fi
+
+"$build/vardel-sim" --mock --pace-9600 -- "$build/vardel" &
+demo=$!
+
+window_id() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1; }
+wait_for() { # title, seconds
+    i=0
+    while [ -z "$(window_id "$1")" ]; do
+        i=$((i + 1))
+        [ "$i" -gt $(($2 * 10)) ] && { echo "screenshots: no window '$1'" >&2; return 1; }
+        sleep 0.1
+    done
+}
+
+wait_for '^Vardel$' 30
+main=$(window_id '^Vardel$')
+sleep 2 # the first search lists the terminal
+# The About dialog, from the "?" menu.
+xdotool mousemove --window "$main" 10 10 click 1
+sleep 0.5
+xdotool key Down Return
+wait_for '^A propos$' 10
+sleep 0.5
+import -window "$(window_id '^A propos$')" "$out/about.png"
+xdotool key --window "$(window_id '^A propos$')" Escape
+sleep 0.5
+# The start button (its centre, below the 21-pixel menu bar).
+xdotool mousemove --window "$main" 365 376 click 1
+sleep 14
+import -window "$main" "$out/mainwindow-installing.png"
+# The success box ends the demo; close it once it shows.
+wait_for 'Installation réalisée avec succès' 180
+sleep 0.5
+import -window root "$out/success.png"
+xdotool key --window "$(window_id 'Installation réalisée avec succès')" Return
+wait "$demo"
+status=$?
+echo "screenshots: vardel ended with status $status; images in $out/"
+exit "$status"
