@@ -106,4 +106,9 @@ private:
     QStringList applications;
     ::logger *logger;
     Timing timing;
+
+    // One exchange of the initialisation frame; logs its failed step.
+    bool initializeAttempt();
+    // The reboot wait after a batch: returns once the terminal answers or the wait is over.
+    void waitForReboot(const QString &portLabel);
 };
