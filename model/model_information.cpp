@@ -21,7 +21,7 @@ bool Model::getHTerminal()
         return false;
     }
 
-    // One single-shot read: a reply split across reads leaves zeros and fails the CRC.
+    // One single-shot read: a reply split across reads fails.
     buffer.fill(0);
     quint16 length = frame::kLongBlockSize;
     if (!serialPort->readWithTimeout(buffer.data(), length, timing.replyTimeoutMs)) {
@@ -32,7 +32,9 @@ bool Model::getHTerminal()
         log(QStringLiteral("getHTerminal Erreur _length"));
         return false;
     }
-    if (!checkCrc(buffer.data(), frame::kLongBlockCrcOffset)) {
+    // A reply cut short has no CRC of its own: the zeros behind a shorter frame that ends in
+    // its own CRC would pass the check (the CRC of such bytes is 0), so it fails here.
+    if (length < frame::kLongBlockSize || !checkCrc(buffer.data(), frame::kLongBlockCrcOffset)) {
         log(QStringLiteral("getHTerminal Erreur checkCrc"));
         return false;
     }

@@ -165,7 +165,7 @@ private slots:
         QVERIFY(rig.open()); // a sweep starts by closing whatever was open
         QStringList found;
         for (int i = 0; i < labels; ++i)
-            found << SimRig::kLabel;
+            found << rig.label();
         rig.port().setFoundPorts(found, 0);
         rig.model().releaseTerminals();
         QVERIFY(!rig.port().isOpen());

@@ -6,12 +6,11 @@
 #include "sealing.h"
 #include "testseam.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
 #include <QRegularExpression>
-
-const QString SimRig::kLabel = QStringLiteral("ttyACM0 - (Terminal USB)");
 
 Model::Timing SimRig::fastTiming()
 {
@@ -31,12 +30,16 @@ Model::Timing SimRig::fastTiming()
 }
 
 SimRig::SimRig(const sim::Behaviour &behaviour, const Model::Timing &timing)
-    : previousDir(QDir::currentPath()), bed(std::make_unique<mockbed::Testbed>()),
-      simulator(behaviour)
+    : previousDir(QDir::currentPath()),
+      deviceName("ttyACM" + std::to_string(QCoreApplication::applicationPid())),
+      portLabel(QString::fromStdString(deviceName) + QStringLiteral(" - (Terminal USB)")),
+      bed(std::make_unique<mockbed::Testbed>()), simulator(behaviour)
 {
-    if (!dir.isValid() || !QDir::setCurrent(dir.path()) || !bed->add(mockbed::Device{}))
+    mockbed::Device device;
+    device.name = deviceName;
+    if (!dir.isValid() || !QDir::setCurrent(dir.path()) || !bed->add(device))
         return;
-    const int master = bed->masterFd("ttyACM0");
+    const int master = bed->masterFd(deviceName);
     if (master < 0 || !simulator.start(master, true))
         return;
     modelObject = std::make_unique<Model>(nullptr); // its log file goes to the working directory
@@ -60,7 +63,7 @@ SerialPort &SimRig::port()
 
 bool SimRig::open()
 {
-    return port().open(kLabel);
+    return port().open(portLabel);
 }
 
 QStringList SimRig::log() const

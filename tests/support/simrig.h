@@ -14,6 +14,7 @@
 
 #include <memory>
 #include <mutex>
+#include <string>
 
 class Application;
 class SerialPort;
@@ -26,7 +27,9 @@ class Testbed;
 class SimRig
 {
 public:
-    static const QString kLabel; // the mocked device's port label
+    // The mocked device's port label. Its name is this process's own: QSerialPort locks a
+    // port by its name (LCK..NAME), so tests running side by side must not share one.
+    QString label() const { return portLabel; }
 
     // The Model's waits for tests: replies come within milliseconds from the simulator.
     static Model::Timing fastTiming();
@@ -61,6 +64,8 @@ public:
 private:
     QTemporaryDir dir;
     QString previousDir;
+    std::string deviceName;
+    QString portLabel;
     std::unique_ptr<mockbed::Testbed> bed;
     sim::Terminal simulator;
     std::unique_ptr<Model> modelObject;
@@ -88,3 +93,4 @@ private:
 QByteArray randomBytes(int size, quint32 seed);
 
 Q_DECLARE_METATYPE(sim::Behaviour)
+Q_DECLARE_METATYPE(sim::AppEntry)

@@ -56,7 +56,7 @@ QString hex(const QByteArray &bytes)
 
 Engine::Engine(const Behaviour &behaviour, Clock::time_point origin)
     : b(behaviour), origin(origin), lastReceive(origin), rxFree(origin), txFree(origin),
-      deafUntil(origin)
+      rebootedAt(Clock::time_point::min())
 {}
 
 void Engine::anomaly(const QString &text)
@@ -109,10 +109,13 @@ Engine::Clock::time_point Engine::send(const QByteArray &bytes, Clock::time_poin
 
 QByteArray Engine::ack(quint8 code, quint8 accepted, quint8 result, bool damaged) const
 {
+    // Bytes 3 to 29 are not examined by the host: fill them, as a real terminal may.
+    static const QByteArray kFiller = QByteArrayLiteral("Tarvenix simulated terminal").left(27);
     QByteArray bytes(frame::kBlockSize, '\0');
     bytes[0] = char(code);
     bytes[1] = char(accepted);
     bytes[2] = char(result);
+    bytes.replace(3, kFiller.size(), kFiller);
     finishCrc(bytes, frame::kBlockCrcOffset, damaged);
     return bytes;
 }
@@ -131,7 +134,7 @@ void Engine::handle(FrameKind kind, const QByteArray &bytes, Clock::time_point n
     frame.kind = kind;
     frame.bytes = bytes;
     frame.atMs = std::chrono::duration_cast<std::chrono::milliseconds>(now - origin).count();
-    const bool deaf = b.silent || now < deafUntil;
+    const bool deaf = b.silent || now < rebootedAt + std::chrono::milliseconds(b.rebootSilenceMs);
 
     switch (kind) {
     case FrameKind::Short:
@@ -206,18 +209,20 @@ bool Engine::handleBlock(Command command, const QByteArray &bytes, Clock::time_p
 
     switch (command) {
     case Command::Applications: {
+        // Damage goes to the last application record (to the end record when there is none).
         QByteArray records;
         const QList<AppEntry> entries = refused ? QList<AppEntry>() : b.applications;
-        for (const AppEntry &entry : entries) {
+        for (int i = 0; i < entries.size(); ++i) {
             QByteArray record(frame::kBlockSize, '\0');
             record[0] = char(code);
-            record[1] = char(qMin(entry.name.size(), 255));
-            const QByteArray text = (entry.name + entry.extra).left(frame::kAdvertTextMax);
+            record[1] = char(qMin(entries[i].name.size(), 255));
+            const QByteArray text =
+                (entries[i].name + entries[i].extra).left(frame::kAdvertTextMax);
             std::copy(text.begin(), text.end(), record.begin() + frame::kEntryOffset);
-            finishCrc(record, frame::kBlockCrcOffset, damaged && records.isEmpty());
+            finishCrc(record, frame::kBlockCrcOffset, damaged && i + 1 == entries.size());
             records += record;
         }
-        records += ack(code, 0, 0, damaged && records.isEmpty()); // byte 1 = 0: end of list
+        records += ack(code, 0, 0, damaged && entries.isEmpty()); // byte 1 = 0: end of list
         send(records, ready, out);
         return true;
     }
@@ -242,7 +247,7 @@ bool Engine::handleBlock(Command command, const QByteArray &bytes, Clock::time_p
                  ready, out);
         if (!refused) {
             resetSession();
-            deafUntil = done + std::chrono::milliseconds(b.rebootSilenceMs);
+            rebootedAt = done;
         }
         return true;
     }

@@ -68,9 +68,9 @@ private:
     Parser parser;
     Clock::time_point origin;
     Clock::time_point lastReceive;
-    Clock::time_point rxFree; // paced line, host to terminal
-    Clock::time_point txFree; // paced line, terminal to host; also keeps the replies in order
-    Clock::time_point deafUntil;
+    Clock::time_point rxFree;     // paced line, host to terminal
+    Clock::time_point txFree;     // paced line, terminal to host; also keeps the replies in order
+    Clock::time_point rebootedAt; // deaf for rebootSilenceMs from then on
 
     // Session: the advertised file, its authorisation and the running download.
     bool advertised = false;
