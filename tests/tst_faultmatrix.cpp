@@ -53,8 +53,9 @@ enum class Fault
     BadFinalAck,
     BadFinalAckCrc,
     FinalAckAtOnce,
+    ClosedPort, // on the host's side: the port is not open
 };
-constexpr int kFaults = int(Fault::FinalAckAtOnce) + 1;
+constexpr int kFaults = int(Fault::ClosedPort) + 1;
 const char *const kFaultNames[kFaults] = {"none",
                                           "silent",
                                           "refuse",
@@ -72,7 +73,8 @@ const char *const kFaultNames[kFaults] = {"none",
                                           "no-final-ack",
                                           "bad-final-ack",
                                           "bad-final-ack-crc",
-                                          "final-ack-at-once"};
+                                          "final-ack-at-once",
+                                          "closed port"};
 
 struct StepInfo
 {
@@ -183,6 +185,8 @@ Behaviour behaviourFor(Fault fault, Command own)
     case Fault::FinalAckAtOnce:
         b.finalAckWithLastReply = true;
         break;
+    case Fault::ClosedPort:
+        break;
     }
     return b;
 }
@@ -203,6 +207,12 @@ Expected expected(Step step, Fault fault)
     const StepInfo s = info(step);
     const QString readLine = s.prefix + s.readWord;
     const bool deaf = fault == Fault::Silent || fault == Fault::Mute || fault == Fault::Rebooting;
+    if (fault == Fault::ClosedPort && step != Step::Release && step != Step::Install) {
+        const QString write = s.prefix + QStringLiteral("write");
+        if (step == Step::Init)
+            return {false, {write, write, write, s.prefix + QStringLiteral("tentatives")}};
+        return {false, {write}};
+    }
     switch (step) {
     case Step::Init:
         if (deaf)
@@ -392,8 +402,8 @@ private slots:
         rig.terminal().setBehaviour(faulty);
         if (fault == Fault::Rebooting)
             QVERIFY(rig.model().rebootTerminal()); // acknowledged, then deaf
-        if (step == Step::Install)
-            QVERIFY(rig.port().close()); // the scenario opens the port itself
+        if (step == Step::Install || fault == Fault::ClosedPort)
+            QVERIFY(rig.port().close()); // the scenario and the release open the port themselves
         const QStringList before = rig.log();
 
         QElapsedTimer timer;

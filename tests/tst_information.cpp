@@ -47,7 +47,9 @@ private slots:
         QTest::newRow("valid") << plain << true << QString();
         QTest::newRow("damaged CRC") << damaged << true << QStringLiteral("checkCrc");
         QTest::newRow("split reply") << split << true << QStringLiteral("checkCrc");
-        QTest::newRow("short reply") << refused << true << QStringLiteral("checkCrc");
+        // A whole 32-byte block ends in its own CRC: with zeros behind it, the CRC over 126
+        // bytes would hold.
+        QTest::newRow("32-byte reply") << refused << true << QStringLiteral("checkCrc");
         QTest::newRow("silent") << silent << true << QStringLiteral("readWithTimeout");
         QTest::newRow("closed port") << plain << false << QStringLiteral("write");
     }
@@ -163,6 +165,7 @@ private slots:
         QCOMPARE(rig.record().frames.first().bytes.toHex(), replies::request(0x01).toHex());
     }
 
+    // A failure keeps the entries received before it; one before the request keeps them all.
     void applicationListFailures_data()
     {
         QTest::addColumn<Behaviour>("behaviour");

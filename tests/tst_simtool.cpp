@@ -1,6 +1,7 @@
 // The vardel-sim program: a command run against a mocked serial device, and a tty served.
 #include "sealing.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -15,6 +16,14 @@ namespace {
 
 const QString kSim = QStringLiteral(VARDEL_SIM_PATH);
 const QString kProbe = QStringLiteral(VARDEL_PROBE_PATH);
+
+// QSerialPort locks a port by its name: a device of this process's own keeps the probe clear
+// of the other tests that run side by side.
+QStringList mockDevice()
+{
+    return {QStringLiteral("--mock"), QStringLiteral("--device"),
+            QStringLiteral("ttyACM%1").arg(QCoreApplication::applicationPid())};
+}
 
 struct Run
 {
@@ -95,10 +104,11 @@ private slots:
         sealed.write(sealing::seal(plain));
         sealed.close();
         const QString saved = dir.filePath(QStringLiteral("received"));
-        const Run result = run({QStringLiteral("--mock"), QStringLiteral("--save"), saved,
-                                QStringLiteral("--nok-block"), QStringLiteral("2"),
-                                QStringLiteral("--"), kProbe, file},
-                               dir.path());
+        const Run result =
+            run(mockDevice() + QStringList{QStringLiteral("--save"), saved,
+                                           QStringLiteral("--nok-block"), QStringLiteral("2"),
+                                           QStringLiteral("--"), kProbe, file},
+                dir.path());
         QVERIFY2(result.status == 0, qPrintable(result.err));
         QFile received(saved + QStringLiteral("/APP.BIN"));
         QVERIFY(received.open(QIODevice::ReadOnly));
@@ -113,8 +123,8 @@ private slots:
     void mockOptionsReachTheTerminal()
     {
         QTemporaryDir dir;
-        const Run result = run({QStringLiteral("--mock"), QStringLiteral("--refuse-app"),
-                                QStringLiteral("--"), kProbe},
+        const Run result = run(mockDevice() + QStringList{QStringLiteral("--refuse-app"),
+                                                          QStringLiteral("--"), kProbe},
                                dir.path());
         QCOMPARE(result.status, 13); // isVardelOnTerminal refused
         QVERIFY(result.err.contains(QLatin1String("frames: init 1, query 1")));

@@ -119,98 +119,51 @@ private slots:
         QVERIFY(record.anomalies.isEmpty());
     }
 
+    // Files that cannot be advertised fail before any byte is sent. The terminal's failures
+    // are in tst_faultmatrix.
     void advertisementFailures_data()
     {
-        QTest::addColumn<Behaviour>("behaviour");
-        QTest::addColumn<QString>("file"); // "good", "missing", "directory", "short"
-        QTest::addColumn<bool>("openPort");
+        QTest::addColumn<QString>("file"); // "missing", "directory", "short"
         QTest::addColumn<QString>("line");
-        Behaviour refused;
-        refused.refused.insert(Command::Info);
-        Behaviour damaged;
-        damaged.damaged.insert(Command::Info);
-        Behaviour mute;
-        mute.muted.insert(Command::Info);
-        const QString e = QStringLiteral("sendInfo Erreur ");
-        QTest::newRow("missing file") << Behaviour() << QStringLiteral("missing") << true
-                                      << e + QLatin1String("_file.exists");
-        QTest::newRow("unreadable") << Behaviour() << QStringLiteral("directory") << true
-                                    << e + QLatin1String("_file.open");
+        QTest::newRow("missing file")
+            << QStringLiteral("missing") << QStringLiteral("sendInfo Erreur _file.exists");
+        QTest::newRow("unreadable")
+            << QStringLiteral("directory") << QStringLiteral("sendInfo Erreur _file.open");
         QTest::newRow("shorter than 4 bytes")
-            << Behaviour() << QStringLiteral("short") << true << e + QLatin1String("_file.size");
-        QTest::newRow("refused") << refused << QStringLiteral("good") << true
-                                 << e + QLatin1String("_buff") + replies::dump(0x02, 1, 0);
-        QTest::newRow("damaged") << damaged << QStringLiteral("good") << true
-                                 << e + QLatin1String("checkCrc") + replies::dump(0x02, 1, 0x55);
-        QTest::newRow("no answer")
-            << mute << QStringLiteral("good") << true << e + QLatin1String("read");
-        QTest::newRow("closed port")
-            << Behaviour() << QStringLiteral("good") << false << e + QLatin1String("write");
+            << QStringLiteral("short") << QStringLiteral("sendInfo Erreur _file.size");
     }
     void advertisementFailures()
     {
-        QFETCH(Behaviour, behaviour);
         QFETCH(QString, file);
-        QFETCH(bool, openPort);
         QFETCH(QString, line);
-        SimRig rig(behaviour);
+        SimRig rig;
         QVERIFY(rig.ready());
-        if (openPort)
-            QVERIFY(rig.open());
-        QString path = rig.writeSealed(QStringLiteral("good"), "content");
+        QVERIFY(rig.open());
+        QString path = file;
         if (file == QLatin1String("directory"))
-            QVERIFY(QDir().mkpath(path = QStringLiteral("directory")));
+            QVERIFY(QDir().mkpath(path));
         else if (file == QLatin1String("short"))
-            path = rig.writeFile(QStringLiteral("short"), "\x00\x00\x01");
-        else if (file == QLatin1String("missing"))
-            path = QStringLiteral("missing");
+            path = rig.writeFile(file, QByteArray("\x00\x00\x01", 3));
         bool skipped = true;
         QVERIFY(!rig.model().sendInfo(rig.application(path), skipped));
         QVERIFY(!skipped);
         QCOMPARE(rig.log(), QStringList{line});
-        if (file != QLatin1String("good"))
-            QCOMPARE(rig.record().frames.size(), 0); // failed before any byte was sent
+        QCOMPARE(rig.record().frames.size(), 0);
     }
 
-    void authorization_data()
-    {
-        QTest::addColumn<Behaviour>("behaviour");
-        QTest::addColumn<bool>("openPort");
-        QTest::addColumn<QString>("line");
-        Behaviour refused;
-        refused.refused.insert(Command::Authorization);
-        Behaviour damaged;
-        damaged.damaged.insert(Command::Authorization);
-        Behaviour mute;
-        mute.muted.insert(Command::Authorization);
-        const QString e = QStringLiteral("getAuthorization Erreur ");
-        QTest::newRow("authorised") << Behaviour() << true << QString();
-        QTest::newRow("refused") << refused << true
-                                 << e + QLatin1String("_buff") + replies::dump(3, 1, 0);
-        // 03 01 01 would authorise, but its CRC is wrong.
-        QTest::newRow("damaged") << damaged << true
-                                 << e + QLatin1String("checkCrc") + replies::dump(3, 1, 1);
-        QTest::newRow("no answer") << mute << true << e + QLatin1String("read");
-        QTest::newRow("closed port") << Behaviour() << false << e + QLatin1String("write");
-    }
+    // The same request for every file, 03 01 and zeros.
     void authorization()
     {
-        QFETCH(Behaviour, behaviour);
-        QFETCH(bool, openPort);
-        QFETCH(QString, line);
-        SimRig rig(behaviour);
+        SimRig rig;
         QVERIFY(rig.ready());
         QVERIFY(rig.open());
         bool skipped = true;
         QVERIFY(rig.model().sendInfo(rig.application(rig.writeSealed(QStringLiteral("f"), "x")),
                                      skipped));
-        if (!openPort)
-            rig.port().close();
-        QCOMPARE(rig.model().getAuthorization(), line.isEmpty());
-        QCOMPARE(rig.log(), line.isEmpty() ? QStringList() : QStringList{line});
-        if (openPort) // the same request for every file
-            QCOMPARE(frameOf(rig.record(), Command::Authorization).toHex(),
-                     replies::request(0x03, 0x01).toHex());
+        QVERIFY(rig.model().getAuthorization());
+        QCOMPARE(rig.log(), QStringList());
+        QCOMPARE(frameOf(rig.record(), Command::Authorization).toHex(),
+                 replies::request(0x03, 0x01).toHex());
     }
 
     // Content, block numbers, chunks and progress of whole downloads.
@@ -408,44 +361,26 @@ private slots:
         QCOMPARE(rig.record().completeDownloads().size(), 1); // the terminal had it all
     }
 
-    // The start block, and files that cannot feed a download (read after the start block).
-    void startFailures_data()
+    // Files that cannot feed a download, found once the start block is accepted. The
+    // terminal's failures are in tst_faultmatrix.
+    void fileFailures_data()
     {
-        QTest::addColumn<Behaviour>("behaviour");
         QTest::addColumn<QByteArray>("content"); // of the file once advertised; empty: removed
-        QTest::addColumn<bool>("openPort");
         QTest::addColumn<QString>("line");
-        Behaviour refused;
-        refused.refused.insert(Command::Load);
-        Behaviour damaged;
-        damaged.damaged.insert(Command::Load);
-        Behaviour mute;
-        mute.muted.insert(Command::Load);
         const QByteArray good = sealing::seal("content");
-        QTest::newRow("refused") << refused << good << true
-                                 << loadLine("load Erreur _buff", 4, 1, 0);
-        QTest::newRow("damaged") << damaged << good << true
-                                 << loadLine("load Erreur checkCrc", 4, 1, 0x55);
-        QTest::newRow("no answer") << mute << good << true << QStringLiteral("load Erreur read");
-        QTest::newRow("closed port")
-            << Behaviour() << good << false << QStringLiteral("load Erreur write");
-        QTest::newRow("file gone")
-            << Behaviour() << QByteArray() << true << QStringLiteral("load Erreur _file.open");
-        QTest::newRow("3 bytes") << Behaviour() << QByteArray("\0\0\1", 3) << true
+        QTest::newRow("file gone") << QByteArray() << QStringLiteral("load Erreur _file.open");
+        QTest::newRow("3 bytes") << QByteArray("\0\0\1", 3)
                                  << QStringLiteral("load Erreur _file.size");
-        QTest::newRow("not whole blocks") << Behaviour() << good.left(good.size() - 1) << true
-                                          << QStringLiteral("load Erreur _file.size");
-        QTest::newRow("length beyond content")
-            << Behaviour() << sealing::sealAnnouncing(QByteArray(16, 'a'), 17) << true
-            << QStringLiteral("load Erreur _file.length");
+        QTest::newRow("not whole blocks")
+            << good.left(good.size() - 1) << QStringLiteral("load Erreur _file.size");
+        QTest::newRow("length beyond content") << sealing::sealAnnouncing(QByteArray(16, 'a'), 17)
+                                               << QStringLiteral("load Erreur _file.length");
     }
-    void startFailures()
+    void fileFailures()
     {
-        QFETCH(Behaviour, behaviour);
         QFETCH(QByteArray, content);
-        QFETCH(bool, openPort);
         QFETCH(QString, line);
-        SimRig rig(behaviour);
+        SimRig rig;
         QVERIFY(rig.ready());
         const QString path = rig.writeSealed(QStringLiteral("f"), "content");
         Application *file = prepared(rig, path);
@@ -454,10 +389,9 @@ private slots:
             QVERIFY(QFile::remove(path));
         else
             rig.writeFile(QStringLiteral("f"), content);
-        if (!openPort)
-            rig.port().close();
         QVERIFY(!rig.model().load(file));
         QCOMPARE(rig.log(), QStringList{line});
+        QCOMPARE(rig.record().count(Command::Load), 1); // after the start block
         QCOMPARE(rig.record().blockNumbers.size(), 0);
     }
 };
