@@ -243,6 +243,11 @@ private slots:
         if (reboots) // the clean-up reboot is the last thing the terminal hears
             QCOMPARE(record.frames.last().command, Command::Reboot);
         QCOMPARE(values(progress.total()).last(), lastTotal);
+        if (title == QLatin1String("Erreur chargement")) { // four attempts from the advertisement
+            QCOMPARE(record.count(Command::Info), 4);
+            QCOMPARE(record.count(Command::Authorization), 4);
+            QCOMPARE(record.count(Command::Load), 4);
+        }
         QCOMPARE(record.count(Command::Activate), title == QLatin1String("Erreur Activation"));
     }
 

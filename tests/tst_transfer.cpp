@@ -300,6 +300,27 @@ private slots:
             QCOMPARE(frameOf(record, Command::Data, 1 + i), frameOf(record, Command::Data, 1));
     }
 
+    // The port goes away between two data blocks: the next write fails.
+    void portLostDuringBlocks()
+    {
+        SimRig rig;
+        QVERIFY(rig.ready());
+        Application *file =
+            prepared(rig, rig.writeSealed(QStringLiteral("f"), randomBytes(300, 5)));
+        QVERIFY(file);
+        QObject context;
+        connect(
+            &rig.model(), &Model::setModuleProgression, &context,
+            [&rig](const QString &, int value) {
+                if (value > 0)
+                    rig.port().close();
+            },
+            Qt::DirectConnection);
+        QVERIFY(!rig.model().load(file));
+        QCOMPARE(rig.log(), QStringList{QStringLiteral("load Erreur write")});
+        QCOMPARE(rig.record().blockNumbers, QList<quint16>{0});
+    }
+
     // 200 ms (shortened) before the start block and before every resend: four waits here.
     void waitsBeforeStartAndResends()
     {
