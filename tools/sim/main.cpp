@@ -67,7 +67,9 @@ void preparePreload(const QString &shim)
     const QStringList previous =
         QString::fromLocal8Bit(qgetenv("LD_PRELOAD")).split(QLatin1Char(':'), Qt::SkipEmptyParts);
     for (const QString &entry : previous) {
-        if (!preload.contains(entry) && !entry.contains(QLatin1String("umockdev-preload")))
+        const QString name = QFileInfo(entry).fileName();
+        if (!preload.contains(entry) && !name.contains(QLatin1String("umockdev-preload")) &&
+            name != QFileInfo(shim).fileName())
             preload << entry;
     }
     qputenv("LD_PRELOAD", preload.join(QLatin1Char(':')).toLocal8Bit());
