@@ -16,6 +16,8 @@ namespace sim {
 // Answers to a refused command: the short frames get the refusal 01 81; the application list
 // is only its end record; getHTerminal gets a 32-byte 07 01 00 block; the other blocks get
 // their code, 01 and 00 (03 01 00 for the authorisation). Refusing "data" stops every download.
+// A damaged answer is the usual one with a wrong CRC; for the application list, its last
+// application record (the end record when there is none).
 class Terminal
 {
 public:
