@@ -126,8 +126,9 @@ bool SerialPort::read(quint8 *buffer, quint16 &length)
 
 bool SerialPort::readWithTimeout(quint8 *buffer, quint16 &length, int timeoutMs)
 {
-    // Bytes that arrived before the call count too: the wait only looks for new ones.
-    port.waitForReadyRead(timeoutMs);
+    // Bytes that arrived before the call are ready already: no wait for new ones then.
+    if (port.bytesAvailable() <= 0)
+        port.waitForReadyRead(timeoutMs);
     if (port.bytesAvailable() <= 0)
         return false;
     const qint64 count = port.read(reinterpret_cast<char *>(buffer), length);

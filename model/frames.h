@@ -52,6 +52,21 @@ constexpr std::array<quint8, 3> kReleaseQueryPayload{0x05, 0x01, 0xFC};      // 
 constexpr quint8 kRefusal0 = 0x01;
 constexpr quint8 kRefusal1 = 0x81;
 
+// Replies and fields of the exchanges built on these frames.
+constexpr int kInitReplySize = 16;         // reply buffer of the initialisation frame
+constexpr int kQueryReplySize = 7;         // marker, type, 2, two payload bytes, CRC
+constexpr int kReleaseReplySize = 256;     // replies of the release sweep (not examined)
+constexpr quint8 kOk0 = 0x4F;              // "O" of the receiving application's "OK"
+constexpr quint8 kOk1 = 0x4B;              // "K"
+constexpr int kCatalogueOffset = 10;       // terminal record: catalogue code in bytes 10, 11, 12
+constexpr int kHTermCatalogueOffset = 8;   // accepted configuration: the same code in bytes 8..10
+constexpr int kEntryOffset = 2;            // application record: name from byte 2
+constexpr int kEntryExtraChars = 6;        // characters of an entry beyond its name length
+constexpr quint8 kAuthorizationAsk = 0x01; // byte 1 of the authorisation request
+constexpr int kAdvertTextMax = 28;         // length text + name, bytes 2..29 of the frame
+constexpr int kMaxChunk = 122;             // plain bytes in one data block
+constexpr int kDataOffset = 4;             // data block: code, number (2, big-endian), chunk
+
 quint16 crc16(const quint8 *data, int n);
 
 // Marker, type, length, payload and CRC.

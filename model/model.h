@@ -112,4 +112,9 @@ private:
     static Timing initialTiming;
     static std::atomic<bool> firstSearch; // no terminal search has begun yet in this run
     const PcscApi *pcscApi = nullptr;     // the PC/SC service; null: the platform's own
+
+    // One exchange of the initialisation frame; logs its failed step.
+    bool initializeAttempt();
+    // The reboot wait after a batch: returns once the terminal answers or the wait is over.
+    void waitForReboot(const QString &portLabel);
 };

@@ -13,7 +13,10 @@
 
 namespace {
 
-const QString kLabel = QStringLiteral("ttyACM0 - (Terminal USB)");
+// A name of this process's own: the serial port's lock file is named after it, and tests run
+// side by side.
+const std::string kDevice = "ttyACM" + std::to_string(QCoreApplication::applicationPid());
+const QString kLabel = QString::fromStdString(kDevice) + QStringLiteral(" - (Terminal USB)");
 
 QByteArray bytesOf(const quint8 *data, int n)
 {
@@ -40,8 +43,8 @@ private slots:
     void init()
     {
         bed = std::make_unique<mockbed::Testbed>();
-        QVERIFY(bed->add(mockbed::Device{}));
-        master = bed->masterFd("ttyACM0");
+        QVERIFY(bed->add(mockbed::Device{kDevice, "Tarvenix", "Terminal_USB"}));
+        master = bed->masterFd(kDevice);
         QVERIFY(master >= 0);
         peer = std::make_unique<PtyPeer>(master);
     }
@@ -211,7 +214,10 @@ private slots:
         QVERIFY(port.read(first, two)); // pulls all four bytes into the port's buffer
         quint8 rest[8] = {};
         quint16 length = 8;
-        QVERIFY(port.readWithTimeout(rest, length, 200));
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(port.readWithTimeout(rest, length, 3000));
+        QVERIFY(timer.elapsed() < 1500); // what is there is taken, no wait for more
         QCOMPARE(int(length), 2);
         QCOMPARE(bytesOf(rest, 2), QByteArray("cd"));
     }

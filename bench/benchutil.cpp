@@ -1,0 +1,105 @@
+#include "benchutil.h"
+
+#include <QByteArray>
+
+#include <cerrno>
+#include <ctime>
+#include <fcntl.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+namespace bench {
+
+namespace {
+
+double clockSeconds(clockid_t clock)
+{
+    timespec t{};
+    clock_gettime(clock, &t);
+    return double(t.tv_sec) + double(t.tv_nsec) / 1e9;
+}
+
+} // namespace
+
+double wallSeconds()
+{
+    return clockSeconds(CLOCK_MONOTONIC);
+}
+
+double threadCpuSeconds()
+{
+    return clockSeconds(CLOCK_THREAD_CPUTIME_ID);
+}
+
+double processCpuSeconds()
+{
+    return clockSeconds(CLOCK_PROCESS_CPUTIME_ID);
+}
+
+BarePeer::BarePeer(int masterFd, int request, int reply)
+    : fd(masterFd), requestSize(request), replySize(reply)
+{
+    if (::pipe(wake) != 0)
+        wake[0] = wake[1] = -1;
+    thread = std::thread(&BarePeer::run, this);
+}
+
+BarePeer::~BarePeer()
+{
+    stop();
+    ::close(wake[0]);
+    ::close(wake[1]);
+}
+
+void BarePeer::stop()
+{
+    if (!thread.joinable())
+        return;
+    const char byte = 0;
+    (void)!::write(wake[1], &byte, 1);
+    thread.join();
+}
+
+void BarePeer::run()
+{
+    const QByteArray reply(replySize, '\x55');
+    char buffer[4096];
+    int pending = 0;
+    for (;;) {
+        pollfd fds[2] = {{fd, POLLIN, 0}, {wake[0], POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0 && errno != EINTR)
+            break;
+        if (fds[1].revents)
+            break;
+        if (fds[0].revents & POLLHUP) { // nobody on the other end yet
+            ::usleep(1000);
+            continue;
+        }
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n <= 0)
+            continue;
+        pending += int(n);
+        while (pending >= requestSize) {
+            pending -= requestSize;
+            (void)!::write(fd, reply.constData(), size_t(reply.size()));
+        }
+    }
+    cpu = clockSeconds(CLOCK_THREAD_CPUTIME_ID);
+}
+
+int openRaw(const QString &deviceName)
+{
+    const int fd =
+        ::open((QStringLiteral("/dev/") + deviceName).toLocal8Bit().constData(), O_RDWR | O_NOCTTY);
+    if (fd < 0)
+        return -1;
+    termios tio{};
+    ::tcgetattr(fd, &tio);
+    ::cfmakeraw(&tio);
+    ::cfsetspeed(&tio, B9600);
+    ::tcsetattr(fd, TCSANOW, &tio);
+    return fd;
+}
+
+} // namespace bench

@@ -1,0 +1,101 @@
+// Terminal information: hardware configuration record, its check, and the application list.
+#include "model.h"
+
+#include "config/configuration.h"
+#include "frames.h"
+#include "link/serialport.h"
+
+#include <QThread>
+
+#include <algorithm>
+
+bool Model::getHTerminal()
+{
+    // The request is the first 32 bytes of the buffer that then receives the 128-byte reply.
+    std::array<quint8, frame::kLongBlockSize> buffer{};
+    buffer[0] = frame::kCmdGetHTerminal;
+    computeCrc(buffer.data(), frame::kBlockCrcOffset);
+    QThread::msleep(ulong(qMax(0, timing.hterminalDelayMs)));
+    if (!serialPort->write(buffer.data(), frame::kBlockSize)) {
+        log(QStringLiteral("getHTerminal Erreur write"));
+        return false;
+    }
+
+    // One single-shot read: a reply split across reads fails.
+    buffer.fill(0);
+    quint16 length = frame::kLongBlockSize;
+    if (!serialPort->readWithTimeout(buffer.data(), length, timing.replyTimeoutMs)) {
+        log(QStringLiteral("getHTerminal Erreur readWithTimeout"));
+        return false;
+    }
+    if (length == 0) {
+        log(QStringLiteral("getHTerminal Erreur _length"));
+        return false;
+    }
+    // A reply cut short has no CRC of its own: the zeros behind a shorter frame that ends in
+    // its own CRC would pass the check (the CRC of such bytes is 0), so it fails here.
+    if (length < frame::kLongBlockSize || !checkCrc(buffer.data(), frame::kLongBlockCrcOffset)) {
+        log(QStringLiteral("getHTerminal Erreur checkCrc"));
+        return false;
+    }
+    std::copy_n(buffer.begin(), terminalRecord.size(), terminalRecord.begin());
+    serialPort->clearInput();
+    return true;
+}
+
+bool Model::checkHTerminalCoherency()
+{
+    constexpr int c = frame::kCatalogueOffset;
+    constexpr int h = frame::kHTermCatalogueOffset;
+    const QList<HTerminal *> accepted = configuration->getHTerminals();
+    for (const HTerminal *hterm : accepted) {
+        const auto &record = hterm->record;
+        if (record[h] == terminalRecord[c] && record[h + 1] == terminalRecord[c + 1] &&
+            record[h + 2] == terminalRecord[c + 2])
+            return true;
+    }
+    log(QStringLiteral("checkHTerminalCoherency Erreur code catalogue"));
+    return false;
+}
+
+bool Model::getApplications()
+{
+    auto request = frame::block(frame::kCmdGetApplications);
+    computeCrc(request.data(), frame::kBlockCrcOffset);
+    if (!serialPort->write(request.data(), frame::kBlockSize)) {
+        log(QStringLiteral("getApplications Erreur write"));
+        return false;
+    }
+
+    applications.clear();
+    std::array<quint8, frame::kBlockSize> record{};
+    for (;;) {
+        record.fill(0);
+        quint16 length = frame::kBlockSize;
+        if (!serialPort->read(record.data(), length)) {
+            log(QStringLiteral("getApplications Erreur readWithTimeout"));
+            return false;
+        }
+        if (length != frame::kBlockSize) {
+            log(QStringLiteral("getApplications Erreur _length != 32"));
+            return false;
+        }
+        if (!checkCrc(record.data(), frame::kBlockCrcOffset)) {
+            log(QStringLiteral("getApplications Erreur checkCrc"));
+            return false;
+        }
+        const int nameLength = record[1];
+        if (nameLength == 0) {
+            serialPort->clearInput();
+            return true;
+        }
+        // The name and up to six further characters, never beyond byte 29, up to the first 0.
+        const int available = frame::kBlockCrcOffset - frame::kEntryOffset;
+        const int take = std::min(nameLength + frame::kEntryExtraChars, available);
+        const auto *first = record.data() + frame::kEntryOffset;
+        const auto *end = std::find(first, first + take, quint8(0));
+        applications.append(
+            QString::fromLatin1(reinterpret_cast<const char *>(first), int(end - first)));
+        QThread::msleep(ulong(qMax(0, timing.applicationPauseMs)));
+    }
+}

@@ -1,0 +1,61 @@
+// Advertisement of a package file: its plain length and its name in one block frame.
+#include "model.h"
+
+#include "config/records.h"
+#include "crypto/sealedfile.h"
+#include "exchange.h"
+#include "frames.h"
+#include "transfer.h"
+
+#include <QFile>
+
+#include <algorithm>
+
+bool Model::sendInfo(Application *file, bool &skipped)
+{
+    skipped = false;
+    const QString &path = file->path;
+    if (!QFile::exists(path)) {
+        log(QStringLiteral("sendInfo Erreur _file.exists"));
+        return false;
+    }
+    // Only the sealed file's header is needed: the announced length is the plain length.
+    quint32 plainLength = 0;
+    switch (SealedFile::readHeader(path, plainLength)) {
+    case SealedFile::Status::Ok:
+        break;
+    case SealedFile::Status::TooShort:
+        log(QStringLiteral("sendInfo Erreur _file.size"));
+        return false;
+    default:
+        log(QStringLiteral("sendInfo Erreur _file.open"));
+        return false;
+    }
+
+    const QByteArray lengthText = transfer::lengthText(plainLength);
+    const QString name = transfer::fileName(path);
+    // The rule is applied to the bytes that go into the frame, so that it never overflows.
+    const QByteArray encodedName = name.toLocal8Bit();
+    if (encodedName.size() + lengthText.size() > frame::kAdvertTextMax) {
+        qCInfo(lcProtocol) << "Model::sendInfo file name + file length + head > 32 : SKIP! ";
+        skipped = true;
+        return true;
+    }
+    qCInfo(lcProtocol).noquote() << QStringLiteral("Model::sendInfo advertise file ") +
+                                        QString::fromLatin1(encodedName) +
+                                        QStringLiteral(" of size %1").arg(plainLength);
+
+    auto request = frame::block(frame::kCmdSendInfo);
+    request[1] = quint8(lengthText.size() + encodedName.size());
+    auto *text = request.data() + 2;
+    text = std::copy(lengthText.cbegin(), lengthText.cend(), text);
+    std::copy(encodedName.cbegin(), encodedName.cend(), text);
+
+    exchange::Step step;
+    step.command = QStringLiteral("sendInfo");
+    step.readWord = QStringLiteral("read");
+    step.lengthWord = QStringLiteral("_lengthToRead");
+    step.delayMs = timing.requestDelayMs;
+    exchange::Block reply{};
+    return exchange::acknowledged(*this, request, reply, step);
+}

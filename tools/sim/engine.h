@@ -1,0 +1,84 @@
+#pragma once
+
+#include "behaviour.h"
+#include "parser.h"
+
+#include <chrono>
+#include <vector>
+
+namespace sim {
+
+// The terminal's side of the protocol, without any I/O: bytes in, timed replies out, and the
+// record of what came in. Not thread-safe; Terminal guards it.
+class Engine
+{
+public:
+    using Clock = std::chrono::steady_clock;
+
+    // Bytes to write once `due` has come.
+    struct Output
+    {
+        Clock::time_point due;
+        QByteArray bytes;
+    };
+
+    // A frame left incomplete this long is stale: the line went quiet in the middle of it.
+    static constexpr std::chrono::milliseconds kStaleAfter{100};
+    // One byte on a 9600-baud 8N1 line: a start bit, eight data bits and a stop bit.
+    static constexpr std::chrono::nanoseconds kByteTime{1000000000LL * 10 / 9600};
+
+    explicit Engine(const Behaviour &behaviour, Clock::time_point origin = Clock::now());
+
+    void setBehaviour(const Behaviour &behaviour) { b = behaviour; }
+    const Behaviour &behaviour() const { return b; }
+    const Record &record() const { return rec; }
+    void noteDroppedReply() { ++rec.droppedReplies; }
+
+    // Bytes received at `now`; the replies they call for are appended to `out`.
+    void receive(const char *data, int size, Clock::time_point now, std::vector<Output> &out);
+    // Called once idleDeadline() has passed: drops a frame that will not complete.
+    void idle(Clock::time_point now, std::vector<Output> &out);
+    Clock::time_point idleDeadline() const;
+
+private:
+    void drain(Clock::time_point now, bool stale, std::vector<Output> &out);
+    void handle(FrameKind kind, const QByteArray &bytes, Clock::time_point now,
+                std::vector<Output> &out);
+    static bool shortCommand(const QByteArray &bytes, Command &command);
+    bool handleShort(const QByteArray &bytes, Command command, Clock::time_point ready,
+                     std::vector<Output> &out);
+    bool handleBlock(Command command, const QByteArray &bytes, Clock::time_point ready,
+                     std::vector<Output> &out);
+    bool handleAdvertisement(const QByteArray &bytes, Clock::time_point ready,
+                             std::vector<Output> &out);
+    bool handleLoadStart(Clock::time_point ready, std::vector<Output> &out);
+    bool handleData(const QByteArray &bytes, Clock::time_point ready, std::vector<Output> &out);
+    void finishDownload(QByteArray lastReply, Clock::time_point ready, std::vector<Output> &out);
+    void endDownload();
+    void resetSession();
+
+    // Queues `bytes` to leave no earlier than `ready`; returns when the last byte is out.
+    Clock::time_point send(const QByteArray &bytes, Clock::time_point ready,
+                           std::vector<Output> &out);
+    QByteArray ack(quint8 code, quint8 accepted, quint8 result, bool damaged) const;
+    void anomaly(const QString &text);
+
+    Behaviour b;
+    Record rec;
+    Parser parser;
+    Clock::time_point origin;
+    Clock::time_point lastReceive;
+    Clock::time_point rxFree;     // paced line, host to terminal
+    Clock::time_point txFree;     // paced line, terminal to host; also keeps the replies in order
+    Clock::time_point rebootedAt; // deaf for rebootSilenceMs from then on
+
+    // Session: the advertised file, its authorisation and the running download.
+    bool advertised = false;
+    bool authorized = false;
+    Advertisement advert;
+    bool downloading = false;
+    int position = 0; // acknowledged blocks of the running download
+    QByteArray lastAccepted;
+};
+
+} // namespace sim

@@ -1,0 +1,227 @@
+// vardel-sim: a simulated terminal on a tty, or on a mocked serial device that a command uses.
+#include "mockbed.h"
+#include "options.h"
+#include "terminal.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+extern char **environ;
+
+namespace {
+
+volatile sig_atomic_t gChild = 0;
+
+void forwardSignal(int signal)
+{
+    if (gChild > 0)
+        ::kill(pid_t(gChild), signal);
+}
+
+void say(const QString &text)
+{
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+}
+
+// The modem-line shim: beside an installed vardel-sim, or in the build tree it was built in.
+QString findShim()
+{
+    const QString exeDir =
+        QFileInfo(QFileInfo(QStringLiteral("/proc/self/exe")).canonicalFilePath()).absolutePath();
+    const QString built = QStringLiteral(VARDEL_SHIM_BUILD);
+    QStringList candidates;
+    if (exeDir == QFileInfo(QStringLiteral(VARDEL_SIM_BUILD_DIR)).canonicalFilePath())
+        candidates << built;
+    candidates << exeDir + QLatin1Char('/') + QStringLiteral(VARDEL_SHIM_RELATIVE)
+               << QStringLiteral(VARDEL_SHIM_INSTALL) << built;
+    for (const QString &candidate : candidates) {
+        if (QFileInfo::exists(candidate))
+            return QFileInfo(candidate).absoluteFilePath();
+    }
+    return QString();
+}
+
+QString umockdevPreload()
+{
+    const QString configured = QStringLiteral(VARDEL_UMOCKDEV_PRELOAD);
+    return QFileInfo::exists(configured) ? configured : QStringLiteral("libumockdev-preload.so.0");
+}
+
+// The shim first (umockdev's ioctl wrapper calls libc directly), then umockdev, then whatever
+// the caller preloaded already.
+void preparePreload(const QString &shim)
+{
+    QStringList preload{shim, umockdevPreload()};
+    const QStringList previous =
+        QString::fromLocal8Bit(qgetenv("LD_PRELOAD")).split(QLatin1Char(':'), Qt::SkipEmptyParts);
+    for (const QString &entry : previous) {
+        const QString name = QFileInfo(entry).fileName();
+        if (!preload.contains(entry) && !name.contains(QLatin1String("umockdev-preload")) &&
+            name != QFileInfo(shim).fileName())
+            preload << entry;
+    }
+    qputenv("LD_PRELOAD", preload.join(QLatin1Char(':')).toLocal8Bit());
+    // An AddressSanitizer build of COMMAND would refuse to start behind preloaded libraries.
+    QByteArray asan = qgetenv("ASAN_OPTIONS");
+    if (!asan.contains("verify_asan_link_order"))
+        qputenv("ASAN_OPTIONS", asan + (asan.isEmpty() ? "" : ":") + "verify_asan_link_order=0");
+}
+
+int exitCodeOf(int status)
+{
+    if (WIFEXITED(status))
+        return WEXITSTATUS(status);
+    if (WIFSIGNALED(status))
+        return 128 + WTERMSIG(status);
+    return 1;
+}
+
+void saveDownloads(const sim::Record &record, const QString &dir)
+{
+    if (dir.isEmpty())
+        return;
+    QDir().mkpath(dir);
+    for (const sim::Download &download : record.completeDownloads()) {
+        const QString name = QString::fromLocal8Bit(download.name);
+        if (name.isEmpty() || name.contains(QLatin1Char('/')) || name == QLatin1String(".") ||
+            name == QLatin1String("..")) {
+            say(QStringLiteral("vardel-sim: not saved, unsafe name: ") + name);
+            continue;
+        }
+        QFile file(QDir(dir).filePath(name));
+        if (!file.open(QIODevice::WriteOnly) ||
+            file.write(download.content) != download.content.size())
+            say(QStringLiteral("vardel-sim: cannot write ") + file.fileName());
+    }
+}
+
+void finish(const sim::Options &options, const sim::Terminal &terminal)
+{
+    const sim::Record record = terminal.record();
+    saveDownloads(record, options.saveDir);
+    if (options.quiet)
+        return;
+    const QStringList lines = sim::summary(record).split(QLatin1Char('\n'));
+    for (const QString &line : lines)
+        say(QStringLiteral("vardel-sim: ") + line);
+}
+
+int runMock(const sim::Options &options)
+{
+    const QString shim = findShim();
+    if (shim.isEmpty()) {
+        say(QStringLiteral("vardel-sim: the modem-line shim (libvardel-modemshim.so) is missing"));
+        return 125;
+    }
+    mockbed::Testbed bed;
+    mockbed::Device device;
+    device.name = options.device.toStdString();
+    if (!bed.add(device))
+        return 125;
+    const int master = bed.masterFd(device.name);
+    sim::Terminal terminal(options.behaviour);
+    if (master < 0 || !terminal.start(master, true)) {
+        say(QStringLiteral("vardel-sim: no mocked device"));
+        return 125;
+    }
+    preparePreload(shim);
+    qputenv("UMOCKDEV_DIR", QByteArray::fromStdString(bed.root()));
+
+    std::vector<QByteArray> storage;
+    std::vector<char *> argv;
+    for (const QString &argument : options.command)
+        storage.push_back(argument.toLocal8Bit());
+    for (QByteArray &argument : storage)
+        argv.push_back(argument.data());
+    argv.push_back(nullptr);
+
+    struct sigaction forward = {};
+    forward.sa_handler = forwardSignal;
+    ::sigaction(SIGINT, &forward, nullptr);
+    ::sigaction(SIGTERM, &forward, nullptr);
+    pid_t child = 0;
+    const int spawned = ::posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ);
+    if (spawned != 0) {
+        say(QStringLiteral("vardel-sim: cannot run %1: %2")
+                .arg(options.command.first(), QString::fromLocal8Bit(std::strerror(spawned))));
+        terminal.stop();
+        return 127;
+    }
+    gChild = child;
+    int status = 0;
+    while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
+    }
+    gChild = 0;
+    terminal.stop();
+    finish(options, terminal);
+    return exitCodeOf(status);
+}
+
+int runTty(const sim::Options &options)
+{
+    const int fd = ::open(options.tty.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    if (fd < 0) {
+        say(QStringLiteral("vardel-sim: cannot open ") + options.tty);
+        return 1;
+    }
+    // The terminal's line: raw, 9600 baud, 8N1, no flow control.
+    termios tio{};
+    if (::tcgetattr(fd, &tio) == 0) {
+        ::cfmakeraw(&tio);
+        ::cfsetspeed(&tio, B9600);
+        tio.c_cflag |= CLOCAL | CREAD;
+        tio.c_cflag &= ~(CSTOPB | PARENB | CRTSCTS);
+        ::tcsetattr(fd, TCSANOW, &tio);
+    }
+    // Only this thread takes the stop signals, and only here.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    ::pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    sim::Terminal terminal(options.behaviour);
+    if (!terminal.start(fd, false)) {
+        ::close(fd);
+        return 1;
+    }
+    say(QStringLiteral("vardel-sim: serving a terminal on %1 (Ctrl-C to stop)").arg(options.tty));
+    int signal = 0;
+    ::sigwait(&stopSignals, &signal);
+    terminal.stop();
+    ::close(fd);
+    finish(options, terminal);
+    return 0;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    QStringList arguments;
+    for (int i = 1; i < argc; ++i)
+        arguments << QString::fromLocal8Bit(argv[i]);
+    sim::Options options;
+    QString error;
+    if (!sim::parseOptions(arguments, options, error)) {
+        say(QStringLiteral("vardel-sim: ") + error + QStringLiteral("\n\n") + sim::usage());
+        return 2;
+    }
+    if (options.help) {
+        std::fputs(qPrintable(sim::usage()), stdout);
+        return 0;
+    }
+    return options.mode == sim::Options::Mode::Mock ? runMock(options) : runTty(options);
+}
