@@ -28,7 +28,16 @@
 
 namespace {
 
-const QString kLabel = QStringLiteral("ttyACM0 - (Terminal USB)");
+// Device names of this process's own: a serial port's lock file is named after the device, and
+// tests run side by side.
+QString device(const char *base)
+{
+    return QString::fromLatin1(base) + QString::number(QCoreApplication::applicationPid());
+}
+QString labelOf(const QString &name, const QString &model = QStringLiteral("Terminal USB"))
+{
+    return name + QStringLiteral(" - (") + model + QLatin1Char(')');
+}
 const QString kThreeFound = QStringLiteral(
     "3 terminaux ont été détectés.\nSélectionnez celui que vous souhaitez mettre à jour :");
 
@@ -122,6 +131,7 @@ private slots:
         fast.rebootWaitMinMs = 2000;
         fast.rebootStepMs = 50;
         fast.searchPauseMs = 150;
+        fast.releaseTimeoutMs = 100;
         TestSeam::setInitialTiming(fast);
         QApplication::setQuitOnLastWindowClosed(true);
         packageDir = Configuration::directory();
@@ -152,13 +162,16 @@ private slots:
     // search fills the list and enables the button.
     void loadingWaitingReady()
     {
-        plug(QStringLiteral("ttyACM0"), QStringLiteral("Tarvenix"));
+        plug(device("ttyACM"), QStringLiteral("Tarvenix"));
         window = std::make_unique<MainWindow>();
         QVERIFY(!window->isVisible());
         QVERIFY(!button()->isEnabled());
         QCOMPARE(label2()->text(), QStringLiteral("Votre terminal a été détecté sur le port :"));
 
         QTRY_VERIFY(window->isVisible());
+        const QColor teal(60, 177, 195);
+        QCOMPARE(widget<QLabel>("label_3")->palette().color(QPalette::WindowText), teal);
+        QCOMPARE(button()->palette().color(QPalette::ButtonText), teal);
         QCOMPARE(window->size(), QSize(764, 615));
         QCOMPARE(window->minimumSize(), window->maximumSize());
         QCOMPARE(widget<QLabel>("operationTitleLabel")->text(), QStringLiteral("Mise à jour 2.2"));
@@ -166,36 +179,36 @@ private slots:
         QVERIFY(!widget<QLabel>("imageTerminal")->pixmap(Qt::ReturnByValue).isNull());
 
         QTRY_COMPARE(combo()->count(), 1);
-        QCOMPARE(combo()->currentText(), kLabel);
+        QCOMPARE(combo()->currentText(), labelOf(device("ttyACM")));
         QCOMPARE(label2()->text(), QStringLiteral("Votre terminal a été détecté :"));
         QVERIFY(button()->isEnabled());
         QVERIFY(log().contains(QStringLiteral("== Configuration chargée avec succès\n")));
-        QVERIFY(log().contains(QStringLiteral("== Terminal détecté : ") + kLabel + '\n'));
+        QVERIFY(log().contains(QStringLiteral("== Terminal détecté : ") + labelOf(device("ttyACM")) + QLatin1Char('\n')));
     }
 
     // Three terminals: the count in the label, the preferred one selected. A later search that
     // finds as many leaves the operator's choice alone, even when the labels changed.
     void threeTerminalsKeepSelection()
     {
-        plug(QStringLiteral("ttyACM0"), QStringLiteral("Tarvenix"));
-        plug(QStringLiteral("ttyACM1"), QStringLiteral("Quelmo"));
-        plug(QStringLiteral("ttyUSB0"), QStringLiteral("TARVENIX"));
+        plug(device("ttyACM"), QStringLiteral("Tarvenix"));
+        plug(device("ttyACM9"), QStringLiteral("Quelmo"));
+        plug(device("ttyUSB"), QStringLiteral("TARVENIX"));
         window = std::make_unique<MainWindow>();
         QTRY_COMPARE(combo()->count(), 3);
         QCOMPARE(label2()->text(), kThreeFound);
         QCOMPARE(combo()->currentIndex(), 0);
-        QCOMPARE(combo()->itemText(1), QStringLiteral("ttyACM1 - (Terminal USB)"));
+        QCOMPARE(combo()->itemText(1), labelOf(device("ttyACM9")));
         QCOMPARE(log().count(QStringLiteral("Terminal détecté : ")), 3);
 
         combo()->setCurrentIndex(2);
-        bed->remove("ttyUSB0");
-        QVERIFY(bed->add(mockbed::Device{"ttyUSB1", "Tarvenix", "Autre_Terminal"}));
+        bed->remove(device("ttyUSB").toStdString());
+        QVERIFY(bed->add(mockbed::Device{device("ttyUSC").toStdString(), "Tarvenix", "Autre"}));
         const int searches = log().count(QStringLiteral("Démarrage de la recherche de terminal"));
         QTRY_VERIFY(log().count(QStringLiteral("Démarrage de la recherche de terminal")) >=
                     searches + 2);
         QCOMPARE(combo()->count(), 3);
         QCOMPARE(combo()->currentIndex(), 2);
-        QCOMPARE(combo()->itemText(2), QStringLiteral("ttyUSB0 - (Terminal USB)"));
+        QCOMPARE(combo()->itemText(2), labelOf(device("ttyUSB")));
         QCOMPARE(label2()->text(), kThreeFound);
         QCOMPARE(log().count(QStringLiteral("Terminal détecté : ")), 3);
     }
@@ -212,8 +225,8 @@ private slots:
         QVERIFY(!button()->isEnabled());
         QVERIFY(log().contains(QStringLiteral("== Erreur détection de terminal\n")));
 
-        plug(QStringLiteral("ttyACM0"), QStringLiteral("Tarvenix"));
-        QTRY_COMPARE(combo()->itemText(0), kLabel);
+        plug(device("ttyACM"), QStringLiteral("Tarvenix"));
+        QTRY_COMPARE(combo()->itemText(0), labelOf(device("ttyACM")));
         QCOMPARE(combo()->count(), 1);
         QCOMPARE(label2()->text(), QStringLiteral("Votre terminal a été détecté :"));
         QTRY_VERIFY(button()->isEnabled());
@@ -221,7 +234,7 @@ private slots:
 
     void portsButNoTerminal()
     {
-        QVERIFY(bed->add(mockbed::Device{"ttyUSB0", "Autre_Fabricant", "Modem"}));
+        QVERIFY(bed->add(mockbed::Device{device("ttyUSB").toStdString(), "Autre_Fabricant", "Modem"}));
         window = std::make_unique<MainWindow>();
         QTRY_VERIFY(log().count(QStringLiteral("== Aucun terminal détecté\n")) >= 2);
         QCOMPARE(label2()->text(), QStringLiteral("Aucun terminal détecté"));
@@ -303,7 +316,7 @@ private slots:
     // and the program's end with code 0; the log holds it all in order.
     void successfulInstallationEndsProgram()
     {
-        sim::Terminal *terminal = plug(QStringLiteral("ttyACM0"), QStringLiteral("Tarvenix"));
+        sim::Terminal *terminal = plug(device("ttyACM"), QStringLiteral("Tarvenix"));
         BoxCloser boxes;
         window = std::make_unique<MainWindow>();
         QTRY_VERIFY(window->isVisible() && button()->isEnabled());
@@ -323,7 +336,7 @@ private slots:
 
         expectInOrder(log(), {QStringLiteral("Démarrage de l'application"),
                               QStringLiteral("== Configuration chargée avec succès"),
-                              QStringLiteral("== Terminal détecté : ") + kLabel,
+                              QStringLiteral("== Terminal détecté : ") + labelOf(device("ttyACM")),
                               QStringLiteral("== Total : Démarrage de l'installation - 0"),
                               QStringLiteral("== Total : Tentative d'accès au terminal - 5"),
                               QStringLiteral("== Module : Téléchargement du fichier : APP1.BIN - 100"),
@@ -345,7 +358,7 @@ private slots:
     {
         sim::Behaviour refusing;
         refusing.receivingApp = false;
-        plug(QStringLiteral("ttyACM0"), QStringLiteral("Tarvenix"), refusing);
+        plug(device("ttyACM"), QStringLiteral("Tarvenix"), refusing);
         BoxCloser boxes;
         window = std::make_unique<MainWindow>();
         QTRY_VERIFY(window->isVisible() && button()->isEnabled());
@@ -368,12 +381,35 @@ private slots:
         QTRY_VERIFY(button()->isEnabled());
     }
 
+    // A search still pausing when a failed installation ends must not give a second search
+    // loop: the result of the old search and the new one would each start another.
+    void oneSearchLoopAfterFailure()
+    {
+        Model::Timing slowSearch = TestSeam::initialTiming();
+        const Model::Timing saved = slowSearch;
+        slowSearch.searchPauseMs = 1000;
+        TestSeam::setInitialTiming(slowSearch);
+        sim::Behaviour refusing;
+        refusing.receivingApp = false;
+        plug(device("ttyACM"), QStringLiteral("Tarvenix"), refusing);
+        BoxCloser boxes;
+        window = std::make_unique<MainWindow>();
+        TestSeam::setInitialTiming(saved);
+        QTRY_VERIFY(window->isVisible() && button()->isEnabled());
+        QTest::mouseClick(button(), Qt::LeftButton); // the next search is in its pause now
+        QTRY_VERIFY(!window->isInstallStarted() && boxes.seen.size() == 1);
+        const QString start = QStringLiteral("Démarrage de la recherche de terminal");
+        const int before = log().count(start);
+        QTest::qWait(2500);
+        QVERIFY2(log().count(start) - before <= 3, qPrintable(log()));
+    }
+
     // While an installation uses the link the window refuses to close; afterwards it closes.
     void closeRefusedDuringInstallation()
     {
         sim::Behaviour slow;
         slow.muted.insert(sim::Command::Authorization); // the exact read waits out its budget
-        plug(QStringLiteral("ttyACM0"), QStringLiteral("Tarvenix"), slow);
+        plug(device("ttyACM"), QStringLiteral("Tarvenix"), slow);
         BoxCloser boxes;
         window = std::make_unique<MainWindow>();
         QTRY_VERIFY(window->isVisible() && button()->isEnabled());
@@ -391,7 +427,7 @@ private slots:
     {
         sim::Behaviour paced;
         paced.pace9600 = true; // about 0.17 s per data block
-        sim::Terminal *terminal = plug(QStringLiteral("ttyACM0"), QStringLiteral("Tarvenix"),
+        sim::Terminal *terminal = plug(device("ttyACM"), QStringLiteral("Tarvenix"),
                                        paced);
         window = std::make_unique<MainWindow>();
         QTRY_VERIFY(window->isVisible() && button()->isEnabled());

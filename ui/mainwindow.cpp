@@ -18,8 +18,10 @@
 #include <QtConcurrent>
 
 namespace {
-const QString kAccent = QStringLiteral("color: rgba(60, 177, 195)");
-const QString kAccentBorder = QStringLiteral("border-color: rgba(60, 177, 195)");
+// The maker's teal. Written with its alpha: Qt rejects an rgba() colour of three values (with a
+// warning) and would leave the text in the default colour.
+const QString kAccent = QStringLiteral("color: rgba(60, 177, 195, 255)");
+const QString kAccentBorder = QStringLiteral("border-color: rgba(60, 177, 195, 255)");
 const QString kNoTerminal = QStringLiteral("Aucun terminal détecté");
 } // namespace
 
@@ -53,10 +55,11 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 
 MainWindow::~MainWindow()
 {
-    model->log(logger::endBanner);
     // A search may still be running (and an installation, if the program is ended from
-    // outside): the serial link must have one user at a time.
+    // outside): the serial link must have one user at a time, and the end banner must be the
+    // run's last entry.
     QThreadPool::globalInstance()->waitForDone();
+    model->log(logger::endBanner);
     model->releaseTerminals();
     delete ui;
     delete model;
