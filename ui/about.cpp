@@ -13,7 +13,7 @@ About::About(QWidget *parent) : QDialog(parent), ui(new Ui::About)
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
     ui->buildLabel->setText(QStringLiteral("Build: 20200602"));
     ui->versionLabel->setText(QStringLiteral("Version: 2.2.1"));
-    ui->label_5->setStyleSheet(QStringLiteral("color: rgba(60, 177, 195, 255)"));
+    ui->label_5->setStyleSheet(QStringLiteral("color: rgba(60, 177, 195)"));
 }
 
 About::~About()

@@ -18,10 +18,9 @@
 #include <QtConcurrent>
 
 namespace {
-// The maker's teal. Written with its alpha: Qt rejects an rgba() colour of three values (with a
-// warning) and would leave the text in the default colour.
-const QString kAccent = QStringLiteral("color: rgba(60, 177, 195, 255)");
-const QString kAccentBorder = QStringLiteral("border-color: rgba(60, 177, 195, 255)");
+// The maker's teal. Qt warns that this rgba() lacks its alpha, and applies the colour.
+const QString kAccent = QStringLiteral("color: rgba(60, 177, 195)");
+const QString kAccentBorder = QStringLiteral("border-color: rgba(60, 177, 195)");
 const QString kNoTerminal = QStringLiteral("Aucun terminal détecté");
 } // namespace
 
