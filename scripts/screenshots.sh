@@ -18,37 +18,42 @@ fi
 demo=$!
 
 window_id() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1; }
+# Waits for a window whose title matches (ASCII patterns: titles are UTF-8) and sets $found.
 wait_for() { # title, seconds
     i=0
-    while [ -z "$(window_id "$1")" ]; do
+    found=$(window_id "$1")
+    while [ -z "$found" ]; do
         i=$((i + 1))
         [ "$i" -gt $(($2 * 10)) ] && { echo "screenshots: no window '$1'" >&2; return 1; }
         sleep 0.1
+        found=$(window_id "$1")
     done
 }
 
 wait_for '^Vardel$' 30
-main=$(window_id '^Vardel$')
+main=$found
 sleep 2 # the first search lists the terminal
 # The About dialog, from the "?" menu.
 xdotool mousemove --window "$main" 10 10 click 1
 sleep 0.5
 xdotool key Down Return
 wait_for '^A propos$' 10
+about=$found
 sleep 0.5
-import -window "$(window_id '^A propos$')" "$out/about.png"
-xdotool key --window "$(window_id '^A propos$')" Escape
+import -window "$about" "$out/about.png"
+xdotool key Escape # real key events: a synthetic one upsets later dialogs
 sleep 0.5
 # The start button (its centre, below the 21-pixel menu bar).
 xdotool mousemove --window "$main" 365 376 click 1
 sleep 14
 import -window "$main" "$out/mainwindow-installing.png"
 # The success box ends the demo; close it once it shows.
-wait_for 'Installation réalisée avec succès' 180
+wait_for '^Installation r' 180
+box=$found
 sleep 0.5
-import -window root "$out/success.png"
-xdotool key --window "$(window_id 'Installation réalisée avec succès')" Return
-wait "$demo"
-status=$?
+import -window "$box" "$out/success.png"
+xdotool key Return
+status=0
+wait "$demo" || status=$?
 echo "screenshots: vardel ended with status $status; images in $out/"
 exit "$status"

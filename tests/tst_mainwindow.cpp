@@ -65,11 +65,12 @@ bool writePackage(const QString &dir, const QString &description)
     const QDir d(dir);
     return QDir().mkpath(dir) && picture.save(d.filePath(QStringLiteral("terminal.png"))) &&
            fixture::write(d.filePath(QStringLiteral("hterm.bin")), pack::seal(htermRecord())) &&
-           fixture::write(d.filePath(QStringLiteral("app1.bin")), pack::seal(QByteArray(300, 'a'))) &&
-           fixture::write(d.filePath(QStringLiteral("app2.bin")), pack::seal(QByteArray(130, 'b'))) &&
+           fixture::write(d.filePath(QStringLiteral("app1.bin")),
+                          pack::seal(QByteArray(300, 'a'))) &&
+           fixture::write(d.filePath(QStringLiteral("app2.bin")),
+                          pack::seal(QByteArray(130, 'b'))) &&
            fixture::write(d.filePath(QStringLiteral("app3.bin")), pack::seal(QByteArray(5, 'c'))) &&
-           fixture::write(d.filePath(QStringLiteral("configuration.xml")),
-                          fixture::signXml(xml));
+           fixture::write(d.filePath(QStringLiteral("configuration.xml")), fixture::signXml(xml));
 }
 
 // Closes every message box as soon as it shows, and remembers what it said.
@@ -183,7 +184,8 @@ private slots:
         QCOMPARE(label2()->text(), QStringLiteral("Votre terminal a été détecté :"));
         QVERIFY(button()->isEnabled());
         QVERIFY(log().contains(QStringLiteral("== Configuration chargée avec succès\n")));
-        QVERIFY(log().contains(QStringLiteral("== Terminal détecté : ") + labelOf(device("ttyACM")) + QLatin1Char('\n')));
+        QVERIFY(log().contains(QStringLiteral("== Terminal détecté : ") +
+                               labelOf(device("ttyACM")) + QLatin1Char('\n')));
     }
 
     // Three terminals: the count in the label, the preferred one selected. A later search that
@@ -216,8 +218,8 @@ private slots:
     // No serial port at all, then a terminal is plugged in.
     void noSerialPortThenPlugIn()
     {
-        QVERIFY(QDir().mkpath(QString::fromStdString(bed->root()) +
-                              QStringLiteral("/sys/class/tty")));
+        QVERIFY(
+            QDir().mkpath(QString::fromStdString(bed->root()) + QStringLiteral("/sys/class/tty")));
         window = std::make_unique<MainWindow>();
         QTRY_COMPARE(combo()->itemText(0), QStringLiteral("Aucun terminal détecté"));
         QCOMPARE(combo()->count(), 1);
@@ -234,7 +236,8 @@ private slots:
 
     void portsButNoTerminal()
     {
-        QVERIFY(bed->add(mockbed::Device{device("ttyUSB").toStdString(), "Autre_Fabricant", "Modem"}));
+        QVERIFY(
+            bed->add(mockbed::Device{device("ttyUSB").toStdString(), "Autre_Fabricant", "Modem"}));
         window = std::make_unique<MainWindow>();
         QTRY_VERIFY(log().count(QStringLiteral("== Aucun terminal détecté\n")) >= 2);
         QCOMPARE(label2()->text(), QStringLiteral("Aucun terminal détecté"));
@@ -268,8 +271,8 @@ private slots:
         QCOMPARE(boxes.seen[0].icon, QMessageBox::Critical);
         window.reset();
         const QString text = log();
-        const int failure = text.indexOf(QStringLiteral("== Le fichier de configuration (") +
-                                         path + QStringLiteral(") est manquant ou incorrect.\n"));
+        const int failure = text.indexOf(QStringLiteral("== Le fichier de configuration (") + path +
+                                         QStringLiteral(") est manquant ou incorrect.\n"));
         QVERIFY(failure > 0);
         QVERIFY(text.indexOf(QStringLiteral("Fin de l'application")) > failure);
     }
@@ -281,8 +284,8 @@ private slots:
         QTest::newRow("html marker") << QStringLiteral("<html><b>Nouvelle</b> version</html>")
                                      << QStringLiteral("Nouvelle version");
         // The marker after a line break: still HTML, though the widget would call it plain.
-        QTest::newRow("marker on line two")
-            << QStringLiteral("Version\n<html><b>gras</b></html>") << QStringLiteral("Version gras");
+        QTest::newRow("marker on line two") << QStringLiteral("Version\n<html><b>gras</b></html>")
+                                            << QStringLiteral("Version gras");
         // The marker in capitals only: the widget's own guess, here plain text.
         QTest::newRow("capitals") << QStringLiteral("Version\n<HTML><b>gras</b></HTML>")
                                   << QStringLiteral("Version\n<HTML><b>gras</b></HTML>");
@@ -334,22 +337,23 @@ private slots:
         QCOMPARE(downloads[0].content, QByteArray(300, 'a'));
         QCOMPARE(downloads[2].content, QByteArray(5, 'c'));
 
-        expectInOrder(log(), {QStringLiteral("Démarrage de l'application"),
-                              QStringLiteral("== Configuration chargée avec succès"),
-                              QStringLiteral("== Terminal détecté : ") + labelOf(device("ttyACM")),
-                              QStringLiteral("== Total : Démarrage de l'installation - 0"),
-                              QStringLiteral("== Total : Tentative d'accès au terminal - 5"),
-                              QStringLiteral("== Module : Téléchargement du fichier : APP1.BIN - 100"),
-                              QStringLiteral("== Module : 2 fichiers ont été téléchargés - 100"),
-                              QStringLiteral("== Total : Redémarrage du terminal en cours. - 39"),
-                              QStringLiteral("== Total : Tentative d'accès au terminal - 49"),
-                              QStringLiteral("== Module : 1 fichier a été téléchargé - 100"),
-                              QStringLiteral("== Total : Redémarrage du terminal en cours. - 84"),
-                              QStringLiteral("== Total : Installation réalisée avec succès - 100"),
-                              QStringLiteral("== Installation réalisée avec succès - Le terminal a "
-                                             "été correctement mis à jour. - [succès]"),
-                              QStringLiteral("== Fermeture de l'application"),
-                              QStringLiteral("Fin de l'application")});
+        expectInOrder(log(),
+                      {QStringLiteral("Démarrage de l'application"),
+                       QStringLiteral("== Configuration chargée avec succès"),
+                       QStringLiteral("== Terminal détecté : ") + labelOf(device("ttyACM")),
+                       QStringLiteral("== Total : Démarrage de l'installation - 0"),
+                       QStringLiteral("== Total : Tentative d'accès au terminal - 5"),
+                       QStringLiteral("== Module : Téléchargement du fichier : APP1.BIN - 100"),
+                       QStringLiteral("== Module : 2 fichiers ont été téléchargés - 100"),
+                       QStringLiteral("== Total : Redémarrage du terminal en cours. - 39"),
+                       QStringLiteral("== Total : Tentative d'accès au terminal - 49"),
+                       QStringLiteral("== Module : 1 fichier a été téléchargé - 100"),
+                       QStringLiteral("== Total : Redémarrage du terminal en cours. - 84"),
+                       QStringLiteral("== Total : Installation réalisée avec succès - 100"),
+                       QStringLiteral("== Installation réalisée avec succès - Le terminal a "
+                                      "été correctement mis à jour. - [succès]"),
+                       QStringLiteral("== Fermeture de l'application"),
+                       QStringLiteral("Fin de l'application")});
     }
 
     // A failed installation: the critical box, then both controls come back and the search
@@ -427,8 +431,7 @@ private slots:
     {
         sim::Behaviour paced;
         paced.pace9600 = true; // about 0.17 s per data block
-        sim::Terminal *terminal = plug(device("ttyACM"), QStringLiteral("Tarvenix"),
-                                       paced);
+        sim::Terminal *terminal = plug(device("ttyACM"), QStringLiteral("Tarvenix"), paced);
         window = std::make_unique<MainWindow>();
         QTRY_VERIFY(window->isVisible() && button()->isEnabled());
         QTest::mouseClick(button(), Qt::LeftButton);
@@ -505,9 +508,9 @@ private:
 
     QString log() const
     {
-        QFile file(QDir::current().filePath(
-            QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) +
-            QStringLiteral("_logs.txt")));
+        QFile file(
+            QDir::current().filePath(QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) +
+                                     QStringLiteral("_logs.txt")));
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
 
@@ -516,9 +519,9 @@ private:
         int at = 0;
         for (const QString &part : parts) {
             const int found = text.indexOf(part, at);
-            QVERIFY2(found >= 0, qPrintable(QStringLiteral("missing after %1: %2\n%3")
-                                                .arg(at)
-                                                .arg(part, text)));
+            QVERIFY2(
+                found >= 0,
+                qPrintable(QStringLiteral("missing after %1: %2\n%3").arg(at).arg(part, text)));
             at = found + part.size();
         }
     }

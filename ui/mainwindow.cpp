@@ -75,8 +75,8 @@ void MainWindow::startSearch()
 void MainWindow::on_configuration_loaded()
 {
     const QPixmap picture(model->getImage());
-    ui->imageTerminal->setPixmap(picture.scaled(ui->imageTerminal->size(), Qt::KeepAspectRatio,
-                                                Qt::FastTransformation));
+    ui->imageTerminal->setPixmap(
+        picture.scaled(ui->imageTerminal->size(), Qt::KeepAspectRatio, Qt::FastTransformation));
     ui->operationTitleLabel->setText(model->getTitle());
     const QString description = model->getDescription();
     if (description.contains(QStringLiteral("<html>")))
@@ -114,8 +114,7 @@ void MainWindow::on_terminals_found()
         model->log(kNoTerminal);
     } else {
         // The same number of entries: the operator's choice stays as it is.
-        if (ui->terminalsNames->count() != n ||
-            ui->terminalsNames->itemText(0) == kNoTerminal) {
+        if (ui->terminalsNames->count() != n || ui->terminalsNames->itemText(0) == kNoTerminal) {
             ui->terminalsNames->clear();
             ui->label_2->setText(
                 n == 1 ? QStringLiteral("Votre terminal a été détecté :")
