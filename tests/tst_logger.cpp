@@ -1,9 +1,5 @@
 #include "app/logger.h"
-#include "model/model.h"
-#include "ui/mainwindow.h"
 
-#include <QDate>
-#include <QDir>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTemporaryDir>
@@ -19,14 +15,7 @@ const QString kStamp = QStringLiteral("== \\d{2}/\\d{2}/\\d{4} \\d{2}:\\d{2}:\\d
 QByteArray readAll(const QString &path)
 {
     QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return {};
-    return file.readAll();
-}
-
-QString todaysLogName()
-{
-    return QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) + QStringLiteral("_logs.txt");
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace
@@ -36,15 +25,9 @@ class TestLogger : public QObject
     Q_OBJECT
 
 private slots:
-    void init()
-    {
-        QVERIFY(dir.isValid());
-        previous = QDir::currentPath();
-        QVERIFY(QDir::setCurrent(dir.path()));
-    }
-    void cleanup() { QDir::setCurrent(previous); }
-
-    void entryFormatAndEncoding()
+    // One stamp per entry, line breaks kept, UTF-8 without a byte-order mark, appended across
+    // runs, and the banners to the byte.
+    void entries()
     {
         const QString path = dir.filePath(QStringLiteral("a.txt"));
         {
@@ -52,62 +35,31 @@ private slots:
             log.write(QStringLiteral("Aucun terminal détecté"));
             log.write(QStringLiteral("ligne un\nligne deux"));
         }
+        {
+            logger log(nullptr, path);
+            log.write(logger::startBanner);
+        }
         const QByteArray bytes = readAll(path);
-        QVERIFY(!bytes.startsWith("\xEF\xBB\xBF")); // no byte-order mark
-        const QString text = QString::fromUtf8(bytes);
-        const QRegularExpression expected(QStringLiteral("^") + kStamp +
-                                          QStringLiteral("Aucun terminal détecté\n") + kStamp +
-                                          QStringLiteral("ligne un\nligne deux\n$"));
-        QVERIFY2(expected.match(text).hasMatch(), qPrintable(text));
-        QVERIFY(bytes.contains("d\xC3\xA9tect\xC3\xA9")); // é stored as UTF-8
-    }
-
-    void appendsAcrossRuns()
-    {
-        const QString path = dir.filePath(QStringLiteral("b.txt"));
-        {
-            logger first(nullptr, path);
-            first.write(QStringLiteral("premier"));
-        }
-        {
-            logger second(nullptr, path);
-            second.write(QStringLiteral("second"));
-        }
-        const QString text = QString::fromUtf8(readAll(path));
-        QVERIFY(text.indexOf(QStringLiteral("premier")) >= 0);
-        QVERIFY(text.indexOf(QStringLiteral("second")) > text.indexOf(QStringLiteral("premier")));
-    }
-
-    void unopenableFileAndEmptyNameAreSilent()
-    {
-        QTemporaryDir empty;
-        QVERIFY(QDir::setCurrent(empty.path()));
-        logger missingDir(nullptr, empty.filePath(QStringLiteral("no/such/dir/x.txt")));
-        missingDir.write(QStringLiteral("perdu"));
-        logger noName(nullptr, QString());
-        noName.write(QStringLiteral("perdu"));
-        QCOMPARE(QDir(empty.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot),
-                 QStringList());
-    }
-
-    // The Model names the file after the working directory and the day, and the window writes
-    // the start banner when built and the end banner when destroyed.
-    void windowWritesBothBannersToTodaysFile()
-    {
-        {
-            MainWindow window;
-        }
-        const QString path = QDir::currentPath() + QDir::separator() + todaysLogName();
-        const QString text = QString::fromUtf8(readAll(path));
+        QVERIFY(bytes.startsWith("== "));
+        QVERIFY(bytes.contains("d\xC3\xA9tect\xC3\xA9"));
         const QString rule = QRegularExpression::escape(QString(35, QLatin1Char('*')));
-        const QRegularExpression start(QStringLiteral("^") + kStamp + QStringLiteral("\n") + rule +
-                                       QStringLiteral("\nDémarrage de l'application\n") + rule +
-                                       QStringLiteral("\n\n"));
-        const QRegularExpression end(kStamp + QStringLiteral("\n") + rule +
-                                     QStringLiteral("\nFin de l'application\n") + rule +
-                                     QStringLiteral("\n\n$"));
-        QVERIFY2(start.match(text).hasMatch(), qPrintable(text));
-        QVERIFY2(end.match(text).hasMatch(), qPrintable(text));
+        const QRegularExpression expected(
+            QStringLiteral("^") + kStamp + QStringLiteral("Aucun terminal détecté\n") + kStamp +
+            QStringLiteral("ligne un\nligne deux\n") + kStamp + QStringLiteral("\n") + rule +
+            QStringLiteral("\nDémarrage de l'application\n") + rule + QStringLiteral("\n\n$"));
+        QVERIFY2(expected.match(QString::fromUtf8(bytes)).hasMatch(), bytes.constData());
+        QCOMPARE(
+            logger::endBanner,
+            QStringLiteral("\n%1\nFin de l'application\n%1\n").arg(QString(35, QLatin1Char('*'))));
+    }
+
+    void unopenableFileIsSilent()
+    {
+        logger missing(nullptr, dir.filePath(QStringLiteral("no/such/dir/x.txt")));
+        missing.write(QStringLiteral("perdu"));
+        logger unnamed(nullptr, QString());
+        unnamed.write(QStringLiteral("perdu"));
+        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("no"))));
     }
 
     // Entries written from many threads at once each reach the file whole, and each thread's
@@ -123,8 +75,10 @@ private slots:
             for (int t = 0; t < kThreads; ++t) {
                 threads.emplace_back([&log, t] {
                     for (int i = 0; i < kEntries; ++i)
-                        log.write(QStringLiteral("fil %1 entrée %2 ").arg(t).arg(i) +
-                                  QString(40, QLatin1Char('x')));
+                        log.write(QStringLiteral("fil %1 entrée %2 %3")
+                                      .arg(t)
+                                      .arg(i)
+                                      .arg(QString(40, QLatin1Char('x'))));
                 });
             }
             for (auto &thread : threads)
@@ -139,16 +93,13 @@ private slots:
         for (const QString &l : lines) {
             const auto match = line.match(l);
             QVERIFY2(match.hasMatch(), qPrintable(l));
-            const int t = match.captured(1).toInt();
-            QCOMPARE(match.captured(2).toInt(), next[t]);
-            ++next[t];
+            QCOMPARE(match.captured(2).toInt(), next[match.captured(1).toInt()]++);
         }
     }
 
 private:
     QTemporaryDir dir;
-    QString previous;
 };
 
-QTEST_MAIN(TestLogger)
+QTEST_GUILESS_MAIN(TestLogger)
 #include "tst_logger.moc"

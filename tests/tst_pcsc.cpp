@@ -12,88 +12,83 @@
 
 namespace {
 
-// A fake PC/SC service: readers with chosen names, vendor names, feature lists and failures.
-// It records every call with its arguments, one line each.
+// A fake PC/SC service: readers with chosen names, vendor names, feature lists and failures. It
+// records every call with its arguments, one line each.
 struct FakeReader
 {
     QByteArray name;
     QByteArray vendor = "Tarvenix";
-    QByteArray features = QByteArray::fromHex("0a0400000001"
-                                              "130442330001");
-    LONG connectResult = SCARD_S_SUCCESS;
-    LONG vendorResult = SCARD_S_SUCCESS;
-    LONG featureResult = SCARD_S_SUCCESS;
-    LONG escapeResult = SCARD_S_SUCCESS;
-    DWORD vendorLength = DWORD(-1);  // length reported; -1: the bytes written
-    DWORD featureLength = DWORD(-1); // idem
+    QByteArray features = QByteArray::fromHex("0a0400000001130442330001");
+    LONG results[4] = {}; // connect, vendor name, feature list, escape command
+    DWORD vendorLength = DWORD(-1), featureLength = DWORD(-1); // reported; -1: bytes written
 };
 
 struct FakeService
 {
-    LONG establishResult = SCARD_S_SUCCESS;
-    LONG listResult = SCARD_S_SUCCESS;
+    LONG establishResult = SCARD_S_SUCCESS, listResult = SCARD_S_SUCCESS;
     std::vector<FakeReader> readers;
-    QStringList calls;
-    QStringList escapes; // "card code" of every switch command
+    QStringList calls, escapes; // escapes: "card code" of every switch command
     QSet<SCARDHANDLE> connected;
     char *list = nullptr;
 } fake;
 
 constexpr SCARDCONTEXT kContext = 0x5c;
 constexpr SCARDHANDLE kFirstCard = 0x100;
-const DWORD kFeatureRequest = CM_IOCTL_GET_FEATURE_REQUEST;
 
-void record(const QString &line)
+template<typename... Args>
+void record(const char *format, Args... args)
 {
-    fake.calls << line;
+    fake.calls << QString::asprintf(format, args...);
+}
+
+const FakeReader &readerOf(SCARDHANDLE card)
+{
+    return fake.readers[size_t(card - kFirstCard)];
 }
 
 // Copies what the reader answers, never more than the caller's buffer holds.
-DWORD answer(const QByteArray &bytes, DWORD reported, void *out, DWORD size)
+LONG answer(LONG result, const QByteArray &bytes, DWORD reported, void *out, DWORD size,
+            LPDWORD length)
 {
-    std::memcpy(out, bytes.constData(), std::min<size_t>(size_t(bytes.size()), size));
-    return reported == DWORD(-1) ? DWORD(bytes.size()) : reported;
+    if (result == SCARD_S_SUCCESS) {
+        std::memcpy(out, bytes.constData(), std::min<size_t>(size_t(bytes.size()), size));
+        *length = reported == DWORD(-1) ? DWORD(bytes.size()) : reported;
+    }
+    return result;
 }
 
 LONG establishContext(DWORD scope, LPCVOID reserved1, LPCVOID reserved2, LPSCARDCONTEXT context)
 {
-    record(QString::asprintf("establish %lu %s", (unsigned long)scope,
-                             reserved1 || reserved2 ? "reserved" : "null"));
-    if (fake.establishResult == SCARD_S_SUCCESS)
-        *context = kContext;
+    record("establish %lu %s", (unsigned long)scope, reserved1 || reserved2 ? "reserved" : "null");
+    *context = kContext;
     return fake.establishResult;
 }
 
 LONG listReaders(SCARDCONTEXT context, const char *groups, char *readers, LPDWORD length)
 {
-    record(QString::asprintf("list %lx %s %s", (unsigned long)context, groups ? "group" : "all",
-                             *length == SCARD_AUTOALLOCATE ? "auto" : "sized"));
+    record("list %lx %s %s", (unsigned long)context, groups ? "group" : "all",
+           *length == SCARD_AUTOALLOCATE ? "auto" : "sized");
     if (fake.listResult != SCARD_S_SUCCESS)
         return fake.listResult;
     QByteArray names;
     for (const FakeReader &reader : fake.readers)
         names += reader.name + '\0';
-    names += '\0';
-    fake.list = new char[size_t(names.size())];
-    std::memcpy(fake.list, names.constData(), size_t(names.size()));
+    fake.list = new char[size_t(names.size() + 1)];
+    std::memcpy(fake.list, names.constData() /* ends with two zeros */, size_t(names.size() + 1));
     *reinterpret_cast<char **>(readers) = fake.list;
-    *length = DWORD(names.size());
+    *length = DWORD(names.size() + 1);
     return SCARD_S_SUCCESS;
 }
 
 LONG connectReader(SCARDCONTEXT, const char *name, DWORD share, DWORD protocols, LPSCARDHANDLE card,
                    LPDWORD)
 {
-    record(QString::asprintf("connect %s %lu %lu", name, (unsigned long)share,
-                             (unsigned long)protocols));
+    record("connect %s %lu %lu", name, (unsigned long)share, (unsigned long)protocols);
     for (size_t i = 0; i < fake.readers.size(); ++i) {
-        if (fake.readers[i].name != name)
-            continue;
-        if (fake.readers[i].connectResult != SCARD_S_SUCCESS)
-            return fake.readers[i].connectResult;
-        *card = kFirstCard + SCARDHANDLE(i);
-        fake.connected.insert(*card);
-        return SCARD_S_SUCCESS;
+        if (fake.readers[i].name == name && fake.readers[i].results[0] == SCARD_S_SUCCESS)
+            fake.connected.insert(*card = kFirstCard + SCARDHANDLE(i));
+        if (fake.readers[i].name == name)
+            return fake.readers[i].results[0];
     }
     return SCARD_E_UNKNOWN_READER;
 }
@@ -101,45 +96,37 @@ LONG connectReader(SCARDCONTEXT, const char *name, DWORD share, DWORD protocols,
 LONG getAttrib(SCARDHANDLE card, DWORD attribute, LPBYTE value, LPDWORD length)
 {
     const bool zeroed = std::all_of(value, value + *length, [](BYTE b) { return b == 0; });
-    record(QString::asprintf("vendor %lx %lx %lu %s", (unsigned long)card, (unsigned long)attribute,
-                             (unsigned long)*length, zeroed ? "zeroed" : "dirty"));
-    const FakeReader &reader = fake.readers[size_t(card - kFirstCard)];
-    if (reader.vendorResult == SCARD_S_SUCCESS)
-        *length = answer(reader.vendor, reader.vendorLength, value, *length);
-    return reader.vendorResult;
+    record("vendor %lx %lx %lu %s", (unsigned long)card, (unsigned long)attribute,
+           (unsigned long)*length, zeroed ? "zeroed" : "dirty");
+    const FakeReader &reader = readerOf(card);
+    return answer(reader.results[1], reader.vendor, reader.vendorLength, value, *length, length);
 }
 
 LONG control(SCARDHANDLE card, DWORD code, LPCVOID input, DWORD inputLength, LPVOID output,
              DWORD outputSize, LPDWORD returned)
 {
     const QByteArray in(static_cast<const char *>(input), input ? int(inputLength) : 0);
-    record(QString::asprintf("control %lx %lx %s %lu", (unsigned long)card, (unsigned long)code,
-                             in.isEmpty() ? "-" : in.toHex().constData(),
-                             (unsigned long)outputSize));
-    const FakeReader &reader = fake.readers[size_t(card - kFirstCard)];
-    if (code == kFeatureRequest) {
-        if (reader.featureResult == SCARD_S_SUCCESS)
-            *returned = answer(reader.features, reader.featureLength, output, outputSize);
-        return reader.featureResult;
-    }
+    record("control %lx %lx %s %lu", (unsigned long)card, (unsigned long)code,
+           in.isEmpty() ? "-" : in.toHex().constData(), (unsigned long)outputSize);
+    const FakeReader &reader = readerOf(card);
+    if (code == CM_IOCTL_GET_FEATURE_REQUEST)
+        return answer(reader.results[2], reader.features, reader.featureLength, output, outputSize,
+                      returned);
     fake.escapes << QString::asprintf("%lx %lx", (unsigned long)card, (unsigned long)code);
-    if (reader.escapeResult == SCARD_S_SUCCESS)
-        *returned = answer(QByteArray::fromHex("9000"), DWORD(-1), output, outputSize);
-    return reader.escapeResult;
+    return answer(reader.results[3], QByteArray::fromHex("9000"), DWORD(-1), output, outputSize,
+                  returned);
 }
 
 LONG disconnect(SCARDHANDLE card, DWORD disposition)
 {
-    record(
-        QString::asprintf("disconnect %lx %lu", (unsigned long)card, (unsigned long)disposition));
+    record("disconnect %lx %lu", (unsigned long)card, (unsigned long)disposition);
     fake.connected.remove(card);
     return SCARD_S_SUCCESS;
 }
 
 LONG freeMemory(SCARDCONTEXT context, LPCVOID memory)
 {
-    record(QString::asprintf("free %lx %s", (unsigned long)context,
-                             memory == fake.list ? "list" : "other"));
+    record("free %lx %s", (unsigned long)context, memory == fake.list ? "list" : "other");
     if (memory == fake.list) {
         delete[] fake.list;
         fake.list = nullptr;
@@ -149,7 +136,7 @@ LONG freeMemory(SCARDCONTEXT context, LPCVOID memory)
 
 LONG releaseContext(SCARDCONTEXT context)
 {
-    record(QString::asprintf("release %lx", (unsigned long)context));
+    record("release %lx", (unsigned long)context);
     return SCARD_S_SUCCESS;
 }
 
@@ -207,7 +194,7 @@ private slots:
             QStringLiteral("list 5c all auto"),
             QStringLiteral("connect Tarvenix CCID 00 00 3 0"),
             QStringLiteral("vendor 100 10100 256 zeroed"),
-            QString::asprintf("control 100 %lx - 256", (unsigned long)kFeatureRequest),
+            QString::asprintf("control 100 %lx - 256", (unsigned long)CM_IOCTL_GET_FEATURE_REQUEST),
             QStringLiteral("control 100 42330001 10 256"),
             QStringLiteral("disconnect 100 0"),
             QStringLiteral("free 5c list"),
@@ -223,14 +210,8 @@ private slots:
         QTest::addColumn<int>("reported"); // -1: the bytes written
         QTest::addColumn<bool>("switched");
         QTest::newRow("capitals") << QByteArray("TARVENIX") << -1 << true;
-        QTest::newRow("mixed case") << QByteArray("tArVeNiX") << -1 << true;
-        QTest::newRow("with its terminator") << QByteArray("Tarvenix", 9) << -1 << true;
         QTest::newRow("cut at reported length") << QByteArray("TarvenixXYZ") << 8 << true;
         QTest::newRow("more words") << QByteArray("Tarvenix Foo") << -1 << false;
-        QTest::newRow("prefix") << QByteArray("Tarveni") << -1 << false;
-        QTest::newRow("empty") << QByteArray() << -1 << false;
-        QTest::newRow("zero-padded to 256")
-            << QByteArray("Tarvenix").leftJustified(256, '\0') << -1 << true;
         QTest::newRow("fills 256") << QByteArray(256, 'T') << -1 << false;
         QTest::newRow("reported past buffer") << QByteArray(256, 'T') << 300 << false;
     }
@@ -259,16 +240,9 @@ private slots:
         QTest::newRow("none") << QByteArray() << -1 << fallback;
         QTest::newRow("most significant first")
             << QByteArray::fromHex("130412345678") << -1 << quint32(0x12345678);
-        QTest::newRow("after other tags")
-            << QByteArray::fromHex("0a04000000011204aabbccdd1304a1b2c3d4") << -1
-            << quint32(0xa1b2c3d4);
         QTest::newRow("zero value skipped")
-            << QByteArray::fromHex("130400000000130400000bad") << -1 << quint32(0xbad);
-        QTest::newRow("only zero value") << QByteArray::fromHex("130400000000") << -1 << fallback;
-        QTest::newRow("length byte ignored")
-            << QByteArray::fromHex("1300cafebabe") << -1 << quint32(0xcafebabe);
-        QTest::newRow("tag inside an entry")
-            << QByteArray::fromHex("0a1304123456") << -1 << fallback;
+            << QByteArray::fromHex("0a04000000011304000000001304a1b2c3d4") << -1
+            << quint32(0xa1b2c3d4);
         QTest::newRow("partial last entry")
             << QByteArray::fromHex("0a040000000113041234") << -1 << fallback;
         QTest::newRow("reported past buffer") << QByteArray(256, '\x0a') << 600 << fallback;
@@ -320,9 +294,7 @@ private slots:
         QFETCH(int, step);
         QFETCH(QString, message);
         FakeReader broken{"A"};
-        LONG *results[] = {&broken.connectResult, &broken.vendorResult, &broken.featureResult,
-                           &broken.escapeResult};
-        *results[step] = SCARD_E_SHARING_VIOLATION;
+        broken.results[step] = SCARD_E_SHARING_VIOLATION;
         run({broken, FakeReader{"B"}});
         QCOMPARE(gMessages, QStringList({tryLine("A"), message, tryLine("B"), switchedLine("B")}));
         // A reader that refused the connection has nothing to disconnect.
