@@ -2,212 +2,117 @@
 #include "packagefixture.h"
 
 #include <QDir>
-#include <QFile>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QTest>
-
-#include <functional>
-
-namespace {
-
-using Mutation = std::function<void(const QString &dir)>;
-
-QByteArray contents(const QString &path)
-{
-    QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
-}
-
-// configuration.xml rebuilt from the unsigned text with one replacement, then signed.
-Mutation xmlEdit(const QByteArray &from, const QByteArray &to)
-{
-    return [=](const QString &dir) {
-        fixture::write(dir + QStringLiteral("configuration.xml"),
-                       fixture::signXml(fixture::unsignedXml().replace(from, to)));
-    };
-}
-
-// The signed configuration.xml changed afterwards.
-Mutation signedEdit(const QByteArray &from, const QByteArray &to)
-{
-    return [=](const QString &dir) {
-        const QString path = dir + QStringLiteral("configuration.xml");
-        fixture::write(path, contents(path).replace(from, to));
-    };
-}
-
-Mutation fileEdit(const QString &name, const QByteArray &data)
-{
-    return [=](const QString &dir) {
-        if (data.isNull())
-            QFile::remove(dir + name);
-        else
-            fixture::write(dir + name, data);
-    };
-}
-
-QStringList words(const char *text)
-{
-    return QString::fromLatin1(text).split(QLatin1Char(' '), Qt::SkipEmptyParts);
-}
-
-} // namespace
-
-Q_DECLARE_METATYPE(Mutation)
 
 class TestPack : public QObject
 {
     Q_OBJECT
 
-    int run(const QStringList &arguments, QByteArray *output = nullptr)
+    QScopedPointer<QTemporaryDir> tmp; // a new one for each test: the tool's working directory
+
+    QString path(const char *name) const { return tmp->filePath(QLatin1String(name)); }
+    bool put(const char *name, const QByteArray &data) { return fixture::write(path(name), data); }
+    QByteArray contents(const char *name) const
+    {
+        QFile file(path(name));
+        return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray("<none>");
+    }
+    QByteArray output; // of the last run
+    // Runs vardel-pack with the words of `command` as its arguments.
+    int run(const char *command)
     {
         QProcess process;
-        process.start(QStringLiteral(VARDEL_PACK), arguments);
+        process.setWorkingDirectory(tmp->path());
+        process.start(QStringLiteral(VARDEL_PACK),
+                      QString::fromLatin1(command).split(QLatin1Char(' '), Qt::SkipEmptyParts));
         if (!process.waitForFinished(120000) || process.exitStatus() != QProcess::NormalExit)
             return -1;
-        if (output)
-            *output = process.readAllStandardOutput() + process.readAllStandardError();
+        output = process.readAllStandardOutput() + process.readAllStandardError();
         return process.exitCode();
     }
 
 private slots:
-    void keygen()
+    void init() { tmp.reset(new QTemporaryDir); }
+
+    // keygen, seal and unseal, sign and verify, as a package maker goes.
+    void endToEnd()
     {
-        QTemporaryDir tmp;
-        const QString dir = tmp.filePath(QStringLiteral("keys"));
-        QCOMPARE(run({QStringLiteral("keygen"), dir}), 0);
-        const QByteArray packageKey = contents(dir + QStringLiteral("/package.key"));
-        const QByteArray modulus = contents(dir + QStringLiteral("/signing-modulus.hex"));
-        const QByteArray pem = contents(dir + QStringLiteral("/signing-private.pem"));
-        QCOMPARE(QByteArray::fromHex(packageKey.trimmed()).size(), 16);
-        QCOMPARE(QFile::permissions(dir + QStringLiteral("/signing-private.pem")),
-                 QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser |
-                     QFileDevice::WriteUser);
+        QCOMPARE(run("keygen keys"), 0);
+        QCOMPARE(run("keygen keys"), 1); // never over existing keys
         RsaPrivateKey key;
         QString error;
-        QVERIFY2(pack::privateKeyFromPem(pem, key, error), qPrintable(error));
-        QCOMPARE(QByteArray::fromHex(QByteArray(modulus).replace('\n', "")),
+        QVERIFY(pack::privateKeyFromPem(contents("keys/signing-private.pem"), key, error));
+        QCOMPARE(QByteArray::fromHex(contents("keys/signing-modulus.hex")),
                  QByteArray(reinterpret_cast<const char *>(key.publicKey.modulus), 256));
-        // Never over existing keys.
-        QCOMPARE(run({QStringLiteral("keygen"), dir}), 1);
-        QCOMPARE(contents(dir + QStringLiteral("/signing-private.pem")), pem);
-        QCOMPARE(QDir(dir).count(), 5u); // ".", ".." and the three files
+        QVERIFY(fixture::writePackage(path("p/")));
+        for (int size : {0, 15, 16, 17, 5000}) {
+            const QByteArray plain = fixture::unsignedXml().repeated(20).left(size);
+            QVERIFY(put("plain", plain));
+            QCOMPARE(run("seal plain p/app.bin"), 0);
+            QCOMPARE(run("unseal p/app.bin back"), 0);
+            QCOMPARE(contents("back"), plain);
+        }
+        // Signed with the new key, only a program built with that key accepts the package.
+        QVERIFY(put("p/configuration.xml", fixture::unsignedXml()));
+        QCOMPARE(run("sign p/configuration.xml --key keys/signing-private.pem"), 0);
+        QCOMPARE(run("verify p"), 1);
+        QVERIFY2(output.contains("problem: bad signature"), output.constData());
+        QCOMPARE(run("sign p/configuration.xml"), 0);
+        QCOMPARE(run("verify p"), 0);
+        QVERIFY2(output.contains("the package is clean"), output.constData());
     }
 
-    void sealRoundTrip_data()
-    {
-        QTest::addColumn<int>("size");
-        for (int size : {0, 1, 15, 16, 17, 5000})
-            QTest::addRow("%d bytes", size) << size;
-    }
-    void sealRoundTrip()
-    {
-        QFETCH(int, size);
-        QTemporaryDir dir;
-        QByteArray plain(size, '\0');
-        for (int i = 0; i < size; ++i)
-            plain[i] = char(i * 7 + 3);
-        QVERIFY(fixture::write(dir.filePath(QStringLiteral("plain")), plain));
-        QCOMPARE(run({QStringLiteral("seal"), dir.filePath(QStringLiteral("plain")),
-                      dir.filePath(QStringLiteral("sealed"))}),
-                 0);
-        const QByteArray sealed = contents(dir.filePath(QStringLiteral("sealed")));
-        QCOMPARE(sealed.size(), 4 + (size + 15) / 16 * 16);
-        QCOMPARE(sealed.left(4).toHex(), QByteArray::number(size, 16).rightJustified(8, '0'));
-        QCOMPARE(run({QStringLiteral("unseal"), dir.filePath(QStringLiteral("sealed")),
-                      dir.filePath(QStringLiteral("back"))}),
-                 0);
-        QCOMPARE(contents(dir.filePath(QStringLiteral("back"))), plain);
-    }
-
-    void badInput_data()
-    {
-        QTest::addColumn<QStringList>("arguments"); // IN: the input file, OUT: the output
-        QTest::addColumn<QByteArray>("input");
-        QTest::addColumn<int>("status");
-        QTest::newRow("unseal 3 bytes") << words("unseal IN OUT") << QByteArray(3, 'x') << 1;
-        QTest::newRow("unseal length beyond content")
-            << words("unseal IN OUT") << QByteArray::fromHex("00000011") + QByteArray(16, 'x') << 1;
-        QTest::newRow("seal missing input") << words("seal MISSING OUT") << QByteArray() << 1;
-        QTest::newRow("sign malformed XML") << words("sign OUT") << QByteArray() << 1;
-        QTest::newRow("sign with a missing key")
-            << words("sign OUT --key MISSING") << QByteArray() << 1;
-        QTest::newRow("sign with a non-key") << words("sign OUT --key IN") << QByteArray("x") << 1;
-        QTest::newRow("no command") << words("") << QByteArray() << 2;
-        QTest::newRow("unknown command") << words("pack IN") << QByteArray() << 2;
-    }
     // A refused command exits non-zero and leaves its output as it was: no partial file, no
     // temporary file beside it.
-    void badInput()
+    void failuresLeaveOutputs()
     {
-        QFETCH(QStringList, arguments);
-        QFETCH(QByteArray, input);
-        QFETCH(int, status);
-        QTemporaryDir dir;
         const QByteArray previous("<configuration><terminal></configuration>");
-        QVERIFY(fixture::write(dir.filePath(QStringLiteral("IN")), input));
-        QVERIFY(fixture::write(dir.filePath(QStringLiteral("OUT")), previous));
-        for (QString &argument : arguments)
-            if (argument.isUpper())
-                argument = dir.filePath(argument);
-        QByteArray output;
-        QCOMPARE(run(arguments, &output), status);
-        QVERIFY(output.startsWith("vardel-pack: "));
-        QCOMPARE(contents(dir.filePath(QStringLiteral("OUT"))), previous);
-        QCOMPARE(QDir(dir.path()).entryList(QDir::Files).size(), 2);
+        QVERIFY(put("out", previous) && put("in", pack::seal("1234").replace(3, 1, "\x11")));
+        QCOMPARE(run("unseal in out"), 1); // a plain length beyond the content
+        QCOMPARE(run("sign out"), 1);      // not well-formed
+        QCOMPARE(contents("out"), previous);
+        QCOMPARE(QDir(tmp->path()).entryList(QDir::Files).size(), 2);
     }
 
     void verifyProblems_data()
     {
-        QTest::addColumn<Mutation>("mutation");
+        QTest::addColumn<QByteArray>("file"); // in the package, replaced by `data` (null: removed)
+        QTest::addColumn<QByteArray>("data");
         QTest::addColumn<QByteArray>("expected");
-        // Signed with the command, as a package maker does.
-        QTest::newRow("clean") << Mutation([this](const QString &dir) {
-            fixture::write(dir + QStringLiteral("configuration.xml"), fixture::unsignedXml());
-            QCOMPARE(run({QStringLiteral("sign"), dir + QStringLiteral("configuration.xml")}), 0);
-        }) << QByteArray("the package is clean");
-        QTest::newRow("changed after signing")
-            << signedEdit("Iris", "Irix")
-            << QByteArray("bad signature: the signature does not match");
-        QTest::newRow("missing package file") << fileEdit(QStringLiteral("app.bin"), QByteArray())
-                                              << QByteArray("app.bin\" is missing");
-        QTest::newRow("package file not sealed")
-            << fileEdit(QStringLiteral("app.bin"), "1234567")
-            << QByteArray("app.bin\" is not a valid sealed file");
-        QTest::newRow("name too long") << Mutation([](const QString &dir) {
-            QFile::rename(dir + QStringLiteral("app.bin"),
-                          dir + QStringLiteral("abcdefghijklmnopqrs.bin"));
-            xmlEdit("app.bin", "abcdefghijklmnopqrs.bin")(dir);
-        }) << QByteArray("ABCDEFGHIJKLMNOPQRS.BIN and length text 000300 exceed 28");
-        QTest::newRow("hterm missing")
-            << fileEdit(QStringLiteral("hterm.bin"), QByteArray())
-            << QByteArray("hterm.bin\" is missing; the program ignores it");
-        QTest::newRow("hterm too long")
-            << fileEdit(QStringLiteral("hterm.bin"), pack::seal(QByteArray(200, 'h')))
-            << QByteArray("holds 200 bytes, more than the 128-byte record");
-        QTest::newRow("no hterm") << xmlEdit("<hterm>hterm.bin</hterm>", "")
-                                  << QByteArray("no usable hardware configuration");
-        QTest::newRow("no batch") << xmlEdit("<batch id=\"1\"><file>app.bin</file></batch>", "")
-                                  << QByteArray("no batch");
-        QTest::newRow("picture missing") << fileEdit(QStringLiteral("terminal.png"), QByteArray())
-                                         << QByteArray("terminal.png\" is missing");
-        QTest::newRow("not well-formed") << signedEdit("</operation>", "</operatio>")
-                                         << QByteArray("not well-formed XML (line 4");
+        auto row = [](const char *name, const char *file, const QByteArray &data, const char *e) {
+            QTest::newRow(name) << QByteArray(file) << data << QByteArray(e);
+        };
+        auto xml = [](const char *from, const char *to) {
+            return fixture::signXml(fixture::unsignedXml().replace(from, to));
+        };
+        const QByteArray good = fixture::signXml(fixture::unsignedXml()), none;
+        const char *config = "configuration.xml";
+        row("changed after signing", config, QByteArray(good).replace("Iris", "Irix"), "not match");
+        row("not well-formed", config, good.chopped(3), "not well-formed XML");
+        row("no hterm", config, xml("hterm", "h"), "no usable hardware");
+        row("no batch", config, xml("batch", "b"), "no batch");
+        row("name too long", config, xml("app.bin", "abcdefghijklmnopqrs.bin"), "000300 exceed 28");
+        row("package file missing", "app.bin", none, "app.bin\" is missing");
+        row("package file not sealed", "app.bin", "1234567", "not a valid sealed file");
+        row("hterm missing", "hterm.bin", none, "hterm.bin\" is missing");
+        row("hterm too long", "hterm.bin", pack::seal(QByteArray(200, 'h')), "holds 200 bytes");
+        row("picture missing", "terminal.png", none, "terminal.png\" is missing");
     }
+    // Each problem is reported, with a non-zero exit.
     void verifyProblems()
     {
-        QFETCH(Mutation, mutation);
+        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, data);
         QFETCH(QByteArray, expected);
-        QTemporaryDir tmp;
-        const QString dir = tmp.path() + QLatin1Char('/');
-        QVERIFY(fixture::writePackage(dir));
-        mutation(dir);
-        QByteArray output;
-        const bool clean = expected.contains("clean");
-        QCOMPARE(run({QStringLiteral("verify"), dir}, &output), clean ? 0 : 1);
-        QVERIFY2(output.contains("problem: ") != clean && output.contains(expected),
-                 output.constData());
+        // The package, with an extra file that only the row "name too long" refers to.
+        QVERIFY(fixture::writePackage(path("")) &&
+                QFile::copy(path("app.bin"), path("abcdefghijklmnopqrs.bin")));
+        QVERIFY(data.isNull() ? QFile::remove(path(file.constData()))
+                              : put(file.constData(), data));
+        QCOMPARE(run("verify ."), 1);
+        QVERIFY2(output.contains("problem: ") && output.contains(expected), output.constData());
     }
 };
 

@@ -6,10 +6,8 @@
 // with: 4-byte big-endian plain length, then AES-128-ECB of the content, zero-padded.
 namespace sealing {
 
-QByteArray encryptEcb(const QByteArray &key, const QByteArray &plain); // whole blocks only
 QByteArray seal(const QByteArray &plain);
 // The same with a header that announces `announcedLength` instead of the real length.
 QByteArray sealAnnouncing(const QByteArray &plain, quint32 announcedLength);
-QByteArray packageKey();
 
 } // namespace sealing
