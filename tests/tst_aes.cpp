@@ -1,6 +1,11 @@
 #include "crypto/aes.h"
 
+#include <QRandomGenerator>
 #include <QTest>
+
+#include <openssl/evp.h>
+
+#include <thread>
 
 // Sealed files made with OpenSSL and read by the program check the cipher on longer data in the
 // configuration and transfer tests.
@@ -26,6 +31,47 @@ private slots:
         const QByteArray block = QByteArray::fromHex("69c4e0d86a7b0430d8cdb78070b4c55a");
         QCOMPARE(decrypt(key, block + block).toHex(),
                  QByteArray("00112233445566778899aabbccddeeff").repeated(2));
+    }
+
+    // Random keys and buffers enciphered by OpenSSL, deciphered on two threads at once: each
+    // call keeps its own key schedule and state.
+    void againstOpenSsl()
+    {
+        const quint32 seed = QRandomGenerator::global()->generate();
+        qInfo("seed %u", seed);
+        QRandomGenerator random(seed);
+        const auto randomBytes = [&random](int n) {
+            QByteArray b(n, '\0');
+            for (char &c : b)
+                c = char(random.bounded(256));
+            return b;
+        };
+        QList<QByteArray> keys, plains, ciphers;
+        for (int i = 0; i < 40; ++i) {
+            keys << randomBytes(16);
+            plains << randomBytes(16 * int(random.bounded(1, 256)));
+            QByteArray cipher(plains.last().size(), '\0');
+            int written = 0;
+            EVP_CIPHER_CTX *ctx = EVP_CIPHER_CTX_new();
+            EVP_EncryptInit_ex(ctx, EVP_aes_128_ecb(), nullptr,
+                               reinterpret_cast<const unsigned char *>(keys.last().constData()),
+                               nullptr);
+            EVP_CIPHER_CTX_set_padding(ctx, 0);
+            EVP_EncryptUpdate(ctx, reinterpret_cast<unsigned char *>(cipher.data()), &written,
+                              reinterpret_cast<const unsigned char *>(plains.last().constData()),
+                              cipher.size());
+            EVP_CIPHER_CTX_free(ctx);
+            ciphers << cipher;
+        }
+        int wrong[2] = {0, 0};
+        const auto check = [&](int parity) {
+            for (int i = parity; i < keys.size(); i += 2)
+                wrong[parity] += decrypt(keys[i], ciphers[i]) != plains[i];
+        };
+        std::thread other(check, 1);
+        check(0);
+        other.join();
+        QCOMPARE(wrong[0] + wrong[1], 0);
     }
 
     // Only whole blocks are decrypted; nothing beyond them is read (each input is a buffer of

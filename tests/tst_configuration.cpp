@@ -3,6 +3,7 @@
 #include "packagefixture.h"
 #include "sealing.h"
 
+#include <QRandomGenerator>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -139,8 +140,17 @@ private slots:
         const QByteArray n = bytes(key.publicKey.modulus, kRsaMaxLength);
         QList<QByteArray> inputs{QByteArray(1, '\0'), QByteArray(1, '\1'), n.left(255),
                                  n.chopped(1) + char(n[255] - 1)}; // n is odd
-        for (int i = 0; i < 8; ++i)
+        const quint32 seed = QRandomGenerator::global()->generate();
+        qInfo("seed %u", seed);
+        QRandomGenerator random(seed);
+        for (int i = 0; i < 8; ++i) {
             inputs << signature::block(QByteArray::number(i));
+            QByteArray r(256, '\0'); // below n: its top byte is below n's
+            for (char &x : r)
+                x = char(random.bounded(256));
+            r[0] = char(random.bounded(quint8(n[0])));
+            inputs << r;
+        }
         for (const QByteArray &c : inputs) {
             quint32 status = 1;
             const QByteArray result = dispatch(kRsaModePrivate, &key, c, status);
