@@ -6,24 +6,20 @@ namespace replies {
 
 namespace {
 
-void appendCrc(QByteArray &bytes)
+// Bytes 0 to 29 (zeros behind what is given), then their CRC, low byte first.
+QByteArray withCrc(QByteArray bytes)
 {
+    bytes = bytes.leftJustified(30, '\0', true);
     const quint16 crc = frame::crc16(reinterpret_cast<const quint8 *>(bytes.constData()), 30);
-    bytes.append(char(crc & 0xFF));
-    bytes.append(char(crc >> 8));
+    return bytes + char(crc & 0xFF) + char(crc >> 8);
 }
 
 } // namespace
 
 QByteArray ack(quint8 code, quint8 accepted, quint8 result)
 {
-    QByteArray bytes;
-    bytes.append(char(code));
-    bytes.append(char(accepted));
-    bytes.append(char(result));
-    bytes.append(QByteArrayLiteral("Tarvenix simulated terminal").left(27));
-    appendCrc(bytes);
-    return bytes;
+    return withCrc(QByteArray(1, char(code)) + char(accepted) + char(result) +
+                   QByteArrayLiteral("Tarvenix simulated terminal"));
 }
 
 QString dump(quint8 code, quint8 accepted, quint8 result)
@@ -33,11 +29,7 @@ QString dump(quint8 code, quint8 accepted, quint8 result)
 
 QString partialDump(quint8 code, quint8 accepted, quint8 result, int received)
 {
-    QByteArray bytes = ack(code, accepted, result).left(received);
-    if (received < 32) {
-        bytes = bytes.leftJustified(30, '\0', true);
-        appendCrc(bytes);
-    }
+    const QByteArray bytes = withCrc(ack(code, accepted, result).left(received));
     return QStringLiteral("%1 %2 %3 %4 %5")
         .arg(code, 0, 16)
         .arg(accepted, 0, 16)
@@ -48,11 +40,7 @@ QString partialDump(quint8 code, quint8 accepted, quint8 result, int received)
 
 QByteArray request(quint8 code, quint8 first)
 {
-    QByteArray bytes(30, '\0');
-    bytes[0] = char(code);
-    bytes[1] = char(first);
-    appendCrc(bytes);
-    return bytes;
+    return withCrc(QByteArray(1, char(code)) + char(first));
 }
 
 } // namespace replies

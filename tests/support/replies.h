@@ -3,6 +3,14 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstddef>
+
+// A QString from a UTF-8 literal, for expected texts: "load Erreur read"_q.
+inline QString operator""_q(const char *text, std::size_t size)
+{
+    return QString::fromUtf8(text, int(size));
+}
+
 // Expected texts built from the reply bytes a test chose: the dump that follows a checkCrc or
 // _buff log line ("6 1 54 12 ab": bytes 0 to 2, then the CRC of bytes 0 to 29 as computed).
 namespace replies {

@@ -1,7 +1,6 @@
 #include "simrig.h"
 
 #include "config/configuration.h"
-#include "link/serialport.h"
 #include "mockbed.h"
 #include "sealing.h"
 #include "testseam.h"
@@ -56,38 +55,19 @@ SimRig::~SimRig()
     QDir::setCurrent(previousDir);
 }
 
-SerialPort &SimRig::port()
-{
-    return *modelObject->getSerialPort();
-}
-
-bool SimRig::open()
-{
-    return port().open(portLabel);
-}
-
 QStringList SimRig::log() const
 {
     const QStringList names = QDir(dir.path()).entryList({QStringLiteral("*_logs.txt")});
-    QStringList messages;
-    if (names.isEmpty())
-        return messages;
-    QFile file(QDir(dir.path()).filePath(names.first()));
-    if (!file.open(QIODevice::ReadOnly))
-        return messages;
-    const QString text = QString::fromUtf8(file.readAll());
+    QFile file(QDir(dir.path()).filePath(names.value(0)));
+    if (names.isEmpty() || !file.open(QIODevice::ReadOnly))
+        return {};
+    // Each entry: a date stamp at the start of a line, the message, a line break.
     static const QRegularExpression stamp(
-        QStringLiteral("^== \\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d == "),
-        QRegularExpression::MultilineOption);
-    auto it = stamp.globalMatch(text);
-    QList<QRegularExpressionMatch> matches;
-    while (it.hasNext())
-        matches.append(it.next());
-    for (int i = 0; i < matches.size(); ++i) {
-        const int from = matches[i].capturedEnd();
-        const int to = i + 1 < matches.size() ? matches[i + 1].capturedStart() : text.size();
-        messages << text.mid(from, to - from - 1); // without the entry's line break
-    }
+        QStringLiteral("(^|\n)== \\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d == "));
+    QStringList messages = QString::fromUtf8(file.readAll()).split(stamp);
+    messages.removeFirst(); // nothing comes before the first entry
+    if (!messages.isEmpty())
+        messages.last().chop(1);
     return messages;
 }
 
@@ -103,12 +83,6 @@ QString SimRig::writeFile(const QString &name, const QByteArray &bytes) const
 QString SimRig::writeSealed(const QString &name, const QByteArray &plain) const
 {
     return writeFile(name, sealing::seal(plain));
-}
-
-Application *SimRig::application(const QString &path)
-{
-    applications.append(new Application(path));
-    return applications.last();
 }
 
 void SimRig::addBatch(const QList<QPair<QString, QByteArray>> &files)
@@ -131,40 +105,14 @@ void SimRig::acceptTerminal()
 
 ProgressLog::ProgressLog(Model &model)
 {
-    connect(
-        &model, &Model::setModuleProgression, this,
-        [this](const QString &text, int value) {
+    const auto keep = [this](QList<QPair<QString, int>> &steps) {
+        return [this, &steps](const QString &text, int value) {
             std::lock_guard<std::mutex> lock(mutex);
-            moduleSteps.append({text, value});
-        },
-        Qt::DirectConnection);
-    connect(
-        &model, &Model::setTotalProgression, this,
-        [this](const QString &text, int value) {
-            std::lock_guard<std::mutex> lock(mutex);
-            totalSteps.append({text, value});
-        },
-        Qt::DirectConnection);
-}
-
-QList<QPair<QString, int>> ProgressLog::module() const
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    return moduleSteps;
-}
-
-QList<QPair<QString, int>> ProgressLog::total() const
-{
-    std::lock_guard<std::mutex> lock(mutex);
-    return totalSteps;
-}
-
-QList<int> ProgressLog::totalValues() const
-{
-    QList<int> values;
-    for (const auto &step : total())
-        values << step.second;
-    return values;
+            steps.append({text, value});
+        };
+    };
+    connect(&model, &Model::setModuleProgression, this, keep(moduleSteps), Qt::DirectConnection);
+    connect(&model, &Model::setTotalProgression, this, keep(totalSteps), Qt::DirectConnection);
 }
 
 QByteArray randomBytes(int size, quint32 seed)

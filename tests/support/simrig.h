@@ -1,6 +1,8 @@
 #pragma once
 
 #include "behaviour.h"
+#include "config/records.h"
+#include "link/serialport.h"
 #include "model/model.h"
 #include "terminal.h"
 
@@ -16,8 +18,6 @@
 #include <mutex>
 #include <string>
 
-class Application;
-class SerialPort;
 namespace mockbed {
 class Testbed;
 }
@@ -42,10 +42,10 @@ public:
 
     bool ready() const { return started; }
     Model &model() { return *modelObject; }
-    SerialPort &port();
+    SerialPort &port() { return *modelObject->getSerialPort(); }
     sim::Terminal &terminal() { return simulator; }
     sim::Record record() const { return simulator.record(); }
-    bool open();
+    bool open() { return port().open(portLabel); }
 
     // The messages of the log file, in order, without their date stamps.
     QStringList log() const;
@@ -54,7 +54,11 @@ public:
     QString writeFile(const QString &name, const QByteArray &bytes) const;
     QString writeSealed(const QString &name, const QByteArray &plain) const;
     // An application entry owned by the rig.
-    Application *application(const QString &path);
+    Application *application(const QString &path)
+    {
+        applications.append(new Application(path));
+        return applications.last();
+    }
 
     // A batch of package files (sealed from the contents) appended to the configuration, and
     // an accepted hardware configuration matching the simulator's catalogue code.
@@ -79,11 +83,15 @@ class ProgressLog : public QObject
     Q_OBJECT
 public:
     explicit ProgressLog(Model &model);
-    QList<QPair<QString, int>> module() const;
-    QList<QPair<QString, int>> total() const;
-    QList<int> totalValues() const;
+    QList<QPair<QString, int>> module() const { return copy(moduleSteps); }
+    QList<QPair<QString, int>> total() const { return copy(totalSteps); }
 
 private:
+    QList<QPair<QString, int>> copy(const QList<QPair<QString, int>> &steps) const
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        return steps;
+    }
     mutable std::mutex mutex;
     QList<QPair<QString, int>> moduleSteps;
     QList<QPair<QString, int>> totalSteps;
@@ -93,4 +101,3 @@ private:
 QByteArray randomBytes(int size, quint32 seed);
 
 Q_DECLARE_METATYPE(sim::Behaviour)
-Q_DECLARE_METATYPE(sim::AppEntry)
