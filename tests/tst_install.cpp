@@ -156,10 +156,15 @@ private slots:
         QCOMPARE(ok, title == kDone);
         QTEST(title, "title");
         QTEST(message, "message");
-        QCOMPARE((QList<int>{record.count(Command::Reboot), record.count(Command::Info),
-                             record.count(Command::Authorization), record.count(Command::Load),
-                             record.count(Command::Activate)}),
-                 heard);
+        // The terminal may not have read the last frame yet: after a damaged application list
+        // the clean-up reboot takes the record left unread for its reply and returns at once.
+        const auto heardNow = [this] {
+            record = rig->record();
+            return QList<int>{record.count(Command::Reboot), record.count(Command::Info),
+                              record.count(Command::Authorization), record.count(Command::Load),
+                              record.count(Command::Activate)};
+        };
+        QTRY_COMPARE(heardNow(), heard);
         if (!ok && heard[0] > 0) // the clean-up reboot is the last thing the terminal hears
             QCOMPARE(record.frames.last().command, Command::Reboot);
         QCOMPARE(record.frames.isEmpty(), !label.isEmpty()); // nothing sent without a port
