@@ -1,32 +1,27 @@
+// The window, built in this process, against simulated terminals on mocked serial ports.
 #include "config/configuration.h"
 #include "mockbed.h"
 #include "model/model.h"
-#include "pack.h"
 #include "packagefixture.h"
-#include "terminal.h"
+#include "simrig.h"
 #include "testseam.h"
 #include "ui/about.h"
 #include "ui/mainwindow.h"
 
-#include <QAction>
-#include <QComboBox>
-#include <QDate>
-#include <QDesktopServices>
-#include <QDir>
-#include <QImage>
-#include <QLabel>
-#include <QMessageBox>
-#include <QProgressBar>
-#include <QPushButton>
-#include <QTemporaryDir>
-#include <QTest>
-#include <QTextBrowser>
-#include <QThreadPool>
-#include <QTimer>
-
-#include <memory>
+#include <QtTest>
+#include <QtWidgets>
 
 namespace {
+
+// A text of the tests, UTF-8.
+QString operator""_q(const char *text, size_t size)
+{
+    return QString::fromUtf8(text, int(size));
+}
+
+const QString kSearch = "Démarrage de la recherche de terminal"_q;
+const QString kOneFound = "Votre terminal a été détecté :"_q;
+const QString kNoTerminal = "Aucun terminal détecté"_q;
 
 // Device names of this process's own: a serial port's lock file is named after the device, and
 // tests run side by side.
@@ -34,262 +29,173 @@ QString device(const char *base)
 {
     return QString::fromLatin1(base) + QString::number(QCoreApplication::applicationPid());
 }
-QString labelOf(const QString &name, const QString &model = QStringLiteral("Terminal USB"))
+QString labelOf(const char *base)
 {
-    return name + QStringLiteral(" - (") + model + QLatin1Char(')');
-}
-const QString kThreeFound = QStringLiteral(
-    "3 terminaux ont été détectés.\nSélectionnez celui que vous souhaitez mettre à jour :");
-
-// Catalogue code the simulated terminal reports by default, at bytes 8..10 of an hterm record.
-QByteArray htermRecord()
-{
-    sim::Behaviour terminal;
-    return QByteArray(8, '\0') + terminal.record.mid(sim::Behaviour::kCatalogueOffset, 3);
+    return device(base) + " - (Terminal USB)"_q;
 }
 
-// A signed package of two batches (two files, then one) for the simulated terminal.
-bool writePackage(const QString &dir, const QString &description)
+// The fixture's package (its terminal's catalogue code 12 34 56), with two batches: app.bin
+// twice, then once.
+bool writePackage(const QString &dir)
 {
-    const QByteArray xml =
-        QByteArrayLiteral("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<configuration>\n"
-                          "<terminal><name>Iris</name><code>IR5</code><image>terminal.png</image>"
-                          "<delayReboot>0</delayReboot></terminal>\n"
-                          "<operation><title>Mise \xc3\xa0 jour 2.2</title><description>") +
-        description.toHtmlEscaped().toUtf8() +
-        QByteArrayLiteral("</description></operation>\n<hterm>hterm.bin</hterm>\n"
-                          "<batch id=\"1\"><file>app1.bin</file><file>app2.bin</file></batch>\n"
-                          "<batch id=\"2\"><file>app3.bin</file></batch>\n</configuration>\n");
-    QImage picture(60, 80, QImage::Format_RGB32);
-    picture.fill(Qt::darkCyan);
-    const QDir d(dir);
-    return QDir().mkpath(dir) && picture.save(d.filePath(QStringLiteral("terminal.png"))) &&
-           fixture::write(d.filePath(QStringLiteral("hterm.bin")), pack::seal(htermRecord())) &&
-           fixture::write(d.filePath(QStringLiteral("app1.bin")),
-                          pack::seal(QByteArray(300, 'a'))) &&
-           fixture::write(d.filePath(QStringLiteral("app2.bin")),
-                          pack::seal(QByteArray(130, 'b'))) &&
-           fixture::write(d.filePath(QStringLiteral("app3.bin")), pack::seal(QByteArray(5, 'c'))) &&
-           fixture::write(d.filePath(QStringLiteral("configuration.xml")), fixture::signXml(xml));
+    QByteArray xml = fixture::unsignedXml();
+    xml.replace("<file>app.bin</file>", "<file>app.bin</file><file>app.bin</file>")
+        .replace("</batch>", "</batch><batch id=\"2\"><file>app.bin</file></batch>");
+    return fixture::writePackage(dir) &&
+           fixture::write(dir + "configuration.xml"_q, fixture::signXml(xml));
 }
-
-// Closes every message box as soon as it shows, and remembers what it said.
-class BoxCloser : public QObject
-{
-public:
-    struct Seen
-    {
-        QString title;
-        QString text;
-        QMessageBox::Icon icon;
-    };
-
-    BoxCloser()
-    {
-        connect(&timer, &QTimer::timeout, this, [this] {
-            const auto widgets = QApplication::topLevelWidgets();
-            for (QWidget *widget : widgets) {
-                auto *box = qobject_cast<QMessageBox *>(widget);
-                if (!box || !box->isVisible())
-                    continue;
-                seen.append({box->windowTitle(), box->text(), box->icon()});
-                box->button(QMessageBox::Ok)->click();
-            }
-        });
-        timer.start(30);
-    }
-    QList<Seen> seen;
-
-private:
-    QTimer timer;
-};
 
 } // namespace
-
-// Stands in for the browser.
-class UrlRecorder : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> opened;
-public slots:
-    void open(const QUrl &url) { opened.append(url); }
-};
 
 class TestMainWindow : public QObject
 {
     Q_OBJECT
 
+public slots:
+    void openUrl(const QUrl &url) { urls << url; } // stands in for the browser
+
 private slots:
     void initTestCase()
     {
         // Short waits: the scenario is proved elsewhere with its own timing; here the window.
-        Model::Timing fast;
-        fast.requestDelayMs = 5;
-        fast.perFileActivationMs = 5;
-        fast.hterminalDelayMs = 5;
-        fast.replyTimeoutMs = 1000;
-        fast.rebootWaitMinMs = 2000;
-        fast.rebootStepMs = 50;
+        Model::Timing fast = SimRig::fastTiming();
         fast.searchPauseMs = 150;
-        fast.releaseTimeoutMs = 100;
         TestSeam::setInitialTiming(fast);
         QApplication::setQuitOnLastWindowClosed(true);
-        packageDir = Configuration::directory();
-        QVERIFY(writePackage(packageDir, QStringLiteral("Nouvelle version")));
+        QVERIFY(writePackage(Configuration::directory()));
+        // Every message box is closed as soon as it shows, and remembered.
+        connect(&boxCloser, &QTimer::timeout, this, [this] {
+            if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
+                boxes << (box->icon() == QMessageBox::Critical ? "critical: "_q
+                                                               : "information: "_q) +
+                             box->windowTitle() + " | "_q + box->text();
+                box->button(QMessageBox::Ok)->click();
+            }
+        });
+        boxCloser.start(30);
     }
-
-    void cleanupTestCase() { QDir(packageDir).removeRecursively(); }
+    void cleanupTestCase() { QDir(Configuration::directory()).removeRecursively(); }
 
     void init()
     {
         work = std::make_unique<QTemporaryDir>();
         QVERIFY(QDir::setCurrent(work->path()));
         bed = std::make_unique<mockbed::Testbed>();
+        boxes.clear();
     }
-
     void cleanup()
     {
         window.reset();
-        for (auto &terminal : terminals)
-            terminal->stop();
         terminals.clear();
         bed.reset();
         QDir::setCurrent(QDir::tempPath());
         work.reset();
     }
 
-    // Loading: hidden, nothing to press. Then the configuration shows the window, and the
-    // search fills the list and enables the button.
-    void loadingWaitingReady()
+    // Loading: hidden, nothing to press. The configuration shows the window, the search fills
+    // the list and enables the button. Progress reaches the bars, their captions and the log.
+    void oneTerminal()
     {
-        plug(device("ttyACM"), QStringLiteral("Tarvenix"));
+        plug("ttyACM");
         window = std::make_unique<MainWindow>();
         QVERIFY(!window->isVisible());
-        QVERIFY(!button()->isEnabled());
-        QCOMPARE(label2()->text(), QStringLiteral("Votre terminal a été détecté sur le port :"));
-
+        QCOMPARE(state(),
+                 (QStringList{"Votre terminal a été détecté sur le port :"_q, "no start"_q}));
         QTRY_VERIFY(window->isVisible());
+        QTRY_COMPARE(state(), (QStringList{kOneFound, "*"_q + labelOf("ttyACM"), "start"_q}));
         const QColor teal(60, 177, 195);
         QCOMPARE(widget<QLabel>("label_3")->palette().color(QPalette::WindowText), teal);
         QCOMPARE(button()->palette().color(QPalette::ButtonText), teal);
-        QCOMPARE(window->size(), QSize(764, 615));
-        QCOMPARE(window->minimumSize(), window->maximumSize());
-        QCOMPARE(widget<QLabel>("operationTitleLabel")->text(), QStringLiteral("Mise à jour 2.2"));
-        QCOMPARE(description()->toPlainText(), QStringLiteral("Nouvelle version"));
+        QVERIFY(window->minimumSize() == QSize(764, 615) &&
+                window->maximumSize() == QSize(764, 615));
+        QCOMPARE(widget<QLabel>("operationTitleLabel")->text(), "Mise à jour"_q);
+        QCOMPARE(widget<QTextBrowser>("operationDescriptionLabel")->toPlainText(), "V2"_q);
         QVERIFY(!widget<QLabel>("imageTerminal")->pixmap(Qt::ReturnByValue).isNull());
 
-        QTRY_COMPARE(combo()->count(), 1);
-        QCOMPARE(combo()->currentText(), labelOf(device("ttyACM")));
-        QCOMPARE(label2()->text(), QStringLiteral("Votre terminal a été détecté :"));
-        QVERIFY(button()->isEnabled());
-        QVERIFY(log().contains(QStringLiteral("== Configuration chargée avec succès\n")));
-        QVERIFY(log().contains(QStringLiteral("== Terminal détecté : ") +
-                               labelOf(device("ttyACM")) + QLatin1Char('\n')));
+        emit window->getModel()->setModuleProgression("X"_q, 37);
+        emit window->getModel()->setTotalProgression("Y"_q, 55);
+        QCOMPARE(widget<QProgressBar>("moduleProgressBar")->value(), 37);
+        QCOMPARE(widget<QProgressBar>("totalProgressBar")->value(), 55);
+        QCOMPARE(widget<QLabel>("moduleLabel")->text() + widget<QLabel>("moduleLabel_2")->text(),
+                 "XY"_q);
+        QVERIFY(logged("Module : X - 37"_q) && logged("Total : Y - 55"_q));
     }
 
     // Three terminals: the count in the label, the preferred one selected. A later search that
     // finds as many leaves the operator's choice alone, even when the labels changed.
     void threeTerminalsKeepSelection()
     {
-        plug(device("ttyACM"), QStringLiteral("Tarvenix"));
-        plug(device("ttyACM9"), QStringLiteral("Quelmo"));
-        plug(device("ttyUSB"), QStringLiteral("TARVENIX"));
+        plug("ttyACM");
+        plug("ttyACM9", "Quelmo");
+        plug("ttyUSB", "TARVENIX");
         window = std::make_unique<MainWindow>();
-        QTRY_COMPARE(combo()->count(), 3);
-        QCOMPARE(label2()->text(), kThreeFound);
-        QCOMPARE(combo()->currentIndex(), 0);
-        QCOMPARE(combo()->itemText(1), labelOf(device("ttyACM9")));
-        QCOMPARE(log().count(QStringLiteral("Terminal détecté : ")), 3);
-
+        QTRY_COMPARE(
+            state(),
+            (QStringList{
+                "3 terminaux ont été détectés.\nSélectionnez celui que vous souhaitez mettre à jour :"_q,
+                "*"_q + labelOf("ttyACM"), labelOf("ttyACM9"), labelOf("ttyUSB"), "start"_q}));
         combo()->setCurrentIndex(2);
+        const QStringList chosen = state();
         bed->remove(device("ttyUSB").toStdString());
         QVERIFY(bed->add(mockbed::Device{device("ttyUSC").toStdString(), "Tarvenix", "Autre"}));
-        const int searches = log().count(QStringLiteral("Démarrage de la recherche de terminal"));
-        QTRY_VERIFY(log().count(QStringLiteral("Démarrage de la recherche de terminal")) >=
-                    searches + 2);
-        QCOMPARE(combo()->count(), 3);
-        QCOMPARE(combo()->currentIndex(), 2);
-        QCOMPARE(combo()->itemText(2), labelOf(device("ttyUSB")));
-        QCOMPARE(label2()->text(), kThreeFound);
-        QCOMPARE(log().count(QStringLiteral("Terminal détecté : ")), 3);
+        const int searches = log().count(kSearch);
+        QTRY_VERIFY(log().count(kSearch) >= searches + 2);
+        QCOMPARE(state(), chosen);
+        QCOMPARE(log().count("Terminal détecté : "_q), 3);
     }
 
     // No serial port at all, then a terminal is plugged in.
     void noSerialPortThenPlugIn()
     {
-        QVERIFY(
-            QDir().mkpath(QString::fromStdString(bed->root()) + QStringLiteral("/sys/class/tty")));
+        QVERIFY(QDir(QString::fromStdString(bed->root())).mkpath("sys/class/tty"_q));
         window = std::make_unique<MainWindow>();
-        QTRY_COMPARE(combo()->itemText(0), QStringLiteral("Aucun terminal détecté"));
-        QCOMPARE(combo()->count(), 1);
-        QCOMPARE(label2()->text(), QString());
-        QVERIFY(!button()->isEnabled());
-        QVERIFY(log().contains(QStringLiteral("== Erreur détection de terminal\n")));
-
-        plug(device("ttyACM"), QStringLiteral("Tarvenix"));
-        QTRY_COMPARE(combo()->itemText(0), labelOf(device("ttyACM")));
-        QCOMPARE(combo()->count(), 1);
-        QCOMPARE(label2()->text(), QStringLiteral("Votre terminal a été détecté :"));
-        QTRY_VERIFY(button()->isEnabled());
+        QTRY_COMPARE(state(), (QStringList{QString(), "*"_q + kNoTerminal, "no start"_q}));
+        QVERIFY(logged("Erreur détection de terminal"_q));
+        plug("ttyACM");
+        QTRY_COMPARE(state(), (QStringList{kOneFound, "*"_q + labelOf("ttyACM"), "start"_q}));
     }
 
     void portsButNoTerminal()
     {
-        QVERIFY(
-            bed->add(mockbed::Device{device("ttyUSB").toStdString(), "Autre_Fabricant", "Modem"}));
+        QVERIFY(plug("ttyUSB", "Autre_Fabricant"));
         window = std::make_unique<MainWindow>();
-        QTRY_VERIFY(log().count(QStringLiteral("== Aucun terminal détecté\n")) >= 2);
-        QCOMPARE(label2()->text(), QStringLiteral("Aucun terminal détecté"));
-        QCOMPARE(combo()->count(), 0);
-        QVERIFY(!button()->isEnabled());
+        QTRY_VERIFY(log().count("== Aucun terminal détecté\n"_q) >= 2);
+        QCOMPARE(state(), (QStringList{kNoTerminal, "no start"_q}));
     }
 
     // A missing configuration: only the error box; once it is closed the program ends.
     void configurationFailureEndsProgram()
     {
-        const QString aside = packageDir.chopped(1) + QStringLiteral(".aside");
+        const QString packageDir = Configuration::directory();
+        const QString aside = packageDir.chopped(1) + ".aside"_q;
         QVERIFY(QDir().rename(packageDir, aside));
-        BoxCloser boxes;
         window = std::make_unique<MainWindow>();
-        bool everShown = false;
-        QTimer watch;
-        connect(&watch, &QTimer::timeout, this, [&] { everShown |= window->isVisible(); });
-        watch.start(10);
         QTimer::singleShot(20000, [] { QCoreApplication::exit(99); });
-        const int code = QApplication::exec();
+        const int code = QApplication::exec(); // 0 once the box, the only window, is closed
         QVERIFY(QDir().rename(aside, packageDir));
-
-        QCOMPARE(code, 0);
-        QVERIFY(!everShown);
-        QCOMPARE(boxes.seen.size(), 1);
-        const QString path = Configuration::filePath();
-        QCOMPARE(boxes.seen[0].title, QStringLiteral("Erreur fichier de configuration"));
-        QCOMPARE(boxes.seen[0].text, QStringLiteral("Le fichier de configuration (") + path +
-                                         QStringLiteral(") est manquant ou incorrect.\n"
-                                                        "Veuillez contacter votre support."));
-        QCOMPARE(boxes.seen[0].icon, QMessageBox::Critical);
+        QVERIFY(code == 0 && !window->isVisible());
+        const QString failure = "Le fichier de configuration ("_q + Configuration::filePath() +
+                                ") est manquant ou incorrect."_q;
+        QCOMPARE(boxes, QStringList{"critical: Erreur fichier de configuration | "_q + failure +
+                                    "\nVeuillez contacter votre support."_q});
         window.reset();
-        const QString text = log();
-        const int failure = text.indexOf(QStringLiteral("== Le fichier de configuration (") + path +
-                                         QStringLiteral(") est manquant ou incorrect.\n"));
-        QVERIFY(failure > 0);
-        QVERIFY(text.indexOf(QStringLiteral("Fin de l'application")) > failure);
+        expectInOrder({"== "_q + failure + "\n"_q, "Fin de l'application"_q});
     }
 
     void descriptionMarkup_data()
     {
         QTest::addColumn<QString>("description");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("html marker") << QStringLiteral("<html><b>Nouvelle</b> version</html>")
-                                     << QStringLiteral("Nouvelle version");
+        QTest::newRow("html marker") << "<html><b>Nouvelle</b> version</html>"_q
+                                     << "Nouvelle version"_q;
         // The marker after a line break: still HTML, though the widget would call it plain.
-        QTest::newRow("marker on line two") << QStringLiteral("Version\n<html><b>gras</b></html>")
-                                            << QStringLiteral("Version gras");
+        QTest::newRow("marker on line two") << "Version\n<html><b>gras</b></html>"_q
+                                            << "Version gras"_q;
         // The marker in capitals only: the widget's own guess, here plain text.
-        QTest::newRow("capitals") << QStringLiteral("Version\n<HTML><b>gras</b></HTML>")
-                                  << QStringLiteral("Version\n<HTML><b>gras</b></HTML>");
-        QTest::newRow("plain") << QStringLiteral("2 < 3") << QStringLiteral("2 < 3");
+        QTest::newRow("capitals") << "Version\n<HTML><b>gras</b></HTML>"_q
+                                  << "Version\n<HTML><b>gras</b></HTML>"_q;
+        QTest::newRow("plain") << "2 < 3"_q
+                               << "2 < 3"_q;
     }
     void descriptionMarkup()
     {
@@ -299,130 +205,72 @@ private slots:
         QTRY_VERIFY(window->isVisible());
         window->getModel()->getConfiguration()->operation->description = description;
         window->on_configuration_loaded();
-        QCOMPARE(this->description()->toPlainText(), shown);
-    }
-
-    void progressIsShownAndLogged()
-    {
-        window = std::make_unique<MainWindow>();
-        emit window->getModel()->setModuleProgression(QStringLiteral("X"), 37);
-        emit window->getModel()->setTotalProgression(QStringLiteral("Y"), 55);
-        QCOMPARE(widget<QProgressBar>("moduleProgressBar")->value(), 37);
-        QCOMPARE(widget<QLabel>("moduleLabel")->text(), QStringLiteral("X"));
-        QCOMPARE(widget<QProgressBar>("totalProgressBar")->value(), 55);
-        QCOMPARE(widget<QLabel>("moduleLabel_2")->text(), QStringLiteral("Y"));
-        QVERIFY(log().contains(QStringLiteral("== Module : X - 37\n")));
-        QVERIFY(log().contains(QStringLiteral("== Total : Y - 55\n")));
+        QCOMPARE(widget<QTextBrowser>("operationDescriptionLabel")->toPlainText(), shown);
     }
 
     // The whole run: a two-batch installation against the simulated terminal, the success box,
     // and the program's end with code 0; the log holds it all in order.
     void successfulInstallationEndsProgram()
     {
-        sim::Terminal *terminal = plug(device("ttyACM"), QStringLiteral("Tarvenix"));
-        BoxCloser boxes;
-        window = std::make_unique<MainWindow>();
-        QTRY_VERIFY(window->isVisible() && button()->isEnabled());
-        QTest::mouseClick(button(), Qt::LeftButton);
+        sim::Terminal *terminal = startInstallation();
+        QVERIFY(terminal);
         QTimer::singleShot(60000, [] { QCoreApplication::exit(99); });
         QCOMPARE(QApplication::exec(), 0);
         window.reset();
-
-        QCOMPARE(boxes.seen.size(), 1);
-        QCOMPARE(boxes.seen[0].icon, QMessageBox::Information);
-        QCOMPARE(boxes.seen[0].title, QStringLiteral("Installation réalisée avec succès"));
-        QCOMPARE(boxes.seen[0].text, QStringLiteral("Le terminal a été correctement mis à jour."));
+        const QString done = "Installation réalisée avec succès"_q;
+        const QString updated = "Le terminal a été correctement mis à jour."_q;
+        QCOMPARE(boxes, QStringList{"information: "_q + done + " | "_q + updated});
         const auto downloads = terminal->record().completeDownloads();
         QCOMPARE(downloads.size(), 3);
-        QCOMPARE(downloads[0].content, QByteArray(300, 'a'));
-        QCOMPARE(downloads[2].content, QByteArray(5, 'c'));
-
-        expectInOrder(log(),
-                      {QStringLiteral("Démarrage de l'application"),
-                       QStringLiteral("== Configuration chargée avec succès"),
-                       QStringLiteral("== Terminal détecté : ") + labelOf(device("ttyACM")),
-                       QStringLiteral("== Total : Démarrage de l'installation - 0"),
-                       QStringLiteral("== Total : Tentative d'accès au terminal - 5"),
-                       QStringLiteral("== Module : Téléchargement du fichier : APP1.BIN - 100"),
-                       QStringLiteral("== Module : 2 fichiers ont été téléchargés - 100"),
-                       QStringLiteral("== Total : Redémarrage du terminal en cours. - 39"),
-                       QStringLiteral("== Total : Tentative d'accès au terminal - 49"),
-                       QStringLiteral("== Module : 1 fichier a été téléchargé - 100"),
-                       QStringLiteral("== Total : Redémarrage du terminal en cours. - 84"),
-                       QStringLiteral("== Total : Installation réalisée avec succès - 100"),
-                       QStringLiteral("== Installation réalisée avec succès - Le terminal a "
-                                      "été correctement mis à jour. - [succès]"),
-                       QStringLiteral("== Fermeture de l'application"),
-                       QStringLiteral("Fin de l'application")});
+        QCOMPARE(downloads[0].content + downloads[2].content, QByteArray(600, 'a'));
+        expectInOrder({"Démarrage de l'application"_q, "== Configuration chargée avec succès"_q,
+                       "== Terminal détecté : "_q + labelOf("ttyACM"),
+                       "== Total : Démarrage de l'installation - 0"_q,
+                       "== Total : Tentative d'accès au terminal - 5"_q,
+                       "== Module : 2 fichiers ont été téléchargés - 100"_q,
+                       "== Total : Redémarrage du terminal en cours. - 39"_q,
+                       "== Total : Tentative d'accès au terminal - 49"_q,
+                       "== Module : 1 fichier a été téléchargé - 100"_q,
+                       "== Total : Redémarrage du terminal en cours. - 84"_q,
+                       "== Total : "_q + done + " - 100"_q,
+                       "== "_q + done + " - "_q + updated + " - [succès]"_q,
+                       "== Fermeture de l'application"_q, "Fin de l'application"_q});
     }
 
-    // A failed installation: the critical box, then both controls come back and the search
-    // goes on; a second press meanwhile was ignored.
+    // A failed installation: meanwhile a second press is ignored and the window refuses to
+    // close; then the critical box, both controls come back, the search goes on, and the
+    // window closes.
     void failedInstallationAllowsRetry()
     {
-        sim::Behaviour refusing;
-        refusing.receivingApp = false;
-        plug(device("ttyACM"), QStringLiteral("Tarvenix"), refusing);
-        BoxCloser boxes;
-        window = std::make_unique<MainWindow>();
-        QTRY_VERIFY(window->isVisible() && button()->isEnabled());
-        QTest::mouseClick(button(), Qt::LeftButton);
+        sim::Behaviour slow;
+        slow.muted.insert(sim::Command::Authorization); // its read waits out its budget
+        QVERIFY(startInstallation(slow));
         window->on_generateButton_clicked_final(); // a second start while the first runs
-        QVERIFY(!button()->isEnabled());
-        QVERIFY(!combo()->isEnabled());
-
-        QTRY_COMPARE_WITH_TIMEOUT(boxes.seen.size(), 1, 20000);
-        QCOMPARE(boxes.seen[0].icon, QMessageBox::Critical);
-        QCOMPARE(boxes.seen[0].title, QStringLiteral("Erreur mirandol"));
-        QTRY_VERIFY(!window->isInstallStarted());
+        QVERIFY(!button()->isEnabled() && !combo()->isEnabled());
+        QVERIFY(!window->close() && window->isVisible());
+        QTRY_VERIFY_WITH_TIMEOUT(!window->isInstallStarted(), 20000);
+        QCOMPARE(boxes, QStringList{"critical: Erreur autorisation | Le fichier : APP.BIN n'est "
+                                    "pas autorisé sur le terminal.\nVeuillez réessayer ou "
+                                    "contacter le support."_q});
         QVERIFY(combo()->isEnabled());
-        const QString result = QStringLiteral(
-            "== Erreur mirandol - L'application \"Mirandol\" n'est pas installée sur le "
-            "terminal.\n - [échec]");
-        QTRY_VERIFY(log().indexOf(QStringLiteral("Démarrage de la recherche de terminal"),
-                                  log().indexOf(result)) > 0);
-        QCOMPARE(log().count(QStringLiteral("== Total : Démarrage de l'installation - 0")), 1);
+        QCOMPARE(log().count("== Total : Démarrage de l'installation - 0"_q), 1);
+        const int result = log().indexOf("== Erreur autorisation - "_q);
+        QTRY_VERIFY(result > 0 && log().indexOf(kSearch, result) > 0);
         QTRY_VERIFY(button()->isEnabled());
+        QVERIFY(window->close());
     }
 
     // A search still pausing when a failed installation ends must not give a second search
     // loop: the result of the old search and the new one would each start another.
     void oneSearchLoopAfterFailure()
     {
-        Model::Timing slowSearch = TestSeam::initialTiming();
-        const Model::Timing saved = slowSearch;
-        slowSearch.searchPauseMs = 1000;
-        TestSeam::setInitialTiming(slowSearch);
         sim::Behaviour refusing;
         refusing.receivingApp = false;
-        plug(device("ttyACM"), QStringLiteral("Tarvenix"), refusing);
-        BoxCloser boxes;
-        window = std::make_unique<MainWindow>();
-        TestSeam::setInitialTiming(saved);
-        QTRY_VERIFY(window->isVisible() && button()->isEnabled());
-        QTest::mouseClick(button(), Qt::LeftButton); // the next search is in its pause now
-        QTRY_VERIFY(!window->isInstallStarted() && boxes.seen.size() == 1);
-        const QString start = QStringLiteral("Démarrage de la recherche de terminal");
-        const int before = log().count(start);
+        QVERIFY(startInstallation(refusing, 1000)); // the next search is in its pause
+        QTRY_VERIFY(!window->isInstallStarted() && boxes.size() == 1);
+        const int before = log().count(kSearch);
         QTest::qWait(2500);
-        QVERIFY2(log().count(start) - before <= 3, qPrintable(log()));
-    }
-
-    // While an installation uses the link the window refuses to close; afterwards it closes.
-    void closeRefusedDuringInstallation()
-    {
-        sim::Behaviour slow;
-        slow.muted.insert(sim::Command::Authorization); // the exact read waits out its budget
-        plug(device("ttyACM"), QStringLiteral("Tarvenix"), slow);
-        BoxCloser boxes;
-        window = std::make_unique<MainWindow>();
-        QTRY_VERIFY(window->isVisible() && button()->isEnabled());
-        QTest::mouseClick(button(), Qt::LeftButton);
-        QVERIFY(!window->close());
-        QVERIFY(window->isVisible());
-        QTRY_COMPARE_WITH_TIMEOUT(boxes.seen.size(), 1, 20000);
-        QTRY_VERIFY(!window->isInstallStarted());
-        QVERIFY(window->close());
+        QVERIFY2(log().count(kSearch) - before <= 3, qPrintable(log()));
     }
 
     // A window destroyed while its workers run waits for them before the release sweep, so
@@ -431,97 +279,105 @@ private slots:
     {
         sim::Behaviour paced;
         paced.pace9600 = true; // about 0.17 s per data block
-        sim::Terminal *terminal = plug(device("ttyACM"), QStringLiteral("Tarvenix"), paced);
-        window = std::make_unique<MainWindow>();
-        QTRY_VERIFY(window->isVisible() && button()->isEnabled());
-        QTest::mouseClick(button(), Qt::LeftButton);
+        sim::Terminal *terminal = startInstallation(paced);
+        QVERIFY(terminal);
         QTRY_VERIFY(terminal->record().count(sim::Command::Data) > 0);
         window.reset();
         QCOMPARE(QThreadPool::globalInstance()->activeThreadCount(), 0);
-
-        const auto frames = terminal->record().frames;
-        int firstRelease = -1;
-        int lastOther = -1;
-        for (int i = 0; i < frames.size(); ++i) {
-            if (frames[i].command == sim::Command::Release)
-                firstRelease = firstRelease < 0 ? i : firstRelease;
-            else
-                lastOther = i;
-        }
-        QVERIFY(firstRelease > lastOther);
-        QVERIFY(terminal->record().completeDownloads().size() == 3);
+        const sim::Record record = terminal->record();
+        QCOMPARE(record.completeDownloads().size(), 3);
+        QString commands; // R for a release frame, - for any other
+        for (const sim::Frame &frame : record.frames)
+            commands +=
+                frame.command == sim::Command::Release ? QLatin1Char('R') : QLatin1Char('-');
+        QVERIFY2(commands.endsWith(QLatin1Char('R')) && !commands.contains("R-"_q),
+                 qPrintable(commands));
     }
 
-    void aboutDialog()
+    // The About dialog, shown twice; both logos open the maker's web site.
+    void aboutAndLogos()
     {
+        QDesktopServices::setUrlHandler("https"_q, this, "openUrl");
         window = std::make_unique<MainWindow>();
         auto *about = window->findChild<About *>();
-        QVERIFY(about);
-        QVERIFY(!about->isVisible());
+        QVERIFY(about && !about->isVisible());
         for (int round = 0; round < 2; ++round) {
             widget<QAction>("actionAbout")->trigger();
-            QVERIFY(about->isVisible());
-            QVERIFY(about->isModal());
-            QCOMPARE(about->windowTitle(), QStringLiteral("A propos"));
-            QCOMPARE(about->size(), QSize(630, 160));
-            QCOMPARE(about->minimumSize(), about->maximumSize());
+            QVERIFY(about->isVisible() && about->isModal());
             QVERIFY(!(about->windowFlags() & Qt::WindowContextHelpButtonHint));
-            QCOMPARE(about->findChild<QLabel *>(QStringLiteral("label_5"))->text(),
-                     QStringLiteral("Vardel"));
-            QCOMPARE(about->findChild<QLabel *>(QStringLiteral("versionLabel"))->text(),
-                     QStringLiteral("Version: 2.2.1"));
-            QCOMPARE(about->findChild<QLabel *>(QStringLiteral("buildLabel"))->text(),
-                     QStringLiteral("Build: 20200602"));
-            QVERIFY(!about->findChild<QLabel *>(QStringLiteral("label_6"))->text().isEmpty());
+            QVERIFY(about->minimumSize() == QSize(630, 160) &&
+                    about->maximumSize() == QSize(630, 160));
+            QStringList texts{about->windowTitle()};
+            for (const char *name : {"label_5", "versionLabel", "buildLabel"})
+                texts << about->findChild<QLabel *>(QString::fromLatin1(name))->text();
+            QCOMPARE(texts, (QStringList{"A propos"_q, "Vardel"_q, "Version: 2.2.1"_q,
+                                         "Build: 20200602"_q}));
+            QVERIFY(!about->findChild<QLabel *>("label_6"_q)->text().isEmpty());
             about->close();
         }
-        QCOMPARE(log().count(QStringLiteral("== Fenêtre about\n")), 2);
-    }
-
-    void logoOpensWebSite()
-    {
-        UrlRecorder recorder;
-        QDesktopServices::setUrlHandler(QStringLiteral("https"), &recorder, "open");
-        window = std::make_unique<MainWindow>();
+        QCOMPARE(log().count("== Fenêtre about\n"_q), 2);
         QTest::mouseClick(widget<QPushButton>("pushButton"), Qt::LeftButton);
-        auto *about = window->findChild<About *>();
-        QTest::mouseClick(about->findChild<QPushButton *>(QStringLiteral("pushButton")),
-                          Qt::LeftButton);
-        QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
-        QCOMPARE(recorder.opened.size(), 2);
-        QCOMPARE(recorder.opened[0].host(), QStringLiteral("www.tarvenix.example"));
-        QCOMPARE(recorder.opened[1].scheme(), QStringLiteral("https"));
-        QVERIFY(log().contains(QStringLiteral("== Go www.tarvenix.example\n")));
+        QTest::mouseClick(about->findChild<QPushButton *>("pushButton"_q), Qt::LeftButton);
+        QDesktopServices::unsetUrlHandler("https"_q);
+        QCOMPARE(urls.size(), 2);
+        QCOMPARE(urls[0].host() + " "_q + urls[1].scheme(), "www.tarvenix.example https"_q);
+        QVERIFY(logged("Go www.tarvenix.example"_q));
     }
 
 private:
-    sim::Terminal *plug(const QString &name, const QString &vendor,
+    sim::Terminal *plug(const char *base, const char *vendor = "Tarvenix",
                         const sim::Behaviour &behaviour = sim::Behaviour())
     {
-        if (!bed->add(mockbed::Device{name.toStdString(), vendor.toStdString(), "Terminal_USB"}))
+        const std::string name = device(base).toStdString();
+        if (!bed->add(mockbed::Device{name, vendor, "Terminal_USB"}))
             return nullptr;
-        terminals.push_back(std::make_unique<sim::Terminal>(behaviour));
-        if (!terminals.back()->start(bed->masterFd(name.toStdString()), true))
+        sim::Behaviour terminal = behaviour;
+        terminal.setCatalogue(0x12, 0x34, 0x56); // the package's
+        terminals.push_back(std::make_unique<sim::Terminal>(terminal));
+        return terminals.back()->start(bed->masterFd(name), true) ? terminals.back().get()
+                                                                  : nullptr;
+    }
+
+    // One terminal plugged in, the window ready, the start button pressed.
+    sim::Terminal *startInstallation(const sim::Behaviour &behaviour = sim::Behaviour(),
+                                     int searchPauseMs = 150)
+    {
+        sim::Terminal *terminal = plug("ttyACM", "Tarvenix", behaviour);
+        const Model::Timing saved = TestSeam::initialTiming();
+        Model::Timing timing = saved;
+        timing.searchPauseMs = searchPauseMs;
+        TestSeam::setInitialTiming(timing);
+        window = std::make_unique<MainWindow>();
+        TestSeam::setInitialTiming(saved);
+        if (!terminal ||
+            !QTest::qWaitFor([this] { return window->isVisible() && button()->isEnabled(); }))
             return nullptr;
-        return terminals.back().get();
+        QTest::mouseClick(button(), Qt::LeftButton);
+        return terminal;
+    }
+
+    // label_2, the list's entries (the current one marked *) and whether start can be pressed.
+    QStringList state() const
+    {
+        QStringList s{widget<QLabel>("label_2")->text()};
+        for (int i = 0; i < combo()->count(); ++i)
+            s << (i == combo()->currentIndex() ? "*"_q : ""_q) + combo()->itemText(i);
+        return s << (button()->isEnabled() ? "start"_q : "no start"_q);
     }
 
     QString log() const
     {
-        QFile file(
-            QDir::current().filePath(QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) +
-                                     QStringLiteral("_logs.txt")));
+        QFile file(QDate::currentDate().toString("yyyyMMdd"_q) + "_logs.txt"_q);
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
-
-    static void expectInOrder(const QString &text, const QStringList &parts)
+    bool logged(const QString &entry) const { return log().contains("== "_q + entry + "\n"_q); }
+    void expectInOrder(const QStringList &parts) const
     {
+        const QString text = log();
         int at = 0;
         for (const QString &part : parts) {
             const int found = text.indexOf(part, at);
-            QVERIFY2(
-                found >= 0,
-                qPrintable(QStringLiteral("missing after %1: %2\n%3").arg(at).arg(part, text)));
+            QVERIFY2(found >= 0, qPrintable("missing: %1\n%2"_q.arg(part, text)));
             at = found + part.size();
         }
     }
@@ -533,14 +389,14 @@ private:
     }
     QPushButton *button() const { return widget<QPushButton>("generateButton"); }
     QComboBox *combo() const { return widget<QComboBox>("terminalsNames"); }
-    QLabel *label2() const { return widget<QLabel>("label_2"); }
-    QTextBrowser *description() const { return widget<QTextBrowser>("operationDescriptionLabel"); }
 
-    QString packageDir;
     std::unique_ptr<QTemporaryDir> work;
     std::unique_ptr<mockbed::Testbed> bed;
     std::vector<std::unique_ptr<sim::Terminal>> terminals;
     std::unique_ptr<MainWindow> window;
+    QTimer boxCloser;
+    QStringList boxes;
+    QList<QUrl> urls;
 };
 
 QTEST_MAIN(TestMainWindow)

@@ -1,4 +1,5 @@
 #include "link/serialport.h"
+#include "ptypeer.h"
 #include "mockbed.h"
 
 #include <QElapsedTimer>
@@ -23,34 +24,6 @@ QByteArray bytesOf(const quint8 *data, int n)
 {
     return QByteArray(reinterpret_cast<const char *>(data), n);
 }
-
-// The terminal's end of the line: the pty master.
-class PtyPeer
-{
-public:
-    explicit PtyPeer(int fd) : fd(fd) {}
-    void send(const QByteArray &bytes)
-    {
-        QCOMPARE(::write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-    }
-    QByteArray receive(int count, int timeoutMs)
-    {
-        QByteArray out;
-        char buffer[4096];
-        pollfd p{fd, POLLIN, 0};
-        while (out.size() < count && ::poll(&p, 1, timeoutMs) > 0) {
-            const ssize_t n = ::read(fd, buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            out.append(buffer, int(n));
-        }
-        return out;
-    }
-    void drain() { receive(INT_MAX, 0); }
-
-private:
-    int fd;
-};
 
 int gWarnings = 0;
 void countWarnings(QtMsgType type, const QMessageLogContext &, const QString &message)

@@ -53,8 +53,9 @@ bool writePackage(const QString &dir)
     QImage picture(8, 8, QImage::Format_RGB32);
     picture.fill(Qt::blue);
     const QDir d(dir);
+    const QByteArray hterm = QByteArray(8, '\0') + QByteArray::fromHex("123456");
     return d.mkpath(dir) && picture.save(d.filePath(QStringLiteral("terminal.png"))) &&
-           write(d.filePath(QStringLiteral("hterm.bin")), pack::seal("hterm")) &&
+           write(d.filePath(QStringLiteral("hterm.bin")), pack::seal(hterm)) &&
            write(d.filePath(QStringLiteral("app.bin")), pack::seal(QByteArray(300, 'a'))) &&
            write(d.filePath(QStringLiteral("configuration.xml")), signXml(unsignedXml()));
 }

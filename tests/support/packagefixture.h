@@ -15,7 +15,7 @@ const RsaPrivateKey &buildKey();
 QByteArray signXml(const QByteArray &xml); // with the build key
 bool write(const QString &path, const QByteArray &data);
 // Writes the whole package into `dir` (a configuration directory): signed configuration.xml,
-// app.bin, hterm.bin and terminal.png.
+// app.bin, hterm.bin (catalogue code 12 34 56) and terminal.png.
 bool writePackage(const QString &dir);
 
 } // namespace fixture

@@ -85,6 +85,13 @@ public:
     explicit ProgressLog(Model &model);
     QList<QPair<QString, int>> module() const { return copy(moduleSteps); }
     QList<QPair<QString, int>> total() const { return copy(totalSteps); }
+    QList<int> totalValues() const
+    {
+        QList<int> values;
+        for (const auto &step : total())
+            values << step.second;
+        return values;
+    }
 
 private:
     QList<QPair<QString, int>> copy(const QList<QPair<QString, int>> &steps) const
