@@ -1,35 +1,17 @@
 // The installation scenario against the simulated terminal.
 #include "config/configuration.h"
-#include "link/serialport.h"
-#include "options.h"
+#include "replies.h"
 #include "simrig.h"
 
 #include <QTest>
 
 using sim::Command;
 using Files = QList<QPair<QString, QByteArray>>;
-using Steps = QList<QPair<QString, int>>;
 
 namespace {
 
-// A text of the tests, UTF-8.
-QString operator""_q(const char *text, size_t size)
-{
-    return QString::fromUtf8(text, int(size));
-}
-
-const QString kWait = "Veuillez patienter ..."_q;
 const QString kDone = "Installation réalisée avec succès"_q;
 const QString kUpdated = "Le terminal a été correctement mis à jour."_q;
-
-// "TEXT VALUE|TEXT VALUE|..."
-QString joined(const Steps &steps)
-{
-    QStringList parts;
-    for (const auto &step : steps)
-        parts << step.first + QLatin1Char(' ') + QString::number(step.second);
-    return parts.join(QLatin1Char('|'));
-}
 
 Files smallFiles(int count)
 {
@@ -49,29 +31,22 @@ private slots:
     void cleanup()
     {
         rig.reset();
-        accept = true;
-        label.clear();
+        total.clear();
+        module.clear();
         timing = SimRig::fastTiming();
-        delayReboot = 0;
     }
 
-    void emptyScenario()
-    {
-        QVERIFY(install({}) && !ok);
-        QCOMPARE(title, "Erreur fichier de configuration"_q);
-        QCOMPARE(message, "Le fichier de configuration ne contient pas de scénario"_q);
-        QCOMPARE(rig->log(), QStringList{message});
-        QVERIFY(total.isEmpty() && module.isEmpty() && record.frames.isEmpty());
-    }
-
-    // One batch of four files, from connection to the terminal's return.
+    // One batch of four files, from connection to the terminal's return. The second file's
+    // name is too long to advertise: it is skipped, neither authorised nor downloaded, but
+    // counted.
     void success()
     {
-        const Files files = smallFiles(4);
+        Files files = smallFiles(4);
+        files[1].first = "a_file_name_far_too_long.bin"_q;
         QVERIFY(install({files}) && ok);
         QCOMPARE(title + " | "_q + message, kDone + " | "_q + kUpdated);
         QCOMPARE(rig->log(), QStringList()); // the scenario writes nothing of its own
-        QCOMPARE(joined(total),
+        QCOMPARE(total.join(QLatin1Char('|')),
                  "Démarrage de l'installation 0|Tentative d'accès au terminal 10|Initialisation "
                  "du terminal 20|Initialisation de l'application \"Mirandol\" du terminal 30|"
                  "Récupération de la configuration matérielle du terminal 40|Vérification de la "
@@ -83,17 +58,18 @@ private slots:
                  "Installation réalisée avec succès 100"_q);
         // The terminal answers at the first step of the reboot wait (50 of 300 ms): the bar
         // jumps to 100 and the wait ends.
-        QCOMPARE(joined(module),
+        QCOMPARE(module.join(QLatin1Char('|')),
                  "Veuillez patienter ... 0|Téléchargement du fichier : APP0.BIN 0|Téléchargement "
-                 "du fichier : APP0.BIN 100|Téléchargement du fichier : APP1.BIN 0|Téléchargement "
-                 "du fichier : APP1.BIN 100|Téléchargement du fichier : APP2.BIN 0|Téléchargement "
+                 "du fichier : APP0.BIN 100|Téléchargement du fichier : APP2.BIN 0|Téléchargement "
                  "du fichier : APP2.BIN 100|Téléchargement du fichier : APP3.BIN 0|Téléchargement "
                  "du fichier : APP3.BIN 100|4 fichiers ont été téléchargés 100|Veuillez patienter "
                  "... 0|Veuillez patienter ... 16|Veuillez patienter ... 100"_q);
         QVERIFY(record.anomalies.isEmpty());
-        QCOMPARE(record.completeDownloads().size(), 4);
-        for (int i = 0; i < 4; ++i)
-            QCOMPARE(record.completeDownloads()[i].content, files[i].second);
+        QCOMPARE(record.count(Command::Authorization), 3);
+        QList<QByteArray> received;
+        for (const sim::Download &download : record.completeDownloads())
+            received << download.content;
+        QCOMPARE(received, (QList<QByteArray>{files[0].second, files[2].second, files[3].second}));
         QCOMPARE(record.count(Command::Init), 2); // the session, then the reboot wait
         QCOMPARE(record.count(Command::Reboot), 2);
         QCOMPARE(record.frames.last().command, Command::Init);
@@ -115,6 +91,8 @@ private slots:
         const QString notLoaded =
             "Le fichier : APP0.BIN ne peut pas être chargé dans le terminal."_q + support;
         const QString stop = "--stop-block 0 --stop-block 0 --stop-block 0"_q;
+        row("no batch", "empty"_q, "Erreur fichier de configuration"_q,
+            "Le fichier de configuration ne contient pas de scénario"_q, {0, 0, 0, 0, 0});
         row("port unavailable", "absent"_q, "Erreur ouverture"_q,
             "Le terminal sélectionné n'est pas disponible.\nVeuillez fermer toutes les "
             "applications et réessayer ou contacter le support."_q,
@@ -148,10 +126,12 @@ private slots:
     {
         QFETCH(QString, options);
         QFETCH(QList<int>, heard);
-        if (options == "absent"_q) // a port that cannot be opened
-            label = "ttyUSB7 - (Absent)"_q;
-        accept = options != "refused"_q; // a package for another terminal
-        QVERIFY(install({smallFiles(2)}, options.startsWith("--"_q) ? options : QString()));
+        const bool absent = options == "absent"_q;   // a port that cannot be opened
+        const bool refused = options == "refused"_q; // a package for another terminal
+        const bool empty = options == "empty"_q;     // a configuration without a batch
+        QVERIFY(install(empty ? QList<Files>() : QList<Files>{smallFiles(2)},
+                        options.startsWith("--"_q) ? options : QString(),
+                        absent ? "ttyUSB7 - (Absent)"_q : QString(), !refused));
         QVERIFY(!rig->port().isOpen());
         QCOMPARE(ok, title == kDone);
         QTEST(title, "title");
@@ -167,36 +147,9 @@ private slots:
         QTRY_COMPARE(heardNow(), heard);
         if (!ok && heard[0] > 0) // the clean-up reboot is the last thing the terminal hears
             QCOMPARE(record.frames.last().command, Command::Reboot);
-        QCOMPARE(record.frames.isEmpty(), !label.isEmpty()); // nothing sent without a port
-    }
-
-    // A file too long to advertise is skipped, neither authorised nor downloaded, but counted.
-    void skippedFile()
-    {
-        QVERIFY(install({{{"a_file_name_far_too_long.bin"_q, "skipped"}, {"b.bin"_q, "sent"}}}));
-        QVERIFY(ok);
-        QCOMPARE(record.advertisements.size(), 1);
-        QCOMPARE(record.advertisements.first().name, QByteArray("B.BIN"));
-        QCOMPARE(record.count(Command::Authorization), 1);
-        QCOMPARE(record.completeDownloads().size(), 1);
-        QCOMPARE(totals, (QList<int>{0, 10, 20, 30, 40, 40, 50, 60, 65, 70, 80, 100}));
-        QVERIFY(module.contains(qMakePair("2 fichiers ont été téléchargés"_q, 100)));
-    }
-
-    // Eleven batches: step is 0, so the total bar stays at 0 until the end. Empty batches go
-    // straight to the activation.
-    void elevenBatches()
-    {
-        QList<Files> batches;
-        for (int i = 0; i < 11; ++i)
-            batches << (i == 5 ? smallFiles(1) : Files());
-        QVERIFY(install(batches) && ok);
-        // Start, 8 stages a batch and one for the file of the sixth batch.
-        QCOMPARE(totals, QVector<int>(1 + 11 * 8 + 1, 0).toList() << 100);
-        QVERIFY(module.contains(qMakePair("0 fichier a été téléchargé"_q, 100)));
-        QVERIFY(module.contains(qMakePair("1 fichier a été téléchargé"_q, 100)));
-        QCOMPARE(record.count(Command::Activate), 11);
-        QCOMPARE(record.completeDownloads().size(), 1);
+        QCOMPARE(record.frames.isEmpty(), absent || empty); // nothing sent without a port
+        // An empty configuration shows no progress; its message is the only one the log gets.
+        QCOMPARE(total.isEmpty() && rig->log().contains(message), empty);
     }
 
     // The reboot wait lasts max(delayReboot, the minimum) when the terminal stays deaf, in
@@ -205,68 +158,62 @@ private slots:
     void rebootWait_data()
     {
         QTest::addColumn<int>("delay");
-        QTest::addColumn<QList<int>>("steps");
-        const QList<int> minimum{16, 33, 50, 66, 83, 100};
-        QTest::newRow("no delay") << 0 << minimum;
-        QTest::newRow("shorter than the minimum") << 200 << minimum;
-        QTest::newRow("longer") << 500 << QList<int>{10, 20, 30, 40, 50, 60, 70, 80, 90, 100};
+        QTest::addColumn<QString>("steps");
+        QTest::newRow("no delay") << 0 << "16 33 50 66 83 100"_q;
+        QTest::newRow("shorter than the minimum") << 200 << "16 33 50 66 83 100"_q;
+        QTest::newRow("longer") << 500 << "10 20 30 40 50 60 70 80 90 100"_q;
     }
     void rebootWait()
     {
         QFETCH(int, delay);
-        QFETCH(QList<int>, steps);
+        QFETCH(QString, steps);
         timing.replyTimeoutMs = 100;
-        delayReboot = delay;
-        QVERIFY(install({Files()}, "--reboot-silence 60000"_q));
+        QVERIFY(install({Files()}, "--reboot-silence 60000"_q, QString(), true, delay));
         QVERIFY(ok && !rig->port().isOpen());
-        QList<int> wait; // the module bar after the reboot stage's 0
-        for (const auto &step : module.mid(3))
-            wait << step.second;
-        QCOMPARE(wait, steps);
+        QCOMPARE(module.value(1), "0 fichier a été téléchargé 100"_q); // the batch is empty
+        QStringList wait; // the module bar after the reboot stage's 0
+        for (const QString &step : module.mid(3))
+            wait << step.section(QLatin1Char(' '), -1);
+        QCOMPARE(wait.join(QLatin1Char(' ')), steps);
         // One initialisation attempt per step, none answered.
-        QCOMPARE(record.count(Command::Init), 1 + steps.size());
+        QCOMPARE(record.count(Command::Init), 1 + wait.size());
     }
 
 private:
-    // Installs these batches on a terminal set up by vardel-sim's options; false when the rig
-    // could not be set up.
-    bool install(const QList<Files> &batches, const QString &options = QString())
+    // Installs these batches on a terminal set up by vardel-sim's options, through `label`
+    // (empty: the terminal's port); false when the rig could not be set up.
+    bool install(const QList<Files> &batches, const QString &options = QString(),
+                 const QString &label = QString(), bool accept = true, int delayReboot = 0)
     {
-        sim::Options parsed;
-        QString error;
-        if (!sim::parseOptions((options + " --tty -"_q).split(QLatin1Char(' '), Qt::SkipEmptyParts),
-                               parsed, error))
-            return false;
-        rig = std::make_unique<SimRig>(parsed.behaviour, timing);
+        rig = std::make_unique<SimRig>(behaviourOf(options), timing);
         if (!rig->ready())
             return false;
         for (const Files &files : batches)
             rig->addBatch(files);
-        if (accept)
+        if (accept) // the package accepts the terminal's hardware
             rig->acceptTerminal();
-        rig->model().getConfiguration()->terminal->delayReboot = delayReboot;
-        ProgressLog progress(rig->model());
-        ok = rig->model().install(label.isEmpty() ? rig->label() : label, title, message);
-        total = progress.total();
-        module = progress.module();
-        totals = progress.totalValues();
+        Model &model = rig->model();
+        model.getConfiguration()->terminal->delayReboot = delayReboot;
+        const auto keep = [](QStringList &steps) { // "TEXT VALUE"
+            return [&steps](const QString &text, int value) {
+                steps << text + QLatin1Char(' ') + QString::number(value);
+            };
+        };
+        connect(&model, &Model::setTotalProgression, this, keep(total));
+        connect(&model, &Model::setModuleProgression, this, keep(module));
+        ok = model.install(label.isEmpty() ? rig->label() : label, title, message);
         record = rig->record();
         return true;
     }
 
-    // Set before install(), reset after each test.
-    bool accept = true; // the package accepts the terminal's hardware
-    QString label;      // empty: the terminal's port
-    Model::Timing timing = SimRig::fastTiming();
-    int delayReboot = 0;
+    Model::Timing timing = SimRig::fastTiming(); // set before install(), reset after each test
     // What install() leaves.
     std::unique_ptr<SimRig> rig;
     bool ok = false;
     QString title;
     QString message;
-    Steps total;
-    Steps module;
-    QList<int> totals; // the values of `total`
+    QStringList total;
+    QStringList module;
     sim::Record record;
 };
 

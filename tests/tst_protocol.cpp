@@ -1,9 +1,8 @@
 // The terminal commands against the simulated terminal: every command against the faults the
 // terminal can inject (the result and the exact log lines, nothing the terminal takes for a
 // protocol breach, then the port closes and the terminal can still be reached), and what the
-// commands send and keep: the release sweep, the catalogue check, the application list, the
+// commands send and keep: the release sweep, the terminal's record and application list, the
 // advertisement text, whole downloads and the fixed waits.
-#include "options.h"
 #include "replies.h"
 #include "sealing.h"
 #include "simrig.h"
@@ -11,7 +10,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
-#include <QFile>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTextCodec>
 
@@ -27,20 +26,8 @@ const QByteArray kGone("gone"), kDirectory("directory");
 // Pieces far enough apart for a single-shot read to see the first one only.
 const QString kPieces = "--bursts --burst-gap 60"_q;
 
-// A terminal from the simulator's command-line words.
-sim::Behaviour terminal(const QString &faults)
-{
-    sim::Options options;
-    QString error;
-    // The parser wants to know where the terminal is served; nothing is opened here.
-    const QStringList words = (faults + " --tty -"_q).split(" "_q, Qt::SkipEmptyParts);
-    QTest::qVerify(sim::parseOptions(words, options, error), "parseOptions", qPrintable(error),
-                   __FILE__, __LINE__);
-    return options.behaviour;
-}
-
-// `faults`: the simulator's command-line words, or "port closed" (on the host's side), or what
-// is wrong with the file.
+// `faults`: the simulator's option words, or "port closed" (on the host's side), or what is
+// wrong with the file.
 void row(const QString &command, const QString &faults, bool ok, const QStringList &log,
          int sent = -1, const QByteArray &file = {})
 {
@@ -95,15 +82,11 @@ private slots:
                 row(c, kPieces, true, {});
             if (code == 0)
                 continue;
-            row(c, "--refuse "_q + sim, false, {prefix + "_buff"_q + replies::dump(code, 1, 0)});
-            row(c, "--damage "_q + sim, false,
-                {prefix + "checkCrc"_q + replies::dump(code, 1, result)});
+            row(c, "--refuse "_q + sim, false, {prefix + "_buff"_q + ackDump(code, 1, 0)});
+            row(c, "--damage "_q + sim, false, {prefix + "checkCrc"_q + ackDump(code, 1, result)});
         }
         const QString init = "initializeTerminal"_q, query = "isVardelOnTerminal"_q;
-        row("initializeTerminalOnce"_q, "--mute init"_q, false,
-            {"initializeTerminal Erreur readWithTimeout"_q}); // no second attempt, no tentatives
-        row(init, "--refuse init"_q, true, {});               // any answer counts
-        row(init, "--damage init"_q, true, {});
+        row(init, "--refuse init"_q, true, {}); // any answer counts
         row(init, "--bursts --burst-size 1 --burst-gap 60"_q, true, {});
         row(query, "--refuse-app"_q, false, {"isVardelOnTerminal Erreur _buff"_q});
         row(query, "--damage query"_q, true, {}); // its CRC is not checked
@@ -116,28 +99,25 @@ private slots:
         row("getHTerminal"_q, kPieces, false, hterm);
         row("getHTerminal"_q, "--refuse hterm"_q, false, hterm);
         row("getApplications"_q, "--damage apps"_q, false, {"getApplications Erreur checkCrc"_q});
-        row("getApplications"_q, "--refuse apps"_q, true, {}); // an empty list
         row("rebootTerminal"_q, kPieces, false,
-            {"rebootTerminal Erreur checkCrc"_q + replies::partialDump(6, 1, 0x55, 8)});
+            {"rebootTerminal Erreur checkCrc"_q + ackDump(6, 1, 0x55, 8)});
 
         // Files that cannot be advertised or downloaded: nothing more is sent.
         const QByteArray sealed = sealing::seal(randomBytes(300, 9));
-        const QByteArray threeBytes("\0\0\1", 3);
         const QString info = "sendInfo"_q, load = "load"_q;
         row(info, "file gone"_q, false, {"sendInfo Erreur _file.exists"_q}, -1, kGone);
         row(info, "directory"_q, false, {"sendInfo Erreur _file.open"_q}, -1, kDirectory);
-        row(info, "3 bytes"_q, false, {"sendInfo Erreur _file.size"_q}, -1, threeBytes);
+        row(info, "3 bytes"_q, false, {"sendInfo Erreur _file.size"_q}, -1, QByteArray(3, '\1'));
         row(load, "file gone"_q, false, {"load Erreur _file.open"_q}, -1, kGone);
-        row(load, "3 bytes"_q, false, {"load Erreur _file.size"_q}, -1, threeBytes);
         row(load, "not whole cipher blocks"_q, false, {"load Erreur _file.size"_q}, -1,
             sealed.chopped(1));
         row(load, "plain length beyond content"_q, false, {"load Erreur _file.length"_q}, -1,
             sealing::sealAnnouncing(QByteArray(16, 'a'), 17));
 
         // Resends of the second block: ACK_NOK any number of times, a garbled reply once.
-        const QString nok = "load Warning ACK_NOK"_q, header = replies::dump(4, 0, 0x55);
-        const QString crcWarning = "load Warning checkCrc"_q + replies::dump(4, 1, 0x55);
-        const QString crcError = "load Erreur checkCrc"_q + replies::dump(4, 1, 0x55);
+        const QString nok = "load Warning ACK_NOK"_q, header = ackDump(4, 0, 0x55);
+        const QString crcWarning = "load Warning checkCrc"_q + ackDump(4, 1, 0x55);
+        const QString crcError = "load Erreur checkCrc"_q + ackDump(4, 1, 0x55);
         const QString buffWarning = "load Warning _buff"_q + header;
         row(load, "--nok-block 1 --nok-block 1 --nok-block 1"_q, true, {nok, nok, nok}, 4);
         row(load, "--bad-crc-block 1"_q, true, {crcWarning}, 2);
@@ -151,9 +131,9 @@ private slots:
 
         // The final acknowledgement: a wrong CRC alone is forgiven.
         row(load, "--no-final-ack"_q, false, {"load Erreur readWithTimeout"_q});
-        row(load, "--bad-final-ack"_q, false, {"load Erreur _buff"_q + replies::dump(4, 1, 0)});
+        row(load, "--bad-final-ack"_q, false, {"load Erreur _buff"_q + ackDump(4, 1, 0)});
         row(load, "--bad-final-ack-crc"_q, true, {crcWarning});
-        row(load, kPieces, true, {"load Warning checkCrc"_q + replies::partialDump(4, 1, 0x55, 8)});
+        row(load, kPieces, true, {"load Warning checkCrc"_q + ackDump(4, 1, 0x55, 8)});
     }
     void matrix()
     {
@@ -164,33 +144,32 @@ private slots:
         QFETCH(int, sent);
         QFETCH(QByteArray, file);
         const bool closed = faults == "port closed"_q;
-        sim::Behaviour behaviour = closed || !file.isNull() ? sim::Behaviour() : terminal(faults);
+        sim::Behaviour behaviour =
+            closed || !file.isNull() ? sim::Behaviour() : behaviourOf(faults);
         behaviour.setCatalogue(0x65, 0x43, 0x21);
 
         SimRig rig;
         QVERIFY(rig.ready() && rig.open());
         const QByteArray plain = randomBytes(300, 9); // three data blocks
-        const QString path = rig.writeSealed("matrix.bin"_q, plain);
-        Application *app = rig.application(path);
+        Application app(rig.writeFile("matrix.bin"_q, sealing::seal(plain)));
         Model &m = rig.model();
         bool skipped = false;
         const QHash<QString, std::function<bool()>> run = {
             {"initializeTerminal"_q, [&] { return m.initializeTerminal(); }},
-            {"initializeTerminalOnce"_q, [&] { return m.initializeTerminalOnce(); }},
             {"isVardelOnTerminal"_q, [&] { return m.isVardelOnTerminal(); }},
             {"getHTerminal"_q, [&] { return m.getHTerminal(); }},
             {"getApplications"_q, [&] { return m.getApplications(); }},
-            {"sendInfo"_q, [&] { return m.sendInfo(app, skipped) && !skipped; }},
+            {"sendInfo"_q, [&] { return m.sendInfo(&app, skipped) && !skipped; }},
             {"getAuthorization"_q, [&] { return m.getAuthorization(); }},
-            {"load"_q, [&] { return m.load(app); }},
+            {"load"_q, [&] { return m.load(&app); }},
             {"activateApplications"_q, [&] { return m.activateApplications(1); }},
             {"rebootTerminal"_q, [&] { return m.rebootTerminal(); }},
         };
         const bool download = command == "load"_q;
         if (download || command == "getAuthorization"_q)
-            QVERIFY(m.sendInfo(app, skipped) && (!download || m.getAuthorization()));
+            QVERIFY(m.sendInfo(&app, skipped) && (!download || m.getAuthorization()));
         if (file == kGone || file == kDirectory)
-            QVERIFY(QFile::remove(path) && (file == kGone || QDir().mkpath(path)));
+            QVERIFY(QFile::remove(app.path) && (file == kGone || QDir().mkpath(app.path)));
         else if (!file.isNull())
             rig.writeFile("matrix.bin"_q, file);
         rig.terminal().setBehaviour(behaviour);
@@ -224,7 +203,6 @@ private slots:
         QTest::addColumn<int>("labels");
         QTest::addColumn<QStringList>("frames");
         const QString first = "2fc0040014012c5644"_q, second = "2f40030501fc8041"_q;
-        QTest::newRow("no terminal") << QString() << 0 << QStringList();
         QTest::newRow("same terminal twice")
             << QString() << 2 << QStringList{first, second, first, second};
         QTest::newRow("no answer: no second frame")
@@ -234,20 +212,16 @@ private slots:
     {
         QFETCH(QString, faults);
         QFETCH(int, labels);
-        QFETCH(QStringList, frames);
-        SimRig rig(terminal(faults));
+        SimRig rig(behaviourOf(faults));
         QVERIFY(rig.ready() && rig.open());
-        QStringList found;
-        for (int i = 0; i < labels; ++i)
-            found << rig.label();
-        rig.port().setFoundPorts(found, 0);
+        rig.port().setFoundPorts(QVector<QString>(labels, rig.label()).toList(), 0);
         rig.model().releaseTerminals();
         QVERIFY(!rig.port().isOpen() && rig.port().getPortLabel().isEmpty());
         QCOMPARE(rig.log(), QStringList());
         QStringList received;
         for (const sim::Frame &frame : rig.record().frames)
             received << QString::fromLatin1(frame.bytes.toHex());
-        QCOMPARE(received, frames);
+        QTEST(received, "frames");
     }
 
     // The terminal's catalogue code (record bytes 10 to 12) against bytes 8 to 10 of each
@@ -266,10 +240,10 @@ private slots:
     {
         QFETCH(QStringList, accepted);
         QFETCH(bool, expected);
-        SimRig rig(terminal("--catalogue 123456"_q));
+        SimRig rig(behaviourOf("--catalogue 123456"_q));
         QVERIFY(rig.ready() && rig.open() && rig.model().getHTerminal());
         for (const QString &code : accepted) { // each a terminal of that code
-            rig.terminal().setBehaviour(terminal("--catalogue "_q + code));
+            rig.terminal().setBehaviour(behaviourOf("--catalogue "_q + code));
             rig.acceptTerminal();
         }
         QCOMPARE(rig.model().checkHTerminalCoherency(), expected);
@@ -296,11 +270,10 @@ private slots:
     void applicationList()
     {
         QFETCH(QString, faults);
-        QFETCH(QStringList, expected);
-        SimRig rig(terminal(faults));
+        SimRig rig(behaviourOf(faults));
         QVERIFY(rig.ready() && rig.open());
         QCOMPARE(rig.model().getApplications(), !faults.contains("--damage"_q));
-        QCOMPARE(rig.model().getApplicationList(), expected);
+        QTEST(rig.model().getApplicationList(), "expected");
     }
 
     // The length text and the name, and the size rule on the encoded bytes: a file whose text
@@ -310,17 +283,13 @@ private slots:
         QTest::addColumn<QString>("name");
         QTest::addColumn<quint32>("length");
         QTest::addColumn<QString>("text"); // empty: skipped
-        const QString name22(22, QLatin1Char('n')), name20(20, QLatin1Char('m'));
-        QTest::newRow("own name") << "app.bin"_q << 1234u << "001234APP.BIN"_q;
+        const QString name22(22, QLatin1Char('n')), name21(21, QLatin1Char('m'));
         QTest::newRow("six digits") << "b.x"_q << 999999u << "999999B.X"_q;
         QTest::newRow("seven digits") << "b.x"_q << 1000000u << "1000000;B.X"_q;
-        QTest::newRow("largest") << "b"_q << 4294967295u << "4294967295;B"_q;
         QTest::newRow("22 characters fit") << name22 << 5u << "000005"_q + name22.toUpper();
         QTest::newRow("23 characters skipped") << name22 + QLatin1Char('n') << 5u << QString();
-        QTest::newRow("20 characters, 8-character length")
-            << name20 << 1000000u << "1000000;"_q + name20.toUpper();
         QTest::newRow("21 characters, 8-character length skipped")
-            << name20 + QLatin1Char('m') << 9999999u << QString();
+            << name21 << 9999999u << QString();
         // In UTF-8 each É takes two bytes: 11 of them fit, 12 do not.
         const QString e11(11, QChar(0xC9));
         QTest::newRow("encoded bytes fit") << e11 << 7u << "000007"_q + e11;
@@ -335,19 +304,17 @@ private slots:
         QTextCodec::setCodecForLocale(QTextCodec::codecForName("UTF-8"));
         SimRig rig;
         QVERIFY(rig.ready() && rig.open() && QDir().mkpath("sub/dir"_q));
-        const QString path = rig.writeFile("sub/dir/"_q + name,
-                                           sealing::sealAnnouncing(QByteArray(16, 'x'), length));
+        Application file(rig.writeFile("sub/dir/"_q + name,
+                                       sealing::sealAnnouncing(QByteArray(16, 'x'), length)));
         bool skipped = false;
-        const bool ok = rig.model().sendInfo(rig.application(path), skipped);
+        const bool ok = rig.model().sendInfo(&file, skipped);
         QTextCodec::setCodecForLocale(previous);
         QVERIFY(ok);
         QCOMPARE(skipped, text.isEmpty());
         const sim::Record record = rig.record();
         const sim::Advertisement ad = record.advertisements.value(0); // none when skipped
-        QCOMPARE(record.frames.size(), text.isEmpty() ? 0 : 1);
         QVERIFY(record.anomalies.isEmpty()); // byte 1 is the text's length, zeros behind it
         QCOMPARE(QString::fromUtf8(ad.lengthText + ad.name), text);
-        QCOMPARE(ad.length, text.isEmpty() ? 0u : length);
     }
 
     // Content, chunks and block numbers (checked by the terminal, which stops a download on a
@@ -359,21 +326,20 @@ private slots:
         QTest::newRow("empty") << 0 << QList<int>{0};
         QTest::newRow("one full block") << 122 << QList<int>{0, 100};
         QTest::newRow("one byte more") << 123 << QList<int>{0, 99, 100};
-        QTest::newRow("two full blocks") << 244 << QList<int>{0, 50, 100};
         QTest::newRow("300 blocks, the 257th numbered 01 00") << 122 * 300 - 5 << QList<int>();
     }
     void download()
     {
         QFETCH(int, size);
         QFETCH(QList<int>, progress);
-        SimRig rig(terminal("--final-ack-at-once"_q));
+        SimRig rig(behaviourOf("--final-ack-at-once"_q));
         const QByteArray plain = randomBytes(size, quint32(size));
-        Application *file = rig.application(rig.writeSealed("pay.bin"_q, plain));
+        Application file(rig.writeFile("pay.bin"_q, sealing::seal(plain)));
         bool skipped = true;
-        QVERIFY(rig.ready() && rig.open() && rig.model().sendInfo(file, skipped));
+        QVERIFY(rig.ready() && rig.open() && rig.model().sendInfo(&file, skipped));
         QVERIFY(!skipped && rig.model().getAuthorization());
-        ProgressLog steps(rig.model());
-        QVERIFY(rig.model().load(file));
+        QSignalSpy steps(&rig.model(), &Model::setModuleProgression);
+        QVERIFY(rig.model().load(&file));
         QCOMPARE(rig.log(), QStringList());
         const sim::Record record = rig.record();
         QVERIFY2(record.anomalies.isEmpty(), qPrintable(record.anomalies.join(QLatin1Char('\n'))));
@@ -381,12 +347,9 @@ private slots:
         QCOMPARE(record.completeDownloads().first().content, plain);
         QCOMPARE(record.blockNumbers.size(), (size + 121) / 122);
         QList<int> values;
-        for (const auto &step : steps.module()) {
-            QCOMPARE(step.first, "Téléchargement du fichier : PAY.BIN"_q);
-            values << step.second;
-        }
-        if (!progress.isEmpty())
-            QCOMPARE(values, progress);
+        for (const QList<QVariant> &step : steps) // its text, success() of the scenario shows
+            values << step[1].toInt();
+        QVERIFY(progress.isEmpty() || values == progress);
     }
 
     // The fixed waits, lengthened: per file before the activation's reply is read, before the
@@ -396,23 +359,21 @@ private slots:
         Model::Timing timing = SimRig::fastTiming();
         timing.perFileActivationMs = 200;
         timing.hterminalDelayMs = 150;
-        SimRig rig(terminal("--bad-crc-block 0 --nok-block 0 --nok-block 1"_q), timing);
-        Application *file = rig.application(rig.writeSealed("f"_q, randomBytes(200, 1)));
+        SimRig rig(behaviourOf("--bad-crc-block 0 --nok-block 0 --nok-block 1"_q), timing);
+        Application file(rig.writeFile("f"_q, sealing::seal(randomBytes(200, 1))));
         bool skipped = true;
         QVERIFY(rig.ready() && rig.open());
         QElapsedTimer timer;
         timer.start();
-        QVERIFY(rig.model().activateApplications(0));
-        QVERIFY(timer.restart() < 200);
         QVERIFY(rig.model().activateApplications(3));
         QVERIFY(timer.restart() >= 600);
         QVERIFY(rig.model().getHTerminal());
         QVERIFY(timer.elapsed() >= 150);
-        QVERIFY(rig.model().sendInfo(file, skipped) && rig.model().getAuthorization());
+        QVERIFY(rig.model().sendInfo(&file, skipped) && rig.model().getAuthorization());
         timing.requestDelayMs = 80;
         TestSeam::setTiming(rig.model(), timing);
         timer.restart();
-        QVERIFY(rig.model().load(file));
+        QVERIFY(rig.model().load(&file));
         QVERIFY(timer.elapsed() >= 4 * 80); // the start block and three resends
     }
 };

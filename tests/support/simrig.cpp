@@ -2,6 +2,7 @@
 
 #include "config/configuration.h"
 #include "mockbed.h"
+#include "options.h"
 #include "sealing.h"
 #include "testseam.h"
 
@@ -10,40 +11,35 @@
 #include <QFile>
 #include <QRandomGenerator>
 #include <QRegularExpression>
+#include <QTest>
 
 Model::Timing SimRig::fastTiming()
 {
-    Model::Timing timing;
-    timing.requestDelayMs = 2;
-    timing.shortDelayMs = 1;
-    timing.perFileActivationMs = 2;
-    timing.hterminalDelayMs = 2;
-    timing.replyTimeoutMs = 400;
-    timing.finalAckTimeoutMs = 400;
-    timing.releaseTimeoutMs = 200;
-    timing.applicationPauseMs = 1;
-    timing.rebootWaitMinMs = 300;
-    timing.rebootStepMs = 50;
-    timing.searchPauseMs = 10;
-    return timing;
+    Model::Timing t;
+    t.requestDelayMs = t.perFileActivationMs = t.hterminalDelayMs = 2;
+    t.shortDelayMs = t.applicationPauseMs = 1;
+    t.replyTimeoutMs = t.finalAckTimeoutMs = 400;
+    t.releaseTimeoutMs = 200;
+    t.rebootWaitMinMs = 300;
+    t.rebootStepMs = 50;
+    t.searchPauseMs = 10;
+    return t;
 }
 
 SimRig::SimRig(const sim::Behaviour &behaviour, const Model::Timing &timing)
-    : previousDir(QDir::currentPath()),
-      deviceName("ttyACM" + std::to_string(QCoreApplication::applicationPid())),
-      portLabel(QString::fromStdString(deviceName) + QStringLiteral(" - (Terminal USB)")),
-      bed(std::make_unique<mockbed::Testbed>()), simulator(behaviour)
+    : previousDir(QDir::currentPath()), bed(std::make_unique<mockbed::Testbed>()),
+      simulator(behaviour)
 {
     mockbed::Device device;
-    device.name = deviceName;
+    device.name = "ttyACM" + std::to_string(QCoreApplication::applicationPid());
+    portLabel = QString::fromStdString(device.name) + QStringLiteral(" - (Terminal USB)");
     if (!dir.isValid() || !QDir::setCurrent(dir.path()) || !bed->add(device))
         return;
-    const int master = bed->masterFd(deviceName);
+    const int master = bed->masterFd(device.name);
     if (master < 0 || !simulator.start(master, true))
         return;
     modelObject = std::make_unique<Model>(nullptr); // its log file goes to the working directory
     TestSeam::setTiming(*modelObject, timing);
-    started = true;
 }
 
 SimRig::~SimRig()
@@ -51,7 +47,6 @@ SimRig::~SimRig()
     modelObject.reset(); // closes the port
     simulator.stop();
     bed.reset();
-    qDeleteAll(applications);
     QDir::setCurrent(previousDir);
 }
 
@@ -73,16 +68,10 @@ QStringList SimRig::log() const
 
 QString SimRig::writeFile(const QString &name, const QByteArray &bytes) const
 {
-    const QString path = QDir(dir.path()).filePath(name);
-    QFile file(path);
+    QFile file(QDir(dir.path()).filePath(name));
     if (file.open(QIODevice::WriteOnly))
         file.write(bytes);
-    return path;
-}
-
-QString SimRig::writeSealed(const QString &name, const QByteArray &plain) const
-{
-    return writeFile(name, sealing::seal(plain));
+    return file.fileName();
 }
 
 void SimRig::addBatch(const QList<QPair<QString, QByteArray>> &files)
@@ -90,7 +79,7 @@ void SimRig::addBatch(const QList<QPair<QString, QByteArray>> &files)
     auto *batch = new Batch;
     batch->id = modelObject->getConfiguration()->batches.size() + 1;
     for (const auto &file : files)
-        batch->files.append(new Application(writeSealed(file.first, file.second)));
+        batch->files.append(new Application(writeFile(file.first, sealing::seal(file.second))));
     modelObject->getConfiguration()->batches.append(batch);
 }
 
@@ -103,16 +92,16 @@ void SimRig::acceptTerminal()
     modelObject->getConfiguration()->hterms.append(hterm);
 }
 
-ProgressLog::ProgressLog(Model &model)
+sim::Behaviour behaviourOf(const QString &words)
 {
-    const auto keep = [this](QList<QPair<QString, int>> &steps) {
-        return [this, &steps](const QString &text, int value) {
-            std::lock_guard<std::mutex> lock(mutex);
-            steps.append({text, value});
-        };
-    };
-    connect(&model, &Model::setModuleProgression, this, keep(moduleSteps), Qt::DirectConnection);
-    connect(&model, &Model::setTotalProgression, this, keep(totalSteps), Qt::DirectConnection);
+    sim::Options options;
+    QString error;
+    // The parser wants to know where the terminal is served; nothing is opened here.
+    const QStringList all =
+        (words + QStringLiteral(" --tty -")).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    QTest::qVerify(sim::parseOptions(all, options, error), "parseOptions", qPrintable(error),
+                   __FILE__, __LINE__);
+    return options.behaviour;
 }
 
 QByteArray randomBytes(int size, quint32 seed)
