@@ -12,10 +12,10 @@ namespace {
 
 const QString kStamp = QStringLiteral("== \\d{2}/\\d{2}/\\d{4} \\d{2}:\\d{2}:\\d{2} == ");
 
-QByteArray readAll(const QString &path)
+QString readAll(const QString &path)
 {
     QFile file(path);
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+    return QString::fromUtf8(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
 }
 
 } // namespace
@@ -24,42 +24,24 @@ class TestLogger : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir dir;
+
 private slots:
     // One stamp per entry, line breaks kept, UTF-8 without a byte-order mark, appended across
     // runs, and the banners to the byte.
     void entries()
     {
         const QString path = dir.filePath(QStringLiteral("a.txt"));
-        {
-            logger log(nullptr, path);
-            log.write(QStringLiteral("Aucun terminal détecté"));
-            log.write(QStringLiteral("ligne un\nligne deux"));
-        }
-        {
-            logger log(nullptr, path);
-            log.write(logger::startBanner);
-        }
-        const QByteArray bytes = readAll(path);
-        QVERIFY(bytes.startsWith("== "));
-        QVERIFY(bytes.contains("d\xC3\xA9tect\xC3\xA9"));
-        const QString rule = QRegularExpression::escape(QString(35, QLatin1Char('*')));
-        const QRegularExpression expected(
-            QStringLiteral("^") + kStamp + QStringLiteral("Aucun terminal détecté\n") + kStamp +
-            QStringLiteral("ligne un\nligne deux\n") + kStamp + QStringLiteral("\n") + rule +
-            QStringLiteral("\nDémarrage de l'application\n") + rule + QStringLiteral("\n\n$"));
-        QVERIFY2(expected.match(QString::fromUtf8(bytes)).hasMatch(), bytes.constData());
-        QCOMPARE(
-            logger::endBanner,
-            QStringLiteral("\n%1\nFin de l'application\n%1\n").arg(QString(35, QLatin1Char('*'))));
-    }
-
-    void unopenableFileIsSilent()
-    {
-        logger missing(nullptr, dir.filePath(QStringLiteral("no/such/dir/x.txt")));
-        missing.write(QStringLiteral("perdu"));
-        logger unnamed(nullptr, QString());
-        unnamed.write(QStringLiteral("perdu"));
-        QVERIFY(!QFile::exists(dir.filePath(QStringLiteral("no"))));
+        for (const QString &entry : {QStringLiteral("Aucun terminal détecté"),
+                                     QStringLiteral("ligne un\nligne deux"), logger::startBanner})
+            logger(nullptr, path).write(entry);
+        QCOMPARE(readAll(path).replace(QRegularExpression(kStamp), QStringLiteral("@")),
+                 QStringLiteral("@Aucun terminal détecté\n@ligne un\nligne deux\n@\n%1\n"
+                                "Démarrage de l'application\n%1\n\n")
+                     .arg(QString(35, QLatin1Char('*'))));
+        QCOMPARE(logger::endBanner,
+                 QString(logger::startBanner)
+                     .replace(QStringLiteral("Démarrage"), QStringLiteral("Fin")));
     }
 
     // Entries written from many threads at once each reach the file whole, and each thread's
@@ -67,25 +49,20 @@ private slots:
     void concurrentWritersKeepEntriesWhole()
     {
         const QString path = dir.filePath(QStringLiteral("c.txt"));
-        constexpr int kThreads = 8;
-        constexpr int kEntries = 400;
+        constexpr int kThreads = 8, kEntries = 400;
         {
             logger log(nullptr, path);
             std::vector<std::thread> threads;
-            for (int t = 0; t < kThreads; ++t) {
+            for (int t = 0; t < kThreads; ++t)
                 threads.emplace_back([&log, t] {
                     for (int i = 0; i < kEntries; ++i)
-                        log.write(QStringLiteral("fil %1 entrée %2 %3")
-                                      .arg(t)
-                                      .arg(i)
-                                      .arg(QString(40, QLatin1Char('x'))));
+                        log.write(QStringLiteral("fil %1 entrée %2 ").arg(t).arg(i) +
+                                  QString(40, QLatin1Char('x')));
                 });
-            }
             for (auto &thread : threads)
                 thread.join();
         }
-        const QStringList lines =
-            QString::fromUtf8(readAll(path)).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        const QStringList lines = readAll(path).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), kThreads * kEntries);
         const QRegularExpression line(QStringLiteral("^") + kStamp +
                                       QStringLiteral("fil (\\d+) entrée (\\d+) x{40}$"));
@@ -96,9 +73,6 @@ private slots:
             QCOMPARE(match.captured(2).toInt(), next[match.captured(1).toInt()]++);
         }
     }
-
-private:
-    QTemporaryDir dir;
 };
 
 QTEST_GUILESS_MAIN(TestLogger)

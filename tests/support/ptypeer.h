@@ -2,9 +2,6 @@
 
 #include <QByteArray>
 
-#include <algorithm>
-#include <climits>
-
 #include <poll.h>
 #include <unistd.h>
 
@@ -21,19 +18,17 @@ public:
     // Waits at most timeoutMs between chunks for `count` bytes; returns what arrived.
     QByteArray receive(int count, int timeoutMs)
     {
-        QByteArray out;
-        char buffer[4096];
+        QByteArray out(count, '\0');
+        int got = 0;
         pollfd p{fd, POLLIN, 0};
-        while (out.size() < count && ::poll(&p, 1, timeoutMs) > 0) {
-            const ssize_t n = ::read(fd, buffer, std::min(sizeof buffer, size_t(count - out.size())));
+        while (got<count && ::poll(&p, 1, timeoutMs)> 0) {
+            const ssize_t n = ::read(fd, out.data() + got, size_t(count - got));
             if (n <= 0)
                 break;
-            out.append(buffer, int(n));
+            got += int(n);
         }
-        return out;
+        return out.left(got);
     }
-    // Discards whatever is waiting.
-    void drain() { receive(INT_MAX, 0); }
 
 private:
     int fd;

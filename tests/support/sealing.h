@@ -9,5 +9,7 @@ namespace sealing {
 QByteArray seal(const QByteArray &plain);
 // The same with a header that announces `announcedLength` instead of the real length.
 QByteArray sealAnnouncing(const QByteArray &plain, quint32 announcedLength);
+// AES-128-ECB of whole blocks under a 16-byte key.
+QByteArray encrypt(const QByteArray &key, const QByteArray &blocks);
 
 } // namespace sealing
