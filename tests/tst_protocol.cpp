@@ -84,6 +84,7 @@ private slots:
                 continue;
             row(c, "--refuse "_q + sim, false, {prefix + "_buff"_q + ackDump(code, 1, 0)});
             row(c, "--damage "_q + sim, false, {prefix + "checkCrc"_q + ackDump(code, 1, result)});
+            row(c, "--unaccept "_q + sim, false, {prefix + "_buff"_q + ackDump(code, 0, result)});
         }
         const QString init = "initializeTerminal"_q, query = "isVardelOnTerminal"_q;
         row(init, "--refuse init"_q, true, {}); // any answer counts

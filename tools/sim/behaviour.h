@@ -76,9 +76,10 @@ struct Behaviour
     bool receivingApp = true; // false: the query is answered with the refusal 01 81
     bool silent = false;      // answers nothing at all
 
-    std::set<Command> refused; // a negative answer (see Terminal for each command)
-    std::set<Command> muted;   // no answer
-    std::set<Command> damaged; // the usual answer with a damaged CRC
+    std::set<Command> refused;    // a negative answer (see Terminal for each command)
+    std::set<Command> muted;      // no answer
+    std::set<Command> damaged;    // the usual answer with a damaged CRC
+    std::set<Command> unaccepted; // the usual answer with byte 1 = 00 instead of 01
 
     // Faults of the data blocks, by the block's position in its download (0 for the first).
     // Each received block takes the first fault left for its position; a position without

@@ -206,6 +206,8 @@ bool Engine::handleBlock(Command command, const QByteArray &bytes, Clock::time_p
         return false;
     const bool refused = b.refused.count(command) > 0;
     const bool damaged = b.damaged.count(command) > 0;
+    const bool unaccepted = b.unaccepted.count(command) > 0;
+    const quint8 accepted = unaccepted ? 0 : frame::kReplyAccepted;
 
     switch (command) {
     case Command::Applications: {
@@ -229,23 +231,22 @@ bool Engine::handleBlock(Command command, const QByteArray &bytes, Clock::time_p
     case Command::Authorization:
         if (!refused && !advertised)
             anomaly(QStringLiteral("authorisation asked without an advertisement"));
-        authorized = !refused && !damaged && advertised;
-        send(ack(code, frame::kReplyAccepted,
-                 authorized || damaged ? frame::kResultAuthorized : kRefused, damaged),
+        authorized = !refused && !damaged && !unaccepted && advertised;
+        send(ack(code, accepted,
+                 authorized || damaged || unaccepted ? frame::kResultAuthorized : kRefused,
+                 damaged),
              ready, out);
         return true;
     case Command::Load:
-        if (refused || damaged) {
-            send(ack(code, frame::kReplyAccepted, refused ? kRefused : frame::kResultOk, damaged),
-                 ready, out);
+        if (refused || damaged || unaccepted) {
+            send(ack(code, accepted, refused ? kRefused : frame::kResultOk, damaged), ready, out);
             return true;
         }
         return handleLoadStart(ready, out);
     case Command::Reboot: {
         const Clock::time_point done =
-            send(ack(code, frame::kReplyAccepted, refused ? kRefused : frame::kResultOk, damaged),
-                 ready, out);
-        if (!refused) {
+            send(ack(code, accepted, refused ? kRefused : frame::kResultOk, damaged), ready, out);
+        if (!refused && !unaccepted) {
             resetSession();
             rebootedAt = done;
         }
@@ -253,7 +254,7 @@ bool Engine::handleBlock(Command command, const QByteArray &bytes, Clock::time_p
     }
     case Command::HTerminal: {
         if (refused) {
-            send(ack(code, frame::kReplyAccepted, kRefused, damaged), ready, out);
+            send(ack(code, accepted, kRefused, damaged), ready, out);
             return true;
         }
         QByteArray record = b.record.leftJustified(Behaviour::kRecordSize, '\0', true);
@@ -263,8 +264,7 @@ bool Engine::handleBlock(Command command, const QByteArray &bytes, Clock::time_p
         return true;
     }
     default: // Activate
-        send(ack(code, frame::kReplyAccepted, refused ? kRefused : frame::kResultOk, damaged),
-             ready, out);
+        send(ack(code, accepted, refused ? kRefused : frame::kResultOk, damaged), ready, out);
         return true;
     }
 }
@@ -299,7 +299,8 @@ bool Engine::handleAdvertisement(const QByteArray &bytes, Clock::time_point read
 
     const bool damaged = b.damaged.count(Command::Info) > 0;
     const bool muted = b.muted.count(Command::Info) > 0;
-    ad.accepted = valid && !damaged && !muted && !b.refused.count(Command::Info);
+    const bool unaccepted = b.unaccepted.count(Command::Info) > 0;
+    ad.accepted = valid && !damaged && !muted && !unaccepted && !b.refused.count(Command::Info);
     rec.advertisements.append(ad);
     if (muted)
         return false;
@@ -307,8 +308,8 @@ bool Engine::handleAdvertisement(const QByteArray &bytes, Clock::time_point read
         advertised = true;
         advert = ad;
     }
-    send(ack(quint8(bytes[0]), frame::kReplyAccepted,
-             ad.accepted || damaged ? frame::kResultOk : kRefused, damaged),
+    send(ack(quint8(bytes[0]), unaccepted ? 0 : frame::kReplyAccepted,
+             ad.accepted || damaged || unaccepted ? frame::kResultOk : kRefused, damaged),
          ready, out);
     return true;
 }

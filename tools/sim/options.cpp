@@ -50,6 +50,7 @@ QString usage()
         "  --refuse CMD            answer CMD negatively\n"
         "  --mute CMD              do not answer CMD\n"
         "  --damage CMD            answer CMD with a damaged CRC\n"
+        "  --unaccept CMD          answer CMD with byte 1 = 00 (info auth load activate reboot)\n"
         "  --nok-block N           answer data block N (0 = first) with ACK_NOK, once\n"
         "  --bad-crc-block N       answer data block N with a damaged CRC, once\n"
         "  --bad-header-block N    answer data block N with a bad header, once\n"
@@ -118,16 +119,17 @@ bool parseOptions(const QStringList &arguments, Options &options, QString &error
         } else if (option == QLatin1String("--silent")) {
             b.silent = true;
         } else if (option == QLatin1String("--refuse") || option == QLatin1String("--mute") ||
-                   option == QLatin1String("--damage")) {
+                   option == QLatin1String("--damage") || option == QLatin1String("--unaccept")) {
             if (!value(text))
                 return false;
             if (!commandFromName(text, command)) {
                 error = QStringLiteral("unknown command: ") + text;
                 return false;
             }
-            auto &set = option == QLatin1String("--refuse") ? b.refused
-                        : option == QLatin1String("--mute") ? b.muted
-                                                            : b.damaged;
+            auto &set = option == QLatin1String("--refuse")   ? b.refused
+                        : option == QLatin1String("--mute")   ? b.muted
+                        : option == QLatin1String("--damage") ? b.damaged
+                                                              : b.unaccepted;
             set.insert(command);
         } else if (option.endsWith(QLatin1String("-block"))) {
             static const QMap<QString, BlockReply> kinds = {
