@@ -95,6 +95,8 @@ private slots:
         row("package file not sealed", "app.bin", "1234567", "not a valid sealed file");
         row("hterm missing", "hterm.bin", none, "hterm.bin\" is missing");
         row("hterm too long", "hterm.bin", pack::seal(QByteArray(200, 'h')), "holds 200 bytes");
+        row("only hterm ignored", "hterm.bin", pack::seal(QByteArray(200, 'h')),
+            "no usable hardware");
         row("picture missing", "terminal.png", none, "terminal.png\" is missing");
     }
     // Each problem is reported.
