@@ -1,6 +1,8 @@
 #include "app/logger.h"
 
+#include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -42,6 +44,18 @@ private slots:
         QCOMPARE(logger::endBanner,
                  QString(logger::startBanner)
                      .replace(QStringLiteral("Démarrage"), QStringLiteral("Fin")));
+    }
+
+    // A log that cannot be opened (its name is taken by a folder) or has no name loses its
+    // entries quietly and creates nothing.
+    void unopenableLogIsQuiet()
+    {
+        const QString path = dir.filePath(QStringLiteral("quiet/taken"));
+        QVERIFY(QDir().mkpath(path) && QDir::setCurrent(dir.filePath(QStringLiteral("quiet"))));
+        logger(nullptr, path).write(QStringLiteral("perdu"));
+        logger(nullptr, QString()).write(QStringLiteral("perdu"));
+        QVERIFY(QFileInfo(path).isDir());
+        QCOMPARE(QDir().entryList(QDir::Files), QStringList());
     }
 
     // Entries written from many threads at once each reach the file whole, and each thread's
