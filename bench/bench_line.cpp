@@ -48,7 +48,7 @@ int main(int argc, char *argv[])
     file.close();
     Application app(QDir(dir.path()).filePath(QStringLiteral("line.bin")));
 
-    Model model(nullptr); // the shipped waits
+    Model model; // the shipped waits
     bool skipped = false;
     if (!model.getSerialPort()->open(QString::fromStdString(name) +
                                      QStringLiteral(" - (Terminal USB)")) ||

@@ -10,7 +10,6 @@
 class Application;
 class Batch;
 class Configuration;
-class MainWindow;
 class SerialPort;
 class logger;
 struct PcscApi;
@@ -18,7 +17,8 @@ class SealedFile;
 
 // The object behind the window: it owns the configuration, the serial link and the log, and
 // carries every command exchanged with the terminal. Each group of commands has its own source
-// file in this folder.
+// file in this folder. It knows no window: whoever drives it (the operator's window, the
+// station, a test) connects to its signals.
 class Model : public QObject
 {
     Q_OBJECT
@@ -42,7 +42,7 @@ public:
         int settleMs = 2000;           // quiet line awaited before a failed download is retried
     };
 
-    explicit Model(MainWindow *window);
+    Model();
     ~Model() override;
 
     // One log entry, from any thread.
@@ -104,7 +104,6 @@ signals:
 private:
     friend class TestSeam;
 
-    MainWindow *window;
     Configuration *configuration;
     SerialPort *serialPort;
     std::array<quint8, 126> terminalRecord{};
