@@ -27,7 +27,7 @@ Model::~Model()
 
 void Model::log(const QString &text)
 {
-    logger->write(text);
+    logger->write(logPrefix + text);
 }
 
 QString Model::getImage() const

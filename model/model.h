@@ -47,6 +47,9 @@ public:
 
     // One log entry, from any thread.
     void log(const QString &text);
+    // Text put at the start of every entry of this Model ("[ttyACM1] " when several terminals
+    // share the log); empty by default. Set it before the Model is used.
+    void setLogPrefix(const QString &prefix) { logPrefix = prefix; }
 
     // Configuration (worker), and what the window shows of it.
     void loadConfiguration();
@@ -109,6 +112,7 @@ private:
     std::array<quint8, 126> terminalRecord{};
     QStringList applications;
     ::logger *logger;
+    QString logPrefix;
     Timing timing;
     // What a new Model starts with; only the test suite changes it, before it builds a window.
     static Timing initialTiming;
