@@ -3,6 +3,7 @@
 #include "about.h"
 #include "app/logger.h"
 #include "config/configuration.h"
+#include "config/picture.h"
 #include "model/model.h"
 #include "ui_mainwindow.h"
 
@@ -74,9 +75,13 @@ void MainWindow::startSearch()
 
 void MainWindow::on_configuration_loaded()
 {
-    const QPixmap picture(model->getImage());
-    ui->imageTerminal->setPixmap(
-        picture.scaled(ui->imageTerminal->size(), Qt::KeepAspectRatio, Qt::FastTransformation));
+    // Decoded only when its header allows it (picture::load); otherwise no picture.
+    const QPixmap shown = QPixmap::fromImage(picture::load(model->getImage()));
+    if (shown.isNull())
+        ui->imageTerminal->clear();
+    else
+        ui->imageTerminal->setPixmap(
+            shown.scaled(ui->imageTerminal->size(), Qt::KeepAspectRatio, Qt::FastTransformation));
     ui->operationTitleLabel->setText(model->getTitle());
     const QString description = model->getDescription();
     if (description.contains(QStringLiteral("<html>")))
