@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "about.h"
+#include "app/devkeys.h"
 #include "app/logger.h"
 #include "config/configuration.h"
 #include "config/picture.h"
@@ -38,6 +39,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 
     model = new Model(this);
     model->log(logger::startBanner);
+    if (devkeys::inUse())
+        model->log(devkeys::logLine());
 
     ui->generateButton->setStyleSheet(kAccent);
     ui->operationTitleLabel->setStyleSheet(kAccentBorder);
