@@ -1,10 +1,8 @@
 #include "configuration.h"
 
-#include "signature.h"
-
+#include <QBuffer>
 #include <QCoreApplication>
 #include <QDir>
-#include <QFile>
 
 #include <cstring>
 
@@ -58,30 +56,43 @@ bool Configuration::load()
         fixedDirectory.isEmpty() ? QCoreApplication::applicationDirPath() : fixedDirectory;
     qCInfo(lcConfiguration, "Configuration::load searching in %s", searched.toLatin1().constData());
 
-    QFile file(configurationFile());
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
+    // One reading: what is parsed is what is checked, whatever happens to the file meanwhile.
+    QByteArray bytes;
+    if (!regularfile::read(configurationFile(), kMaxFileSize, bytes, fileFailure)) {
+        failure = QStringLiteral("Le fichier de configuration (") + configurationFile() +
+                  QStringLiteral(") ") + regularfile::describeFr(fileFailure) +
+                  QStringLiteral(" : refusé");
         return false;
-    read(file);
-    file.close();
-
-    // The signature text comes from the raw bytes, not from the XML reading.
-    QFile raw(configurationFile());
-    if (raw.open(QIODevice::ReadOnly))
-        signature = signature::extractText(raw.readAll());
+    }
+    readBytes(bytes);
     return true;
+}
+
+void Configuration::readBytes(const QByteArray &bytes)
+{
+    raw = bytes;
+    QBuffer buffer(&raw);
+    buffer.open(QIODevice::ReadOnly | QIODevice::Text);
+    read(buffer);
+    // The signature text comes from the raw bytes, not from the XML reading.
+    signature = signature::extractText(raw);
 }
 
 bool Configuration::checkSignature()
 {
-    QFile file(configurationFile());
-    if (!file.open(QIODevice::ReadOnly))
-        return false;
-    const QByteArray raw = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return false;
     RsaPublicKey key;
     signature::builtInKey(key);
-    return signature::check(raw, signature, key) == signature::Verdict::Valid;
+    lastVerdict = signature::check(raw, signature, key);
+    trailer = lastVerdict == signature::Verdict::UnsignedContent
+                  ? signature::unsignedContent(raw)
+                  : signature::UnsignedContent();
+    if (lastVerdict == signature::Verdict::Valid) {
+        failure.clear();
+        return true;
+    }
+    failure = QStringLiteral("Signature du fichier de configuration refusée : ") +
+              signature::describeFr(lastVerdict, trailer);
+    return false;
 }
 
 void Configuration::readHTerminal(const QString &name)
@@ -90,14 +101,14 @@ void Configuration::readHTerminal(const QString &name)
     SealedFile sealed;
     const SealedFile::Status status = SealedFile::read(path, sealed, false);
     if (status != SealedFile::Status::Ok) {
-        ignoredHTerminals.append({path, status, 0});
+        ignoredHTerminals.append({path, status, 0, sealed.failure, sealed.fileSize});
         return;
     }
     // The first L decrypted bytes (all of them when L is not smaller), into a zero-filled
     // record; a content that does not fit the record is not taken at all.
     const QByteArray content = sealed.plain();
     if (content.size() > HTerminal::kRecordSize) {
-        ignoredHTerminals.append({path, status, content.size()});
+        ignoredHTerminals.append({path, status, content.size(), sealed.failure, sealed.fileSize});
         return;
     }
     auto *hterm = new HTerminal;

@@ -2,6 +2,8 @@
 
 #include "crypto/sealedfile.h"
 #include "records.h"
+#include "regularfile.h"
+#include "signature.h"
 
 #include <QList>
 #include <QLoggingCategory>
@@ -25,6 +27,8 @@ public:
         QString path;
         SealedFile::Status status; // Ok when the file is sealed but its content is too long
         int contentSize = 0;       // bytes kept from the file when it was too long
+        regularfile::Failure failure; // why it could not be read (Unreadable, TooLarge)
+        qint64 fileSize = -1;
     };
 
     // Reads the configuration directory of the program (directory()).
@@ -44,12 +48,31 @@ public:
     QString configurationDirectory() const;
     QString configurationFile() const;
 
-    // True when configuration.xml could be opened, however much of it could be read.
+    // The most configuration.xml may hold; a larger file is refused unread.
+    static constexpr qint64 kMaxFileSize = 16 * 1024 * 1024;
+
+    // True when configuration.xml could be read, however much of it could be parsed. The file
+    // is read once, whole, and only when it is a regular file of at most kMaxFileSize bytes;
+    // the XML reading, the signature text and checkSignature() all work on those bytes.
     [[nodiscard]] bool load();
-    // True when the stored signature is that of the file, under the built-in public key.
+    // True when the stored signature is that of the bytes load() read, under the built-in
+    // public key, and nothing unsigned follows it.
     [[nodiscard]] bool checkSignature();
+    // What load() does with the bytes it read: the XML reading (in text mode, as the program
+    // always read the file) and the signature text. For the tests and the fuzz target.
+    void readBytes(const QByteArray &raw);
     // The XML reading of load(), on an open device.
     void read(QIODevice &device);
+
+    // The bytes load() read.
+    const QByteArray &rawFile() const { return raw; }
+    // Why load() failed (the file could not be read).
+    const regularfile::Failure &readFailure() const { return fileFailure; }
+    // The outcome of the last checkSignature(), with what follows the signature element.
+    signature::Verdict verdict() const { return lastVerdict; }
+    const signature::UnsignedContent &unsignedContent() const { return trailer; }
+    // Why the file was refused, one line in French for the log; empty when it was not.
+    QString failureLine() const { return failure; }
 
     QString getImage() const { return terminal->image; }
     qint32 getDelayReboot() const { return terminal->delayReboot; }
@@ -70,4 +93,9 @@ private:
     void readHTerminal(const QString &name);
 
     QString fixedDirectory; // empty: directory()
+    QByteArray raw;         // configuration.xml as load() read it
+    regularfile::Failure fileFailure;
+    signature::Verdict lastVerdict = signature::Verdict::NoText;
+    signature::UnsignedContent trailer;
+    QString failure;
 };

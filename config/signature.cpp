@@ -3,6 +3,7 @@
 #include "crypto/keys.h"
 
 #include <QCryptographicHash>
+#include <QXmlStreamReader>
 
 #include <cstring>
 
@@ -29,6 +30,92 @@ QString extractText(const QByteArray &file)
     if (zero >= 0)
         text.truncate(zero);
     return QString::fromLatin1(text);
+}
+
+namespace {
+
+bool isXmlSpace(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+int skipSpace(const QByteArray &file, int at)
+{
+    while (at < file.size() && isXmlSpace(file[at]))
+        ++at;
+    return at;
+}
+
+// The qualified name of the first element of `region`; empty when it has none.
+QByteArray firstElement(const QByteArray &region)
+{
+    QXmlStreamReader reader(region);
+    while (!reader.atEnd()) {
+        reader.readNext();
+        if (reader.isStartElement())
+            return reader.qualifiedName().toUtf8();
+    }
+    return QByteArray();
+}
+
+} // namespace
+
+QString UnsignedContent::excerpt() const
+{
+    constexpr int kShown = 60;
+    const QString text = QString::fromUtf8(found.left(kShown));
+    QString shown;
+    for (const QChar c : text) {
+        if (c == QLatin1Char('\n'))
+            shown += QLatin1String("\\n");
+        else if (c == QLatin1Char('\r'))
+            shown += QLatin1String("\\r");
+        else if (c == QLatin1Char('\t'))
+            shown += QLatin1String("\\t");
+        else if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            shown += QStringLiteral("\\x%1").arg(c.unicode(), 2, 16, QLatin1Char('0'));
+        else
+            shown += c;
+    }
+    if (found.size() > kShown)
+        shown += QChar(0x2026); // ellipsis
+    return shown;
+}
+
+UnsignedContent unsignedContent(const QByteArray &file)
+{
+    UnsignedContent result;
+    const int close = file.lastIndexOf(kCloseMarker);
+    if (close < 0)
+        return result;
+    // The root: the first element of the signed region, or the signature element itself.
+    const int open = file.lastIndexOf(kOpenMarker);
+    result.root = open < 0 ? QByteArray() : firstElement(file.left(open));
+    const bool signatureIsRoot = result.root.isEmpty();
+    if (signatureIsRoot)
+        result.root = QByteArrayLiteral("signature");
+
+    // "</signature" S? ">", then S? "</" root S? ">" S? and the end of the file.
+    int at = skipSpace(file, close + kCloseMarker.size());
+    const auto expect = [&file, &at](const QByteArray &what) {
+        if (file.mid(at, what.size()) != what)
+            return false;
+        at += what.size();
+        return true;
+    };
+    bool clean = expect(QByteArrayLiteral(">"));
+    if (clean && !signatureIsRoot) {
+        at = skipSpace(file, at);
+        clean = expect("</" + result.root);
+        at = clean ? skipSpace(file, at) : at;
+        clean = clean && expect(QByteArrayLiteral(">"));
+    }
+    at = clean ? skipSpace(file, at) : at;
+    if (clean && at == file.size())
+        return result;
+    result.offset = at;
+    result.found = file.mid(at);
+    return result;
 }
 
 QByteArray block(const QByteArray &region)
@@ -79,6 +166,8 @@ Verdict check(const QByteArray &file, const QString &text, const RsaPublicKey &k
     QByteArray value;
     if (!decodeText(text, value))
         return Verdict::NotCanonical;
+    if (unsignedContent(file).any())
+        return Verdict::UnsignedContent;
 
     // Raise the value to e modulo n: the block signed with the private key comes back.
     QByteArray recovered(kValueSize, '\0');
@@ -95,7 +184,7 @@ Verdict check(const QByteArray &file, const QString &text, const RsaPublicKey &k
     return recovered == block(signedRegion(file)) ? Verdict::Valid : Verdict::Mismatch;
 }
 
-QString describe(Verdict verdict)
+QString describe(Verdict verdict, const UnsignedContent &found)
 {
     switch (verdict) {
     case Verdict::Valid:
@@ -104,11 +193,50 @@ QString describe(Verdict verdict)
         return QStringLiteral("no signature text between \"<signature>\" and \"</signature>\"");
     case Verdict::NotCanonical:
         return QStringLiteral("the signature text is not 344 characters of canonical Base64");
+    case Verdict::UnsignedContent:
+        if (found.found.isEmpty())
+            return QStringLiteral("the file ends before the closing tags \"</signature>\" and "
+                                  "\"</%1>\" are complete")
+                .arg(QString::fromUtf8(found.root));
+        return QStringLiteral("unsigned content after the signature element, at byte offset %1: "
+                              "\"%2\" (only white space and the root's closing tag \"</%3>\" "
+                              "may follow the signature)")
+            .arg(found.offset)
+            .arg(found.excerpt(), QString::fromUtf8(found.root));
     case Verdict::NotBelowModulus:
         return QStringLiteral("the signature value is not below the key's modulus");
     case Verdict::Mismatch:
         return QStringLiteral("the signature does not match: the file changed after signing, "
                               "or it was signed with another key");
+    }
+    return QString();
+}
+
+QString describeFr(Verdict verdict, const UnsignedContent &found)
+{
+    switch (verdict) {
+    case Verdict::Valid:
+        return QStringLiteral("la signature est valide");
+    case Verdict::NoText:
+        return QStringLiteral("aucun texte de signature entre « <signature> » et « </signature> »");
+    case Verdict::NotCanonical:
+        return QStringLiteral("le texte de la signature n'est pas fait de 344 caractères Base64 "
+                              "canoniques");
+    case Verdict::UnsignedContent:
+        if (found.found.isEmpty())
+            return QStringLiteral("le fichier s'arrête avant la fin des balises de fermeture "
+                                  "« </signature> » et « </%1> »")
+                .arg(QString::fromUtf8(found.root));
+        return QStringLiteral("contenu non signé après la signature, à la position %1 : « %2 » "
+                              "(seuls des blancs et la balise de fermeture « </%3> » peuvent "
+                              "suivre la signature)")
+            .arg(found.offset)
+            .arg(found.excerpt(), QString::fromUtf8(found.root));
+    case Verdict::NotBelowModulus:
+        return QStringLiteral("la valeur de la signature n'est pas inférieure au module de la clé");
+    case Verdict::Mismatch:
+        return QStringLiteral("la signature ne correspond pas au fichier : il a été modifié après "
+                              "sa signature, ou signé avec une autre clé");
     }
     return QString();
 }

@@ -13,6 +13,11 @@
 // The program holds only the public key: it raises the stored value to e modulo n and compares
 // with the block. Since the RSA operation is a permutation of the numbers below n, this accepts
 // exactly the texts that recomputing the signature with the private key would produce.
+//
+// The signature covers everything the program acts on: after the closing marker of the
+// signature element only white space and the closing tag of the root element may follow
+// (no root closing tag when the signature element is itself the root). Anything else there
+// would be read by the XML reader without being signed, so it makes the file invalid.
 namespace signature {
 
 constexpr int kValueSize = kRsaMaxLength; // 256 bytes
@@ -26,6 +31,7 @@ enum class Verdict
     Valid,
     NoText,       // no signature text between the markers
     NotCanonical, // not the canonical 344-character Base64 of 256 bytes
+    UnsignedContent, // something other than white space and the root's closing tag follows
     NotBelowModulus,
     Mismatch, // the file changed after signing, or another key signed it
 };
@@ -35,6 +41,23 @@ QByteArray signedRegion(const QByteArray &file);
 // The text between the last opening marker and the last closing marker, up to a zero byte;
 // empty when a marker is missing or the closing one stands before the opening one.
 QString extractText(const QByteArray &file);
+// What follows the signature element when it is more than white space and the closing tag
+// of the root element.
+struct UnsignedContent
+{
+    int offset = -1;  // of the first byte that does not belong there; -1: nothing unsigned
+    QByteArray found; // the bytes from there to the end of the file (empty: the file ends
+                      // before the closing tags are complete)
+    QByteArray root;  // the root element's name ("signature" when it is the root)
+
+    bool any() const { return offset >= 0; }
+    // `found` cut to a few dozen bytes, line breaks and other control bytes made visible.
+    QString excerpt() const;
+};
+// Looks after the last closing marker; nothing is reported when there is none (there is no
+// signature text then).
+UnsignedContent unsignedContent(const QByteArray &file);
+
 // The 256-byte block of type 1 around SHA-256(region).
 QByteArray block(const QByteArray &region);
 // The 256-byte value of a canonical signature text; false for any other text.
@@ -45,9 +68,12 @@ QString encodeText(const QByteArray &value);
 // The public key compiled into the program, as the record the RSA library reads.
 void builtInKey(RsaPublicKey &key);
 
-// Whether `text` is the signature of `file` under `key`.
+// Whether `text` is the signature of `file` under `key`, and nothing unsigned follows it. The
+// cheap checks come first: the text, then what follows the element, then the RSA operation.
 Verdict check(const QByteArray &file, const QString &text, const RsaPublicKey &key);
-// An explanation for the package maker.
-QString describe(Verdict verdict);
+// An explanation for the package maker; for UnsignedContent, with what was found.
+QString describe(Verdict verdict, const UnsignedContent &found = UnsignedContent());
+// The same in French, for the program's log.
+QString describeFr(Verdict verdict, const UnsignedContent &found = UnsignedContent());
 
 } // namespace signature

@@ -6,7 +6,9 @@
 
 // The RSA library behind the configuration signature: raw private-key (with the Chinese
 // Remainder Theorem) and public-key operations on keys of up to 2048 bits, with the big-number
-// arithmetic of bignum.h. Entered through rsaDispatch between rsaInit(2) and rsaFinal().
+// arithmetic of bignum.h. Entered through rsaDispatch between rsaInit(2) and rsaFinal(), on the
+// same thread: the initialisation state is the calling thread's own, so that checks on
+// several threads at once never disturb one another.
 
 constexpr int kRsaMaxBits = 2048;
 constexpr int kRsaMaxLength = kRsaMaxBits / 8; // 256 bytes

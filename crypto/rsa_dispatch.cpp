@@ -1,15 +1,14 @@
 #include "rsa.h"
 
-#include <atomic>
-
 namespace {
 
 constexpr int kStateIdle = 0;
 constexpr int kStateReady = 2;
 
-// The library's one global state. Atomic so that a stray concurrent caller is merely refused,
-// never a data race.
-std::atomic<int> state{kStateIdle};
+// The initialisation state, one per thread: a check that brackets its dispatch with
+// rsaInit(2) and rsaFinal() on one thread can never be disturbed by another thread's rsaFinal()
+// in between. Everything else an operation uses lives on the caller's stack.
+thread_local int state = kStateIdle;
 
 } // namespace
 

@@ -2,7 +2,7 @@
 
 #include "aes.h"
 
-#include <QFile>
+#include <new>
 
 namespace {
 
@@ -16,10 +16,11 @@ quint32 bigEndian32(const QByteArray &bytes)
 
 SealedFile::Status SealedFile::readHeader(const QString &path, quint32 &plainLength)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
+    QByteArray header;
+    qint64 size = 0;
+    regularfile::Failure failure;
+    if (!regularfile::readHead(path, kHeaderSize, header, size, failure))
         return Status::Unreadable;
-    const QByteArray header = file.read(kHeaderSize);
     if (header.size() < kHeaderSize)
         return Status::TooShort;
     plainLength = bigEndian32(header);
@@ -28,28 +29,37 @@ SealedFile::Status SealedFile::readHeader(const QString &path, quint32 &plainLen
 
 SealedFile::Status SealedFile::read(const QString &path, SealedFile &out, bool strict)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly))
-        return Status::Unreadable;
-    const QByteArray raw = file.readAll();
-    if (file.error() != QFileDevice::NoError)
-        return Status::Unreadable;
+    QByteArray raw;
+    const bool read = regularfile::read(path, kMaxFileSize, raw, out.failure);
+    out.fileSize = out.failure.size;
+    if (!read) {
+        using Reason = regularfile::Failure::Reason;
+        const Reason reason = out.failure.reason;
+        return reason == Reason::TooLarge || reason == Reason::NoMemory ? Status::TooLarge
+                                                                        : Status::Unreadable;
+    }
     return decode(raw, out, strict);
 }
 
 SealedFile::Status SealedFile::decode(const QByteArray &raw, SealedFile &out, bool strict)
 {
+    out.fileSize = raw.size();
     if (raw.size() < kHeaderSize)
         return Status::TooShort;
     const int cipherSize = raw.size() - kHeaderSize;
+    out.plainLength = bigEndian32(raw);
     if (cipherSize % aes::kBlockSize != 0)
         return Status::NotWholeBlocks;
-    const quint32 length = bigEndian32(raw);
-    if (strict && length > quint32(cipherSize))
+    if (strict && out.plainLength > quint32(cipherSize))
         return Status::LengthExceedsContent;
 
-    out.plainLength = length;
-    out.decrypted = QByteArray(cipherSize, '\0');
+    try {
+        out.decrypted = QByteArray(cipherSize, '\0');
+    } catch (const std::bad_alloc &) {
+        out.failure.reason = regularfile::Failure::Reason::NoMemory;
+        out.failure.size = raw.size();
+        return Status::TooLarge;
+    }
     decryptBuffer(reinterpret_cast<const quint8 *>(raw.constData()) + kHeaderSize,
                   quint32(cipherSize), reinterpret_cast<quint8 *>(out.decrypted.data()));
     return Status::Ok;
@@ -68,6 +78,8 @@ QString SealedFile::describe(Status status)
         return QStringLiteral("contenu chiffré incomplet (pas un multiple de 16 octets)");
     case Status::LengthExceedsContent:
         return QStringLiteral("longueur annoncée supérieure au contenu");
+    case Status::TooLarge:
+        return QStringLiteral("fichier trop grand");
     }
     return QString();
 }

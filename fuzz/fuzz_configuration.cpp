@@ -1,12 +1,15 @@
 // The configuration reader on arbitrary bytes: the XML reading with its hterm files, the
-// signature extraction and the signature check.
+// signature extraction and the signature check, as the program runs them on the bytes it read.
+// A file accepted as valid must carry nothing unsigned: it must mean exactly what the file cut
+// right after the signature element means. The seeds hold a file signed with the development
+// keys, so that mutations of what follows the signature reach the accepted case.
 
 #include "config/configuration.h"
 #include "config/signature.h"
 
-#include <QBuffer>
 #include <QDir>
 #include <QFile>
+#include <QStringList>
 
 #include <cstdint>
 
@@ -31,6 +34,23 @@ QString hardwareFiles()
     return dir;
 }
 
+// Everything the program takes from the model.
+QStringList meaning(const Configuration &c)
+{
+    QStringList out{c.terminal->name,  c.terminal->code, c.getImage(),
+                    QString::number(c.getDelayReboot()), c.getTitle(), c.getDescription()};
+    for (const Batch *batch : c.getBatches()) {
+        out << QStringLiteral("batch %1").arg(batch->id);
+        for (const Application *file : batch->files)
+            out << file->path;
+    }
+    for (const HTerminal *hterm : c.getHTerminals())
+        out << QString::fromLatin1(
+            QByteArray(reinterpret_cast<const char *>(hterm->record.data()), HTerminal::kRecordSize)
+                .toHex());
+    return out;
+}
+
 } // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size)
@@ -38,16 +58,23 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     static const QString dir = hardwareFiles();
     const QByteArray raw(reinterpret_cast<const char *>(data), int(size));
 
-    // What load() does after opening the file: the XML in text mode, the signature text from
-    // the raw bytes; then what checkSignature() does.
+    // What load() does with the bytes it read, then what checkSignature() does.
     Configuration configuration(dir);
-    QBuffer buffer;
-    buffer.setData(raw);
-    buffer.open(QIODevice::ReadOnly | QIODevice::Text);
-    configuration.read(buffer);
-    configuration.signature = signature::extractText(raw);
-    RsaPublicKey key;
-    signature::builtInKey(key);
-    (void)signature::check(raw, configuration.signature, key);
+    configuration.readBytes(raw);
+    if (!configuration.checkSignature())
+        return 0;
+
+    // Accepted. Nothing but white space and the root's closing tag follows the signature...
+    if (signature::unsignedContent(raw).any())
+        __builtin_trap();
+    // ...so the file means what its part up to the end of the signature element means.
+    const int close = raw.lastIndexOf(signature::kCloseMarker);
+    const int end = raw.indexOf('>', close) + 1;
+    if (close < 0 || end <= 0)
+        __builtin_trap();
+    Configuration signedPart(dir);
+    signedPart.readBytes(raw.left(end));
+    if (meaning(configuration) != meaning(signedPart))
+        __builtin_trap();
     return 0;
 }

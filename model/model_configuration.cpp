@@ -3,10 +3,15 @@
 #include "config/configuration.h"
 
 // Runs on a worker thread, once; the window learns the outcome from one of the two signals.
+// A refused file also leaves one line in the log that says why (unsigned content, a FIFO in
+// place of the file, a bad signature...).
 void Model::loadConfiguration()
 {
-    if (configuration->load() && configuration->checkSignature())
+    if (configuration->load() && configuration->checkSignature()) {
         emit configurationLoaded();
-    else
-        emit configurationFailed();
+        return;
+    }
+    if (!configuration->failureLine().isEmpty())
+        log(configuration->failureLine());
+    emit configurationFailed();
 }

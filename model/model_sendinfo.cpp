@@ -1,6 +1,7 @@
 // Advertisement of a package file: its plain length and its name in one block frame.
 #include "model.h"
 
+#include "config/advertisement.h"
 #include "config/records.h"
 #include "crypto/sealedfile.h"
 #include "exchange.h"
@@ -32,11 +33,13 @@ bool Model::sendInfo(Application *file, bool &skipped)
         return false;
     }
 
-    const QByteArray lengthText = transfer::lengthText(plainLength);
-    const QString name = transfer::fileName(path);
-    // The rule is applied to the bytes that go into the frame, so that it never overflows.
-    const QByteArray encodedName = name.toLocal8Bit();
-    if (encodedName.size() + lengthText.size() > frame::kAdvertTextMax) {
+    // The rule vardel-pack verify applies too, on the bytes that go into the frame, so that it
+    // never overflows.
+    static_assert(advertisement::kRoom == frame::kAdvertTextMax, "one room for the advertisement");
+    const advertisement::Advertisement advert = advertisement::of(path, plainLength);
+    const QByteArray &lengthText = advert.lengthText;
+    const QByteArray &encodedName = advert.encodedName;
+    if (!advert.fits()) {
         qCInfo(lcProtocol) << "Model::sendInfo file name + file length + head > 32 : SKIP! ";
         skipped = true;
         return true;

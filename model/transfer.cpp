@@ -1,6 +1,6 @@
 #include "transfer.h"
 
-#include <QDir>
+#include "config/advertisement.h"
 
 Q_LOGGING_CATEGORY(lcProtocol, "vardel.protocol")
 
@@ -8,16 +8,12 @@ namespace transfer {
 
 QString fileName(const QString &path)
 {
-    return path.mid(path.lastIndexOf(QDir::separator()) + 1).toUpper();
+    return advertisement::fileName(path);
 }
 
 QByteArray lengthText(quint32 plainLength)
 {
-    constexpr quint32 kSixDigitsMax = 999999;
-    const QByteArray digits = QByteArray::number(plainLength);
-    if (plainLength <= kSixDigitsMax)
-        return digits.rightJustified(6, '0');
-    return digits + ';';
+    return advertisement::lengthText(plainLength);
 }
 
 } // namespace transfer

@@ -7,7 +7,8 @@
 // Developer traces of the terminal commands (never the log file).
 Q_DECLARE_LOGGING_CATEGORY(lcProtocol)
 
-// What the advertisement and the download derive from a package file.
+// What the advertisement and the download derive from a package file. The rule itself is in
+// config/advertisement.h, shared with vardel-pack verify.
 namespace transfer {
 
 // The part of `path` after its last directory separator, in upper case.

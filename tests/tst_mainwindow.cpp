@@ -11,6 +11,8 @@
 #include <QtTest>
 #include <QtWidgets>
 
+#include <sys/stat.h>
+
 namespace {
 
 // A text of the tests, UTF-8.
@@ -31,6 +33,24 @@ QString device(const char *base)
 QString labelOf(const char *base)
 {
     return device(base) + " - (Terminal USB)"_q;
+}
+
+// Whether this build holds the committed development keys, found apart from the program: the
+// key files of the build against those of keys/dev.
+bool developmentKeys()
+{
+    const auto hex = [](const QString &file) {
+        QFile f(file);
+        return f.open(QIODevice::ReadOnly)
+                   ? f.readAll().toLower().replace('\n', "").replace('\r', "").replace(' ', "")
+                   : QByteArray();
+    };
+    const QString build = QStringLiteral(VARDEL_TEST_KEY_DIR "/");
+    const QString dev = QStringLiteral(VARDEL_TEST_DEV_KEY_DIR "/");
+    for (const char *name : {"package.key", "signing-modulus.hex"})
+        if (hex(build + QLatin1String(name)) == hex(dev + QLatin1String(name)))
+            return true;
+    return false;
 }
 
 } // namespace
@@ -76,6 +96,11 @@ private slots:
         terminals.clear();
         bed.reset();
         QFile::remove(logName());
+        // The package again, whatever a test put in its place (a FIFO is removed, not opened).
+        QDir package(Configuration::directory());
+        for (const char *name : {"configuration.xml", "terminal.png"})
+            package.remove(QLatin1String(name));
+        QVERIFY(fixture::writePackage(Configuration::directory()));
     }
 
     // Loading: hidden, nothing to press; the configuration shows the window. Progress reaches
@@ -157,6 +182,73 @@ private slots:
         window.reset();
         QVERIFY2(inOrder({"== "_q + failure + "\n"_q, "Fin de l'application"_q}),
                  qPrintable(log()));
+    }
+
+    // Refused files: a batch added after the signature, a FIFO in place of configuration.xml.
+    // The outcome of a bad signature: the error box, the program ends when it is closed, the
+    // terminal hears nothing but the release frames; and the log says what was found.
+    void refusedConfiguration_data()
+    {
+        QTest::addColumn<bool>("fifo");
+        QTest::addColumn<QString>("line");
+        QTest::newRow("appended batch") << false
+                                        << "== Signature du fichier de configuration refusée : "
+                                           "contenu non signé après la signature, à la position "_q;
+        QTest::newRow("FIFO") << true
+                              << ") n'est pas un fichier ordinaire mais un tube nommé (FIFO) : "
+                                 "refusé\n"_q;
+    }
+    void refusedConfiguration()
+    {
+        QFETCH(bool, fifo);
+        QFETCH(QString, line);
+        const QString file = Configuration::filePath();
+        QFile current(file);
+        QVERIFY(current.open(QIODevice::ReadOnly));
+        const QByteArray tampered = fixture::withAppendedBatch(current.readAll());
+        current.close();
+        QVERIFY(fifo ? current.remove() && ::mkfifo(QFile::encodeName(file).constData(), 0600) == 0
+                     : fixture::write(file, tampered));
+        sim::Terminal *terminal = plug("ttyACM");
+        QVERIFY(terminal);
+        window = std::make_unique<MainWindow>();
+        QTimer::singleShot(20000, [] { QCoreApplication::exit(99); });
+        QCOMPARE(QApplication::exec(), 0); // the box closed: no hang, no window
+        window.reset();
+        const QString failure = "Le fichier de configuration ("_q + file +
+                                ") est manquant ou incorrect."_q;
+        QCOMPARE(boxes, QStringList{"critical: Erreur fichier de configuration | "_q + failure +
+                                    "\nVeuillez contacter votre support."_q});
+        QVERIFY2(inOrder({line, "== "_q + failure + "\n"_q}), qPrintable(log()));
+        for (const sim::Frame &frame : terminal->record().frames)
+            QCOMPARE(frame.command, sim::Command::Release);
+    }
+
+    // A picture larger than the window could ever show (30000 x 30000 pixels declared in a
+    // small file) is not decoded: the window shows without it.
+    void hugePictureNotShown()
+    {
+        QVERIFY(fixture::write(Configuration::directory() + "terminal.png"_q,
+                               fixture::pngHeader(30000, 30000)));
+        window = std::make_unique<MainWindow>();
+        QTRY_VERIFY(window->isVisible());
+        QVERIFY(widget<QLabel>("imageTerminal")->pixmap(Qt::ReturnByValue).isNull());
+    }
+
+    // A build with the development keys says so, in the log right after the start banner and
+    // in the About dialog; a build with other keys in neither.
+    void developmentKeysMarked()
+    {
+        window = std::make_unique<MainWindow>();
+        const auto *notice = window->findChild<About *>()->findChild<QLabel *>(
+            "developmentKeysLabel"_q);
+        const QRegularExpression line(
+            "Démarrage de l'application\n\\*{35}\n\n== [0-9/: ]{19} == Attention : ce "
+            "programme est construit avec les clés de développement, connues de tous ; il ne "
+            "doit jamais être remis à un opérateur\n"_q);
+        QCOMPARE(notice && notice->text() == "Clés de développement"_q, developmentKeys());
+        QVERIFY2(line.match(log()).hasMatch() == developmentKeys(), qPrintable(log()));
+        QCOMPARE(log().contains("clés de développement"_q), developmentKeys());
     }
 
     // The whole run: an installation against the simulated terminal, the success box, and the

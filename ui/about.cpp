@@ -1,8 +1,10 @@
 #include "about.h"
 
+#include "app/devkeys.h"
 #include "ui_about.h"
 
 #include <QDesktopServices>
+#include <QLabel>
 #include <QUrl>
 
 const char *const About::kWebSite = "https://www.tarvenix.example/";
@@ -14,6 +16,15 @@ About::About(QWidget *parent) : QDialog(parent), ui(new Ui::About)
     ui->buildLabel->setText(QStringLiteral("Build: 20200602"));
     ui->versionLabel->setText(QStringLiteral("Version: 2.2.1"));
     ui->label_5->setStyleSheet(QStringLiteral("color: rgba(60, 177, 195)"));
+    // A build with the development keys says so, below the logo.
+    if (devkeys::inUse()) {
+        auto *keys = new QLabel(devkeys::notice(), this);
+        keys->setObjectName(QStringLiteral("developmentKeysLabel"));
+        keys->setGeometry(0, 124, 351, 31);
+        keys->setAlignment(Qt::AlignCenter);
+        keys->setFont(ui->label_6->font());
+        keys->setStyleSheet(QStringLiteral("color: rgb(200, 0, 0); font-weight: bold"));
+    }
 }
 
 About::~About()

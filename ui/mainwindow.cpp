@@ -1,8 +1,10 @@
 #include "mainwindow.h"
 
 #include "about.h"
+#include "app/devkeys.h"
 #include "app/logger.h"
 #include "config/configuration.h"
+#include "config/picture.h"
 #include "model/model.h"
 #include "ui_mainwindow.h"
 
@@ -37,6 +39,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 
     model = new Model;
     model->log(logger::startBanner);
+    if (devkeys::inUse())
+        model->log(devkeys::logLine());
     connect(model, &Model::configurationLoaded, this, &MainWindow::on_configuration_loaded);
     connect(model, &Model::configurationFailed, this, &MainWindow::on_configuration_failed);
     connect(model, &Model::terminalsFound, this, &MainWindow::on_terminals_found);
@@ -80,9 +84,13 @@ void MainWindow::startSearch()
 
 void MainWindow::on_configuration_loaded()
 {
-    const QPixmap picture(model->getImage());
-    ui->imageTerminal->setPixmap(
-        picture.scaled(ui->imageTerminal->size(), Qt::KeepAspectRatio, Qt::FastTransformation));
+    // Decoded only when its header allows it (picture::load); otherwise no picture.
+    const QPixmap shown = QPixmap::fromImage(picture::load(model->getImage()));
+    if (shown.isNull())
+        ui->imageTerminal->clear();
+    else
+        ui->imageTerminal->setPixmap(
+            shown.scaled(ui->imageTerminal->size(), Qt::KeepAspectRatio, Qt::FastTransformation));
     ui->operationTitleLabel->setText(model->getTitle());
     const QString description = model->getDescription();
     if (description.contains(QStringLiteral("<html>")))

@@ -58,4 +58,36 @@ bool writePackage(const QString &dir)
            write(d.filePath(QStringLiteral("configuration.xml")), signXml(unsignedXml()));
 }
 
+QByteArray withAppendedBatch(const QByteArray &signedXml)
+{
+    const int end = signedXml.lastIndexOf("</signature>") + 12;
+    return signedXml.left(end) +
+           "<operation><title>Pirate</title><description>x</description></operation>"
+           "<batch id=\"9\"><file>mirandol.agn</file></batch>" +
+           signedXml.mid(end);
+}
+
+QByteArray pngHeader(quint32 width, quint32 height)
+{
+    const auto crc32 = [](const QByteArray &bytes) {
+        quint32 crc = 0xFFFFFFFF;
+        for (const char c : bytes) {
+            crc ^= quint8(c);
+            for (int k = 0; k < 8; ++k)
+                crc = (crc >> 1) ^ (0xEDB88320 & (0 - (crc & 1)));
+        }
+        return ~crc;
+    };
+    const auto be32 = [](quint32 v) {
+        return QByteArray(1, char(v >> 24)) + char(v >> 16) + char(v >> 8) + char(v);
+    };
+    const auto chunk = [&](const QByteArray &type, const QByteArray &data) {
+        return be32(quint32(data.size())) + type + data + be32(crc32(type + data));
+    };
+    // 8-bit RGBA; the image data: a zlib stream of 64 zero bytes.
+    return QByteArray("\x89PNG\r\n\x1a\n", 8) +
+           chunk("IHDR", be32(width) + be32(height) + QByteArray::fromHex("0806000000")) +
+           chunk("IDAT", qCompress(QByteArray(64, '\0')).mid(4)) + chunk("IEND", QByteArray());
+}
+
 } // namespace fixture

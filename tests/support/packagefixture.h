@@ -18,4 +18,11 @@ bool write(const QString &path, const QByteArray &data);
 // app.bin, hterm.bin (catalogue code 12 34 56) and terminal.png.
 bool writePackage(const QString &dir);
 
+// A signed configuration.xml with an operation and a batch added after its signature element,
+// where the signature does not cover them.
+QByteArray withAppendedBatch(const QByteArray &signedXml);
+// A PNG that declares `width` x `height` pixels in its header and holds a few bytes of image
+// data: enough for its size to be read, far too little to be decoded.
+QByteArray pngHeader(quint32 width, quint32 height);
+
 } // namespace fixture

@@ -1,42 +1,122 @@
 #include "pack.h"
 
+#include "config/regularfile.h"
+
+#include <QDir>
 #include <QFile>
-#include <QSaveFile>
+#include <QFileInfo>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace pack {
 
-bool readFile(const QString &path, QByteArray &data, QString &error)
+WriteCalls &writeCalls()
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    data = file.readAll();
-    if (file.error() != QFileDevice::NoError) {
-        error = QStringLiteral("cannot read %1: %2").arg(path, file.errorString());
-        return false;
-    }
-    return true;
+    static WriteCalls calls{::write, ::fsync, ::close, ::rename};
+    return calls;
 }
+
+bool readFile(const QString &path, QByteArray &data, QString &error, qint64 limit)
+{
+    regularfile::Failure failure;
+    if (regularfile::read(path, limit, data, failure))
+        return true;
+    error = QStringLiteral("cannot read %1: it %2").arg(path, regularfile::describe(failure));
+    return false;
+}
+
+namespace {
+
+// The temporary file beside `target`, and what becomes of it.
+class Temporary
+{
+public:
+    ~Temporary()
+    {
+        if (fd >= 0)
+            ::close(fd);
+        if (!name.isEmpty())
+            ::unlink(name.constData());
+    }
+    bool create(const QByteArray &target, mode_t mode)
+    {
+        name = target + ".XXXXXX";
+        fd = ::mkostemp(name.data(), O_CLOEXEC);
+        if (fd < 0) {
+            name.clear();
+            return false;
+        }
+        return ::fchmod(fd, mode) == 0;
+    }
+    void committed() { name.clear(); }
+
+    QByteArray name; // empty once renamed (or never made)
+    int fd = -1;
+};
+
+} // namespace
 
 bool writeFile(const QString &path, const QByteArray &data, QString &error, bool privateFile)
 {
-    // QSaveFile writes beside the target and renames on commit: the target is either left as
-    // it was or replaced whole.
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+    // A symbolic link is followed: the file it names is replaced, the link stays.
+    const QFileInfo info(path);
+    const QString targetPath = info.isSymLink() ? info.symLinkTarget() : path;
+    const QByteArray target = QFile::encodeName(targetPath);
+
+    struct stat existing;
+    const bool exists = ::stat(target.constData(), &existing) == 0;
+    if (exists && !S_ISREG(existing.st_mode)) {
+        error = QStringLiteral("cannot write %1: it is not a regular file")
+                    .arg(QDir::toNativeSeparators(path));
         return false;
     }
-    if (privateFile && !file.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner)) {
-        error = QStringLiteral("cannot restrict the permissions of %1").arg(path);
-        return false;
+    // The permissions of the file it replaces, or those of a new file (0600 for a private
+    // key, whatever the umask).
+    mode_t mode = 0600;
+    if (!privateFile) {
+        const mode_t mask = ::umask(0);
+        ::umask(mask);
+        mode = exists ? (existing.st_mode & 07777) : (0666 & ~mask);
     }
-    if (file.write(data) != data.size() || !file.commit()) {
-        error = QStringLiteral("cannot write %1: %2").arg(path, file.errorString());
+    const QString outcome = exists ? QStringLiteral("%1 is left as it was").arg(path)
+                                   : QStringLiteral("no file was made");
+    const auto failed = [&](const char *step, int cause) {
+        error = QStringLiteral("cannot write %1: %2 (while %3; %4)")
+                    .arg(path, qt_error_string(cause), QLatin1String(step), outcome);
         return false;
+    };
+
+    Temporary temporary;
+    if (!temporary.create(target, mode))
+        return failed("creating a temporary file beside it", errno);
+    // Every byte written, then flushed to the disk, closed, and only then put in place.
+    const char *next = data.constData();
+    qint64 left = data.size();
+    while (left > 0) {
+        const size_t chunk = size_t(qMin<qint64>(left, 1 << 30));
+        const ssize_t written = writeCalls().write(temporary.fd, next, chunk);
+        if (written < 0 && errno == EINTR)
+            continue;
+        if (written < 0)
+            return failed("writing", errno);
+        if (written == 0)
+            return failed("writing", EIO);
+        next += written;
+        left -= written;
     }
+    if (writeCalls().fsync(temporary.fd) != 0 && errno != EINVAL)
+        return failed("flushing it to the disk", errno);
+    const int fd = temporary.fd;
+    temporary.fd = -1; // closed once, whatever the outcome
+    if (writeCalls().close(fd) != 0)
+        return failed("closing it", errno);
+    if (writeCalls().rename(temporary.name.constData(), target.constData()) != 0)
+        return failed("putting it in place", errno);
+    temporary.committed();
     return true;
 }
 

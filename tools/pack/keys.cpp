@@ -214,10 +214,22 @@ bool generateKeys(const QString &dir, QString &error)
             return false;
         }
     }
+    const bool madeDir = !QFileInfo::exists(dir);
     if (!QDir().mkpath(dir)) {
         error = QStringLiteral("cannot create the directory %1").arg(dir);
         return false;
     }
+    // On a failure, the directory goes again if keygen made it (and it is still empty).
+    struct Undo
+    {
+        QString dir;
+        bool active;
+        ~Undo()
+        {
+            if (active)
+                QDir().rmdir(dir);
+        }
+    } undo{dir, madeDir};
 
     // The RSA-2048 pair, rebuilt with p the larger prime and its CRT values.
     PkeyContext ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr), EVP_PKEY_CTX_free);
@@ -256,6 +268,7 @@ bool generateKeys(const QString &dir, QString &error)
             return false;
         }
     }
+    undo.active = false;
     return true;
 }
 

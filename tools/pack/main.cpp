@@ -1,5 +1,6 @@
 // vardel-pack: what a package maker uses to prepare the package an operator installs.
 
+#include "config/regularfile.h"
 #include "crypto/sealedfile.h"
 #include "pack.h"
 
@@ -7,7 +8,9 @@
 #include <QLoggingCategory>
 #include <QStringList>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -50,14 +53,9 @@ int keygen(const QString &dir)
 
 int seal(const QString &plainPath, const QString &sealedPath)
 {
-    QByteArray plain;
+    QByteArray sealed;
     QString error;
-    if (!pack::readFile(plainPath, plain, error))
-        return fail(error);
-    const QByteArray sealed = pack::seal(plain);
-    if (sealed.isEmpty())
-        return fail(QStringLiteral("encryption failed"));
-    if (!pack::writeFile(sealedPath, sealed, error))
+    if (!pack::sealFile(plainPath, sealed, error) || !pack::writeFile(sealedPath, sealed, error))
         return fail(error);
     return kExitOk;
 }
@@ -70,19 +68,35 @@ int unseal(const QString &sealedPath, const QString &plainPath)
     case SealedFile::Status::Ok:
         break;
     case SealedFile::Status::Unreadable:
-        return fail(QStringLiteral("cannot read %1").arg(sealedPath));
+        return fail(QStringLiteral("cannot read %1: it %2")
+                        .arg(sealedPath, regularfile::describe(sealed.failure)));
+    case SealedFile::Status::TooLarge:
+        if (sealed.failure.reason == regularfile::Failure::Reason::NoMemory)
+            return fail(QStringLiteral("cannot unseal %1: its %2 bytes need more memory than is "
+                                       "available")
+                            .arg(sealedPath)
+                            .arg(sealed.fileSize));
+        return fail(QStringLiteral("cannot unseal %1: it has %2 bytes, more than the %3 bytes "
+                                   "of the largest sealed file vardel-pack can hold")
+                        .arg(sealedPath)
+                        .arg(sealed.fileSize)
+                        .arg(SealedFile::kMaxFileSize));
     case SealedFile::Status::TooShort:
-        return fail(
-            QStringLiteral("%1 is shorter than a sealed file's 4-byte header").arg(sealedPath));
+        return fail(QStringLiteral("%1 is not a sealed file: it has %2 bytes, fewer than a "
+                                   "sealed file's 4-byte header")
+                        .arg(sealedPath)
+                        .arg(sealed.fileSize));
     case SealedFile::Status::NotWholeBlocks:
-        return fail(QStringLiteral("%1 is not a sealed file: its encrypted part is not a whole "
-                                   "number of 16-byte blocks")
-                        .arg(sealedPath));
+        return fail(QStringLiteral("%1 is not a sealed file: its encrypted part of %2 bytes is "
+                                   "not a whole number of 16-byte blocks")
+                        .arg(sealedPath)
+                        .arg(sealed.fileSize - SealedFile::kHeaderSize));
     case SealedFile::Status::LengthExceedsContent:
         return fail(QStringLiteral("%1 is not a sealed file: its plain length %2 is larger "
-                                   "than its content")
+                                   "than its %3 bytes of content")
                         .arg(sealedPath)
-                        .arg(sealed.plainLength));
+                        .arg(sealed.plainLength)
+                        .arg(sealed.fileSize - SealedFile::kHeaderSize));
     }
     QString error;
     if (!pack::writeFile(plainPath, sealed.plain(), error))
@@ -126,6 +140,8 @@ int verify(const QString &dir)
     return kExitFailed;
 }
 
+int run(QStringList args);
+
 } // namespace
 
 int main(int argc, char *argv[])
@@ -133,7 +149,20 @@ int main(int argc, char *argv[])
     QCoreApplication application(argc, argv);
     // The reader's developer trace is noise here.
     QLoggingCategory::setFilterRules(QStringLiteral("vardel.configuration.info=false"));
-    QStringList args = QCoreApplication::arguments().mid(1);
+    const int status = run(QCoreApplication::arguments().mid(1));
+    // What was printed must have reached its destination too.
+    if (std::fflush(stdout) != 0 || std::ferror(stdout)) {
+        std::fprintf(stderr, "vardel-pack: cannot write the standard output: %s\n",
+                     std::strerror(errno));
+        return kExitFailed;
+    }
+    return status;
+}
+
+namespace {
+
+int run(QStringList args)
+{
     if (args.isEmpty())
         return usage("no command");
     const QString command = args.takeFirst();
@@ -164,3 +193,5 @@ int main(int argc, char *argv[])
     }
     return usage("unknown command or wrong number of arguments");
 }
+
+} // namespace

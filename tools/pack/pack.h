@@ -1,10 +1,13 @@
 #pragma once
 
+#include "config/configuration.h"
 #include "crypto/rsa.h"
 
 #include <QByteArray>
 #include <QString>
 #include <QStringList>
+
+#include <sys/types.h>
 
 // What vardel-pack does, as functions the tool, the tests and the benchmark share. Failures
 // are false with an explanation in `error`.
@@ -15,10 +18,25 @@ extern const QString kPackageKeyFile;     // package.key: 32 hexadecimal digits
 extern const QString kSigningModulusFile; // signing-modulus.hex: n as 512 hexadecimal digits
 extern const QString kSigningPrivateFile; // signing-private.pem: the private key, PKCS #8
 
-// Files. Outputs go to a temporary file that is renamed over the target once complete.
-[[nodiscard]] bool readFile(const QString &path, QByteArray &data, QString &error);
+// Files. Only regular files are read (a FIFO or a device is refused before it is opened), and
+// never more than `limit` bytes. An output is written to a temporary file beside its target,
+// flushed to the disk, closed and renamed over the target; every step is checked, and a failed
+// one leaves the target exactly as it was, with an error that names the cause ("No space left
+// on device").
+[[nodiscard]] bool readFile(const QString &path, QByteArray &data, QString &error,
+                            qint64 limit = Configuration::kMaxFileSize);
 [[nodiscard]] bool writeFile(const QString &path, const QByteArray &data, QString &error,
                              bool privateFile = false);
+
+// The system calls behind writeFile; the tests replace one of them to make that step fail.
+struct WriteCalls
+{
+    ssize_t (*write)(int fd, const void *data, size_t size);
+    int (*fsync)(int fd);
+    int (*close)(int fd);
+    int (*rename)(const char *from, const char *to);
+};
+WriteCalls &writeCalls();
 
 // Keys. generateKeys writes a new RSA-2048 key pair (e = 65537, p > q) and a new package key
 // into `dir` and never overwrites an existing key file.
@@ -33,8 +51,11 @@ QByteArray pemFromComponents(const QByteArray &n, const QByteArray &e, const QBy
 bool isBuiltInKey(const RsaPrivateKey &key);
 
 // Sealed files under the package key of this build: 4-byte big-endian plain length, then
-// AES-128-ECB, the last block zero-padded.
+// AES-128-ECB, the last block zero-padded. seal() gives an empty array when it fails.
 QByteArray seal(const QByteArray &plain);
+// Seals the file at `plainPath`: refused, with the figures, when it is larger than the 4-byte
+// length field can declare or than vardel-pack can hold (SealedFile::kMaxSealablePlain).
+[[nodiscard]] bool sealFile(const QString &plainPath, QByteArray &sealed, QString &error);
 
 // The signed configuration: the text of the last signature element replaced, or a signature
 // element inserted before the root's closing tag; the bytes before the marker unchanged. The

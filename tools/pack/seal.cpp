@@ -1,39 +1,102 @@
 #include "pack.h"
 
+#include "config/regularfile.h"
 #include "crypto/keys.h"
+#include "crypto/sealedfile.h"
 
 #include <openssl/evp.h>
 
+#include <cstring>
 #include <memory>
+#include <new>
 
 namespace pack {
+namespace {
 
-QByteArray seal(const QByteArray &plain)
+// `buffer` holds the header's room, then `plainLength` plain bytes and room for the padding:
+// writes the header, zeroes the padding and encrypts the blocks in place.
+bool sealInPlace(QByteArray &buffer, qint64 plainLength)
 {
-    QByteArray padded = plain;
-    if (padded.size() % 16 != 0)
-        padded.append(16 - padded.size() % 16, '\0');
-
-    QByteArray out(4 + padded.size(), '\0');
-    const quint32 length = quint32(plain.size());
-    out[0] = char(length >> 24);
-    out[1] = char(length >> 16);
-    out[2] = char(length >> 8);
-    out[3] = char(length);
+    const int cipherSize = buffer.size() - SealedFile::kHeaderSize;
+    auto *bytes = reinterpret_cast<unsigned char *>(buffer.data());
+    std::memset(bytes + SealedFile::kHeaderSize + plainLength, 0,
+                size_t(cipherSize - plainLength));
+    const quint32 length = quint32(plainLength);
+    bytes[0] = quint8(length >> 24);
+    bytes[1] = quint8(length >> 16);
+    bytes[2] = quint8(length >> 8);
+    bytes[3] = quint8(length);
 
     std::unique_ptr<EVP_CIPHER_CTX, decltype(&EVP_CIPHER_CTX_free)> ctx(EVP_CIPHER_CTX_new(),
                                                                         EVP_CIPHER_CTX_free);
     int written = 0;
-    auto *cipher = reinterpret_cast<unsigned char *>(out.data()) + 4;
-    const bool ok = ctx &&
-                    EVP_EncryptInit_ex(ctx.get(), EVP_aes_128_ecb(), nullptr,
-                                       keys::kPackageKey.data(), nullptr) == 1 &&
-                    EVP_CIPHER_CTX_set_padding(ctx.get(), 0) == 1 &&
-                    EVP_EncryptUpdate(ctx.get(), cipher, &written,
-                                      reinterpret_cast<const unsigned char *>(padded.constData()),
-                                      padded.size()) == 1 &&
-                    written == padded.size();
-    return ok ? out : QByteArray();
+    unsigned char *blocks = bytes + SealedFile::kHeaderSize;
+    return ctx &&
+           EVP_EncryptInit_ex(ctx.get(), EVP_aes_128_ecb(), nullptr, keys::kPackageKey.data(),
+                              nullptr) == 1 &&
+           EVP_CIPHER_CTX_set_padding(ctx.get(), 0) == 1 &&
+           EVP_EncryptUpdate(ctx.get(), blocks, &written, blocks, cipherSize) == 1 &&
+           written == cipherSize;
+}
+
+qint64 paddedSize(qint64 plainLength)
+{
+    return (plainLength + SealedFile::kBlockSize - 1) / SealedFile::kBlockSize *
+           SealedFile::kBlockSize;
+}
+
+} // namespace
+
+QByteArray seal(const QByteArray &plain)
+{
+    if (plain.size() > SealedFile::kMaxSealablePlain)
+        return QByteArray();
+    QByteArray out(int(SealedFile::kHeaderSize + paddedSize(plain.size())), '\0');
+    std::memcpy(out.data() + SealedFile::kHeaderSize, plain.constData(), size_t(plain.size()));
+    return sealInPlace(out, plain.size()) ? out : QByteArray();
+}
+
+bool sealFile(const QString &plainPath, QByteArray &sealed, QString &error)
+{
+    regularfile::Failure failure;
+    QByteArray buffer;
+    if (!regularfile::read(plainPath, SealedFile::kMaxSealablePlain, buffer, failure)) {
+        if (failure.reason == regularfile::Failure::Reason::TooLarge &&
+            failure.size > SealedFile::kMaxPlainLength)
+            error = QStringLiteral("cannot seal %1: it has %2 bytes, more than the %3 bytes a "
+                                   "sealed file's 4-byte length field can declare")
+                        .arg(plainPath)
+                        .arg(failure.size)
+                        .arg(SealedFile::kMaxPlainLength);
+        else if (failure.reason == regularfile::Failure::Reason::TooLarge)
+            error = QStringLiteral("cannot seal %1: it has %2 bytes, more than the %3 bytes "
+                                   "vardel-pack can hold (and the program can read back)")
+                        .arg(plainPath)
+                        .arg(failure.size)
+                        .arg(SealedFile::kMaxSealablePlain);
+        else
+            error = QStringLiteral("cannot seal %1: it %2")
+                        .arg(plainPath, regularfile::describe(failure));
+        return false;
+    }
+    // One buffer: the plain bytes move behind the header's room and are encrypted in place.
+    const qint64 plainLength = buffer.size();
+    try {
+        buffer.resize(int(SealedFile::kHeaderSize + paddedSize(plainLength)));
+    } catch (const std::bad_alloc &) {
+        error = QStringLiteral("cannot seal %1: its %2 bytes need more memory than is available")
+                    .arg(plainPath)
+                    .arg(plainLength);
+        return false;
+    }
+    std::memmove(buffer.data() + SealedFile::kHeaderSize, buffer.constData(),
+                 size_t(plainLength));
+    if (!sealInPlace(buffer, plainLength)) {
+        error = QStringLiteral("cannot seal %1: the encryption failed").arg(plainPath);
+        return false;
+    }
+    sealed = std::move(buffer);
+    return true;
 }
 
 } // namespace pack

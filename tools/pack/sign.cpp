@@ -110,10 +110,17 @@ bool sign(const QByteArray &xml, const RsaPrivateKey &key, QByteArray &signedXml
     }
     QByteArray result = before + signature::kOpenMarker + text.toLatin1() + after;
 
-    // Check the outcome the way the program will: the byte search must find this text and the
-    // public key must accept it; and the XML must keep the signature as its last element.
+    // Check the outcome the way the program will: the byte search must find this text, the
+    // public key must accept it and nothing unsigned may follow the element; and the XML must
+    // keep the signature as its last element.
     const signature::Verdict verdict =
         signature::check(result, signature::extractText(result), key.publicKey);
+    if (verdict == signature::Verdict::UnsignedContent) {
+        error = QStringLiteral("the program would refuse the signed file: %1; remove it before "
+                               "signing")
+                    .arg(signature::describe(verdict, signature::unsignedContent(result)));
+        return false;
+    }
     if (verdict != signature::Verdict::Valid) {
         error = QStringLiteral("the signed file would not pass the check: %1 (a \"</signature\" "
                                "after the signature element?)")

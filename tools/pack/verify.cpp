@@ -1,19 +1,18 @@
 #include "pack.h"
 
+#include "config/advertisement.h"
 #include "config/configuration.h"
+#include "config/picture.h"
+#include "config/regularfile.h"
 #include "config/signature.h"
 #include "crypto/sealedfile.h"
 
+#include <QBuffer>
 #include <QDir>
-#include <QFile>
-#include <QFileInfo>
-#include <QImageReader>
 #include <QXmlStreamReader>
 
 namespace pack {
 namespace {
-
-constexpr int kAdvertisementRoom = 28; // name + length text in the advertisement frame
 
 // A path as the package maker should see it, line breaks and tabs made visible.
 QString quoted(const QString &path)
@@ -25,48 +24,60 @@ QString quoted(const QString &path)
     return QLatin1Char('"') + shown + QLatin1Char('"');
 }
 
-QString sealedProblem(SealedFile::Status status)
+// Why a sealed file cannot be used, with the figures found.
+QString sealedProblem(SealedFile::Status status, const SealedFile &sealed)
 {
     switch (status) {
     case SealedFile::Status::Ok:
         break;
     case SealedFile::Status::Unreadable:
-        return QStringLiteral("cannot be read");
+        return sealed.failure.reason == regularfile::Failure::Reason::Missing
+                   ? QStringLiteral("is missing")
+                   : regularfile::describe(sealed.failure);
+    case SealedFile::Status::TooLarge:
+        return QStringLiteral("has %1 bytes, more than the %2 bytes of the largest sealed file "
+                              "the program can hold")
+            .arg(sealed.fileSize)
+            .arg(SealedFile::kMaxFileSize);
     case SealedFile::Status::TooShort:
-        return QStringLiteral("is not a valid sealed file: shorter than its 4-byte header");
+        return QStringLiteral("is not a valid sealed file: its %1 bytes are shorter than its "
+                              "4-byte header")
+            .arg(sealed.fileSize);
     case SealedFile::Status::NotWholeBlocks:
-        return QStringLiteral("is not a valid sealed file: its encrypted part is not a whole "
-                              "number of 16-byte blocks");
+        return QStringLiteral("is not a valid sealed file: its encrypted part of %1 bytes is not "
+                              "a whole number of 16-byte blocks")
+            .arg(sealed.fileSize - SealedFile::kHeaderSize);
     case SealedFile::Status::LengthExceedsContent:
-        return QStringLiteral("is not a valid sealed file: its plain length is larger than its "
-                              "content");
+        return QStringLiteral("is not a valid sealed file: its plain length %1 is larger than "
+                              "its %2 bytes of content")
+            .arg(sealed.plainLength)
+            .arg(sealed.fileSize - SealedFile::kHeaderSize);
     }
     return QString();
 }
 
-// The advertisement sends the upper-case file name and the plain length in 28 bytes.
+// The advertisement sends the upper-case file name and the plain length in 28 bytes: the rule
+// the program applies (config/advertisement.h).
 QString advertisementProblem(const QString &path, quint32 plainLength)
 {
-    const int cut = qMax(path.lastIndexOf(QLatin1Char('/')), path.lastIndexOf(QDir::separator()));
-    const QString name = path.mid(cut + 1).toUpper();
-    const QString lengthText = plainLength <= 999999
-                                   ? QStringLiteral("%1").arg(plainLength, 6, 10, QLatin1Char('0'))
-                                   : QString::number(plainLength) + QLatin1Char(';');
-    const int nameSize = qMax(name.size(), name.toLocal8Bit().size());
-    if (nameSize + lengthText.size() <= kAdvertisementRoom)
+    const advertisement::Advertisement advert = advertisement::of(path, plainLength);
+    if (advert.fits())
         return QString();
-    return QStringLiteral("package file %1: its name %2 and length text %3 exceed %4 "
-                          "characters, so the installation would skip it")
-        .arg(quoted(path), name, lengthText)
-        .arg(kAdvertisementRoom);
+    return QStringLiteral("package file %1: its name %2 (%3 bytes) and length text %4 exceed "
+                          "%5 bytes, so the installation would skip it")
+        .arg(quoted(path), advert.name)
+        .arg(advert.encodedName.size())
+        .arg(QString::fromLatin1(advert.lengthText))
+        .arg(advertisement::kRoom);
 }
 
-void checkXml(const QString &path, QStringList &problems)
+// Whether the bytes the program read are well-formed XML, read as the program reads them.
+void checkXml(const QByteArray &raw, QStringList &problems)
 {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly | QIODevice::Text))
-        return;
-    QXmlStreamReader reader(&file);
+    QByteArray bytes = raw;
+    QBuffer buffer(&bytes);
+    buffer.open(QIODevice::ReadOnly | QIODevice::Text);
+    QXmlStreamReader reader(&buffer);
     while (!reader.atEnd())
         reader.readNext();
     if (reader.hasError())
@@ -77,32 +88,37 @@ void checkXml(const QString &path, QStringList &problems)
                         .arg(reader.errorString());
 }
 
+// The picture as the program shows it: its size read first, decoded only when it fits.
 void checkImage(const Configuration &configuration, QStringList &problems)
 {
     const QString image = configuration.getImage();
     if (image.isEmpty())
         return;
-    if (!QFileInfo(image).isFile())
+    picture::Inspection found;
+    if (!picture::load(image, &found).isNull())
+        return;
+    if (found.status == picture::Inspection::Status::Unreadable &&
+        found.failure.reason == regularfile::Failure::Reason::Missing)
         problems << QStringLiteral("the terminal picture %1 is missing").arg(quoted(image));
-    else if (!QImageReader(image).canRead())
-        problems << QStringLiteral("the terminal picture %1 is not a picture the program can "
-                                   "show")
-                        .arg(quoted(image));
+    else
+        problems << QStringLiteral("the terminal picture %1 %2: the program shows no picture")
+                        .arg(quoted(image), picture::describe(found));
 }
 
 void checkHTerminals(const Configuration &configuration, QStringList &problems)
 {
     for (const Configuration::IgnoredHTerminal &ignored : configuration.ignoredHTerminals) {
         QString why;
-        if (ignored.status == SealedFile::Status::Unreadable)
-            why = QFileInfo(ignored.path).isFile() ? QStringLiteral("cannot be read")
-                                                   : QStringLiteral("is missing");
-        else if (ignored.status != SealedFile::Status::Ok)
-            why = sealedProblem(ignored.status);
-        else
+        if (ignored.status == SealedFile::Status::Ok) {
             why = QStringLiteral("holds %1 bytes, more than the %2-byte record")
                       .arg(ignored.contentSize)
                       .arg(HTerminal::kRecordSize);
+        } else {
+            SealedFile found;
+            found.failure = ignored.failure;
+            found.fileSize = ignored.fileSize;
+            why = sealedProblem(ignored.status, found);
+        }
         problems << QStringLiteral("hardware configuration file %1 %2; the program ignores it")
                         .arg(quoted(ignored.path), why);
     }
@@ -118,15 +134,11 @@ void checkBatches(const Configuration &configuration, QStringList &problems)
         problems << QStringLiteral("no batch: the installation would refuse to start");
     for (const Batch *batch : batches) {
         for (const Application *file : batch->files) {
-            if (!QFileInfo(file->path).isFile()) {
-                problems << QStringLiteral("package file %1 is missing").arg(quoted(file->path));
-                continue;
-            }
             SealedFile sealed;
             const SealedFile::Status status = SealedFile::read(file->path, sealed, true);
             if (status != SealedFile::Status::Ok) {
                 problems << QStringLiteral("package file %1 %2")
-                                .arg(quoted(file->path), sealedProblem(status));
+                                .arg(quoted(file->path), sealedProblem(status, sealed));
                 continue;
             }
             const QString skipped = advertisementProblem(file->path, sealed.plainLength);
@@ -144,24 +156,28 @@ QStringList verify(const QString &configurationDir)
     if (!dir.endsWith(QLatin1Char('/')) && !dir.endsWith(QDir::separator()))
         dir += QLatin1Char('/');
 
-    // The package read the way the program reads it.
+    // The package read the way the program reads it: configuration.xml once, and every check
+    // on those bytes.
     Configuration configuration(dir);
-    if (!configuration.load())
-        return {
-            QStringLiteral("%1 is missing or unreadable").arg(configuration.configurationFile())};
+    if (!configuration.load()) {
+        const regularfile::Failure &failure = configuration.readFailure();
+        return {failure.reason == regularfile::Failure::Reason::Missing
+                    ? QStringLiteral("%1 is missing").arg(configuration.configurationFile())
+                    : QStringLiteral("%1 %2: the program refuses it")
+                          .arg(configuration.configurationFile(),
+                               regularfile::describe(failure))};
+    }
 
     QStringList problems;
-    checkXml(configuration.configurationFile(), problems);
+    checkXml(configuration.rawFile(), problems);
 
     if (!configuration.checkSignature()) {
-        // The program's check failed; say why.
-        QFile file(configuration.configurationFile());
-        const QByteArray raw = file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-        RsaPublicKey key;
-        signature::builtInKey(key);
-        problems << QStringLiteral("bad signature: %1")
-                        .arg(signature::describe(
-                            signature::check(raw, configuration.signature, key)));
+        const signature::Verdict verdict = configuration.verdict();
+        if (verdict == signature::Verdict::UnsignedContent)
+            problems << QStringLiteral("the program refuses the file: %1")
+                            .arg(signature::describe(verdict, configuration.unsignedContent()));
+        else
+            problems << QStringLiteral("bad signature: %1").arg(signature::describe(verdict));
     }
 
     checkImage(configuration, problems);

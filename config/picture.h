@@ -1,0 +1,41 @@
+#pragma once
+
+#include "regularfile.h"
+
+#include <QImage>
+#include <QSize>
+#include <QString>
+
+// The terminal's picture (the `image` element). Its size is read from its header before it is
+// decoded: a picture larger than the window could ever show is never decoded, so a small file
+// that declares a huge picture costs nothing. Only a regular file is read.
+namespace picture {
+
+constexpr int kMaxSide = 4096; // pixels, either way
+
+struct Inspection
+{
+    enum class Status
+    {
+        Ok,          // readable, at most kMaxSide a side (decoding may still fail: see load)
+        Unreadable,  // missing, not a regular file, or a read error: see `failure`
+        NotAPicture, // no picture format the program reads
+        UnknownSize, // the format does not tell the size before decoding
+        TooLarge,    // `size` is above kMaxSide on a side
+        Undecodable, // load() only: the header was fine, the picture is not
+    };
+    Status status = Status::NotAPicture;
+    QSize size;
+    QByteArray format;
+    regularfile::Failure failure;
+};
+
+// What the header of the picture at `path` says, without decoding it.
+Inspection inspect(const QString &path);
+// The picture, decoded only when its header allows it; a null image otherwise. `inspection`
+// receives what was found.
+QImage load(const QString &path, Inspection *inspection = nullptr);
+// For vardel-pack: why the program would show no picture; empty for Ok.
+QString describe(const Inspection &inspection);
+
+} // namespace picture
