@@ -17,3 +17,6 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVARDEL_SANITIZE=thr
     -DVARDEL_BUILD_BENCH=OFF
 cmake --build build-tsan -j "$jobs" --target vardel_thread_tests
 (cd build-tsan && ctest --output-on-failure -j "$jobs" -L threads)
+
+# The Debian packages, their content and the program installed from them.
+./scripts/check-package.sh
