@@ -1,0 +1,148 @@
+// The packaged udev rules, run by the system's own udev (udevadm test) against mocked USB serial
+// devices, and compared with what the terminal search accepts on the same devices.
+//
+// udevadm reads its rules from fixed folders only. It runs in a mount namespace of its own where
+// those folders hold nothing but the packaged rules and two stand-ins: the systemd rule that acts
+// on the uaccess tag (73-seat-late.rules) and ModemManager's candidate rule
+// (80-mm-candidate.rules), so that the test also proves the rules come in the right order.
+#include "link/serialport.h"
+#include "mockbed.h"
+
+#include <QtTest>
+
+#include <unistd.h>
+
+namespace {
+
+QString operator""_q(const char *text, size_t size)
+{
+    return QString::fromUtf8(text, int(size));
+}
+
+const QStringList kRuleFiles{"60-vardel.rules"_q, "85-vardel-modemmanager.rules"_q};
+
+// Run as root in the namespace: the system's rule folders hidden by empty ones, ours in
+// /etc/udev/rules.d, a private /run for udev's database.
+const QString kScript = R"(set -e
+mount -t tmpfs tmpfs /run
+mount -t tmpfs tmpfs /etc/udev
+mkdir /etc/udev/rules.d
+cp "$1"/*.rules /etc/udev/rules.d/
+for d in /usr/lib/udev/rules.d /usr/local/lib/udev/rules.d /lib/udev/rules.d; do
+    if [ -d "$d" ]; then mount -t tmpfs tmpfs "$d"; fi
+done
+exec udevadm test --action=add "$2"
+)"_q;
+
+} // namespace
+
+class TestUdevRules : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY2(!QStandardPaths::findExecutable("udevadm"_q, {"/usr/bin"_q, "/bin"_q, "/sbin"_q,
+                                                               "/usr/sbin"_q})
+                      .isEmpty(),
+                 "udevadm is missing (package udev)");
+        // Root makes a mount namespace; anyone else needs a user namespace for it.
+        if (geteuid() != 0)
+            namespaceCommand << "--map-root-user"_q;
+        namespaceCommand << "--mount"_q;
+        if (QProcess::execute("unshare"_q, QStringList(namespaceCommand) << "true"_q) != 0) {
+            if (geteuid() == 0)
+                QFAIL("unshare --mount fails");
+            QSKIP("no user namespaces here: run as root");
+        }
+        for (const QString &name : kRuleFiles)
+            QVERIFY(QFile::copy(QStringLiteral(VARDEL_UDEV_RULES_DIR "/") + name,
+                                rules.filePath(name)));
+        QVERIFY(write("73-seat-late.rules"_q,
+                      "TAG==\"uaccess\", ENV{SEEN_BY_SEAT_LATE}=\"1\"\n"));
+        QVERIFY(write("80-mm-candidate.rules"_q,
+                      "SUBSYSTEM==\"tty\", ENV{ID_MM_CANDIDATE}=\"1\"\n"));
+    }
+
+    // The terminal search takes a port whose manufacturer, in lower case, is one of the two
+    // brands; the rules must take exactly the same ports.
+    void sameAsSearch_data()
+    {
+        QTest::addColumn<QString>("manufacturer");
+        QTest::addColumn<bool>("terminal");
+        QTest::newRow("Tarvenix") << "Tarvenix"_q << true;
+        QTest::newRow("tarvenix") << "tarvenix"_q << true;
+        QTest::newRow("TARVENIX") << "TARVENIX"_q << true;
+        QTest::newRow("Quelmo") << "Quelmo"_q << true;
+        QTest::newRow("qUELMO") << "qUELMO"_q << true;
+        QTest::newRow("Tarvenix Ltd") << "Tarvenix Ltd"_q << false;
+        QTest::newRow("Quelmos") << "Quelmos"_q << false;
+        QTest::newRow("another maker") << "Prolific"_q << false;
+    }
+    void sameAsSearch()
+    {
+        QFETCH(QString, manufacturer);
+        QFETCH(bool, terminal);
+        const std::string name = "ttyUDEV" + std::to_string(getpid());
+        mockbed::Testbed bed;
+        QVERIFY(bed.add(mockbed::Device{name, manufacturer.toStdString(), "Terminal_USB"}));
+
+        SerialPort port;
+        QVERIFY(port.detectTerminals());
+        QCOMPARE(!port.getPorts().isEmpty(), terminal);
+
+        QProcess udevadm;
+        udevadm.setProcessChannelMode(QProcess::MergedChannels);
+        udevadm.start("unshare"_q, QStringList(namespaceCommand)
+                                       << "sh"_q << "-c"_q << kScript << "sh"_q << rules.path()
+                                       << QString::fromStdString(bed.sysPath(name)));
+        QVERIFY(udevadm.waitForFinished(30000));
+        const QString output = QString::fromUtf8(udevadm.readAll());
+        QVERIFY2(udevadm.exitCode() == 0, qPrintable(output));
+
+        // Every rule file read, none with a complaint ("FILE:LINE message").
+        for (const QString &file : kRuleFiles) {
+            QVERIFY2(output.contains("Reading rules file: /etc/udev/rules.d/"_q + file),
+                     qPrintable(output));
+            QVERIFY2(!output.contains("/etc/udev/rules.d/"_q + file + ":"_q), qPrintable(output));
+        }
+        const QMap<QString, QString> properties = propertiesOf(output);
+        QVERIFY2(properties.value("DEVPATH"_q) == QString::fromStdString(bed.sysPath(name)).mid(4),
+                 qPrintable(output));
+        const QStringList expected =
+            terminal ? QStringList{":uaccess:"_q, "1"_q, "1"_q, "0"_q}
+                     : QStringList{QString(), QString(), QString(), "1"_q};
+        QCOMPARE((QStringList{properties.value("TAGS"_q), properties.value("SEEN_BY_SEAT_LATE"_q),
+                              properties.value("ID_MM_DEVICE_IGNORE"_q),
+                              properties.value("ID_MM_CANDIDATE"_q)}),
+                 expected);
+    }
+
+private:
+    bool write(const QString &name, const char *text)
+    {
+        QFile file(rules.filePath(name));
+        return file.open(QIODevice::WriteOnly) && file.write(text) == qint64(qstrlen(text));
+    }
+
+    // The device's properties as udevadm test prints them at the end: KEY=value lines.
+    static QMap<QString, QString> propertiesOf(const QString &output)
+    {
+        QMap<QString, QString> properties;
+        const QStringList lines = output.split(QLatin1Char('\n'));
+        const QRegularExpression property("^([A-Z_]+)=(.*)$"_q);
+        for (const QString &line : lines) {
+            const auto match = property.match(line);
+            if (match.hasMatch())
+                properties.insert(match.captured(1), match.captured(2));
+        }
+        return properties;
+    }
+
+    QStringList namespaceCommand;
+    QTemporaryDir rules;
+};
+
+QTEST_GUILESS_MAIN(TestUdevRules)
+#include "tst_udevrules.moc"
