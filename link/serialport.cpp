@@ -4,6 +4,17 @@
 #include <QSerialPortInfo>
 #include <QThread>
 
+namespace {
+
+// A wait that ends without bytes is a time-out (or an interrupted wait); anything else means
+// the port cannot deliver any more.
+bool transient(QSerialPort::SerialPortError error)
+{
+    return error == QSerialPort::NoError || error == QSerialPort::TimeoutError;
+}
+
+} // namespace
+
 SerialPort::SerialPort()
 {
     // Detached from every thread until a thread opens it (see open() and close()).
@@ -23,7 +34,9 @@ QString SerialPort::labelFor(const QSerialPortInfo &info)
 
 bool SerialPort::open(const QString &label)
 {
-    selectPort(label);
+    // An unknown label opens nothing, not even the port chosen before.
+    if (!selectPort(label))
+        return false;
     if (port.isOpen())
         return true;
     if (port.thread() == nullptr)
@@ -32,25 +45,28 @@ bool SerialPort::open(const QString &label)
         port.moveToThread(nullptr);
         return false;
     }
-    // A port that cannot be configured stays open: a later open() reports success at once.
-    if (!configure())
+    // A port that cannot be configured is closed again, so that the next open starts clean.
+    if (!configure()) {
+        close();
         return false;
+    }
     portLabel = label;
     return true;
 }
 
-void SerialPort::selectPort(const QString &label)
+bool SerialPort::selectPort(const QString &label)
 {
     const auto available = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : available) {
         if (labelFor(info) == label) {
             port.setPort(info);
-            return;
+            return true;
         }
     }
     // No match: the previous choice stays. Clearing a closed port would only warn.
     if (port.isOpen())
         port.clear(QSerialPort::AllDirections);
+    return false;
 }
 
 bool SerialPort::configure()
@@ -83,18 +99,37 @@ bool SerialPort::isOpen() const
 
 bool SerialPort::write(const quint8 *data, quint16 length)
 {
+    clearInput();
     const qint64 accepted = port.write(reinterpret_cast<const char *>(data), length);
     if (static_cast<quint16>(accepted) != length)
         return false;
     port.flush();
     QElapsedTimer timer;
     timer.start();
-    for (;;) {
-        port.waitForBytesWritten(0);
-        if (port.bytesToWrite() == 0 || timer.elapsed() >= kDrainTimeoutMs)
+    while (port.bytesToWrite() > 0) {
+        const qint64 left = kDrainTimeoutMs - timer.elapsed();
+        if (left <= 0)
+            break;
+        port.clearError();
+        if (!port.waitForBytesWritten(int(left)) && !transient(port.error()))
             break;
     }
     // A write that did not drain is not an error here: the missing reply will tell.
+    return true;
+}
+
+bool SerialPort::waitForBytes(int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (port.bytesAvailable() <= 0) {
+        const qint64 left = timeoutMs - timer.elapsed();
+        if (left <= 0 || !port.isOpen())
+            return false;
+        port.clearError();
+        if (!port.waitForReadyRead(int(left)) && !transient(port.error()))
+            return false; // the port is gone: waiting longer would only spin
+    }
     return true;
 }
 
@@ -103,14 +138,8 @@ bool SerialPort::read(quint8 *buffer, quint16 &length)
     const quint16 wanted = length;
     quint16 received = 0;
     while (received < wanted) {
-        int emptyPolls = 0;
-        for (;;) {
-            port.waitForReadyRead(0);
-            if (port.bytesAvailable() > 0)
-                break;
-            if (++emptyPolls >= kReadPollBudget)
-                return false;
-        }
+        if (!waitForBytes(kReadTimeoutMs))
+            return false; // `length` says what was still missing
         const qint64 count =
             port.read(reinterpret_cast<char *>(buffer) + received, wanted - received);
         if (count <= 0) {
@@ -126,10 +155,7 @@ bool SerialPort::read(quint8 *buffer, quint16 &length)
 
 bool SerialPort::readWithTimeout(quint8 *buffer, quint16 &length, int timeoutMs)
 {
-    // Bytes that arrived before the call are ready already: no wait for new ones then.
-    if (port.bytesAvailable() <= 0)
-        port.waitForReadyRead(timeoutMs);
-    if (port.bytesAvailable() <= 0)
+    if (!waitForBytes(timeoutMs))
         return false;
     const qint64 count = port.read(reinterpret_cast<char *>(buffer), length);
     if (count < 0)
@@ -138,14 +164,45 @@ bool SerialPort::readWithTimeout(quint8 *buffer, quint16 &length, int timeoutMs)
     return count != 0;
 }
 
+bool SerialPort::readReply(quint8 *buffer, quint16 &length, int timeoutMs)
+{
+    const quint16 wanted = length;
+    quint16 received = 0;
+    while (received < wanted && waitForBytes(timeoutMs)) {
+        const qint64 count =
+            port.read(reinterpret_cast<char *>(buffer) + received, wanted - received);
+        if (count <= 0)
+            break;
+        received = static_cast<quint16>(received + count);
+    }
+    if (received == 0)
+        return false;
+    length = received;
+    return true;
+}
+
 void SerialPort::clearInput()
 {
-    port.clear(QSerialPort::Input);
+    if (port.isOpen())
+        port.clear(QSerialPort::Input);
 }
 
 void SerialPort::clearOutput()
 {
-    port.clear(QSerialPort::Output);
+    if (port.isOpen())
+        port.clear(QSerialPort::Output);
+}
+
+void SerialPort::discardUntilQuiet(int quietMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (waitForBytes(quietMs)) {
+        (void)port.readAll();
+        if (timer.elapsed() >= 5LL * quietMs)
+            break;
+    }
+    clearInput();
 }
 
 QStringList SerialPort::getPorts() const

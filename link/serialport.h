@@ -10,8 +10,9 @@
 class QSerialPortInfo;
 
 // The one serial link to the terminal. It opens a port by its label, applies the terminal's
-// line settings and offers three blocking transfers: write, the exact-length read and the
-// single-shot readWithTimeout. It also keeps the labels that the last terminal search found.
+// line settings and offers blocking transfers: write, the exact-length read, the single-shot
+// readWithTimeout and readReply for replies of known length. Every wait is measured in time and
+// spent blocked in the operating system. It also keeps the labels that the last terminal search found.
 //
 // The port is used by one thread at a time (the installation worker, or the GUI thread for
 // the release sweep). It has no thread of its own between an open and a close, so that whichever
@@ -21,8 +22,9 @@ class SerialPort : public QObject
     Q_OBJECT
 
 public:
-    // Empty polls of the exact-length read before it gives up on the current chunk.
-    static constexpr int kReadPollBudget = 200000;
+    // How long the exact-length read waits for the next bytes before it gives up. The wait
+    // starts again whenever bytes arrive, so a long reply on a slow line is never cut.
+    static constexpr int kReadTimeoutMs = 2000;
     // How long write() waits for the output to drain before it gives up waiting (and succeeds).
     static constexpr int kDrainTimeoutMs = 5000;
 
@@ -32,19 +34,32 @@ public:
     // "ttyACM0 - (Terminal USB)": system name, " - (", description, ")".
     static QString labelFor(const QSerialPortInfo &info);
 
+    // Fails for a label that no available port carries, also while a port is open.
     [[nodiscard]] bool open(const QString &label);
-    void selectPort(const QString &label);
+    // Makes the port of `label` the one the next open uses; false when no port carries it.
+    bool selectPort(const QString &label);
     [[nodiscard]] bool configure();
     bool close();
     bool isOpen() const;
 
+    // Sends one request frame: bytes left over from earlier exchanges are discarded first, so
+    // that a late reply is never taken for the answer to this request.
     [[nodiscard]] bool write(const quint8 *data, quint16 length);
-    // Reads exactly `length` bytes. On success `length` holds the count read.
+    // Reads exactly `length` bytes, waiting at most kReadTimeoutMs for each chunk. On success
+    // `length` holds the count read; after a time-out, what was still missing.
     [[nodiscard]] bool read(quint8 *buffer, quint16 &length);
-    // One wait of at most timeoutMs, then one read of whatever has arrived (at most `length`).
+    // Waits at most timeoutMs for bytes, then reads once whatever has arrived (at most
+    // `length`): any answer counts.
     [[nodiscard]] bool readWithTimeout(quint8 *buffer, quint16 &length, int timeoutMs);
+    // A reply of known length: gathers bytes until `length` have come or no byte has come for
+    // timeoutMs. False when nothing came (`length` unchanged); otherwise `length` holds the
+    // count, which is short of the wanted length when the reply stopped half-way.
+    [[nodiscard]] bool readReply(quint8 *buffer, quint16 &length, int timeoutMs);
     void clearInput();
     void clearOutput();
+    // Discards what arrives until the line has been quiet for quietMs (at most five such
+    // periods in all): a reply that comes after its time-out is dropped, not taken later.
+    void discardUntilQuiet(int quietMs);
 
     // Lists the serial ports and keeps the labels of those that carry a terminal of the brand.
     // Returns whether the system lists any serial port at all.
@@ -60,6 +75,9 @@ public:
     QSerialPort::PinoutSignals pinoutSignals() { return port.pinoutSignals(); }
 
 private:
+    // Blocks until bytes can be read or timeoutMs has passed; false on time-out or a dead port.
+    bool waitForBytes(int timeoutMs);
+
     mutable std::mutex portsMutex; // guards ports and preferredIndex
     QStringList ports;
     qint32 preferredIndex = 0;

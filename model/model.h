@@ -8,11 +8,13 @@
 #include <atomic>
 
 class Application;
+class Batch;
 class Configuration;
 class MainWindow;
 class SerialPort;
 class logger;
 struct PcscApi;
+class SealedFile;
 
 // The object behind the window: it owns the configuration, the serial link and the log, and
 // carries every command exchanged with the terminal. Each group of commands has its own source
@@ -37,6 +39,7 @@ public:
         int rebootWaitMinMs = 40000;   // shortest wait for a rebooted terminal
         int rebootStepMs = 1000;       // one step of that wait
         int searchPauseMs = 2000;      // before every search but the first
+        int settleMs = 2000;           // quiet line awaited before a failed download is retried
     };
 
     explicit Model(MainWindow *window);
@@ -114,7 +117,35 @@ private:
     const PcscApi *pcscApi = nullptr;     // the PC/SC service; null: the platform's own
 
     // One exchange of the initialisation frame; logs its failed step.
-    bool initializeAttempt();
+    bool initializeAttempt(int timeoutMs);
+
+    // The steps of the installation scenario. A failed step fills `Outcome` with what the
+    // operator reads; `Progress` carries the total bar's running values.
+    struct Outcome
+    {
+        QString title;
+        QString message;
+    };
+    struct Progress
+    {
+        int step = 0;  // 10 / number of batches
+        int base = 0;  // where the next batch starts
+        int value = 0; // the current stage
+    };
+    bool installBatch(const Batch &batch, const QString &portLabel, Progress &progress,
+                      Outcome &outcome);
+    bool openSession(Progress &progress, Outcome &outcome);
+    bool installFile(Application *file, int index, int count, int value, Outcome &outcome);
+    bool activateAndReboot(int count, Progress &progress, Outcome &outcome);
     // The reboot wait after a batch: returns once the terminal answers or the wait is over.
     void waitForReboot(const QString &portLabel);
+    // The clean-up of a failure once the port is open; always false.
+    bool fail(bool reboot, const QString &title, const QString &message, Outcome &outcome);
+
+    // The steps of a download (one file's plain content in numbered blocks).
+    using DataBlock = std::array<quint8, 128>;
+    bool startDownload(const QString &path, SealedFile &sealed);
+    bool sendBlocks(const SealedFile &sealed, const QString &progressText);
+    bool sendBlock(const DataBlock &data, quint16 number);
+    bool finalAcknowledgement();
 };

@@ -35,7 +35,7 @@ bool Model::rebootTerminal()
     }
     block.fill(0); // it now receives the reply
     quint16 length = frame::kBlockSize;
-    if (!serialPort->readWithTimeout(block.data(), length, timing.replyTimeoutMs)) {
+    if (!serialPort->readReply(block.data(), length, timing.replyTimeoutMs)) {
         log(QStringLiteral("rebootTerminal Erreur readWithTimeout"));
         return false;
     }

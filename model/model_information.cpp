@@ -21,10 +21,10 @@ bool Model::getHTerminal()
         return false;
     }
 
-    // One single-shot read: a reply split across reads fails.
+    // The whole 128-byte record, however many pieces it arrives in.
     buffer.fill(0);
     quint16 length = frame::kLongBlockSize;
-    if (!serialPort->readWithTimeout(buffer.data(), length, timing.replyTimeoutMs)) {
+    if (!serialPort->readReply(buffer.data(), length, timing.replyTimeoutMs)) {
         log(QStringLiteral("getHTerminal Erreur readWithTimeout"));
         return false;
     }
@@ -32,8 +32,8 @@ bool Model::getHTerminal()
         log(QStringLiteral("getHTerminal Erreur _length"));
         return false;
     }
-    // A reply cut short has no CRC of its own: the zeros behind a shorter frame that ends in
-    // its own CRC would pass the check (the CRC of such bytes is 0), so it fails here.
+    // A reply that stopped short has no CRC of its own: the zeros behind a shorter frame that
+    // ends in its own CRC would pass the check (the CRC of such bytes is 0), so it fails here.
     if (length < frame::kLongBlockSize || !checkCrc(buffer.data(), frame::kLongBlockCrcOffset)) {
         log(QStringLiteral("getHTerminal Erreur checkCrc"));
         return false;

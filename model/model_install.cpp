@@ -5,6 +5,7 @@
 #include "link/serialport.h"
 #include "transfer.h"
 
+#include <QElapsedTimer>
 #include <QThread>
 
 #include <algorithm>
@@ -13,6 +14,9 @@ namespace {
 
 const QString kPleaseWait = QStringLiteral("Veuillez patienter ...");
 const QString kRetryOrSupport = QStringLiteral("\nVeuillez réessayer ou contacter le support.");
+
+// Download attempts of one file, each from its advertisement on.
+constexpr int kDownloadAttempts = 4;
 
 // A checked stage before the files: its total-bar text, the value it adds, its command and
 // what the operator reads when it fails.
@@ -42,9 +46,73 @@ bool Model::install(const QString &portLabel, QString &title, QString &message)
         log(message);
         return false;
     }
-    const int step = 10 / batches.size();
+    Outcome outcome;
+    Progress progress;
+    progress.step = 10 / batches.size();
     emit setTotalProgression(QStringLiteral("Démarrage de l'installation"), 0);
 
+    for (const Batch *batch : batches) {
+        if (!installBatch(*batch, portLabel, progress, outcome)) {
+            title = outcome.title;
+            message = outcome.message;
+            return false;
+        }
+    }
+
+    emit setTotalProgression(QStringLiteral("Installation réalisée avec succès"), 100);
+    title = QStringLiteral("Installation réalisée avec succès");
+    message = QStringLiteral("Le terminal a été correctement mis à jour.");
+    return true;
+}
+
+bool Model::fail(bool reboot, const QString &title, const QString &message, Outcome &outcome)
+{
+    // Once the terminal has been initialised it is left rebooting (the result is ignored).
+    if (reboot)
+        (void)rebootTerminal();
+    serialPort->close();
+    outcome.title = title;
+    outcome.message = message;
+    return false;
+}
+
+// One batch: the session, its files, the activation, the reboot and the wait for the terminal.
+bool Model::installBatch(const Batch &batch, const QString &portLabel, Progress &progress,
+                         Outcome &outcome)
+{
+    const QList<Application *> files = batch.files;
+    const int count = files.size();
+
+    progress.value = progress.base + progress.step;
+    emit setTotalProgression(QStringLiteral("Tentative d'accès au terminal"), progress.value);
+    emit setModuleProgression(kPleaseWait, 0);
+    if (!serialPort->open(portLabel)) {
+        outcome.title = QStringLiteral("Erreur ouverture");
+        outcome.message = QStringLiteral("Le terminal sélectionné n'est pas disponible.\nVeuillez "
+                                         "fermer toutes les applications et réessayer ou "
+                                         "contacter le support.");
+        return false;
+    }
+    if (!openSession(progress, outcome))
+        return false;
+
+    progress.value += progress.step;
+    for (int i = 0; i < count; ++i) {
+        if (!installFile(files.at(i), i, count, progress.value, outcome))
+            return false;
+        progress.value += progress.step / count;
+    }
+
+    if (!activateAndReboot(count, progress, outcome))
+        return false;
+    serialPort->close();
+    waitForReboot(portLabel);
+    return true;
+}
+
+// The checked stages before the files, in order; each shows its stage, then runs its command.
+bool Model::openSession(Progress &progress, Outcome &outcome)
+{
     const Stage stages[] = {
         {QStringLiteral("Initialisation du terminal"), 1, &Model::initializeTerminal, false,
          QStringLiteral("Erreur initialisation"),
@@ -65,121 +133,106 @@ bool Model::install(const QString &portLabel, QString &title, QString &message)
          &Model::getApplications, true, QStringLiteral("Erreur liste applications"),
          QStringLiteral("La liste des applications ne peut pas être lue.") + kRetryOrSupport},
     };
-
-    // The clean-up of a failure once the port is open: a reboot after the initialisation
-    // stage (its result ignored), then the port closed.
-    const auto fail = [&](bool reboot, const QString &failTitle, const QString &failMessage) {
-        if (reboot)
-            (void)rebootTerminal();
-        serialPort->close();
-        title = failTitle;
-        message = failMessage;
-        return false;
-    };
-
-    int base = 0;
-    for (const Batch *batch : batches) {
-        const QList<Application *> files = batch->files;
-        const int count = files.size();
-
-        int value = base + step;
-        emit setTotalProgression(QStringLiteral("Tentative d'accès au terminal"), value);
-        emit setModuleProgression(kPleaseWait, 0);
-        if (!serialPort->open(portLabel)) {
-            title = QStringLiteral("Erreur ouverture");
-            message = QStringLiteral("Le terminal sélectionné n'est pas disponible.\nVeuillez "
-                                     "fermer toutes les applications et réessayer ou contacter "
-                                     "le support.");
-            return false;
-        }
-
-        for (const Stage &stage : stages) {
-            value += stage.steps * step;
-            emit setTotalProgression(stage.text, value);
-            if (!(this->*stage.command)())
-                return fail(stage.rebootOnFailure, stage.title, stage.message);
-        }
-
-        int fileValue = value + step;
-        for (int i = 0; i < count; ++i) {
-            Application *file = files.at(i);
-            const QString name = transfer::fileName(file->path);
-            for (int failures = 0;; ++failures) {
-                emit setTotalProgression(
-                    QStringLiteral("Téléchargement des fichiers en cours (%1/%2)")
-                        .arg(i + 1)
-                        .arg(count),
-                    fileValue);
-                bool skipped = false;
-                if (!sendInfo(file, skipped))
-                    return fail(true, QStringLiteral("Erreur Information"),
-                                fileMessage(name, QStringLiteral(" ne peut pas être chargé dans "
-                                                                 "le terminal.")));
-                if (skipped) {
-                    qCDebug(lcProtocol).noquote()
-                        << QStringLiteral("Download Skipping App ") + file->path;
-                    break;
-                }
-                if (!getAuthorization())
-                    return fail(true, QStringLiteral("Erreur autorisation"),
-                                fileMessage(name, QStringLiteral(" n'est pas autorisé sur le "
-                                                                 "terminal.")));
-                if (load(file))
-                    break;
-                // Up to four attempts in all, each from the advertisement on.
-                if (failures >= 3)
-                    return fail(true, QStringLiteral("Erreur chargement"),
-                                fileMessage(name, QStringLiteral(" ne peut pas être chargé dans "
-                                                                 "le terminal.")));
-                qCDebug(lcProtocol) << "load false";
-            }
-            fileValue += step / count;
-        }
-
-        emit setTotalProgression(
-            QStringLiteral("Installation des applications sur le terminal en cours"), fileValue);
-        emit setModuleProgression(
-            count <= 1 ? QStringLiteral("%1 fichier a été téléchargé").arg(count)
-                       : QStringLiteral("%1 fichiers ont été téléchargés").arg(count),
-            100);
-        if (!activateApplications(count))
-            return fail(true, QStringLiteral("Erreur Activation"),
-                        QStringLiteral("Au moins un fichier n'a pas pu être installé sur le "
-                                       "terminal.") +
-                            kRetryOrSupport);
-
-        const int rebootValue = fileValue + step;
-        emit setTotalProgression(QStringLiteral("Redémarrage du terminal en cours."), rebootValue);
-        emit setModuleProgression(kPleaseWait, 0);
-        (void)rebootTerminal();
-        (void)rebootTerminal();
-        base = rebootValue + step;
-        serialPort->close();
-        waitForReboot(portLabel);
+    for (const Stage &stage : stages) {
+        progress.value += stage.steps * progress.step;
+        emit setTotalProgression(stage.text, progress.value);
+        if (!(this->*stage.command)())
+            return fail(stage.rebootOnFailure, stage.title, stage.message, outcome);
     }
-
-    emit setTotalProgression(QStringLiteral("Installation réalisée avec succès"), 100);
-    title = QStringLiteral("Installation réalisée avec succès");
-    message = QStringLiteral("Le terminal a été correctement mis à jour.");
     return true;
 }
 
+// One file: advertisement, authorisation and download, the whole sequence up to four times.
+bool Model::installFile(Application *file, int index, int count, int value, Outcome &outcome)
+{
+    const QString name = transfer::fileName(file->path);
+    const QString cannotLoad = QStringLiteral(" ne peut pas être chargé dans le terminal.");
+    for (int attempt = 1;; ++attempt) {
+        emit setTotalProgression(QStringLiteral("Téléchargement des fichiers en cours (%1/%2)")
+                                     .arg(index + 1)
+                                     .arg(count),
+                                 value);
+        bool skipped = false;
+        if (!sendInfo(file, skipped))
+            return fail(true, QStringLiteral("Erreur Information"), fileMessage(name, cannotLoad),
+                        outcome);
+        if (skipped) {
+            qCDebug(lcProtocol).noquote() << QStringLiteral("Download Skipping App ") + file->path;
+            log(QStringLiteral("Fichier non envoyé, son nom ne peut pas être annoncé au "
+                               "terminal : ") +
+                file->path);
+            return true;
+        }
+        if (!getAuthorization())
+            return fail(true, QStringLiteral("Erreur autorisation"),
+                        fileMessage(name, QStringLiteral(" n'est pas autorisé sur le terminal.")),
+                        outcome);
+        if (load(file))
+            return true;
+        if (attempt >= kDownloadAttempts)
+            return fail(true, QStringLiteral("Erreur chargement"), fileMessage(name, cannotLoad),
+                        outcome);
+        qCDebug(lcProtocol) << "load false";
+        // A reply that comes after its time-out must not answer the next advertisement.
+        serialPort->discardUntilQuiet(timing.settleMs);
+    }
+}
+
+bool Model::activateAndReboot(int count, Progress &progress, Outcome &outcome)
+{
+    emit setTotalProgression(
+        QStringLiteral("Installation des applications sur le terminal en cours"), progress.value);
+    emit setModuleProgression(count <= 1
+                                  ? QStringLiteral("%1 fichier a été téléchargé").arg(count)
+                                  : QStringLiteral("%1 fichiers ont été téléchargés").arg(count),
+                              100);
+    if (!activateApplications(count))
+        return fail(true, QStringLiteral("Erreur Activation"),
+                    QStringLiteral("Au moins un fichier n'a pas pu être installé sur le "
+                                   "terminal.") +
+                        kRetryOrSupport,
+                    outcome);
+
+    const int rebootValue = progress.value + progress.step;
+    emit setTotalProgression(QStringLiteral("Redémarrage du terminal en cours."), rebootValue);
+    emit setModuleProgression(kPleaseWait, 0);
+    (void)rebootTerminal();
+    (void)rebootTerminal();
+    progress.base = rebootValue + progress.step;
+    return true;
+}
+
+// Measured against a clock: one try at each step of the wait, and a try that takes long (a
+// silent terminal costs a whole read time-out) does not lengthen the wait.
 void Model::waitForReboot(const QString &portLabel)
 {
     const qint64 wait =
         std::max<qint64>({configuration->getDelayReboot(), timing.rebootWaitMinMs, 1});
     const qint64 stepMs = std::max(1, timing.rebootStepMs);
-    qint64 elapsed = 0;
-    do {
-        QThread::msleep(ulong(stepMs));
-        elapsed += stepMs;
-        emit setModuleProgression(kPleaseWait, int(std::min<qint64>(elapsed * 100 / wait, 100)));
-        if (!serialPort->open(portLabel))
-            continue;
-        if (initializeTerminalOnce()) {
-            emit setModuleProgression(kPleaseWait, 100);
-            elapsed = wait;
+    QElapsedTimer clock;
+    clock.start();
+    for (qint64 due = stepMs;; due += stepMs) {
+        const qint64 now = clock.elapsed();
+        if (now < due)
+            QThread::msleep(ulong(std::min(due, wait) - now));
+        else
+            due = now; // the last try ran past this step: the next one starts at once
+        const qint64 elapsed = std::min(due, wait);
+        emit setModuleProgression(kPleaseWait, int(elapsed * 100 / wait));
+        if (serialPort->open(portLabel)) {
+            // A try is never cut below one step, nor allowed a full time-out at the very end.
+            const qint64 left = std::max(wait - elapsed, stepMs);
+            const bool back = initializeAttempt(int(std::min<qint64>(left, timing.replyTimeoutMs)));
+            serialPort->close();
+            if (back) {
+                emit setModuleProgression(kPleaseWait, 100);
+                return;
+            }
         }
-        serialPort->close();
-    } while (elapsed < wait);
+        if (clock.elapsed() >= wait)
+            break;
+    }
+    emit setModuleProgression(kPleaseWait, 100);
+    log(QStringLiteral("Le terminal n'a pas répondu après son redémarrage (attente de %1 ms)")
+            .arg(wait));
 }

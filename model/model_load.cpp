@@ -16,6 +16,10 @@ namespace {
 
 const QString kCommand = QStringLiteral("load");
 
+// ACK_NOK replies to one data block that are answered by sending it again; the next one fails
+// the download (the scenario then starts the file again).
+constexpr int kMaxNokResends = 16;
+
 // The log line of a sealed file that cannot feed a download.
 QString fileErrorLine(SealedFile::Status status)
 {
@@ -33,11 +37,20 @@ QString fileErrorLine(SealedFile::Status status)
 
 bool Model::load(Application *file)
 {
-    const QString name = transfer::fileName(file->path);
-    const QString progressText = QStringLiteral("Téléchargement du fichier : ") + name;
+    const QString progressText =
+        QStringLiteral("Téléchargement du fichier : ") + transfer::fileName(file->path);
     emit setModuleProgression(progressText, 0);
+    SealedFile sealed;
+    if (!startDownload(file->path, sealed) || !sendBlocks(sealed, progressText))
+        return false;
+    sealed = SealedFile(); // the decrypted copy is not needed any more
+    return finalAcknowledgement();
+}
 
-    // Start block. Its reply is not followed by clearInput.
+// The start block and its reply (not followed by clearInput), then the whole file, decrypted.
+// Its plain length must fit in what it holds.
+bool Model::startDownload(const QString &path, SealedFile &sealed)
+{
     auto start = frame::block(frame::kCmdLoad);
     exchange::Step step;
     step.command = kCommand;
@@ -48,36 +61,51 @@ bool Model::load(Application *file)
     exchange::Block reply{};
     if (!exchange::acknowledged(*this, start, reply, step))
         return false;
-
-    // The whole file, decrypted. Its plain length must fit in what it holds.
-    SealedFile sealed;
-    const SealedFile::Status status = SealedFile::read(file->path, sealed, true);
+    const SealedFile::Status status = SealedFile::read(path, sealed, true);
     if (status != SealedFile::Status::Ok) {
         log(fileErrorLine(status));
         return false;
     }
+    return true;
+}
+
+// Every data block in turn, each once the one before it has been acknowledged.
+bool Model::sendBlocks(const SealedFile &sealed, const QString &progressText)
+{
     const quint32 plainLength = sealed.plainLength;
     const auto *plain = reinterpret_cast<const quint8 *>(sealed.decrypted.constData());
-
-    std::array<quint8, frame::kLongBlockSize> data{};
+    DataBlock data{};
     quint32 offset = 0;
     quint16 number = 0; // wraps to 0 after 65535
-    int chunk = 0;
-    bool build = true;   // a new block is due (not a resend)
-    bool resent = false; // the current block has been sent again after a problem
     while (offset < plainLength) {
-        if (build) {
-            chunk = int(std::min<quint32>(plainLength - offset, frame::kMaxChunk));
-            data.fill(0);
-            data[0] = frame::kCmdLoad;
-            data[1] = quint8(number >> 8);
-            data[2] = quint8(number & 0xFF);
-            data[3] = quint8(chunk);
-            std::copy_n(plain + offset, chunk, data.begin() + frame::kDataOffset);
-            computeCrc(data.data(), frame::kLongBlockCrcOffset);
-            build = false;
-            resent = false;
-        }
+        const int chunk = int(std::min<quint32>(plainLength - offset, frame::kMaxChunk));
+        data.fill(0);
+        data[0] = frame::kCmdLoad;
+        data[1] = quint8(number >> 8);
+        data[2] = quint8(number & 0xFF);
+        data[3] = quint8(chunk);
+        std::copy_n(plain + offset, chunk, data.begin() + frame::kDataOffset);
+        computeCrc(data.data(), frame::kLongBlockCrcOffset);
+        if (!sendBlock(data, number))
+            return false;
+        ++number;
+        offset += quint32(chunk);
+        // After the last block the final acknowledgement may already be waiting: keep it.
+        if (offset < plainLength)
+            serialPort->clearInput();
+        emit setModuleProgression(progressText, int(quint64(offset) * 100 / plainLength));
+    }
+    return true;
+}
+
+// One data block until the terminal acknowledges it. A garbled reply is forgiven once per
+// block; ACK_NOK up to kMaxNokResends times.
+bool Model::sendBlock(const DataBlock &data, quint16 number)
+{
+    exchange::Block reply{};
+    bool resent = false; // the block has been sent again after a problem
+    int noks = 0;
+    for (;;) {
         if (!serialPort->write(data.data(), frame::kLongBlockSize)) {
             log(QStringLiteral("load Erreur write"));
             return false;
@@ -89,7 +117,6 @@ bool Model::load(Application *file)
             return false;
         }
 
-        // A garbled reply is forgiven once per block; ACK_NOK any number of times.
         QString warning;
         if (!checkCrc(reply.data(), frame::kBlockCrcOffset)) {
             if (resent) {
@@ -104,16 +131,15 @@ bool Model::load(Application *file)
             }
             warning = QStringLiteral("load Warning _buff") + frame::replyDump(reply.data());
         } else if (reply[2] == frame::kAckNok) {
+            if (++noks > kMaxNokResends) {
+                log(QStringLiteral("load Erreur ACK_NOK : bloc %1 refusé après %2 renvois")
+                        .arg(number)
+                        .arg(kMaxNokResends));
+                return false;
+            }
             warning = QStringLiteral("load Warning ACK_NOK");
         } else if (reply[2] == frame::kResultOk) {
-            ++number;
-            offset += quint32(chunk);
-            // After the last block the final acknowledgement may already be waiting: keep it.
-            if (offset < plainLength)
-                serialPort->clearInput();
-            emit setModuleProgression(progressText, int(quint64(offset) * 100 / plainLength));
-            build = true;
-            continue;
+            return true;
         } else {
             log(QStringLiteral("load Erreur ACK_STOP"));
             return false;
@@ -123,12 +149,15 @@ bool Model::load(Application *file)
         log(warning);
         resent = true;
     }
-    sealed = SealedFile(); // the decrypted copy is not needed any more
+}
 
-    // Final acknowledgement of the whole file; nothing is written before it.
-    reply.fill(0);
+// The terminal's confirmation of the whole file; nothing is written before it. A wrong CRC
+// alone is forgiven here.
+bool Model::finalAcknowledgement()
+{
+    exchange::Block reply{};
     quint16 length = frame::kBlockSize;
-    if (!serialPort->readWithTimeout(reply.data(), length, timing.finalAckTimeoutMs)) {
+    if (!serialPort->readReply(reply.data(), length, timing.finalAckTimeoutMs)) {
         log(QStringLiteral("load Erreur readWithTimeout"));
         return false;
     }

@@ -13,7 +13,7 @@ const quint8 *bytes(const QByteArray &frameBytes)
 
 } // namespace
 
-bool Model::initializeAttempt()
+bool Model::initializeAttempt(int timeoutMs)
 {
     static const QByteArray request = frame::shortFrame(frame::kTypeControl, frame::kInitPayload);
     if (!serialPort->write(bytes(request), quint16(request.size()))) {
@@ -22,7 +22,7 @@ bool Model::initializeAttempt()
     }
     quint8 reply[frame::kInitReplySize] = {};
     quint16 length = frame::kInitReplySize;
-    if (!serialPort->readWithTimeout(reply, length, timing.replyTimeoutMs)) {
+    if (!serialPort->readWithTimeout(reply, length, timeoutMs)) {
         log(QStringLiteral("initializeTerminal Erreur readWithTimeout"));
         return false;
     }
@@ -39,7 +39,7 @@ bool Model::initializeTerminal()
 {
     constexpr int kAttempts = 3;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (initializeAttempt())
+        if (initializeAttempt(timing.replyTimeoutMs))
             return true;
     }
     log(QStringLiteral("initializeTerminal Erreur tentatives"));
@@ -48,7 +48,7 @@ bool Model::initializeTerminal()
 
 bool Model::initializeTerminalOnce()
 {
-    return initializeAttempt();
+    return initializeAttempt(timing.replyTimeoutMs);
 }
 
 bool Model::isVardelOnTerminal()
@@ -58,9 +58,10 @@ bool Model::isVardelOnTerminal()
         log(QStringLiteral("isVardelOnTerminal Erreur write"));
         return false;
     }
+    // The whole 7-byte reply, however many pieces it arrives in.
     quint8 reply[frame::kQueryReplySize] = {};
     quint16 length = frame::kQueryReplySize;
-    if (!serialPort->readWithTimeout(reply, length, timing.replyTimeoutMs)) {
+    if (!serialPort->readReply(reply, length, timing.replyTimeoutMs)) {
         log(QStringLiteral("isVardelOnTerminal Erreur readWithTimeout"));
         return false;
     }

@@ -3,7 +3,11 @@
 #include "replies.h"
 #include "simrig.h"
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QTest>
+
+#include <algorithm>
 
 using sim::Command;
 using Files = QList<QPair<QString, QByteArray>>;
@@ -36,16 +40,19 @@ private slots:
         timing = SimRig::fastTiming();
     }
 
-    // One batch of four files, from connection to the terminal's return. The second file's
-    // name is too long to advertise: it is skipped, neither authorised nor downloaded, but
-    // counted.
+    // One batch of four files, from connection to the terminal's return, over a real line: 9600
+    // baud both ways, replies in pieces of 16 bytes, 30 ms of work on each frame. The second
+    // file's name is too long to advertise: it is skipped, neither authorised nor downloaded,
+    // but counted, and the log says it was never sent.
     void success()
     {
         Files files = smallFiles(4);
         files[1].first = "a_file_name_far_too_long.bin"_q;
-        QVERIFY(install({files}) && ok);
+        QVERIFY(install({files}, "--pace-9600 --piece 16 --work 30"_q) && ok);
         QCOMPARE(title + " | "_q + message, kDone + " | "_q + kUpdated);
-        QCOMPARE(rig->log(), QStringList()); // the scenario writes nothing of its own
+        QCOMPARE(rig->log(), QStringList{"Fichier non envoyé, son nom ne peut pas être annoncé au "
+                                         "terminal : "_q +
+                                         QDir::current().filePath(files[1].first)});
         QCOMPARE(total.join(QLatin1Char('|')),
                  "Démarrage de l'installation 0|Tentative d'accès au terminal 10|Initialisation "
                  "du terminal 20|Initialisation de l'application \"Mirandol\" du terminal 30|"
@@ -83,14 +90,17 @@ private slots:
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("message");
         QTest::addColumn<QList<int>>("heard"); // reboot, info, authorisation, load, activate
+        QTest::addColumn<QStringList>("logged"); // the lines of download failures in the log
         const auto row = [](const char *name, const QString &options, const QString &title,
-                            const QString &message, const QList<int> &heard) {
-            QTest::newRow(name) << options << title << message << heard;
+                            const QString &message, const QList<int> &heard,
+                            const QStringList &logged = {}) {
+            QTest::newRow(name) << options << title << message << heard << logged;
         };
         const QString support = "\nVeuillez réessayer ou contacter le support."_q;
         const QString notLoaded =
             "Le fichier : APP0.BIN ne peut pas être chargé dans le terminal."_q + support;
         const QString stop = "--stop-block 0 --stop-block 0 --stop-block 0"_q;
+        const QString nokCap = "load Erreur ACK_NOK : bloc 0 refusé après 16 renvois"_q;
         row("no batch", "empty"_q, "Erreur fichier de configuration"_q,
             "Le fichier de configuration ne contient pas de scénario"_q, {0, 0, 0, 0, 0});
         row("port unavailable", "absent"_q, "Erreur ouverture"_q,
@@ -115,9 +125,16 @@ private slots:
             "Le fichier : APP0.BIN n'est pas autorisé sur le terminal."_q + support,
             {1, 1, 1, 0, 0});
         // Each attempt from the advertisement on; the fourth failure ends the installation.
-        row("download fails three times", stop, kDone, kUpdated, {2, 5, 5, 5, 1});
+        row("download fails three times", stop, kDone, kUpdated, {2, 5, 5, 5, 1},
+            QVector<QString>(3, "load Erreur ACK_STOP"_q).toList());
         row("download fails four times", stop + " --stop-block 0"_q, "Erreur chargement"_q,
-            notLoaded, {1, 4, 4, 4, 0});
+            notLoaded, {1, 4, 4, 4, 0}, QVector<QString>(4, "load Erreur ACK_STOP"_q).toList());
+        // A block acknowledged after the read gave up: that attempt fails, and its late reply
+        // does not answer the next advertisement.
+        row("block answered late", "--late-block 0"_q, kDone, kUpdated, {2, 3, 3, 3, 1},
+            {"load Erreur read"_q});
+        row("ACK_NOK forever", "--nok-forever"_q, "Erreur chargement"_q, notLoaded,
+            {1, 4, 4, 4, 0}, QVector<QString>(4, nokCap).toList());
         row("activation", "--refuse activate"_q, "Erreur Activation"_q,
             "Au moins un fichier n'a pas pu être installé sur le terminal."_q + support,
             {1, 2, 2, 2, 1});
@@ -126,6 +143,7 @@ private slots:
     {
         QFETCH(QString, options);
         QFETCH(QList<int>, heard);
+        QFETCH(QStringList, logged);
         const bool absent = options == "absent"_q;   // a port that cannot be opened
         const bool refused = options == "refused"_q; // a package for another terminal
         const bool empty = options == "empty"_q;     // a configuration without a batch
@@ -150,40 +168,57 @@ private slots:
         QCOMPARE(record.frames.isEmpty(), absent || empty); // nothing sent without a port
         // An empty configuration shows no progress; its message is the only one the log gets.
         QCOMPARE(total.isEmpty() && rig->log().contains(message), empty);
+        QStringList failures;
+        for (const QString &line : rig->log()) {
+            if (line.startsWith("load Erreur"_q))
+                failures << line;
+        }
+        QCOMPARE(failures, logged);
     }
 
-    // The reboot wait lasts max(delayReboot, the minimum) when the terminal stays deaf, in
-    // steps (shortened here to 50 ms of a 300 ms minimum), and a deaf terminal is no failure.
-    // (That it ends as soon as the terminal answers, success() shows.)
+    // A terminal that never comes back from its reboot: the wait lasts max(delayReboot, the
+    // minimum) on the clock, although each try costs a whole read time-out (here twice a step),
+    // and it is no failure, but the log says so.
     void rebootWait_data()
     {
         QTest::addColumn<int>("delay");
-        QTest::addColumn<QString>("steps");
-        QTest::newRow("no delay") << 0 << "16 33 50 66 83 100"_q;
-        QTest::newRow("shorter than the minimum") << 200 << "16 33 50 66 83 100"_q;
-        QTest::newRow("longer") << 500 << "10 20 30 40 50 60 70 80 90 100"_q;
+        QTest::addColumn<int>("wait");
+        QTest::newRow("no delay") << 0 << 1000;
+        QTest::newRow("shorter than the minimum") << 700 << 1000;
+        QTest::newRow("longer") << 1500 << 1500;
     }
     void rebootWait()
     {
         QFETCH(int, delay);
-        QFETCH(QString, steps);
-        timing.replyTimeoutMs = 100;
-        QVERIFY(install({Files()}, "--reboot-silence 60000"_q, QString(), true, delay));
+        QFETCH(int, wait);
+        timing.rebootWaitMinMs = 1000;
+        timing.rebootStepMs = 100;
+        timing.replyTimeoutMs = 200;
+        QElapsedTimer clock;
+        QVERIFY(install({Files()}, "--reboot-silence 60000"_q, QString(), true, delay, &clock));
+        const qint64 waited = clock.elapsed();
         QVERIFY(ok && !rig->port().isOpen());
         QCOMPARE(module.value(1), "0 fichier a été téléchargé 100"_q); // the batch is empty
-        QStringList wait; // the module bar after the reboot stage's 0
+        QVector<int> steps; // the module bar after the reboot stage's 0
         for (const QString &step : module.mid(3))
-            wait << step.section(QLatin1Char(' '), -1);
-        QCOMPARE(wait.join(QLatin1Char(' ')), steps);
-        // One initialisation attempt per step, none answered.
-        QCOMPARE(record.count(Command::Init), 1 + wait.size());
+            steps << step.section(QLatin1Char(' '), -1).toInt();
+        QVERIFY2(std::is_sorted(steps.begin(), steps.end()) && steps.size() >= 3 &&
+                     steps.last() == 100,
+                 qPrintable(module.join(QLatin1Char('|'))));
+        // Tried at every step (some steps pass during a try), never answered.
+        QVERIFY(record.count(Command::Init) - 1 >= wait / 100 / 2);
+        QVERIFY2(waited >= wait && waited < 2 * wait, qPrintable(QString::number(waited)));
+        QCOMPARE(rig->log().last(),
+                 "Le terminal n'a pas répondu après son redémarrage (attente de %1 ms)"_q.arg(wait));
     }
 
 private:
     // Installs these batches on a terminal set up by vardel-sim's options, through `label`
     // (empty: the terminal's port); false when the rig could not be set up.
+    // With `rebootClock`, the clock starts when the reboot stage shows.
     bool install(const QList<Files> &batches, const QString &options = QString(),
-                 const QString &label = QString(), bool accept = true, int delayReboot = 0)
+                 const QString &label = QString(), bool accept = true, int delayReboot = 0,
+                 QElapsedTimer *rebootClock = nullptr)
     {
         rig = std::make_unique<SimRig>(behaviourOf(options), timing);
         if (!rig->ready())
@@ -200,6 +235,11 @@ private:
             };
         };
         connect(&model, &Model::setTotalProgression, this, keep(total));
+        if (rebootClock)
+            connect(&model, &Model::setTotalProgression, this, [rebootClock](const QString &text) {
+                if (text.startsWith("Redémarrage"_q))
+                    rebootClock->start();
+            });
         connect(&model, &Model::setModuleProgression, this, keep(module));
         ok = model.install(label.isEmpty() ? rig->label() : label, title, message);
         record = rig->record();

@@ -3,6 +3,7 @@
 #include "ptypeer.h"
 
 #include <QElapsedTimer>
+#include <QThread>
 #include <QTest>
 #include <QtConcurrent>
 
@@ -41,8 +42,8 @@ private slots:
         bed.reset();
     }
 
-    // Open by label with the line settings and RTS/DTR; a second open (even for another label)
-    // applies nothing; close clears the label.
+    // Open by label with the line settings and RTS/DTR; a second open applies nothing; an
+    // unknown label opens nothing, not even the port chosen before; close clears the label.
     void openAndClose()
     {
         QVERIFY(!port.open(QStringLiteral("ttyACM9 - (Terminal USB)")) &&
@@ -57,31 +58,82 @@ private slots:
 
         cfsetspeed(&tio, B19200);
         QCOMPARE(tcsetattr(master, TCSANOW, &tio), 0);
-        QVERIFY(port.open(QStringLiteral("ttyUSB7 - (Autre)")));
+        QVERIFY(port.open(kLabel));
+        QVERIFY(!port.open(QStringLiteral("ttyUSB7 - (Autre)")) && port.isOpen());
         QCOMPARE(tcgetattr(master, &tio), 0);
         QCOMPARE(cfgetospeed(&tio), speed_t(B19200));
         QCOMPARE(port.getPortLabel(), kLabel);
         QVERIFY(port.close() && !port.isOpen() && port.getPortLabel().isEmpty());
+        QVERIFY(!port.open(QStringLiteral("ttyUSB7 - (Autre)")) && !port.isOpen());
     }
 
-    // A time-out leaves the length as it was during the chunk that timed out. Replies in
-    // bursts are proved with the simulated terminal; here what it cannot show: bytes already in
-    // the port's buffer are taken without waiting, and clearInput drops what is waiting.
-    void timeoutsBufferAndClear()
+    // Waits are measured in time. The exact read gives up after kReadTimeoutMs without a byte,
+    // but that wait starts again with every chunk, so a reply in slow pieces is gathered whole;
+    // a time-out leaves the length as it was during the chunk that timed out.
+    void readsWaitInTime()
     {
         QVERIFY(port.open(kLabel));
         quint8 buffer[32] = {};
         quint16 length = 16;
         QElapsedTimer timer;
         timer.start();
-        QVERIFY(!port.readWithTimeout(buffer, length, 300));
-        QVERIFY(timer.elapsed() >= 290);
         QVERIFY(!port.read(buffer, length));
+        QVERIFY(timer.elapsed() >= SerialPort::kReadTimeoutMs - 10);
         QCOMPARE(int(length), 16);
+
+        const int gap = SerialPort::kReadTimeoutMs * 3 / 4;
+        auto later = QtConcurrent::run([this, gap] {
+            for (const char *piece : {"abcd", "efgh", "ijkl"}) {
+                QThread::msleep(ulong(gap));
+                peer.send(piece);
+            }
+        });
+        length = 12;
+        timer.start();
+        QVERIFY(port.read(buffer, length));
+        QVERIFY(timer.elapsed() >= 3 * gap - 10); // longer than one time-out in all
+        QCOMPARE(QByteArray(reinterpret_cast<char *>(buffer), length), QByteArray("abcdefghijkl"));
+        later.waitForFinished();
+
         QVERIFY(peer.send("abcde"));
         length = 32;
         QVERIFY(!port.read(buffer, length));
         QCOMPARE(int(length), 27);
+    }
+
+    // A reply of known length is gathered from its pieces; one that stops short gives what
+    // came; nothing at all is a failure that leaves the length alone. The single-shot read
+    // takes what has come (bytes already in the port's buffer without waiting).
+    void repliesOfKnownLength()
+    {
+        QVERIFY(port.open(kLabel));
+        quint8 buffer[32] = {};
+        const auto inPieces = [this](const QList<QByteArray> &pieces) {
+            return QtConcurrent::run([this, pieces] {
+                for (const QByteArray &piece : pieces) {
+                    QThread::msleep(100);
+                    peer.send(piece);
+                }
+            });
+        };
+        auto sending = inPieces({"0123", "4567", "89"});
+        quint16 length = 10;
+        QVERIFY(port.readReply(buffer, length, 1000));
+        QCOMPARE(QByteArray(reinterpret_cast<char *>(buffer), length), QByteArray("0123456789"));
+        sending.waitForFinished();
+
+        sending = inPieces({"0123", "45"});
+        length = 10;
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(port.readReply(buffer, length, 300));
+        QCOMPARE(int(length), 6);
+        QVERIFY(timer.elapsed() >= 500); // two pieces, then the whole time-out
+        sending.waitForFinished();
+
+        length = 10;
+        QVERIFY(!port.readReply(buffer, length, 200) && length == 10);
+        QVERIFY(!port.readWithTimeout(buffer, length, 200) && length == 10);
 
         QVERIFY(peer.send("abcd"));
         quint16 two = 2;
@@ -89,6 +141,23 @@ private slots:
         timer.start();
         QVERIFY(port.readWithTimeout(buffer, length, 3000) && timer.elapsed() < 1500);
         QCOMPARE(QByteArray(reinterpret_cast<char *>(buffer), length), QByteArray("cd"));
+    }
+
+    // Bytes left over from an earlier exchange never answer the next request: write() drops
+    // them, and so does clearInput().
+    void staleBytesAreDropped()
+    {
+        QVERIFY(port.open(kLabel));
+        quint8 buffer[8] = {};
+        quint16 length = 4;
+        QVERIFY(peer.send("late"));
+        QTest::qWait(100);
+        QVERIFY(port.write(reinterpret_cast<const quint8 *>("ask"), 3));
+        QCOMPARE(peer.receive(3, 1000), QByteArray("ask"));
+        QVERIFY(peer.send("new!"));
+        QVERIFY(port.read(buffer, length));
+        QCOMPARE(QByteArray(reinterpret_cast<char *>(buffer), 4), QByteArray("new!"));
+
         QVERIFY(peer.send("late reply"));
         QTest::qWait(100);
         port.clearInput();

@@ -23,6 +23,7 @@ Model::Timing SimRig::fastTiming()
     t.rebootWaitMinMs = 300;
     t.rebootStepMs = 50;
     t.searchPauseMs = 10;
+    t.settleMs = 1000; // a block acknowledged 2500 ms late comes within it after a 2000 ms time-out
     return t;
 }
 

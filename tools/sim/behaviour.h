@@ -41,6 +41,7 @@ enum class BlockReply
     BadHeader, // a reply whose byte 1 is not 0x01
     Stop,      // ACK_STOP: the download ends
     Mute,      // no answer at all
+    Late,      // accepted, but acknowledged lateMs after the block has arrived
 };
 
 // The final acknowledgement of a download.
@@ -87,6 +88,8 @@ struct Behaviour
     // twice with ACK_NOK, and the faults of a position left over go to the next download.
     QMap<int, QList<BlockReply>> blockFaults;
     void addBlockFault(int position, BlockReply reply) { blockFaults[position].append(reply); }
+    int lateMs = 2500;        // how late a Late block is acknowledged
+    bool nokForever = false;  // every data block is answered with ACK_NOK
 
     // Final acknowledgements: the script is used first, one entry per finished download, then
     // finalAck for every later one.
@@ -97,8 +100,13 @@ struct Behaviour
 
     int rebootSilenceMs = 0; // deaf after acknowledging a reboot
 
-    bool pace9600 = false; // every byte takes its time on a 9600-baud 8N1 line both ways
-    bool bursts = false;   // replies leave in pieces of burstSize bytes, burstGapMs apart
+    // Every byte takes its time on a 9600-baud 8N1 line both ways. A reply is handed over in
+    // pieces of pieceSize bytes, each once its last byte has crossed the line, as a serial
+    // driver delivers what it has received.
+    bool pace9600 = false;
+    int pieceSize = 16;
+    int workMs = 0;      // the terminal works this long on each frame before it answers
+    bool bursts = false; // replies leave in pieces of burstSize bytes, burstGapMs apart
     int burstSize = 8;
     int burstGapMs = 20;
 };

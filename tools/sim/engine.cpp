@@ -94,7 +94,9 @@ Engine::Clock::time_point Engine::send(const QByteArray &bytes, Clock::time_poin
                                        std::vector<Output> &out)
 {
     Clock::time_point at = std::max(ready, txFree);
-    const int piece = b.bursts ? std::max(1, b.burstSize) : bytes.size();
+    const int piece = b.bursts     ? std::max(1, b.burstSize)
+                      : b.pace9600 ? std::max(1, b.pieceSize)
+                                   : int(bytes.size());
     for (int offset = 0; offset < bytes.size(); offset += piece) {
         const QByteArray part = bytes.mid(offset, piece);
         if (offset > 0 && b.bursts)
@@ -123,12 +125,14 @@ QByteArray Engine::ack(quint8 code, quint8 accepted, quint8 result, bool damaged
 void Engine::handle(FrameKind kind, const QByteArray &bytes, Clock::time_point now,
                     std::vector<Output> &out)
 {
-    // On a paced line the frame has only fully arrived once its bytes had their time.
+    // On a paced line the frame has only fully arrived once its bytes had their time; then
+    // the terminal works on it before it answers.
     Clock::time_point ready = now;
     if (b.pace9600) {
         rxFree = std::max(now, rxFree) + kByteTime * bytes.size();
         ready = rxFree;
     }
+    ready += std::chrono::milliseconds(b.workMs);
 
     Frame frame;
     frame.kind = kind;
@@ -368,7 +372,9 @@ bool Engine::handleData(const QByteArray &bytes, Clock::time_point ready, std::v
     }
 
     BlockReply fault = BlockReply::Ok;
-    if (b.muted.count(Command::Data))
+    if (b.nokForever)
+        fault = BlockReply::Nok;
+    else if (b.muted.count(Command::Data))
         fault = BlockReply::Mute;
     else if (b.refused.count(Command::Data))
         fault = BlockReply::Stop;
@@ -397,6 +403,9 @@ bool Engine::handleData(const QByteArray &bytes, Clock::time_point ready, std::v
         endDownload();
         send(ack(frame::kCmdLoad, frame::kReplyAccepted, kAckStop, false), ready, out);
         return true;
+    case BlockReply::Late:
+        ready += std::chrono::milliseconds(b.lateMs);
+        break;
     case BlockReply::Ok:
         break;
     }

@@ -56,15 +56,20 @@ QString usage()
         "  --bad-header-block N    answer data block N with a bad header, once\n"
         "  --stop-block N          answer data block N with ACK_STOP, once\n"
         "  --mute-block N          do not answer data block N, once\n"
+        "  --late-block N          acknowledge data block N late (--late-ms, default 2500), once\n"
         "                          (repeat an option to fault the block again, or the same\n"
         "                          block of the next download)\n"
+        "  --nok-forever           answer every data block with ACK_NOK\n"
         "  --no-final-ack          never send the final acknowledgement of a download\n"
         "  --bad-final-ack         final acknowledgement 04 01 00\n"
         "  --bad-final-ack-crc     final acknowledgement with a damaged CRC\n"
         "  --final-ack-delay MS    pause before the final acknowledgement (default 10)\n"
         "  --final-ack-at-once     send it in the same write as the last block's reply\n"
         "  --reboot-silence MS     deaf for MS after acknowledging a reboot\n"
-        "  --pace-9600             every byte takes its time at 9600 baud, 8N1\n"
+        "  --pace-9600             every byte takes its time at 9600 baud, 8N1; replies are\n"
+        "                          handed over in pieces (--piece N bytes, default 16), each\n"
+        "                          once its last byte has crossed the line\n"
+        "  --work MS               work MS on each frame before answering (a flash write)\n"
         "  --bursts                replies leave in pieces (--burst-size N, --burst-gap MS)\n"
         "Run:\n"
         "  --save DIR              write every complete download to DIR/NAME\n"
@@ -137,7 +142,8 @@ bool parseOptions(const QStringList &arguments, Options &options, QString &error
                 {QStringLiteral("--bad-crc-block"), BlockReply::BadCrc},
                 {QStringLiteral("--bad-header-block"), BlockReply::BadHeader},
                 {QStringLiteral("--stop-block"), BlockReply::Stop},
-                {QStringLiteral("--mute-block"), BlockReply::Mute}};
+                {QStringLiteral("--mute-block"), BlockReply::Mute},
+                {QStringLiteral("--late-block"), BlockReply::Late}};
             if (!kinds.contains(option)) {
                 error = QStringLiteral("unknown option: ") + option;
                 return false;
@@ -149,6 +155,8 @@ bool parseOptions(const QStringList &arguments, Options &options, QString &error
                 return false;
             }
             b.addBlockFault(number, kinds.value(option));
+        } else if (option == QLatin1String("--nok-forever")) {
+            b.nokForever = true;
         } else if (option == QLatin1String("--no-final-ack")) {
             b.finalAck = FinalAck::None;
         } else if (option == QLatin1String("--bad-final-ack")) {
@@ -160,7 +168,8 @@ bool parseOptions(const QStringList &arguments, Options &options, QString &error
         } else if (option == QLatin1String("--final-ack-delay") ||
                    option == QLatin1String("--reboot-silence") ||
                    option == QLatin1String("--burst-size") ||
-                   option == QLatin1String("--burst-gap")) {
+                   option == QLatin1String("--burst-gap") || option == QLatin1String("--piece") ||
+                   option == QLatin1String("--work") || option == QLatin1String("--late-ms")) {
             if (!value(text))
                 return false;
             if (!parseCount(text, number)) {
@@ -173,6 +182,12 @@ bool parseOptions(const QStringList &arguments, Options &options, QString &error
                 b.rebootSilenceMs = number;
             else if (option == QLatin1String("--burst-size"))
                 b.burstSize = qMax(1, number);
+            else if (option == QLatin1String("--piece"))
+                b.pieceSize = qMax(1, number);
+            else if (option == QLatin1String("--work"))
+                b.workMs = number;
+            else if (option == QLatin1String("--late-ms"))
+                b.lateMs = number;
             else
                 b.burstGapMs = number;
         } else if (option == QLatin1String("--pace-9600")) {
