@@ -43,8 +43,8 @@ class TestUdevRules : public QObject
 private slots:
     void initTestCase()
     {
-        QVERIFY2(!QStandardPaths::findExecutable("udevadm"_q, {"/usr/bin"_q, "/bin"_q, "/sbin"_q,
-                                                               "/usr/sbin"_q})
+        QVERIFY2(!QStandardPaths::findExecutable("udevadm"_q,
+                                                 {"/usr/bin"_q, "/bin"_q, "/sbin"_q, "/usr/sbin"_q})
                       .isEmpty(),
                  "udevadm is missing (package udev)");
         // Root makes a mount namespace; anyone else needs a user namespace for it.
@@ -59,10 +59,9 @@ private slots:
         for (const QString &name : kRuleFiles)
             QVERIFY(QFile::copy(QStringLiteral(VARDEL_UDEV_RULES_DIR "/") + name,
                                 rules.filePath(name)));
-        QVERIFY(write("73-seat-late.rules"_q,
-                      "TAG==\"uaccess\", ENV{SEEN_BY_SEAT_LATE}=\"1\"\n"));
-        QVERIFY(write("80-mm-candidate.rules"_q,
-                      "SUBSYSTEM==\"tty\", ENV{ID_MM_CANDIDATE}=\"1\"\n"));
+        QVERIFY(write("73-seat-late.rules"_q, "TAG==\"uaccess\", ENV{SEEN_BY_SEAT_LATE}=\"1\"\n"));
+        QVERIFY(
+            write("80-mm-candidate.rules"_q, "SUBSYSTEM==\"tty\", ENV{ID_MM_CANDIDATE}=\"1\"\n"));
     }
 
     // The terminal search takes a port whose manufacturer, in lower case, is one of the two
@@ -95,7 +94,8 @@ private slots:
         QProcess udevadm;
         udevadm.setProcessChannelMode(QProcess::MergedChannels);
         udevadm.start("unshare"_q, QStringList(namespaceCommand)
-                                       << "sh"_q << "-c"_q << kScript << "sh"_q << rules.path()
+                                       << "sh"_q
+                                       << "-c"_q << kScript << "sh"_q << rules.path()
                                        << QString::fromStdString(bed.sysPath(name)));
         QVERIFY(udevadm.waitForFinished(30000));
         const QString output = QString::fromUtf8(udevadm.readAll());
@@ -110,9 +110,8 @@ private slots:
         const QMap<QString, QString> properties = propertiesOf(output);
         QVERIFY2(properties.value("DEVPATH"_q) == QString::fromStdString(bed.sysPath(name)).mid(4),
                  qPrintable(output));
-        const QStringList expected =
-            terminal ? QStringList{":uaccess:"_q, "1"_q, "1"_q, "0"_q}
-                     : QStringList{QString(), QString(), QString(), "1"_q};
+        const QStringList expected = terminal ? QStringList{":uaccess:"_q, "1"_q, "1"_q, "0"_q}
+                                              : QStringList{QString(), QString(), QString(), "1"_q};
         QCOMPARE((QStringList{properties.value("TAGS"_q), properties.value("SEEN_BY_SEAT_LATE"_q),
                               properties.value("ID_MM_DEVICE_IGNORE"_q),
                               properties.value("ID_MM_CANDIDATE"_q)}),
