@@ -55,11 +55,12 @@ public:
     {
         if (::geteuid() != 0)
             return;
-        groups.resize(::getgroups(0, nullptr));
-        ::getgroups(int(groups.size()), groups.data());
+        const int count = ::getgroups(0, nullptr);
+        groups.resize(std::max(count, 0));
         const passwd *nobody = ::getpwnam("nobody");
         const group *nogroup = ::getgrnam("nogroup");
-        dropped = nobody && nogroup && ::setgroups(0, nullptr) == 0 &&
+        dropped = count >= 0 && ::getgroups(count, groups.data()) == count && nobody && nogroup &&
+                  ::setgroups(0, nullptr) == 0 &&
                   ::setresgid(nogroup->gr_gid, nogroup->gr_gid, 0) == 0 &&
                   ::setresuid(nobody->pw_uid, nobody->pw_uid, 0) == 0;
     }
