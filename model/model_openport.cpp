@@ -49,8 +49,8 @@ Model::OpenFailure explain(const PortDiagnosis &why)
         if (why.holderName == QLatin1String("ModemManager"))
             return {logLine,
                     QStringLiteral("Le port est utilisé par ModemManager : attendez quelques "
-                                   "secondes puis réessayez, et s'il le reprend, installez le "
-                                   "paquet vardel, qui l'en écarte.")};
+                                   "secondes puis réessayez, ou installez le paquet vardel "
+                                   "pour qu'il ne s'en serve plus.")};
         if (why.holderName.isEmpty())
             return {logLine, QStringLiteral("Le port est utilisé par un autre programme : "
                                             "fermez-le puis réessayez.")};

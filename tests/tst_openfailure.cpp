@@ -157,7 +157,7 @@ private slots:
             << Fault::ExclusiveRoot
             << "%1 est occupé, probablement par ModemManager (processus %2)"_q
             << "Le port est utilisé par ModemManager : attendez quelques secondes puis "
-               "réessayez, et s'il le reprend, installez le paquet vardel, qui l'en écarte."_q;
+               "réessayez, ou installez le paquet vardel pour qu'il ne s'en serve plus."_q;
         QTest::newRow("held by a program of the same user")
             << Fault::ExclusiveSameUser << "%1 est occupé par minicom (processus %2)"_q
             << "Le port est utilisé par le programme minicom"_q + closeIt;
