@@ -11,7 +11,9 @@ set(_pkg "${CMAKE_BINARY_DIR}/packaging")
 set(_debian "${CMAKE_SOURCE_DIR}/packaging/debian")
 
 # Each package's changelog and manual page, compressed as Debian wants them (gzip -9n: no
-# name, no time stamp), and its copyright.
+# name, no time stamp), and its copyright. The Debian documents go into the packages only
+# (EXCLUDE_FROM_ALL: installed by a component's installation, which cpack makes, and not by
+# a plain `cmake --install`).
 function(vardel_gzip source output)
     add_custom_command(OUTPUT "${output}"
         COMMAND gzip -9nc "${source}" > "${output}"
@@ -25,14 +27,15 @@ foreach(_name vardel vardel-pack)
     vardel_gzip("${_pkg}/${_name}/${_name}.1" "${_pkg}/${_name}/${_name}.1.gz")
     list(APPEND _package_docs "${_pkg}/${_name}/changelog.gz" "${_pkg}/${_name}/${_name}.1.gz")
     install(FILES "${_pkg}/${_name}/changelog.gz" "${_debian}/copyright"
-        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${_name} COMPONENT ${_name})
+        DESTINATION ${CMAKE_INSTALL_DATADIR}/doc/${_name} COMPONENT ${_name} EXCLUDE_FROM_ALL)
     install(FILES "${_pkg}/${_name}/${_name}.1.gz"
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${_name})
 endforeach()
 add_custom_target(vardel_package_docs ALL DEPENDS ${_package_docs})
 
 install(FILES "${_debian}/vardel.lintian-overrides"
-    DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME vardel COMPONENT vardel)
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/lintian/overrides RENAME vardel COMPONENT vardel
+    EXCLUDE_FROM_ALL)
 
 set(CPACK_PACKAGE_NAME vardel)
 set(CPACK_PACKAGE_VENDOR "Tarvenix")
