@@ -3,12 +3,12 @@
 #include <QObject>
 #include <QString>
 
-#include <mutex>
-
-class QFile;
+#include <memory>
 
 // The dated log file: one stamped entry per message, appended, UTF-8. Entries may come from
-// any thread; each one reaches the file whole, and the entries of one thread keep their order.
+// any thread and from any number of writers of the same file (one per Model when several run
+// at once): writers of one file share one open file and one lock, so each entry reaches the
+// file whole, and the entries of one thread keep their order.
 class logger : public QObject
 {
     Q_OBJECT
@@ -25,10 +25,11 @@ public:
     static const QString startBanner;
     static const QString endBanner;
 
+    struct SharedFile; // one open log file, shared by its writers
+
 public slots:
     void write(const QString &value);
 
 private:
-    QFile *file = nullptr;
-    std::mutex writeMutex; // std::mutex rather than QMutex: visible to ThreadSanitizer
+    std::shared_ptr<SharedFile> file; // null: no file
 };

@@ -123,7 +123,7 @@ int main(int argc, char *argv[])
     sim::Terminal terminal(behaviour);
     if (!terminal.start(bed.masterFd(tool.name), true))
         return 1;
-    Model model(nullptr);
+    Model model;
     Model::Timing timing; // no fixed wait: only the exchange is measured
     timing.requestDelayMs = 0;
     TestSeam::setTiming(model, timing);

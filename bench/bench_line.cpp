@@ -1,5 +1,8 @@
-// Line efficiency: a 16 KiB download to a simulated terminal whose line runs at 9600 baud,
-// against the ideal stop-and-wait time of the same bytes at 9600 baud, 8N1, without gaps.
+// Line efficiency: a 16 KiB download to a simulated terminal on a 9600-baud line that hands its
+// replies over 16 bytes at a time and works 30 ms on each frame, against the ideal time of the
+// same exchange (every byte at 9600 baud 8N1, the terminal's work and the protocol's fixed wait,
+// no other gap). Goals: at least 98 % of the ideal, and the host thread's CPU at most 5 % of
+// the time. A failed download makes the benchmark exit non-zero.
 #include "benchutil.h"
 #include "config/records.h"
 #include "link/serialport.h"
@@ -26,9 +29,12 @@ int main(int argc, char *argv[])
         std::fprintf(stderr, "no mocked device (run with the shim and umockdev preloaded)\n");
         return 1;
     }
+    constexpr int kWorkMs = 30;
     sim::Behaviour behaviour;
     behaviour.pace9600 = true;
-    behaviour.finalAckDelayMs = 0; // the terminal answers as soon as the line allows
+    behaviour.pieceSize = 16;
+    behaviour.workMs = kWorkMs;
+    behaviour.finalAckDelayMs = 0; // confirmed with the last block's work
     sim::Terminal terminal(behaviour);
     if (!terminal.start(bed.masterFd(name), true))
         return 1;
@@ -42,7 +48,7 @@ int main(int argc, char *argv[])
     file.close();
     Application app(QDir(dir.path()).filePath(QStringLiteral("line.bin")));
 
-    Model model(nullptr); // the shipped waits
+    Model model; // the shipped waits
     bool skipped = false;
     if (!model.getSerialPort()->open(QString::fromStdString(name) +
                                      QStringLiteral(" - (Terminal USB)")) ||
@@ -58,22 +64,26 @@ int main(int argc, char *argv[])
     model.getSerialPort()->close();
     terminal.stop();
 
-    // Start block and its reply, every data block and its reply, the final acknowledgement.
+    // Start block and its reply, every data block and its reply, the final acknowledgement;
+    // the terminal works on the start block and on every data block.
     const int bytes = 32 + 32 + kBlocks * (128 + 32) + 32;
-    const double ideal = bytes * 10.0 / 9600.0;
+    const double lineTime = bytes * 10.0 / 9600.0;
+    const double workTime = (1 + kBlocks) * kWorkMs / 1000.0;
     const double fixedWait = 0.2; // before the start block
-    std::printf("16 KiB download at 9600 baud: %d data blocks, %d bytes on the line\n", kBlocks,
-                bytes);
-    std::printf("  ideal stop-and-wait time      %8.3f s\n", ideal);
+    const double ideal = lineTime + workTime + fixedWait;
+    const double efficiency = 100.0 * ideal / measured;
+    const double cpuShare = 100.0 * hostCpu / measured;
+    std::printf("16 KiB download at 9600 baud, replies in pieces of 16 bytes, %d ms of work per "
+                "frame:\n  %d data blocks, %d bytes on the line\n",
+                kWorkMs, kBlocks, bytes);
+    std::printf("  ideal: line %.3f s + work %.3f s + fixed wait %.3f s = %8.3f s\n", lineTime,
+                workTime, fixedWait, ideal);
     std::printf("  measured load()               %8.3f s (%s)\n", measured,
                 loaded ? "confirmed" : "FAILED");
-    std::printf("  efficiency                    %8.2f %%\n", 100.0 * ideal / measured);
-    std::printf("  efficiency without the 200 ms wait before the start block %.2f %%\n",
-                100.0 * ideal / (measured - fixedWait));
-    std::printf("  overhead per block            %8.3f ms\n",
-                1e3 * (measured - fixedWait - ideal) / kBlocks);
-    std::printf("  CPU of the host thread        %8.3f s (%.0f %% of the time: the exact read "
-                "polls)\n",
-                hostCpu, 100.0 * hostCpu / measured);
+    std::printf("  efficiency                    %8.2f %% (goal: at least 98 %%)\n", efficiency);
+    std::printf("  overhead per block            %8.3f ms\n", 1e3 * (measured - ideal) / kBlocks);
+    std::printf("  CPU of the host thread        %8.3f s, %.2f %% of the time (goal: at most "
+                "5 %%)\n",
+                hostCpu, cpuShare);
     return loaded ? 0 : 1;
 }

@@ -4,31 +4,19 @@
 #include "config/configuration.h"
 #include "frames.h"
 #include "link/serialport.h"
-#include "ui/mainwindow.h"
 
 #include <QDate>
 #include <QDir>
 
 Model::Timing Model::initialTiming;
 
-Model::Model(MainWindow *window)
-    : QObject(nullptr), window(window), configuration(new Configuration), serialPort(new SerialPort)
+Model::Model() : QObject(nullptr), configuration(new Configuration), serialPort(new SerialPort)
 {
     const QString logName = QDir::currentPath() + QDir::separator() +
                             QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) +
                             QStringLiteral("_logs.txt");
     logger = new ::logger(this, logName);
     timing = initialTiming;
-
-    // Without a window (tests, tools) the caller connects what it needs.
-    if (!window)
-        return;
-    connect(this, &Model::configurationLoaded, window, &MainWindow::on_configuration_loaded);
-    connect(this, &Model::configurationFailed, window, &MainWindow::on_configuration_failed);
-    connect(this, &Model::terminalsFound, window, &MainWindow::on_terminals_found);
-    connect(this, &Model::terminalsFailed, window, &MainWindow::on_terminals_failed);
-    connect(this, &Model::setModuleProgression, window, &MainWindow::on_module_progressed);
-    connect(this, &Model::setTotalProgression, window, &MainWindow::on_total_progressed);
 }
 
 Model::~Model()
@@ -39,7 +27,7 @@ Model::~Model()
 
 void Model::log(const QString &text)
 {
-    logger->write(text);
+    logger->write(logPrefix + text);
 }
 
 QString Model::getImage() const

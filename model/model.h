@@ -11,7 +11,6 @@
 class Application;
 class Batch;
 class Configuration;
-class MainWindow;
 class SerialPort;
 class logger;
 struct PcscApi;
@@ -19,7 +18,8 @@ class SealedFile;
 
 // The object behind the window: it owns the configuration, the serial link and the log, and
 // carries every command exchanged with the terminal. Each group of commands has its own source
-// file in this folder.
+// file in this folder. It knows no window: whoever drives it (the operator's window, the
+// station, a test) connects to its signals.
 class Model : public QObject
 {
     Q_OBJECT
@@ -52,11 +52,14 @@ public:
         QString remedy;
     };
 
-    explicit Model(MainWindow *window);
+    Model();
     ~Model() override;
 
     // One log entry, from any thread.
     void log(const QString &text);
+    // Text put at the start of every entry of this Model ("[ttyACM1] " when several terminals
+    // share the log); empty by default. Set it before the Model is used.
+    void setLogPrefix(const QString &prefix) { logPrefix = prefix; }
 
     // Configuration (worker), and what the window shows of it.
     void loadConfiguration();
@@ -117,12 +120,12 @@ signals:
 private:
     friend class TestSeam;
 
-    MainWindow *window;
     Configuration *configuration;
     SerialPort *serialPort;
     std::array<quint8, 126> terminalRecord{};
     QStringList applications;
     ::logger *logger;
+    QString logPrefix;
     Timing timing;
     // What a new Model starts with; only the test suite changes it, before it builds a window.
     static Timing initialTiming;

@@ -1,6 +1,7 @@
 #!/bin/sh
-# Runs the demo on a virtual display (Xvfb): vardel against vardel-sim on a mocked port at
-# 9600 baud, presses the start button, and takes screenshots of the main window during the
+# Runs the demo on a virtual display (Xvfb): vardel against vardel-sim on a mocked port that
+# behaves like a real 9600-baud line (replies in pieces, 30 ms of work per frame), presses the
+# start button, and takes screenshots of the main window during the
 # installation, of the About dialog, and of the success box. Exits with vardel's status.
 # Usage: scripts/screenshots.sh [BUILD_DIR [OUTDIR]]  (default: build docs)
 set -eu
@@ -14,7 +15,7 @@ if [ -z "${VARDEL_ON_XVFB:-}" ]; then
     VARDEL_ON_XVFB=1 exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$build" "$out"
 fi
 
-"$build/vardel-sim" --mock --pace-9600 -- "$build/vardel" &
+"$build/vardel-sim" --mock --pace-9600 --piece 16 --work 30 -- "$build/vardel" &
 demo=$!
 
 window_id() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1; }

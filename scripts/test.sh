@@ -1,6 +1,8 @@
 #!/bin/sh
 # Installs what is missing, builds and runs every test: the whole suite under AddressSanitizer
-# and UndefinedBehaviorSanitizer, then the threaded tests under ThreadSanitizer.
+# and UndefinedBehaviorSanitizer, the threaded tests under ThreadSanitizer, the whole suite again
+# in an optimised build without sanitizers (timing faults hide in slow builds), and finally the
+# demo without a display, to its success box, and the Debian packages.
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -17,6 +19,14 @@ cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=Debug -DVARDEL_SANITIZE=thr
     -DVARDEL_BUILD_BENCH=OFF
 cmake --build build-tsan -j "$jobs" --target vardel_thread_tests
 (cd build-tsan && ctest --output-on-failure -j "$jobs" -L threads)
+
+cmake -S . -B build-release -G Ninja -DCMAKE_BUILD_TYPE=Release
+cmake --build build-release -j "$jobs"
+(cd build-release && ctest --output-on-failure -j "$jobs")
+
+# The README's main command, here without a display: it runs on a virtual one and fails unless
+# the installation ends with the success box.
+env -u DISPLAY -u WAYLAND_DISPLAY ./scripts/demo.sh
 
 # The Debian packages, their content and the program installed from them.
 ./scripts/check-package.sh

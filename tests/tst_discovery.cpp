@@ -53,7 +53,7 @@ private slots:
     void init()
     {
         bed = std::make_unique<mockbed::Testbed>();
-        model = std::make_unique<Model>(nullptr);
+        model = std::make_unique<Model>();
         TestSeam::setPcsc(*model, &kCountingService);
         TestSeam::setFirstSearch(false);
         setPause(0);

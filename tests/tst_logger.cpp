@@ -7,6 +7,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -58,20 +59,32 @@ private slots:
         QCOMPARE(QDir().entryList(QDir::Files), QStringList());
     }
 
-    // Entries written from many threads at once each reach the file whole, and each thread's
-    // entries keep their order.
+    // Entries written from many threads at once, through one writer or through a writer per
+    // thread (a Model per terminal), each reach the file whole, and each thread's entries keep
+    // their order. Long entries make a torn one likely if the writers did not share one lock.
+    void concurrentWritersKeepEntriesWhole_data()
+    {
+        QTest::addColumn<bool>("writerPerThread");
+        QTest::newRow("one writer") << false;
+        QTest::newRow("a writer per thread") << true;
+    }
     void concurrentWritersKeepEntriesWhole()
     {
-        const QString path = dir.filePath(QStringLiteral("c.txt"));
-        constexpr int kThreads = 8, kEntries = 400;
+        QFETCH(bool, writerPerThread);
+        const QString path = dir.filePath(QStringLiteral("c%1.txt").arg(writerPerThread));
+        constexpr int kThreads = 8, kEntries = 400, kFill = 20000;
         {
-            logger log(nullptr, path);
+            logger shared(nullptr, path);
             std::vector<std::thread> threads;
             for (int t = 0; t < kThreads; ++t)
-                threads.emplace_back([&log, t] {
+                threads.emplace_back([&, t] {
+                    std::unique_ptr<logger> own;
+                    if (writerPerThread)
+                        own = std::make_unique<logger>(nullptr, path);
+                    logger &log = own ? *own : shared;
                     for (int i = 0; i < kEntries; ++i)
                         log.write(QStringLiteral("fil %1 entrée %2 ").arg(t).arg(i) +
-                                  QString(40, QLatin1Char('x')));
+                                  QString(kFill, QLatin1Char('x')));
                 });
             for (auto &thread : threads)
                 thread.join();
@@ -79,7 +92,7 @@ private slots:
         const QStringList lines = readAll(path).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
         QCOMPARE(lines.size(), kThreads * kEntries);
         const QRegularExpression line(QStringLiteral("^") + kStamp +
-                                      QStringLiteral("fil (\\d+) entrée (\\d+) x{40}$"));
+                                      QStringLiteral("fil (\\d+) entrée (\\d+) x{%1}$").arg(kFill));
         std::vector<int> next(kThreads, 0);
         for (const QString &l : lines) {
             const auto match = line.match(l);

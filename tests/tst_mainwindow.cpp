@@ -147,8 +147,7 @@ private slots:
         const QString aside = Configuration::directory().chopped(1) + ".aside"_q;
         QVERIFY(QDir().rename(Configuration::directory(), aside));
         window = std::make_unique<MainWindow>();
-        QTimer::singleShot(20000, [] { QCoreApplication::exit(99); });
-        const int code = QApplication::exec(); // 0 once the box, the only window, is closed
+        const int code = execWithin(20000); // 0 once the box, the only window, is closed
         QVERIFY(QDir().rename(aside, Configuration::directory()));
         QVERIFY(code == 0 && !window->isVisible());
         const QString failure = "Le fichier de configuration ("_q + Configuration::filePath() +
@@ -165,8 +164,7 @@ private slots:
     void successfulInstallationEndsProgram()
     {
         QVERIFY(startInstallation());
-        QTimer::singleShot(60000, [] { QCoreApplication::exit(99); });
-        QCOMPARE(QApplication::exec(), 0);
+        QCOMPARE(execWithin(60000), 0);
         window.reset();
         const QString done = "Installation réalisée avec succès"_q;
         const QString updated = "Le terminal a été correctement mis à jour."_q;
@@ -249,6 +247,17 @@ private slots:
     }
 
 private:
+    // The event loop, ended with 99 if the program has not ended it within `ms`. The guard
+    // goes with the loop: a later test's loop must not be ended by it.
+    static int execWithin(int ms)
+    {
+        QTimer guard;
+        guard.setSingleShot(true);
+        QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
+        guard.start(ms);
+        return QApplication::exec();
+    }
+
     sim::Terminal *plug(const char *base, const char *vendor = "Tarvenix",
                         sim::Behaviour behaviour = sim::Behaviour())
     {

@@ -7,8 +7,13 @@
 #include <QTest>
 #include <QtConcurrent>
 
+#include <algorithm>
+#include <array>
+#include <fcntl.h>
 #include <memory>
+#include <sys/ioctl.h>
 #include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -193,6 +198,47 @@ private slots:
         timer.start();
         QVERIFY(port.write(reinterpret_cast<const quint8 *>(big.constData()), 60000));
         QVERIFY(timer.elapsed() >= SerialPort::kDrainTimeoutMs);
+    }
+
+    // The modem lines of the mocked device, answered by the preloaded shim: it is not
+    // instrumented, so no sanitizer sees what it writes, and the bytes around each argument are
+    // checked here. TIOCMGET fills the caller's int and nothing beside it; requests the shim
+    // does not serve fail and leave their argument alone; a descriptor closed and opened again
+    // starts with its lines down.
+    void modemLinesStayInTheirInt()
+    {
+        const std::string node = "/dev/" + kDevice;
+        const int fd = ::open(node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QVERIFY(fd >= 0);
+        constexpr quint8 kFill = 0xA5;
+        std::array<quint8, 16 + 128 + 16> guarded; // the argument at offset 16
+        const auto untouchedFrom = [&](std::size_t from) {
+            return std::all_of(guarded.begin(), guarded.begin() + 16,
+                               [](quint8 b) { return b == kFill; }) &&
+                   std::all_of(guarded.begin() + 16 + from, guarded.end(),
+                               [](quint8 b) { return b == kFill; });
+        };
+        int bits = TIOCM_RTS | TIOCM_DTR;
+        QCOMPARE(::ioctl(fd, TIOCMBIS, &bits), 0);
+        guarded.fill(kFill);
+        QCOMPARE(::ioctl(fd, TIOCMGET, guarded.data() + 16), 0);
+        QVERIFY(untouchedFrom(sizeof(int)));
+        int got = 0;
+        std::copy_n(guarded.data() + 16, sizeof got, reinterpret_cast<quint8 *>(&got));
+        QCOMPARE(got & (TIOCM_RTS | TIOCM_DTR), TIOCM_RTS | TIOCM_DTR);
+        for (const unsigned long request : {TIOCGSERIAL, TIOCGICOUNT, TIOCOUTQ}) {
+            guarded.fill(kFill);
+            QCOMPARE(::ioctl(fd, request, guarded.data() + 16), -1);
+            QVERIFY2(untouchedFrom(0), qPrintable(QString::number(request, 16)));
+        }
+        QCOMPARE(::ioctl(fd, TIOCMIWAIT, TIOCM_CD), -1); // an int by value, never dereferenced
+
+        QCOMPARE(::close(fd), 0);
+        const int again = ::open(node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+        QCOMPARE(again, fd); // the lowest free number: the same descriptor
+        QCOMPARE(::ioctl(again, TIOCMGET, &got), 0);
+        QCOMPARE(got, 0);
+        ::close(again);
     }
 };
 

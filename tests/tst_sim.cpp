@@ -24,7 +24,7 @@ int probe()
     const auto ports = QSerialPortInfo::availablePorts();
     if (!QDir::setCurrent(dir.path()) || ports.isEmpty())
         return 11;
-    Model model(nullptr);
+    Model model;
     if (!model.getSerialPort()->open(SerialPort::labelFor(ports.first())))
         return 11;
     return !model.initializeTerminal() ? 12 : model.isVardelOnTerminal() ? 0 : 13;

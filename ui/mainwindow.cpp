@@ -35,8 +35,14 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     ui->generateButton->setEnabled(false);
     ui->label_3->setStyleSheet(kAccent);
 
-    model = new Model(this);
+    model = new Model;
     model->log(logger::startBanner);
+    connect(model, &Model::configurationLoaded, this, &MainWindow::on_configuration_loaded);
+    connect(model, &Model::configurationFailed, this, &MainWindow::on_configuration_failed);
+    connect(model, &Model::terminalsFound, this, &MainWindow::on_terminals_found);
+    connect(model, &Model::terminalsFailed, this, &MainWindow::on_terminals_failed);
+    connect(model, &Model::setModuleProgression, this, &MainWindow::on_module_progressed);
+    connect(model, &Model::setTotalProgression, this, &MainWindow::on_total_progressed);
 
     ui->generateButton->setStyleSheet(kAccent);
     ui->operationTitleLabel->setStyleSheet(kAccentBorder);

@@ -40,7 +40,7 @@ SimRig::SimRig(const sim::Behaviour &behaviour, const Model::Timing &timing)
     const int master = bed->masterFd(device.name);
     if (master < 0 || !simulator.start(master, true))
         return;
-    modelObject = std::make_unique<Model>(nullptr); // its log file goes to the working directory
+    modelObject = std::make_unique<Model>(); // its log file goes to the working directory
     TestSeam::setTiming(*modelObject, timing);
 }
 

@@ -59,19 +59,24 @@ QString umockdevPreload()
     return QFileInfo::exists(configured) ? configured : QStringLiteral("libumockdev-preload.so.0");
 }
 
-// The shim first (umockdev's ioctl wrapper calls libc directly), then umockdev, then whatever
-// the caller preloaded already.
+// The shim before umockdev (umockdev answers every ioctl on a mocked tty itself), then whatever
+// the caller preloaded already; a sanitizer runtime the caller preloaded goes first of all,
+// since umockdev reaches libc past the sanitizer's interceptors.
 void preparePreload(const QString &shim)
 {
+    QStringList runtimes;
     QStringList preload{shim, umockdevPreload()};
     const QStringList previous =
         QString::fromLocal8Bit(qgetenv("LD_PRELOAD")).split(QLatin1Char(':'), Qt::SkipEmptyParts);
     for (const QString &entry : previous) {
         const QString name = QFileInfo(entry).fileName();
-        if (!preload.contains(entry) && !name.contains(QLatin1String("umockdev-preload")) &&
-            name != QFileInfo(shim).fileName())
+        if (name.startsWith(QLatin1String("libasan")) || name.startsWith(QLatin1String("libtsan")))
+            runtimes << entry;
+        else if (!preload.contains(entry) && !name.contains(QLatin1String("umockdev-preload")) &&
+                 name != QFileInfo(shim).fileName())
             preload << entry;
     }
+    preload = runtimes + preload;
     qputenv("LD_PRELOAD", preload.join(QLatin1Char(':')).toLocal8Bit());
     // An AddressSanitizer build of COMMAND would refuse to start behind preloaded libraries.
     QByteArray asan = qgetenv("ASAN_OPTIONS");
