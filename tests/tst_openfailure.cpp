@@ -6,6 +6,7 @@
 #include "link/portdiagnosis.h"
 #include "mockbed.h"
 #include "packagefixture.h"
+#include "plainenvironment.h"
 #include "simrig.h"
 #include "testseam.h"
 #include "ui/mainwindow.h"
@@ -152,8 +153,10 @@ private slots:
         QFETCH(QString, remedy);
         if (::geteuid() != 0)
             QSKIP("needs root: to change the node and to run as another user");
-        if (fault == Fault::HeldByRoot &&
-            QProcess::execute("pgrep"_q, {"-x"_q, "ModemManager"_q}) == 0)
+        QProcess pgrep;
+        pgrep.setProcessEnvironment(plainEnvironment());
+        pgrep.start("pgrep"_q, {"-x"_q, "ModemManager"_q});
+        if (fault == Fault::HeldByRoot && pgrep.waitForFinished() && pgrep.exitCode() == 0)
             QSKIP("a ModemManager runs here, and would be presumed to hold the port");
         QVERIFY(windowReady());
         const QString node = ptyOf(device);

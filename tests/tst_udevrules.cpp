@@ -7,6 +7,7 @@
 // (80-mm-candidate.rules), so that the test also proves the rules come in the right order.
 #include "link/serialport.h"
 #include "mockbed.h"
+#include "plainenvironment.h"
 
 #include <QtTest>
 
@@ -49,8 +50,10 @@ private slots:
         if (geteuid() != 0)
             namespaceCommand << "--map-root-user"_q;
         namespaceCommand << "--mount"_q;
-        if (geteuid() != 0 &&
-            QProcess::execute("unshare"_q, QStringList(namespaceCommand) << "true"_q) != 0)
+        QProcess unshare;
+        unshare.setProcessEnvironment(plainEnvironment());
+        unshare.start("unshare"_q, QStringList(namespaceCommand) << "true"_q);
+        if (geteuid() != 0 && (!unshare.waitForFinished() || unshare.exitCode() != 0))
             QSKIP("no user namespaces here: run as root");
     }
 
@@ -83,6 +86,7 @@ private slots:
 
         QProcess udevadm;
         udevadm.setProcessChannelMode(QProcess::MergedChannels);
+        udevadm.setProcessEnvironment(plainEnvironment()); // umockdev's preload stays
         udevadm.start("unshare"_q, QStringList(namespaceCommand)
                                        << "sh"_q
                                        << "-c"_q << kScript << "sh"_q
