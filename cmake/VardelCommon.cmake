@@ -9,6 +9,12 @@ target_compile_options(vardel_common INTERFACE
     $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wpedantic -Wshadow=local -Wnon-virtual-dtor>
     $<$<COMPILE_LANGUAGE:C>:-Wall -Wextra>)
 
+# Hardened as Debian builds its own programs: checked libc calls where the compiler optimises,
+# and relocations resolved and made read-only at start.
+target_compile_definitions(vardel_common INTERFACE
+    $<$<OR:$<CONFIG:Release>,$<CONFIG:RelWithDebInfo>,$<CONFIG:MinSizeRel>>:_FORTIFY_SOURCE=2>)
+target_link_options(vardel_common INTERFACE -Wl,-z,relro,-z,now)
+
 if(VARDEL_SANITIZE STREQUAL "address")
     set(_vardel_san -fsanitize=address,undefined -fno-omit-frame-pointer -fno-sanitize-recover=undefined)
 elseif(VARDEL_SANITIZE STREQUAL "thread")

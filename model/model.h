@@ -6,6 +6,7 @@
 
 #include <array>
 #include <atomic>
+#include <mutex>
 
 class Application;
 class Batch;
@@ -40,6 +41,15 @@ public:
         int rebootStepMs = 1000;       // one step of that wait
         int searchPauseMs = 2000;      // before every search but the first
         int settleMs = 2000;           // quiet line awaited before a failed download is retried
+        int openRetryMs = 2000;        // a port that will not open is tried again this long
+    };
+
+    // Why the last installation could not open the terminal's port: a log line and a sentence
+    // for the operator, both empty when it could (or when the cause is unknown, the sentence).
+    struct OpenFailure
+    {
+        QString logLine;
+        QString remedy;
     };
 
     Model();
@@ -64,6 +74,9 @@ public:
 
     // The installation scenario (worker).
     bool install(const QString &portLabel, QString &title, QString &message);
+    // What the last installation left to say about a port it could not open; read once, by
+    // the window after the installation's result.
+    OpenFailure takeOpenFailure();
     // Release frames to every found terminal (GUI thread, never during an installation).
     void releaseTerminals();
 
@@ -119,6 +132,9 @@ private:
     static std::atomic<bool> firstSearch; // no terminal search has begun yet in this run
     const PcscApi *pcscApi = nullptr;     // the PC/SC service; null: the platform's own
 
+    std::mutex openFailureMutex; // guards openFailure: written by the worker, read by the window
+    OpenFailure openFailure;
+
     // One exchange of the initialisation frame; logs its failed step.
     bool initializeAttempt(int timeoutMs);
 
@@ -137,6 +153,9 @@ private:
     };
     bool installBatch(const Batch &batch, const QString &portLabel, Progress &progress,
                       Outcome &outcome);
+    // Opens the port, trying again for a while (udev gives a new port its permissions a moment
+    // after it appears); when it will not open, finds out why and keeps it in openFailure.
+    bool openForInstallation(const QString &portLabel);
     bool openSession(Progress &progress, Outcome &outcome);
     bool installFile(Application *file, int index, int count, int value, Outcome &outcome);
     bool activateAndReboot(int count, Progress &progress, Outcome &outcome);

@@ -86,7 +86,7 @@ bool Model::installBatch(const Batch &batch, const QString &portLabel, Progress 
     progress.value = progress.base + progress.step;
     emit setTotalProgression(QStringLiteral("Tentative d'accès au terminal"), progress.value);
     emit setModuleProgression(kPleaseWait, 0);
-    if (!serialPort->open(portLabel)) {
+    if (!openForInstallation(portLabel)) {
         outcome.title = QStringLiteral("Erreur ouverture");
         outcome.message = QStringLiteral("Le terminal sélectionné n'est pas disponible.\nVeuillez "
                                          "fermer toutes les applications et réessayer ou "

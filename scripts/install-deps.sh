@@ -1,5 +1,6 @@
 #!/bin/sh
-# Installs, with apt-get, what building, testing and running the demo need on Debian 12.
+# Installs, with apt-get, what building, testing, packaging and running the demo need on
+# Debian 12.
 # Packages already present are left alone; nothing is fetched when nothing is missing.
 set -eu
 
@@ -11,6 +12,7 @@ umockdev libumockdev-dev
 libssl-dev
 clang libclang-rt-14-dev
 xvfb xauth x11-apps xdotool imagemagick
+udev dpkg-dev file lintian
 "
 
 missing=""

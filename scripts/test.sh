@@ -2,7 +2,7 @@
 # Installs what is missing, builds and runs every test: the whole suite under AddressSanitizer
 # and UndefinedBehaviorSanitizer, the threaded tests under ThreadSanitizer, the whole suite again
 # in an optimised build without sanitizers (timing faults hide in slow builds), and finally the
-# demo without a display, to its success box.
+# demo without a display, to its success box, and the Debian packages.
 set -eu
 cd "$(dirname "$0")/.."
 
@@ -29,3 +29,6 @@ cmake --build build-release -j "$jobs"
 # The README's main command, here without a display: it runs on a virtual one and fails unless
 # the installation ends with the success box.
 env -u DISPLAY -u WAYLAND_DISPLAY ./scripts/demo.sh
+
+# The Debian packages, their content and the program installed from them.
+./scripts/check-package.sh

@@ -203,10 +203,16 @@ void MainWindow::on_result_displayed(bool success, QString title, QString messag
 {
     model->log(title + QStringLiteral(" - ") + message + QStringLiteral(" - ") +
                (success ? QStringLiteral("[succès]") : QStringLiteral("[échec]")));
+    // A port that would not open: its cause follows in the log, its remedy in the box.
+    const Model::OpenFailure openFailure = model->takeOpenFailure();
+    if (!openFailure.logLine.isEmpty())
+        model->log(openFailure.logLine);
+    const QString shown =
+        openFailure.remedy.isEmpty() ? message : message + QLatin1Char('\n') + openFailure.remedy;
     if (success)
-        QMessageBox::information(this, title, message, QMessageBox::Ok);
+        QMessageBox::information(this, title, shown, QMessageBox::Ok);
     else
-        QMessageBox::critical(this, title, message, QMessageBox::Ok);
+        QMessageBox::critical(this, title, shown, QMessageBox::Ok);
     model->releaseTerminals();
     installStarted = false;
     ui->generateButton->setEnabled(true);

@@ -24,6 +24,7 @@ Model::Timing SimRig::fastTiming()
     t.rebootStepMs = 50;
     t.searchPauseMs = 10;
     t.settleMs = 1000; // a block acknowledged 2500 ms late comes within it after a 2000 ms time-out
+    t.openRetryMs = 200;
     return t;
 }
 

@@ -64,6 +64,14 @@ int Testbed::masterFd(const std::string &name)
     return umockdev_testbed_get_dev_fd(bed, ("/dev/" + name).c_str());
 }
 
+std::string Testbed::sysPath(const std::string &name) const
+{
+    for (const Entry &entry : entries)
+        if (entry.name == name)
+            return entry.sysPaths.back();
+    return std::string();
+}
+
 std::string Testbed::root() const
 {
     gchar *dir = umockdev_testbed_get_root_dir(bed);

@@ -35,6 +35,8 @@ public:
     void remove(const std::string &name);
     // Master side of the pty behind /dev/NAME, or -1. Owned by the testbed.
     int masterFd(const std::string &name);
+    // The tty's device path under /sys, or "" for a name that was never added.
+    std::string sysPath(const std::string &name) const;
     // The directory that UMOCKDEV_DIR names.
     std::string root() const;
 
