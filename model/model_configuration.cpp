@@ -10,3 +10,9 @@ void Model::loadConfiguration()
     else
         emit configurationFailed();
 }
+
+void Model::setConfigurationDirectory(const QString &directory)
+{
+    delete configuration;
+    configuration = new Configuration(directory);
+}
