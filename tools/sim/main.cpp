@@ -1,5 +1,6 @@
-// vardel-sim: a simulated terminal on a tty, or on a mocked serial device that a command uses.
-#include "mockbed.h"
+// vardel-sim: a simulated terminal on a tty, or simulated terminals on mocked serial devices that a
+// command uses.
+#include "fleet.h"
 #include "options.h"
 #include "terminal.h"
 
@@ -118,6 +119,23 @@ void finish(const sim::Options &options, const sim::Terminal &terminal)
         say(QStringLiteral("vardel-sim: ") + line);
 }
 
+// With several devices, each one's downloads go to a folder named after its first port.
+void finish(const sim::Options &options, const sim::Fleet &fleet)
+{
+    for (int k = 0; k < fleet.size(); ++k) {
+        const bool several = options.deviceCount > 0;
+        saveDownloads(fleet.record(k), several && !options.saveDir.isEmpty()
+                                           ? QDir(options.saveDir).filePath(fleet.names(k).first())
+                                           : options.saveDir);
+        if (options.quiet)
+            continue;
+        const QString text = several ? sim::fleetSummary(fleet, k) : sim::summary(fleet.record(k));
+        const QStringList lines = text.split(QLatin1Char('\n'));
+        for (const QString &line : lines)
+            say(QStringLiteral("vardel-sim: ") + line);
+    }
+}
+
 int runMock(const sim::Options &options)
 {
     const QString shim = findShim();
@@ -125,19 +143,16 @@ int runMock(const sim::Options &options)
         say(QStringLiteral("vardel-sim: the modem-line shim (libvardel-modemshim.so) is missing"));
         return 125;
     }
-    mockbed::Testbed bed;
-    mockbed::Device device;
-    device.name = options.device.toStdString();
-    if (!bed.add(device))
-        return 125;
-    const int master = bed.masterFd(device.name);
-    sim::Terminal terminal(options.behaviour);
-    if (master < 0 || !terminal.start(master, true)) {
-        say(QStringLiteral("vardel-sim: no mocked device"));
-        return 125;
+    sim::Fleet fleet;
+    const QStringList names = sim::deviceNames(options, qint64(::getpid()));
+    for (int k = 0; k < names.size(); ++k) {
+        if (!fleet.add(names.at(k), options.devices.at(k))) {
+            say(QStringLiteral("vardel-sim: no mocked device ") + names.at(k));
+            return 125;
+        }
     }
     preparePreload(shim);
-    qputenv("UMOCKDEV_DIR", QByteArray::fromStdString(bed.root()));
+    qputenv("UMOCKDEV_DIR", fleet.root().toLocal8Bit());
 
     std::vector<QByteArray> storage;
     std::vector<char *> argv;
@@ -156,7 +171,7 @@ int runMock(const sim::Options &options)
     if (spawned != 0) {
         say(QStringLiteral("vardel-sim: cannot run %1: %2")
                 .arg(options.command.first(), QString::fromLocal8Bit(std::strerror(spawned))));
-        terminal.stop();
+        fleet.stop();
         return 127;
     }
     gChild = child;
@@ -164,8 +179,8 @@ int runMock(const sim::Options &options)
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     gChild = 0;
-    terminal.stop();
-    finish(options, terminal);
+    fleet.stop();
+    finish(options, fleet);
     return exitCodeOf(status);
 }
 
