@@ -104,7 +104,7 @@ int Station::cannotStart(const QString &text)
 }
 
 // The package as the window reads it, plus a scenario to run.
-bool Station::checkPackage()
+void Station::checkPackage()
 {
     Configuration package(packageDirectory);
     const QString file = QDir::toNativeSeparators(package.configurationFile());
@@ -130,7 +130,6 @@ bool Station::checkPackage()
         station->log(QStringLiteral("Le fichier de configuration (") + file +
                      QStringLiteral(") est manquant ou incorrect."));
     }
-    return packageValid;
 }
 
 // One search, as the window's first: the card readers are switched, then the ports listed.

@@ -29,7 +29,7 @@ public:
     int run();
 
 private:
-    bool checkPackage();
+    void checkPackage(); // sets packageValid and packageVerdict
     QList<FoundTerminal> findTerminals();
     int list(const QList<FoundTerminal> &terminals) const;
     int install(const QList<FoundTerminal> &terminals, const QList<JobResult> &absent);
