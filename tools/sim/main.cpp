@@ -8,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -23,12 +24,17 @@ extern char **environ;
 
 namespace {
 
-volatile sig_atomic_t gChild = 0;
+// The signal may land on any thread (the terminals serve theirs): a lock-free atomic is safe
+// to read in the handler whichever thread runs it, where a sig_atomic_t is only for its own.
+std::atomic<pid_t> gChild{0};
+static_assert(std::atomic<pid_t>::is_always_lock_free, "read in a signal handler");
 
 void forwardSignal(int signal)
 {
-    if (gChild > 0)
-        ::kill(pid_t(gChild), signal);
+    const int saved = errno; // kill() may set it under the interrupted code's feet
+    if (const pid_t child = gChild.load(); child > 0)
+        ::kill(child, signal);
+    errno = saved;
 }
 
 void say(const QString &text)
@@ -174,11 +180,11 @@ int runMock(const sim::Options &options)
         fleet.stop();
         return 127;
     }
-    gChild = child;
+    gChild.store(child);
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    gChild = 0;
+    gChild.store(0);
     fleet.stop();
     finish(options, fleet);
     return exitCodeOf(status);
