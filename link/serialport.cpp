@@ -101,6 +101,8 @@ bool SerialPort::write(const quint8 *data, quint16 length)
 {
     clearInput();
     const qint64 accepted = port.write(reinterpret_cast<const char *>(data), length);
+    if (accepted > 0)
+        written += quint64(accepted);
     if (static_cast<quint16>(accepted) != length)
         return false;
     port.flush();

@@ -5,6 +5,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <atomic>
 #include <mutex>
 
 class QSerialPortInfo;
@@ -71,6 +72,8 @@ public:
     void setFoundPorts(const QStringList &labels, int preferred);
 
     QString getPortLabel() const { return portLabel; }
+    // Bytes handed to the line by write() since construction; readable from any thread.
+    quint64 bytesWritten() const { return written; }
     // Line state as the port reports it (for checking RTS and DTR).
     QSerialPort::PinoutSignals pinoutSignals() { return port.pinoutSignals(); }
 
@@ -83,4 +86,5 @@ private:
     qint32 preferredIndex = 0;
     QSerialPort port;
     QString portLabel;
+    std::atomic<quint64> written{0};
 };

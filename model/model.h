@@ -6,6 +6,7 @@
 
 #include <array>
 #include <atomic>
+#include <functional>
 #include <mutex>
 
 class Application;
@@ -63,6 +64,9 @@ public:
 
     // Configuration (worker), and what the window shows of it.
     void loadConfiguration();
+    // Reads the package from `directory` (ending with a separator) instead of the configuration
+    // folder beside the program. Call it before loadConfiguration.
+    void setConfigurationDirectory(const QString &directory);
     QString getImage() const;
     QString getTitle() const;
     QString getDescription() const;
@@ -79,6 +83,22 @@ public:
     OpenFailure takeOpenFailure();
     // Release frames to every found terminal (GUI thread, never during an installation).
     void releaseTerminals();
+
+    // Gives, at each open of the installation (each batch, each try of the reboot wait), the
+    // label to open now from the label install() was given: a terminal that comes back from its
+    // reboot under another port name is followed this way. Unset, the label is used as given.
+    // Set it before the installation starts; it runs on the installation's thread.
+    void setPortResolver(std::function<QString(const QString &)> resolver)
+    {
+        portResolver = std::move(resolver);
+    }
+    // Asks a running installation to stop at its next safe point: before a batch, between the
+    // stages of a session, between files and between data blocks; never between the activation
+    // and the end of the reboot wait. It then closes the port without activating anything and
+    // fails with "Installation interrompue"; its driver releases the terminal, as after any
+    // result. From any thread; stays set for the life of the Model.
+    void requestCancel() { cancelRequested = true; }
+    bool isCancelRequested() const { return cancelRequested; }
 
     // CRC-16/KERMIT of buffer[0..n-1], stored in buffer[n] (low) and buffer[n+1] (high).
     static void computeCrc(quint8 *buffer, int n);
@@ -131,6 +151,8 @@ private:
     static Timing initialTiming;
     static std::atomic<bool> firstSearch; // no terminal search has begun yet in this run
     const PcscApi *pcscApi = nullptr;     // the PC/SC service; null: the platform's own
+    std::function<QString(const QString &)> portResolver;
+    std::atomic<bool> cancelRequested{false};
 
     std::mutex openFailureMutex; // guards openFailure: written by the worker, read by the window
     OpenFailure openFailure;
@@ -163,6 +185,9 @@ private:
     void waitForReboot(const QString &portLabel);
     // The clean-up of a failure once the port is open; always false.
     bool fail(bool reboot, const QString &title, const QString &message, Outcome &outcome);
+    // The end of a cancelled installation: the port closed, nothing activated; always false.
+    bool interrupted(Outcome &outcome);
+    QString currentLabel(const QString &portLabel) const;
 
     // The steps of a download (one file's plain content in numbered blocks).
     using DataBlock = std::array<quint8, 128>;

@@ -15,3 +15,9 @@ void Model::loadConfiguration()
         log(configuration->failureLine());
     emit configurationFailed();
 }
+
+void Model::setConfigurationDirectory(const QString &directory)
+{
+    delete configuration;
+    configuration = new Configuration(directory);
+}

@@ -65,6 +65,21 @@ bool Model::install(const QString &portLabel, QString &title, QString &message)
     return true;
 }
 
+bool Model::interrupted(Outcome &outcome)
+{
+    serialPort->close();
+    log(QStringLiteral("Installation interrompue avant l'activation des fichiers"));
+    outcome.title = QStringLiteral("Installation interrompue");
+    outcome.message = QStringLiteral("L'installation a été interrompue avant l'activation des "
+                                     "fichiers.\nVeuillez relancer la mise à jour du terminal.");
+    return false;
+}
+
+QString Model::currentLabel(const QString &portLabel) const
+{
+    return portResolver ? portResolver(portLabel) : portLabel;
+}
+
 bool Model::fail(bool reboot, const QString &title, const QString &message, Outcome &outcome)
 {
     // Once the terminal has been initialised it is left rebooting (the result is ignored).
@@ -82,11 +97,13 @@ bool Model::installBatch(const Batch &batch, const QString &portLabel, Progress 
 {
     const QList<Application *> files = batch.files;
     const int count = files.size();
+    if (cancelRequested)
+        return interrupted(outcome);
 
     progress.value = progress.base + progress.step;
     emit setTotalProgression(QStringLiteral("Tentative d'accès au terminal"), progress.value);
     emit setModuleProgression(kPleaseWait, 0);
-    if (!openForInstallation(portLabel)) {
+    if (!openForInstallation(currentLabel(portLabel))) {
         outcome.title = QStringLiteral("Erreur ouverture");
         outcome.message = QStringLiteral("Le terminal sélectionné n'est pas disponible.\nVeuillez "
                                          "fermer toutes les applications et réessayer ou "
@@ -103,6 +120,8 @@ bool Model::installBatch(const Batch &batch, const QString &portLabel, Progress 
         progress.value += progress.step / count;
     }
 
+    if (cancelRequested)
+        return interrupted(outcome);
     if (!activateAndReboot(count, progress, outcome))
         return false;
     serialPort->close();
@@ -134,6 +153,8 @@ bool Model::openSession(Progress &progress, Outcome &outcome)
          QStringLiteral("La liste des applications ne peut pas être lue.") + kRetryOrSupport},
     };
     for (const Stage &stage : stages) {
+        if (cancelRequested)
+            return interrupted(outcome);
         progress.value += stage.steps * progress.step;
         emit setTotalProgression(stage.text, progress.value);
         if (!(this->*stage.command)())
@@ -148,6 +169,8 @@ bool Model::installFile(Application *file, int index, int count, int value, Outc
     const QString name = transfer::fileName(file->path);
     const QString cannotLoad = QStringLiteral(" ne peut pas être chargé dans le terminal.");
     for (int attempt = 1;; ++attempt) {
+        if (cancelRequested)
+            return interrupted(outcome);
         emit setTotalProgression(QStringLiteral("Téléchargement des fichiers en cours (%1/%2)")
                                      .arg(index + 1)
                                      .arg(count),
@@ -169,6 +192,8 @@ bool Model::installFile(Application *file, int index, int count, int value, Outc
                         outcome);
         if (load(file))
             return true;
+        if (cancelRequested) // the download stopped between two blocks
+            return interrupted(outcome);
         if (attempt >= kDownloadAttempts)
             return fail(true, QStringLiteral("Erreur chargement"), fileMessage(name, cannotLoad),
                         outcome);
@@ -219,7 +244,7 @@ void Model::waitForReboot(const QString &portLabel)
             due = now; // the last try ran past this step: the next one starts at once
         const qint64 elapsed = std::min(due, wait);
         emit setModuleProgression(kPleaseWait, int(elapsed * 100 / wait));
-        if (serialPort->open(portLabel)) {
+        if (serialPort->open(currentLabel(portLabel))) {
             // A try is never cut below one step, nor allowed a full time-out at the very end.
             const qint64 left = std::max(wait - elapsed, stepMs);
             const bool back = initializeAttempt(int(std::min<qint64>(left, timing.replyTimeoutMs)));

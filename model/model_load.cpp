@@ -78,6 +78,8 @@ bool Model::sendBlocks(const SealedFile &sealed, const QString &progressText)
     quint32 offset = 0;
     quint16 number = 0; // wraps to 0 after 65535
     while (offset < plainLength) {
+        if (cancelRequested)
+            return false; // stopped between two blocks: the file is never confirmed
         const int chunk = int(std::min<quint32>(plainLength - offset, frame::kMaxChunk));
         data.fill(0);
         data[0] = frame::kCmdLoad;

@@ -38,6 +38,7 @@ private slots:
         total.clear();
         module.clear();
         timing = SimRig::fastTiming();
+        cancelAt.clear();
     }
 
     // One batch of four files, from connection to the terminal's return, over a real line: 9600
@@ -212,6 +213,46 @@ private slots:
                  "Le terminal n'a pas répondu après son redémarrage (attente de %1 ms)"_q.arg(wait));
     }
 
+    // A cancel request stops the installation at the next safe point before the activation:
+    // the port is closed, nothing is activated and no reboot is sent. Once the activation has
+    // begun, the batch is finished.
+    void cancelled_data()
+    {
+        QTest::addColumn<QString>("at"); // the progress step ("TEXT VALUE") that asks for it
+        QTest::addColumn<QList<int>>("heard"); // reboot, info, authorisation, load, activate
+        QTest::addColumn<int>("complete");     // downloads
+        const auto row = [](const char *name, const QString &at, const QList<int> &heard,
+                            int complete) { QTest::newRow(name) << at << heard << complete; };
+        row("opening the port", "Tentative d'accès au terminal 10"_q, {0, 0, 0, 0, 0}, 0);
+        row("session", "Récupération de la configuration matérielle du terminal 40"_q,
+            {0, 0, 0, 0, 0}, 0);
+        row("after a block", "Téléchargement du fichier : APP0.BIN 24"_q, {0, 1, 1, 1, 0}, 0);
+        row("between files", "Téléchargement du fichier : APP0.BIN 100"_q, {0, 1, 1, 1, 0}, 1);
+        row("activation", "Installation des applications sur le terminal en cours 70"_q,
+            {2, 2, 2, 2, 1}, 2);
+    }
+    void cancelled()
+    {
+        QFETCH(QString, at);
+        QFETCH(QList<int>, heard);
+        QFETCH(int, complete);
+        cancelAt = at;
+        Files files = smallFiles(2);
+        files[0].second = randomBytes(500, 7); // five blocks
+        QVERIFY(install({files}));
+        QVERIFY(!rig->port().isOpen());
+        const bool finished = heard.last() == 1;
+        QCOMPARE(ok, finished);
+        QCOMPARE(title, finished ? kDone : "Installation interrompue"_q);
+        QCOMPARE((QList<int>{record.count(Command::Reboot), record.count(Command::Info),
+                             record.count(Command::Authorization), record.count(Command::Load),
+                             record.count(Command::Activate)}),
+                 heard);
+        QCOMPARE(record.completeDownloads().size(), complete);
+        QCOMPARE(rig->log().contains("Installation interrompue avant l'activation des fichiers"_q),
+                 !finished);
+    }
+
 private:
     // Installs these batches on a terminal set up by vardel-sim's options, through `label`
     // (empty: the terminal's port); false when the rig could not be set up.
@@ -241,12 +282,19 @@ private:
                     rebootClock->start();
             });
         connect(&model, &Model::setModuleProgression, this, keep(module));
+        const auto cancelAtStep = [this, &model](const QString &text, int value) {
+            if (text + QLatin1Char(' ') + QString::number(value) == cancelAt)
+                model.requestCancel();
+        };
+        connect(&model, &Model::setTotalProgression, this, cancelAtStep);
+        connect(&model, &Model::setModuleProgression, this, cancelAtStep);
         ok = model.install(label.isEmpty() ? rig->label() : label, title, message);
         record = rig->record();
         return true;
     }
 
     Model::Timing timing = SimRig::fastTiming(); // set before install(), reset after each test
+    QString cancelAt; // the progress step at which install() asks the Model to stop
     // What install() leaves.
     std::unique_ptr<SimRig> rig;
     bool ok = false;

@@ -18,12 +18,18 @@ std::string Testbed::describe(const Device &device, int index)
     const std::string port = std::to_string(index + 2);
     const std::string usb = "/devices/pci0000:00/0000:00:14.0/usb1/1-" + port;
     const std::string busNode = "bus/usb/001/" + std::string(index + 2 < 10 ? "00" : "0") + port;
-    const std::string properties =
-        "E: ID_VENDOR=" + device.vendor + "\n" + "E: ID_VENDOR_ID=0b00\nE: ID_MODEL_ID=0061\n";
+    // A device without a serial number has neither the property nor the attribute.
+    const std::string serialProperty =
+        device.serial.empty() ? "" : "E: ID_SERIAL_SHORT=" + device.serial + "\n";
+    const std::string serialAttribute =
+        device.serial.empty() ? "" : "A: serial=" + device.serial + "\n";
+    const std::string properties = "E: ID_VENDOR=" + device.vendor + "\n" +
+                                   "E: ID_VENDOR_ID=0b00\nE: ID_MODEL_ID=0061\n" + serialProperty;
     return "P: " + usb + "\n" + "N: " + busNode + "\n" + "E: DEVNAME=/dev/" + busNode + "\n" +
            "E: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\n" + properties +
            "E: ID_MODEL=Terminal\nA: idVendor=0b00\nA: idProduct=0061\n" +
-           "A: manufacturer=" + device.vendor + "\nA: product=Terminal\n\n" + "P: " + usb + "/1-" +
+           "A: manufacturer=" + device.vendor + "\nA: product=Terminal\n" + serialAttribute +
+           "\n" + "P: " + usb + "/1-" +
            port + ":1.0\n" + "E: DEVTYPE=usb_interface\nE: DRIVER=cdc_acm\nE: SUBSYSTEM=usb\n" +
            "L: driver=../../../../../bus/usb/drivers/cdc_acm\n\n" + "P: " + usb + "/1-" + port +
            ":1.0/tty/" + device.name + "\n" + "N: " + device.name + "\n" + "E: DEVNAME=/dev/" +

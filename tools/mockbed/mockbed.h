@@ -8,6 +8,7 @@
 // This header is free of Qt on purpose: umockdev's GLib headers clash with Qt's keywords.
 
 #include <string>
+#include <utility>
 #include <vector>
 
 struct _UMockdevTestbed;
@@ -16,9 +17,16 @@ namespace mockbed {
 
 struct Device
 {
+    Device() = default;
+    Device(std::string name_, std::string vendor_, std::string model_, std::string serial_ = {})
+        : name(std::move(name_)), vendor(std::move(vendor_)), model(std::move(model_)),
+          serial(std::move(serial_))
+    {}
+
     std::string name = "ttyACM0";       // system name under /dev
     std::string vendor = "Tarvenix";    // ID_VENDOR: Qt's manufacturer ('_' shows as ' ')
     std::string model = "Terminal_USB"; // ID_MODEL: Qt's description ('_' shows as ' ')
+    std::string serial;                 // ID_SERIAL_SHORT and the USB serial: Qt's serialNumber
 };
 
 class Testbed

@@ -33,6 +33,8 @@ public:
     const Behaviour &behaviour() const { return b; }
     const Record &record() const { return rec; }
     void noteDroppedReply() { ++rec.droppedReplies; }
+    // When the acknowledgement of the last accepted reboot left (min() before any).
+    Clock::time_point lastReboot() const { return rebootedAt; }
 
     // Bytes received at `now`; the replies they call for are appended to `out`.
     void receive(const char *data, int size, Clock::time_point now, std::vector<Output> &out);

@@ -1,5 +1,6 @@
-// vardel-sim: a simulated terminal on a tty, or on a mocked serial device that a command uses.
-#include "mockbed.h"
+// vardel-sim: a simulated terminal on a tty, or simulated terminals on mocked serial devices that a
+// command uses.
+#include "fleet.h"
 #include "options.h"
 #include "terminal.h"
 
@@ -7,6 +8,7 @@
 #include <QFile>
 #include <QFileInfo>
 
+#include <atomic>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -22,12 +24,17 @@ extern char **environ;
 
 namespace {
 
-volatile sig_atomic_t gChild = 0;
+// The signal may land on any thread (the terminals serve theirs): a lock-free atomic is safe
+// to read in the handler whichever thread runs it, where a sig_atomic_t is only for its own.
+std::atomic<pid_t> gChild{0};
+static_assert(std::atomic<pid_t>::is_always_lock_free, "read in a signal handler");
 
 void forwardSignal(int signal)
 {
-    if (gChild > 0)
-        ::kill(pid_t(gChild), signal);
+    const int saved = errno; // kill() may set it under the interrupted code's feet
+    if (const pid_t child = gChild.load(); child > 0)
+        ::kill(child, signal);
+    errno = saved;
 }
 
 void say(const QString &text)
@@ -123,6 +130,23 @@ void finish(const sim::Options &options, const sim::Terminal &terminal)
         say(QStringLiteral("vardel-sim: ") + line);
 }
 
+// With several devices, each one's downloads go to a folder named after its first port.
+void finish(const sim::Options &options, const sim::Fleet &fleet)
+{
+    for (int k = 0; k < fleet.size(); ++k) {
+        const bool several = options.deviceCount > 0;
+        saveDownloads(fleet.record(k), several && !options.saveDir.isEmpty()
+                                           ? QDir(options.saveDir).filePath(fleet.names(k).first())
+                                           : options.saveDir);
+        if (options.quiet)
+            continue;
+        const QString text = several ? sim::fleetSummary(fleet, k) : sim::summary(fleet.record(k));
+        const QStringList lines = text.split(QLatin1Char('\n'));
+        for (const QString &line : lines)
+            say(QStringLiteral("vardel-sim: ") + line);
+    }
+}
+
 int runMock(const sim::Options &options)
 {
     const QString shim = findShim();
@@ -130,19 +154,16 @@ int runMock(const sim::Options &options)
         say(QStringLiteral("vardel-sim: the modem-line shim (libvardel-modemshim.so) is missing"));
         return 125;
     }
-    mockbed::Testbed bed;
-    mockbed::Device device;
-    device.name = options.device.toStdString();
-    if (!bed.add(device))
-        return 125;
-    const int master = bed.masterFd(device.name);
-    sim::Terminal terminal(options.behaviour);
-    if (master < 0 || !terminal.start(master, true)) {
-        say(QStringLiteral("vardel-sim: no mocked device"));
-        return 125;
+    sim::Fleet fleet;
+    const QStringList names = sim::deviceNames(options, qint64(::getpid()));
+    for (int k = 0; k < names.size(); ++k) {
+        if (!fleet.add(names.at(k), options.devices.at(k))) {
+            say(QStringLiteral("vardel-sim: no mocked device ") + names.at(k));
+            return 125;
+        }
     }
     preparePreload(shim);
-    qputenv("UMOCKDEV_DIR", QByteArray::fromStdString(bed.root()));
+    qputenv("UMOCKDEV_DIR", fleet.root().toLocal8Bit());
 
     std::vector<QByteArray> storage;
     std::vector<char *> argv;
@@ -161,16 +182,16 @@ int runMock(const sim::Options &options)
     if (spawned != 0) {
         say(QStringLiteral("vardel-sim: cannot run %1: %2")
                 .arg(options.command.first(), QString::fromLocal8Bit(std::strerror(spawned))));
-        terminal.stop();
+        fleet.stop();
         return 127;
     }
-    gChild = child;
+    gChild.store(child);
     int status = 0;
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
-    gChild = 0;
-    terminal.stop();
-    finish(options, terminal);
+    gChild.store(0);
+    fleet.stop();
+    finish(options, fleet);
     return exitCodeOf(status);
 }
 

@@ -28,17 +28,53 @@ QList<AppEntry> parseApplications(const QString &text)
     return entries;
 }
 
+// The terminal options of one device, before the record file and the catalogue are applied.
+struct Settings
+{
+    Behaviour behaviour;
+    QString catalogue;
+    QString recordFile;
+    QString vendor;
+    QString serial;
+    bool vendorGiven = false;
+    bool serialGiven = false;
+    bool renumber = false;
+};
+
+enum class Parsed
+{
+    Taken,   // a terminal option, consumed with its value
+    NotMine, // not a terminal option
+    Failed,  // `error` says why
+};
+
 } // namespace
 
 QString usage()
 {
     return QStringLiteral(
         "usage: vardel-sim [options] --tty PATH\n"
-        "       vardel-sim [options] --mock [--device NAME] -- COMMAND [ARGS...]\n"
+        "       vardel-sim [options] --mock [--device NAME] [--devices N] [--at K options...]\n"
+        "                  -- COMMAND [ARGS...]\n"
         "\n"
         "A simulated payment terminal. --tty serves it on a tty or pty until interrupted;\n"
-        "--mock creates a mocked USB serial device (manufacturer Tarvenix), serves the\n"
-        "terminal on it and runs COMMAND against it, then exits with COMMAND's status.\n"
+        "--mock creates mocked USB serial devices, serves a terminal on each and runs COMMAND\n"
+        "against them, then exits with COMMAND's status.\n"
+        "\n"
+        "Mocked devices (--mock):\n"
+        "  --device NAME           the device's name under /dev (default ttyACM0); with\n"
+        "                          --devices, the base of the names: NAME0, NAME1, ...\n"
+        "  --devices N             N terminals (at most 32), each with its own port, USB serial\n"
+        "                          number (TVX00001, TVX00002, ...) and manufacturer (Tarvenix\n"
+        "                          and Quelmo in turn), all served by this process; the names\n"
+        "                          are ttyACM<pid>_0, ttyACM<pid>_1, ... unless --device is given\n"
+        "  --at K                  the options that follow, up to the next --at or --, apply to\n"
+        "                          device K only (0 = first), on top of those given before any\n"
+        "                          --at: --at 1 --refuse-app --at 2 --refuse data\n"
+        "  --vendor NAME           the manufacturer the device reports\n"
+        "  --serial TEXT           its USB serial number ('' for none)\n"
+        "  --renumber              the device comes back from each reboot under a new port\n"
+        "                          name, once its reboot silence is over\n"
         "\n"
         "Terminal:\n"
         "  --catalogue HEX         catalogue code, 6 hex digits (record bytes 10 to 12)\n"
@@ -47,7 +83,7 @@ QString usage()
         "  --refuse-app            the receiving application is absent (01 81)\n"
         "Faults (CMD: init query release apps info auth load activate reboot hterm data):\n"
         "  --silent                answer nothing\n"
-        "  --refuse CMD            answer CMD negatively\n"
+        "  --refuse CMD            answer CMD negatively (data: ACK_STOP to every block)\n"
         "  --mute CMD              do not answer CMD\n"
         "  --damage CMD            answer CMD with a damaged CRC\n"
         "  --unaccept CMD          answer CMD with byte 1 = 00 (info auth load activate reboot)\n"
@@ -72,15 +108,181 @@ QString usage()
         "  --work MS               work MS on each frame before answering (a flash write)\n"
         "  --bursts                replies leave in pieces (--burst-size N, --burst-gap MS)\n"
         "Run:\n"
-        "  --save DIR              write every complete download to DIR/NAME\n"
+        "  --save DIR              write every complete download to DIR/NAME (with --devices,\n"
+        "                          DIR/PORT/NAME)\n"
         "  --quiet                 no summary on exit\n");
 }
 
+namespace {
+
+// One terminal option at arguments[i] into `settings`; i moves past its value.
+Parsed parseTerminalOption(const QStringList &arguments, int &i, Settings &settings,
+                           QString &error)
+{
+    Behaviour &b = settings.behaviour;
+    const QString &option = arguments.at(i);
+    const auto value = [&](QString &out) {
+        if (i + 1 >= arguments.size()) {
+            error = option + QStringLiteral(" needs a value");
+            return false;
+        }
+        out = arguments.at(++i);
+        return true;
+    };
+    const auto taken = [](bool ok) { return ok ? Parsed::Taken : Parsed::Failed; };
+    QString text;
+    int number = 0;
+    Command command;
+    if (option == QLatin1String("--catalogue"))
+        return taken(value(settings.catalogue));
+    if (option == QLatin1String("--hterm-file"))
+        return taken(value(settings.recordFile));
+    if (option == QLatin1String("--vendor"))
+        return taken(settings.vendorGiven = value(settings.vendor));
+    if (option == QLatin1String("--serial"))
+        return taken(settings.serialGiven = value(settings.serial));
+    if (option == QLatin1String("--renumber")) {
+        settings.renumber = true;
+    } else if (option == QLatin1String("--apps")) {
+        if (!value(text))
+            return Parsed::Failed;
+        b.applications = parseApplications(text);
+    } else if (option == QLatin1String("--refuse-app")) {
+        b.receivingApp = false;
+    } else if (option == QLatin1String("--silent")) {
+        b.silent = true;
+    } else if (option == QLatin1String("--refuse") || option == QLatin1String("--mute") ||
+               option == QLatin1String("--damage") || option == QLatin1String("--unaccept")) {
+        if (!value(text))
+            return Parsed::Failed;
+        if (!commandFromName(text, command)) {
+            error = QStringLiteral("unknown command: ") + text;
+            return Parsed::Failed;
+        }
+        auto &set = option == QLatin1String("--refuse")   ? b.refused
+                    : option == QLatin1String("--mute")   ? b.muted
+                    : option == QLatin1String("--damage") ? b.damaged
+                                                          : b.unaccepted;
+        set.insert(command);
+    } else if (option.endsWith(QLatin1String("-block"))) {
+        static const QMap<QString, BlockReply> kinds = {
+            {QStringLiteral("--nok-block"), BlockReply::Nok},
+            {QStringLiteral("--bad-crc-block"), BlockReply::BadCrc},
+            {QStringLiteral("--bad-header-block"), BlockReply::BadHeader},
+            {QStringLiteral("--stop-block"), BlockReply::Stop},
+            {QStringLiteral("--mute-block"), BlockReply::Mute},
+            {QStringLiteral("--late-block"), BlockReply::Late}};
+        if (!kinds.contains(option))
+            return Parsed::NotMine;
+        if (!value(text))
+            return Parsed::Failed;
+        if (!parseCount(text, number)) {
+            error = option + QStringLiteral(" needs a block position");
+            return Parsed::Failed;
+        }
+        b.addBlockFault(number, kinds.value(option));
+    } else if (option == QLatin1String("--nok-forever")) {
+        b.nokForever = true;
+    } else if (option == QLatin1String("--no-final-ack")) {
+        b.finalAck = FinalAck::None;
+    } else if (option == QLatin1String("--bad-final-ack")) {
+        b.finalAck = FinalAck::BadCode;
+    } else if (option == QLatin1String("--bad-final-ack-crc")) {
+        b.finalAck = FinalAck::BadCrc;
+    } else if (option == QLatin1String("--final-ack-at-once")) {
+        b.finalAckWithLastReply = true;
+    } else if (option == QLatin1String("--final-ack-delay") ||
+               option == QLatin1String("--reboot-silence") ||
+               option == QLatin1String("--burst-size") || option == QLatin1String("--burst-gap") ||
+               option == QLatin1String("--piece") || option == QLatin1String("--work") ||
+               option == QLatin1String("--late-ms")) {
+        if (!value(text))
+            return Parsed::Failed;
+        if (!parseCount(text, number)) {
+            error = option + QStringLiteral(" needs a number");
+            return Parsed::Failed;
+        }
+        if (option == QLatin1String("--final-ack-delay"))
+            b.finalAckDelayMs = number;
+        else if (option == QLatin1String("--reboot-silence"))
+            b.rebootSilenceMs = number;
+        else if (option == QLatin1String("--burst-size"))
+            b.burstSize = qMax(1, number);
+        else if (option == QLatin1String("--piece"))
+            b.pieceSize = qMax(1, number);
+        else if (option == QLatin1String("--work"))
+            b.workMs = number;
+        else if (option == QLatin1String("--late-ms"))
+            b.lateMs = number;
+        else
+            b.burstGapMs = number;
+    } else if (option == QLatin1String("--pace-9600")) {
+        b.pace9600 = true;
+    } else if (option == QLatin1String("--bursts")) {
+        b.bursts = true;
+    } else {
+        return Parsed::NotMine;
+    }
+    return Parsed::Taken;
+}
+
+// The record file first, so that --catalogue patches it.
+bool finishBehaviour(const Settings &settings, Behaviour &b, QString &error)
+{
+    b = settings.behaviour;
+    if (!settings.recordFile.isEmpty()) {
+        QFile file(settings.recordFile);
+        if (!file.open(QIODevice::ReadOnly)) {
+            error = QStringLiteral("cannot read ") + settings.recordFile;
+            return false;
+        }
+        b.record = file.read(Behaviour::kRecordSize).leftJustified(Behaviour::kRecordSize, '\0');
+    }
+    const QString &catalogue = settings.catalogue;
+    if (!catalogue.isEmpty()) {
+        const QByteArray code = QByteArray::fromHex(catalogue.toLatin1());
+        if (catalogue.size() != 6 || code.size() != 3 ||
+            code.toHex() != catalogue.toLower().toLatin1()) {
+            error = QStringLiteral("--catalogue needs 6 hexadecimal digits");
+            return false;
+        }
+        b.setCatalogue(quint8(code[0]), quint8(code[1]), quint8(code[2]));
+    }
+    return true;
+}
+
+// Device k: the common settings, then its own --at options. Manufacturers alternate between
+// the brand's two names; serial numbers count from TVX00001.
+bool deviceOptions(Settings settings, const QStringList &words, int k, DeviceOptions &device,
+                   QString &error)
+{
+    for (int i = 0; i < words.size(); ++i) {
+        const Parsed parsed = parseTerminalOption(words, i, settings, error);
+        if (parsed == Parsed::Failed)
+            return false;
+        if (parsed == Parsed::NotMine) {
+            error = QStringLiteral("not an option of one device: ") + words.at(i);
+            return false;
+        }
+    }
+    if (!finishBehaviour(settings, device.behaviour, error))
+        return false;
+    device.vendor = settings.vendorGiven         ? settings.vendor
+                    : k % 2 == 0                 ? QStringLiteral("Tarvenix")
+                                                 : QStringLiteral("Quelmo");
+    device.serial = settings.serialGiven ? settings.serial
+                                         : QStringLiteral("TVX%1").arg(k + 1, 5, 10, QLatin1Char('0'));
+    device.renumber = settings.renumber;
+    return true;
+}
+
+} // namespace
+
 bool parseOptions(const QStringList &arguments, Options &options, QString &error)
 {
-    Behaviour &b = options.behaviour;
-    QString catalogue;
-    QString recordFile;
+    Settings common;
+    QMap<int, QStringList> perDevice; // the words after each --at K
+    int at = -1;                      // the device the words go to; -1: every device
     for (int i = 0; i < arguments.size(); ++i) {
         const QString &option = arguments.at(i);
         if (option == QLatin1String("--")) {
@@ -96,9 +298,15 @@ bool parseOptions(const QStringList &arguments, Options &options, QString &error
             return true;
         };
         QString text;
-        int number = 0;
-        Command command;
-        if (option == QLatin1String("-h") || option == QLatin1String("--help")) {
+        if (option == QLatin1String("--at")) {
+            if (!value(text) || !parseCount(text, at)) {
+                error = QStringLiteral("--at needs a device position (0 = first)");
+                return false;
+            }
+            perDevice[at]; // even with no option after it
+        } else if (at >= 0) {
+            perDevice[at] << option;
+        } else if (option == QLatin1String("-h") || option == QLatin1String("--help")) {
             options.help = true;
         } else if (option == QLatin1String("--tty")) {
             if (!value(options.tty))
@@ -109,131 +317,75 @@ bool parseOptions(const QStringList &arguments, Options &options, QString &error
         } else if (option == QLatin1String("--device")) {
             if (!value(options.device))
                 return false;
-        } else if (option == QLatin1String("--catalogue")) {
-            if (!value(catalogue))
-                return false;
-        } else if (option == QLatin1String("--hterm-file")) {
-            if (!value(recordFile))
-                return false;
-        } else if (option == QLatin1String("--apps")) {
-            if (!value(text))
-                return false;
-            b.applications = parseApplications(text);
-        } else if (option == QLatin1String("--refuse-app")) {
-            b.receivingApp = false;
-        } else if (option == QLatin1String("--silent")) {
-            b.silent = true;
-        } else if (option == QLatin1String("--refuse") || option == QLatin1String("--mute") ||
-                   option == QLatin1String("--damage") || option == QLatin1String("--unaccept")) {
-            if (!value(text))
-                return false;
-            if (!commandFromName(text, command)) {
-                error = QStringLiteral("unknown command: ") + text;
+            options.deviceGiven = true;
+        } else if (option == QLatin1String("--devices")) {
+            if (!value(text) || !parseCount(text, options.deviceCount) ||
+                options.deviceCount < 1 || options.deviceCount > Options::kMaxDevices) {
+                error = QStringLiteral("--devices needs a count from 1 to %1")
+                            .arg(Options::kMaxDevices);
                 return false;
             }
-            auto &set = option == QLatin1String("--refuse")   ? b.refused
-                        : option == QLatin1String("--mute")   ? b.muted
-                        : option == QLatin1String("--damage") ? b.damaged
-                                                              : b.unaccepted;
-            set.insert(command);
-        } else if (option.endsWith(QLatin1String("-block"))) {
-            static const QMap<QString, BlockReply> kinds = {
-                {QStringLiteral("--nok-block"), BlockReply::Nok},
-                {QStringLiteral("--bad-crc-block"), BlockReply::BadCrc},
-                {QStringLiteral("--bad-header-block"), BlockReply::BadHeader},
-                {QStringLiteral("--stop-block"), BlockReply::Stop},
-                {QStringLiteral("--mute-block"), BlockReply::Mute},
-                {QStringLiteral("--late-block"), BlockReply::Late}};
-            if (!kinds.contains(option)) {
-                error = QStringLiteral("unknown option: ") + option;
-                return false;
-            }
-            if (!value(text))
-                return false;
-            if (!parseCount(text, number)) {
-                error = option + QStringLiteral(" needs a block position");
-                return false;
-            }
-            b.addBlockFault(number, kinds.value(option));
-        } else if (option == QLatin1String("--nok-forever")) {
-            b.nokForever = true;
-        } else if (option == QLatin1String("--no-final-ack")) {
-            b.finalAck = FinalAck::None;
-        } else if (option == QLatin1String("--bad-final-ack")) {
-            b.finalAck = FinalAck::BadCode;
-        } else if (option == QLatin1String("--bad-final-ack-crc")) {
-            b.finalAck = FinalAck::BadCrc;
-        } else if (option == QLatin1String("--final-ack-at-once")) {
-            b.finalAckWithLastReply = true;
-        } else if (option == QLatin1String("--final-ack-delay") ||
-                   option == QLatin1String("--reboot-silence") ||
-                   option == QLatin1String("--burst-size") ||
-                   option == QLatin1String("--burst-gap") || option == QLatin1String("--piece") ||
-                   option == QLatin1String("--work") || option == QLatin1String("--late-ms")) {
-            if (!value(text))
-                return false;
-            if (!parseCount(text, number)) {
-                error = option + QStringLiteral(" needs a number");
-                return false;
-            }
-            if (option == QLatin1String("--final-ack-delay"))
-                b.finalAckDelayMs = number;
-            else if (option == QLatin1String("--reboot-silence"))
-                b.rebootSilenceMs = number;
-            else if (option == QLatin1String("--burst-size"))
-                b.burstSize = qMax(1, number);
-            else if (option == QLatin1String("--piece"))
-                b.pieceSize = qMax(1, number);
-            else if (option == QLatin1String("--work"))
-                b.workMs = number;
-            else if (option == QLatin1String("--late-ms"))
-                b.lateMs = number;
-            else
-                b.burstGapMs = number;
-        } else if (option == QLatin1String("--pace-9600")) {
-            b.pace9600 = true;
-        } else if (option == QLatin1String("--bursts")) {
-            b.bursts = true;
         } else if (option == QLatin1String("--save")) {
             if (!value(options.saveDir))
                 return false;
         } else if (option == QLatin1String("--quiet")) {
             options.quiet = true;
         } else {
-            error = QStringLiteral("unknown option: ") + option;
-            return false;
+            const Parsed parsed = parseTerminalOption(arguments, i, common, error);
+            if (parsed == Parsed::Failed)
+                return false;
+            if (parsed == Parsed::NotMine) {
+                error = QStringLiteral("unknown option: ") + option;
+                return false;
+            }
         }
     }
     if (options.help)
         return true;
+    if (!finishBehaviour(common, options.behaviour, error))
+        return false;
 
-    // The record file first, so that --catalogue patches it.
-    if (!recordFile.isEmpty()) {
-        QFile file(recordFile);
-        if (!file.open(QIODevice::ReadOnly)) {
-            error = QStringLiteral("cannot read ") + recordFile;
-            return false;
-        }
-        b.record = file.read(Behaviour::kRecordSize).leftJustified(Behaviour::kRecordSize, '\0');
-    }
-    if (!catalogue.isEmpty()) {
-        const QByteArray code = QByteArray::fromHex(catalogue.toLatin1());
-        if (catalogue.size() != 6 || code.size() != 3 ||
-            code.toHex() != catalogue.toLower().toLatin1()) {
-            error = QStringLiteral("--catalogue needs 6 hexadecimal digits");
-            return false;
-        }
-        b.setCatalogue(quint8(code[0]), quint8(code[1]), quint8(code[2]));
-    }
     if (options.mode == Options::Mode::None) {
         error = QStringLiteral("say where to serve the terminal: --tty PATH or --mock");
+        return false;
+    }
+    if (options.mode == Options::Mode::Tty && (options.deviceCount > 0 || !perDevice.isEmpty())) {
+        error = QStringLiteral("--devices and --at need --mock");
         return false;
     }
     if (options.mode == Options::Mode::Mock && options.command.isEmpty()) {
         error = QStringLiteral("--mock needs a command after --");
         return false;
     }
+    const int count = qMax(1, options.deviceCount);
+    if (!perDevice.isEmpty() && perDevice.lastKey() >= count) {
+        error = QStringLiteral("--at %1: there are %2 devices (0 to %3)")
+                    .arg(perDevice.lastKey())
+                    .arg(count)
+                    .arg(count - 1);
+        return false;
+    }
+    for (int k = 0; k < count; ++k) {
+        DeviceOptions device;
+        if (!deviceOptions(common, perDevice.value(k), k, device, error)) {
+            error = QStringLiteral("device %1: ").arg(k) + error;
+            return false;
+        }
+        options.devices.append(device);
+    }
     return true;
+}
+
+QStringList deviceNames(const Options &options, qint64 pid)
+{
+    if (options.deviceCount == 0)
+        return {options.device};
+    const QString base =
+        options.deviceGiven ? options.device : QStringLiteral("ttyACM%1_").arg(pid);
+    QStringList names;
+    for (int k = 0; k < options.deviceCount; ++k)
+        names << base + QString::number(k);
+    return names;
 }
 
 } // namespace sim

@@ -91,6 +91,12 @@ Record Terminal::record() const
     return engine.record();
 }
 
+Engine::Clock::time_point Terminal::lastReboot() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return engine.lastReboot();
+}
+
 // Whether the host holds the device open in raw mode. A pty whose other end is closed reports
 // a hang-up; one that nobody configured echoes, and would send our replies back to us.
 bool Terminal::peerListening() const
@@ -193,7 +199,7 @@ void Terminal::run()
 
     timespec used{};
     if (::clock_gettime(CLOCK_THREAD_CPUTIME_ID, &used) == 0)
-        cpu = double(used.tv_sec) + double(used.tv_nsec) / 1e9;
+        cpu += double(used.tv_sec) + double(used.tv_nsec) / 1e9;
 }
 
 QString summary(const Record &record)

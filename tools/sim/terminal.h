@@ -34,7 +34,8 @@ public:
     void setBehaviour(const Behaviour &behaviour);
     Behaviour behaviour() const;
     Record record() const;
-    // CPU time used by the serving thread, known once it has stopped.
+    Engine::Clock::time_point lastReboot() const;
+    // CPU time used by the serving thread, known once it has stopped (every start counted).
     double cpuSeconds() const { return cpu; }
 
 private:

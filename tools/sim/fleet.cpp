@@ -1,0 +1,152 @@
+#include "fleet.h"
+
+#include "mockbed.h"
+
+#include <cstdio>
+
+namespace sim {
+
+namespace {
+
+// How often the watcher looks for a reboot whose silence is over.
+constexpr std::chrono::milliseconds kWatchPeriod{20};
+
+mockbed::Device deviceFor(const QString &name, const DeviceOptions &options)
+{
+    mockbed::Device device;
+    device.name = name.toStdString();
+    device.vendor = options.vendor.toStdString();
+    device.serial = options.serial.toStdString();
+    return device;
+}
+
+} // namespace
+
+struct Fleet::Unit
+{
+    explicit Unit(const DeviceOptions &device) : options(device), terminal(device.behaviour) {}
+    DeviceOptions options;
+    QStringList names;
+    Terminal terminal;
+    Engine::Clock::time_point followed = Engine::Clock::time_point::min(); // last reboot handled
+};
+
+Fleet::Fleet() : bed(std::make_unique<mockbed::Testbed>()) {}
+
+Fleet::~Fleet()
+{
+    stop();
+}
+
+bool Fleet::add(const QString &name, const DeviceOptions &device)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!bed->add(deviceFor(name, device)))
+        return false;
+    auto unit = std::make_unique<Unit>(device);
+    unit->names << name;
+    if (!unit->terminal.start(bed->masterFd(name.toStdString()), true))
+        return false;
+    units.push_back(std::move(unit));
+    if (device.renumber && !watcher.joinable())
+        watcher = std::thread(&Fleet::watch, this);
+    return true;
+}
+
+void Fleet::stop()
+{
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        stopping = true;
+    }
+    wake.notify_all();
+    if (watcher.joinable())
+        watcher.join();
+    for (auto &unit : units)
+        unit->terminal.stop();
+}
+
+QString Fleet::root() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return QString::fromStdString(bed->root());
+}
+
+QStringList Fleet::names(int k) const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return units.at(std::size_t(k))->names;
+}
+
+Record Fleet::record(int k) const
+{
+    return units.at(std::size_t(k))->terminal.record();
+}
+
+double Fleet::cpuSeconds() const
+{
+    double total = 0;
+    for (const auto &unit : units)
+        total += unit->terminal.cpuSeconds();
+    return total;
+}
+
+void Fleet::watch()
+{
+    std::unique_lock<std::mutex> lock(mutex);
+    while (!wake.wait_for(lock, kWatchPeriod, [this] { return stopping; })) {
+        const auto now = Engine::Clock::now();
+        for (auto &unit : units) {
+            const auto reboot = unit->terminal.lastReboot();
+            const auto silence = std::chrono::milliseconds(unit->options.behaviour.rebootSilenceMs);
+            if (!unit->options.renumber || reboot == Engine::Clock::time_point::min() ||
+                reboot <= unit->followed || now < reboot + silence)
+                continue;
+            unit->followed = reboot;
+            if (!renumber(*unit))
+                std::fprintf(stderr, "vardel-sim: %s could not come back under a new name\n",
+                             qPrintable(unit->names.last()));
+        }
+    }
+}
+
+// Unplugs the device and plugs it in again under a fresh name; its terminal keeps its record.
+bool Fleet::renumber(Unit &unit)
+{
+    unit.terminal.stop();
+    const QString old = unit.names.last();
+    const QString name = freshName(old);
+    bed->remove(old.toStdString());
+    if (!bed->add(deviceFor(name, unit.options)))
+        return false;
+    unit.names << name;
+    return unit.terminal.start(bed->masterFd(name.toStdString()), true);
+}
+
+// The old name's stem with the first number no device of this fleet has had.
+QString Fleet::freshName(const QString &old) const
+{
+    int stem = old.size();
+    while (stem > 0 && old.at(stem - 1).isDigit())
+        --stem;
+    for (int n = 0;; ++n) {
+        const QString candidate = old.left(stem) + QString::number(n);
+        bool used = false;
+        for (const auto &unit : units)
+            used = used || unit->names.contains(candidate);
+        if (!used)
+            return candidate;
+    }
+}
+
+QString fleetSummary(const Fleet &fleet, int k)
+{
+    const QString prefix =
+        QLatin1Char('[') + fleet.names(k).join(QStringLiteral(" -> ")) + QStringLiteral("] ");
+    QStringList lines = summary(fleet.record(k)).split(QLatin1Char('\n'));
+    for (QString &line : lines)
+        line.prepend(prefix);
+    return lines.join(QLatin1Char('\n'));
+}
+
+} // namespace sim

@@ -1,0 +1,96 @@
+#include "report.h"
+
+#include "progressview.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QSaveFile>
+
+namespace report {
+
+namespace {
+
+QString duration(double seconds)
+{
+    const int whole = int(seconds);
+    return QStringLiteral("%1:%2").arg(whole / 60).arg(whole % 60, 2, 10, QLatin1Char('0'));
+}
+
+double perSecond(const JobResult &result)
+{
+    return result.seconds > 0 ? double(result.bytesSent) / result.seconds : 0.0;
+}
+
+// The port a terminal ended on, and the one it was found on when it changed.
+QString portColumn(const JobResult &result)
+{
+    return result.port == result.startPort
+               ? result.port
+               : result.startPort + QStringLiteral(" > ") + result.port;
+}
+
+} // namespace
+
+QString table(const QList<JobResult> &terminals)
+{
+    const QStringList header{QStringLiteral("Port"),  QStringLiteral("N° de série"),
+                             QStringLiteral("Résultat"), QStringLiteral("Durée"),
+                             QStringLiteral("Octets envoyés"), QStringLiteral("Débit")};
+    QList<QStringList> rows{header};
+    for (const JobResult &r : terminals)
+        rows.append({portColumn(r), r.serialNumber.isEmpty() ? QStringLiteral("-") : r.serialNumber,
+                     r.title, duration(r.seconds), QString::number(r.bytesSent),
+                     ProgressView::rate(perSecond(r))});
+    QList<int> widths;
+    for (int c = 0; c < header.size(); ++c) {
+        int width = 0;
+        for (const QStringList &row : rows)
+            width = qMax(width, int(row.at(c).size()));
+        widths << width;
+    }
+    QString text;
+    for (const QStringList &row : rows) {
+        QString line;
+        for (int c = 0; c < row.size(); ++c) {
+            // Numbers to the right, words to the left.
+            line += c >= 3 ? row.at(c).rightJustified(widths.at(c))
+                           : row.at(c).leftJustified(widths.at(c));
+            line += QStringLiteral("  ");
+        }
+        text += line.trimmed() + QLatin1Char('\n');
+    }
+    return text;
+}
+
+bool writeJson(const QString &path, const Run &run, QString &error)
+{
+    QJsonArray terminals;
+    for (const JobResult &r : run.terminals) {
+        terminals.append(QJsonObject{
+            {QStringLiteral("port"), r.port},
+            {QStringLiteral("startPort"), r.startPort},
+            {QStringLiteral("serialNumber"), r.serialNumber},
+            {QStringLiteral("success"), r.success},
+            {QStringLiteral("result"), r.title},
+            {QStringLiteral("message"), r.message},
+            {QStringLiteral("durationSeconds"), qRound(r.seconds * 10) / 10.0},
+            {QStringLiteral("bytesSent"), double(r.bytesSent)},
+            {QStringLiteral("bytesPerSecond"), qRound(perSecond(r))},
+        });
+    }
+    const QJsonObject root{{QStringLiteral("package"), run.package},
+                           {QStringLiteral("interrupted"), run.interrupted},
+                           {QStringLiteral("exitStatus"), run.exitStatus},
+                           {QStringLiteral("terminals"), terminals}};
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) ||
+        file.write(QJsonDocument(root).toJson(QJsonDocument::Indented)) < 0 || !file.commit()) {
+        error = QStringLiteral("le bilan JSON ne peut pas être écrit dans ") + path +
+                QStringLiteral(" : ") + file.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace report

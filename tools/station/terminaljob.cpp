@@ -1,0 +1,251 @@
+#include "terminaljob.h"
+
+#include "config/configuration.h"
+#include "link/serialport.h"
+#include "model/model.h"
+
+#include <QSerialPortInfo>
+#include <QThread>
+
+namespace {
+
+// The rate is taken over this much of the recent past.
+constexpr qint64 kRateWindowMs = 3000;
+constexpr qint64 kShortestRateMs = 500;
+
+const QString kDownloading = QStringLiteral("Téléchargement du fichier : ");
+
+// The short name of a stage, from the text the Model gives the total bar; an unknown text is
+// shown as it is.
+QString stageName(const QString &total)
+{
+    static const std::pair<QString, QString> kStages[] = {
+        {QStringLiteral("Démarrage de l'installation"), QStringLiteral("démarrage")},
+        {QStringLiteral("Tentative d'accès au terminal"), QStringLiteral("ouverture du port")},
+        {QStringLiteral("Initialisation du terminal"), QStringLiteral("initialisation")},
+        {QStringLiteral("Initialisation de l'application"), QStringLiteral("application Mirandol")},
+        {QStringLiteral("Récupération de la configuration matérielle"),
+         QStringLiteral("lecture du matériel")},
+        {QStringLiteral("Vérification de la cohérence"), QStringLiteral("contrôle du matériel")},
+        {QStringLiteral("Vérification de la liste des applications"),
+         QStringLiteral("liste des applications")},
+        {QStringLiteral("Installation des applications"), QStringLiteral("activation")},
+        {QStringLiteral("Redémarrage du terminal"), QStringLiteral("redémarrage")},
+        {QStringLiteral("Installation réalisée avec succès"), QStringLiteral("terminé")},
+    };
+    // "Téléchargement des fichiers en cours (2/4)"
+    static const QString kFiles = QStringLiteral("Téléchargement des fichiers en cours (");
+    if (total.startsWith(kFiles))
+        return QStringLiteral("téléchargement ") + total.mid(kFiles.size()).chopped(1);
+    for (const auto &stage : kStages) {
+        if (total.startsWith(stage.first))
+            return stage.second;
+    }
+    return total;
+}
+
+QString resultLine(const QString &title, const QString &message, bool success)
+{
+    return title + QStringLiteral(" - ") + message + QStringLiteral(" - ") +
+           (success ? QStringLiteral("[succès]") : QStringLiteral("[échec]"));
+}
+
+} // namespace
+
+TerminalJob::TerminalJob(const FoundTerminal &terminal, bool follow)
+    : found(terminal), followBySerial(follow), model(std::make_unique<Model>()),
+      currentLabel(terminal.label)
+{
+    state.port = outcome.startPort = outcome.port = terminal.port;
+    state.serialNumber = outcome.serialNumber = terminal.serialNumber;
+    model->setLogPrefix(QLatin1Char('[') + terminal.port + QStringLiteral("] "));
+    if (followBySerial)
+        model->setPortResolver([this](const QString &) { return resolve(); });
+    // Direct: on the job's thread, at the moment the Model reports, as the window would log it.
+    QObject::connect(
+        model.get(), &Model::setTotalProgression, model.get(),
+        [this](const QString &text, int value) { onTotal(text, value); }, Qt::DirectConnection);
+    QObject::connect(
+        model.get(), &Model::setModuleProgression, model.get(),
+        [this](const QString &text, int value) { onModule(text, value); }, Qt::DirectConnection);
+}
+
+TerminalJob::~TerminalJob()
+{
+    wait();
+}
+
+bool TerminalJob::prepare(const QString &packageDirectory)
+{
+    if (!packageDirectory.isEmpty())
+        model->setConfigurationDirectory(packageDirectory);
+    bool loaded = false;
+    const auto connection =
+        QObject::connect(model.get(), &Model::configurationLoaded, [&loaded] { loaded = true; });
+    model->loadConfiguration();
+    QObject::disconnect(connection);
+    if (!loaded) {
+        const QString path = model->getConfiguration()->configurationFile();
+        model->log(QStringLiteral("Le fichier de configuration (") + path +
+                   QStringLiteral(") est manquant ou incorrect."));
+        finish(QStringLiteral("Erreur fichier de configuration"),
+               QStringLiteral("Le fichier de configuration (") + path +
+                   QStringLiteral(") est manquant ou incorrect.\nVeuillez contacter votre "
+                                  "support."),
+               false);
+    }
+    return loaded;
+}
+
+void TerminalJob::start(Listener onEvent)
+{
+    listener = std::move(onEvent);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        state.state = JobView::State::Running;
+    }
+    clock.start();
+    thread.reset(QThread::create([this] { run(); }));
+    thread->start();
+}
+
+void TerminalJob::markNotStarted()
+{
+    finish(QStringLiteral("Installation interrompue"),
+           QStringLiteral("L'installation n'a pas démarré sur ce terminal."), false);
+}
+
+void TerminalJob::cancel()
+{
+    model->requestCancel();
+}
+
+void TerminalJob::wait()
+{
+    if (thread)
+        thread->wait();
+}
+
+void TerminalJob::run()
+{
+    QString title;
+    QString message;
+    const bool success = model->install(found.label, title, message);
+    model->log(resultLine(title, message, success));
+    // As the window does after every result: the release frames, where the terminal is now.
+    const QString label = followBySerial ? resolve() : found.label;
+    model->getSerialPort()->setFoundPorts({label}, 0);
+    model->releaseTerminals();
+    finish(title, message, success);
+}
+
+void TerminalJob::finish(const QString &title, const QString &message, bool success)
+{
+    JobView done;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        outcome.title = title;
+        outcome.message = message;
+        outcome.success = success;
+        outcome.port = state.port;
+        outcome.seconds = clock.isValid() ? double(clock.elapsed()) / 1000.0 : 0.0;
+        outcome.bytesSent = model->getSerialPort()->bytesWritten();
+        state.state = JobView::State::Done;
+        state.success = success;
+        state.stage = success ? QStringLiteral("mis à jour") : title;
+        state.file.clear();
+        state.percent = -1;
+        state.bytesPerSecond = 0;
+        done = state;
+    }
+    finished = true;
+    if (listener)
+        listener(done);
+}
+
+// A terminal followed by its serial number: the port that carries it now. While it is away
+// (rebooting), the port it was last seen on: the open fails and the scenario tries again.
+QString TerminalJob::resolve()
+{
+    const auto available = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : available) {
+        if (info.serialNumber() != found.serialNumber)
+            continue;
+        const QString label = SerialPort::labelFor(info);
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            if (label == currentLabel)
+                return label;
+            currentLabel = label;
+            state.port = info.portName();
+        }
+        model->log(QStringLiteral("Terminal retrouvé sur ") + label +
+                   QStringLiteral(" (numéro de série ") + found.serialNumber + QLatin1Char(')'));
+        return label;
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    return currentLabel;
+}
+
+void TerminalJob::onTotal(const QString &text, int value)
+{
+    model->log(QStringLiteral("Total : ") + text + QStringLiteral(" - ") + QString::number(value));
+    notify(stageName(text), QString(), -1);
+}
+
+void TerminalJob::onModule(const QString &text, int value)
+{
+    model->log(QStringLiteral("Module : ") + text + QStringLiteral(" - ") +
+               QString::number(value));
+    notify(QString(), text.startsWith(kDownloading) ? text.mid(kDownloading.size()) : QString(),
+           value);
+}
+
+// A new stage (empty: unchanged), file (empty: none) or percentage (-1: unchanged).
+void TerminalJob::notify(const QString &stage, const QString &file, int percent)
+{
+    JobView now;
+    bool milestone = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        sample(clock.elapsed(), model->getSerialPort()->bytesWritten());
+        if (!stage.isEmpty()) {
+            milestone = stage != state.stage;
+            state.stage = stage;
+            state.file.clear();
+            state.percent = -1;
+        }
+        if (percent >= 0) {
+            milestone = milestone || file != state.file || percent / 25 != state.percent / 25;
+            state.file = file;
+            state.percent = percent;
+        }
+        now = state;
+    }
+    if (milestone && listener)
+        listener(now);
+}
+
+JobView TerminalJob::view()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    if (state.state == JobView::State::Running)
+        sample(clock.elapsed(), model->getSerialPort()->bytesWritten());
+    return state;
+}
+
+JobResult TerminalJob::result() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return outcome;
+}
+
+void TerminalJob::sample(qint64 now, quint64 bytes)
+{
+    samples.emplace_back(now, bytes);
+    while (samples.size() > 2 && samples[1].first <= now - kRateWindowMs)
+        samples.pop_front();
+    const qint64 span = now - samples.front().first;
+    if (span >= kShortestRateMs)
+        state.bytesPerSecond = double(bytes - samples.front().second) * 1000.0 / double(span);
+}
