@@ -1,6 +1,6 @@
 # What `cmake --install` puts where, and so what the Debian packages hold (cpack -G DEB runs
 # the same rules with the prefix /usr). Three components:
-#   vardel       the operator's program, its desktop entry, icon and udev rules;
+#   vardel       the operator's program, the station, the desktop entry, icon and udev rules;
 #   vardel-pack  the package maker's tool;
 #   devtools     the simulated terminal and its modem-line shim, never packaged.
 #
@@ -18,11 +18,20 @@ set(VARDEL_UDEV_RULES_DIR "lib/udev/rules.d")
 install(TARGETS vardel RUNTIME DESTINATION ${VARDEL_PROGRAM_DIR} COMPONENT vardel)
 install(DIRECTORY DESTINATION ${VARDEL_PROGRAM_DIR}/configuration COMPONENT vardel)
 
-# bin/vardel -> VARDEL_PROGRAM_DIR/vardel. Made in the build tree and installed as a link.
-set(_vardel_link "${CMAKE_BINARY_DIR}/packaging/bin/vardel")
+# The station updates every connected terminal at once from the same package folder.
+set(_vardel_programs vardel)
+if(TARGET vardel-station)
+    install(TARGETS vardel-station RUNTIME DESTINATION ${VARDEL_PROGRAM_DIR} COMPONENT vardel)
+    list(APPEND _vardel_programs vardel-station)
+endif()
+
+# bin/NAME -> VARDEL_PROGRAM_DIR/NAME. Made in the build tree and installed as links.
 file(MAKE_DIRECTORY "${CMAKE_BINARY_DIR}/packaging/bin")
-file(CREATE_LINK "${VARDEL_PROGRAM_DIR}/vardel" "${_vardel_link}" SYMBOLIC)
-install(FILES "${_vardel_link}" DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT vardel)
+foreach(_program IN LISTS _vardel_programs)
+    set(_link "${CMAKE_BINARY_DIR}/packaging/bin/${_program}")
+    file(CREATE_LINK "${VARDEL_PROGRAM_DIR}/${_program}" "${_link}" SYMBOLIC)
+    install(FILES "${_link}" DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT vardel)
+endforeach()
 
 install(FILES resources/vardel.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
     COMPONENT vardel)

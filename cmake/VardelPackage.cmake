@@ -31,6 +31,17 @@ foreach(_name vardel vardel-pack)
     install(FILES "${_pkg}/${_name}/${_name}.1.gz"
         DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT ${_name})
 endforeach()
+# The station goes into the operator's package, beside the program, with a manual page of its
+# own.
+if(TARGET vardel-station)
+    set(VARDEL_PACKAGE_NAME vardel)
+    configure_file("${CMAKE_SOURCE_DIR}/packaging/man/vardel-station.1"
+        "${_pkg}/vardel/vardel-station.1" @ONLY)
+    vardel_gzip("${_pkg}/vardel/vardel-station.1" "${_pkg}/vardel/vardel-station.1.gz")
+    list(APPEND _package_docs "${_pkg}/vardel/vardel-station.1.gz")
+    install(FILES "${_pkg}/vardel/vardel-station.1.gz"
+        DESTINATION ${CMAKE_INSTALL_MANDIR}/man1 COMPONENT vardel)
+endif()
 add_custom_target(vardel_package_docs ALL DEPENDS ${_package_docs})
 
 install(FILES "${_debian}/vardel.lintian-overrides"
@@ -63,6 +74,7 @@ attached to the PC by a serial link. The operator puts the package in
 /opt/vardel/configuration/, starts the program and presses one button:
 the program checks the package's signature, finds the terminal,
 installs the package and writes every step to a dated log file.
+vardel-station installs it on every connected terminal at once.
 .
 udev rules give the user seated at the PC access to the terminals'
 ports and keep ModemManager away from them.")

@@ -3,7 +3,7 @@
 # exact content lists, lintian (no error), the post-install step, and the operator's program
 # unpacked into a throwaway root (dpkg -x), where it must start offscreen through its
 # /usr/bin/vardel link, load a package placed in that root's /opt/vardel/configuration/ and
-# write its log.
+# write its log, and where the station, through its own link, checks the same package.
 # Usage: scripts/check-package.sh [BUILD_DIR]  (default: build-deb)
 set -eu
 cd "$(dirname "$0")/.."
@@ -50,9 +50,11 @@ expect "$operator" "/opt
 /opt/vardel
 /opt/vardel/configuration
 /opt/vardel/vardel
+/opt/vardel/vardel-station
 /usr
 /usr/bin
 /usr/bin/vardel -> /opt/vardel/vardel
+/usr/bin/vardel-station -> /opt/vardel/vardel-station
 /usr/lib
 /usr/lib/udev
 /usr/lib/udev/rules.d
@@ -70,6 +72,7 @@ expect "$operator" "/opt
 /usr/share/lintian/overrides/vardel
 /usr/share/man
 /usr/share/man/man1
+/usr/share/man/man1/vardel-station.1.gz
 /usr/share/man/man1/vardel.1.gz
 /usr/share/pixmaps
 /usr/share/pixmaps/vardel.png"
@@ -155,4 +158,13 @@ grep -q "searching in /opt/vardel" "$work/program.out" ||
     fail "the program did not look in /opt/vardel: $(cat "$work/program.out")"
 echo "check-package: the installed program started through /usr/bin/vardel, loaded" \
     "/opt/vardel/configuration/ and wrote $(grep -c '^== ' "$log") log entries"
+
+# The station, through its own link, reads the same folder (no terminal here: status 2).
+sed 's|/usr/bin/vardel"$|/usr/bin/vardel-station" --list|' "$work/start.sh" > "$work/station.sh"
+status=0
+$namespace sh "$work/station.sh" > "$work/station.out" 2>&1 || status=$?
+grep -q "^Package /opt/vardel/./configuration/ : valide" "$work/station.out" && [ "$status" -eq 2 ] ||
+    fail "the installed station did not check /opt/vardel/configuration/ (status $status):" \
+        "$(cat "$work/station.out")"
+echo "check-package: the installed station found the package in /opt/vardel/configuration/"
 echo "check-package: $(basename "$operator") and $(basename "$maker") are good"
