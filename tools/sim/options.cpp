@@ -115,20 +115,24 @@ QString usage()
 
 namespace {
 
+// The value that follows the option at arguments[i]; i moves onto it.
+bool takeValue(const QStringList &arguments, int &i, QString &out, QString &error)
+{
+    if (i + 1 >= arguments.size()) {
+        error = arguments.at(i) + QStringLiteral(" needs a value");
+        return false;
+    }
+    out = arguments.at(++i);
+    return true;
+}
+
 // One terminal option at arguments[i] into `settings`; i moves past its value.
 Parsed parseTerminalOption(const QStringList &arguments, int &i, Settings &settings,
                            QString &error)
 {
     Behaviour &b = settings.behaviour;
     const QString &option = arguments.at(i);
-    const auto value = [&](QString &out) {
-        if (i + 1 >= arguments.size()) {
-            error = option + QStringLiteral(" needs a value");
-            return false;
-        }
-        out = arguments.at(++i);
-        return true;
-    };
+    const auto value = [&](QString &out) { return takeValue(arguments, i, out, error); };
     const auto taken = [](bool ok) { return ok ? Parsed::Taken : Parsed::Failed; };
     QString text;
     int number = 0;
@@ -289,14 +293,7 @@ bool parseOptions(const QStringList &arguments, Options &options, QString &error
             options.command = arguments.mid(i + 1);
             break;
         }
-        const auto value = [&](QString &out) {
-            if (i + 1 >= arguments.size()) {
-                error = option + QStringLiteral(" needs a value");
-                return false;
-            }
-            out = arguments.at(++i);
-            return true;
-        };
+        const auto value = [&](QString &out) { return takeValue(arguments, i, out, error); };
         QString text;
         if (option == QLatin1String("--at")) {
             if (!value(text) || !parseCount(text, at)) {
