@@ -36,6 +36,14 @@ struct FakeService
     QByteArray list; // the reader names handed out
 } fake;
 
+// Records a call with its arguments and gives `result` back.
+template<class... Args>
+LONG call(LONG result, const char *format, Args... args)
+{
+    fake.calls << QString::asprintf(format, args...);
+    return result;
+}
+
 // Copies what the reader answers, never more than the caller's buffer holds.
 LONG answer(LONG result, const QByteArray &bytes, DWORD reported, void *out, DWORD size,
             LPDWORD length)
@@ -52,15 +60,14 @@ const FakeReader &readerOf(SCARDHANDLE card)
     return fake.readers[size_t(card - 0x100)];
 }
 
+// In the order of PcscApi's members.
 const PcscApi kFake{
     [](DWORD scope, LPCVOID, LPCVOID, LPSCARDCONTEXT context) {
-        fake.calls << QString::asprintf("establish %lu", scope);
         *context = 0x5c;
-        return fake.establishResult;
+        return call(fake.establishResult, "establish %lu", scope);
     },
     [](SCARDCONTEXT context, const char *, char *readers, LPDWORD length) {
-        fake.calls << QString::asprintf("list %lx %s", context,
-                                        *length == SCARD_AUTOALLOCATE ? "auto" : "sized");
+        call(0, "list %lx %s", context, *length == SCARD_AUTOALLOCATE ? "auto" : "sized");
         if (fake.listResult != SCARD_S_SUCCESS)
             return fake.listResult;
         for (const FakeReader &reader : fake.readers)
@@ -70,42 +77,33 @@ const PcscApi kFake{
         return LONG(SCARD_S_SUCCESS);
     },
     [](SCARDCONTEXT, const char *name, DWORD share, DWORD protocols, LPSCARDHANDLE card, LPDWORD) {
-        fake.calls << QString::asprintf("connect %s %lu %lu", name, share, protocols);
-        *card = 0x100;
-        while (readerOf(*card).name != name)
+        for (*card = 0x100; readerOf(*card).name != name;)
             ++*card;
-        return readerOf(*card).results[0];
+        return call(readerOf(*card).results[0], "connect %s %lu %lu", name, share, protocols);
     },
     [](SCARDHANDLE card, DWORD attribute, LPBYTE value, LPDWORD length) {
-        fake.calls << QString::asprintf("vendor %lx %lx %lu", card, attribute, *length);
         const FakeReader &reader = readerOf(card);
-        return answer(reader.results[1], reader.vendor, reader.vendorLength, value, *length,
-                      length);
+        return answer(call(reader.results[1], "vendor %lx %lx %lu", card, attribute, *length),
+                      reader.vendor, reader.vendorLength, value, *length, length);
     },
     [](SCARDHANDLE card, DWORD code, LPCVOID input, DWORD inputLength, LPVOID output,
        DWORD outputSize, LPDWORD returned) {
         const QByteArray in(static_cast<const char *>(input), input ? int(inputLength) : 0);
-        fake.calls << QString::asprintf("control %lx %lx %s %lu", card, code,
-                                        in.isEmpty() ? "-" : in.toHex().data(), outputSize);
         const FakeReader &reader = readerOf(card);
-        if (code == CM_IOCTL_GET_FEATURE_REQUEST)
-            return answer(reader.results[2], reader.features, reader.featureLength, output,
-                          outputSize, returned);
-        return answer(reader.results[3], "\x90", kWritten, output, outputSize, returned);
+        const bool features = code == CM_IOCTL_GET_FEATURE_REQUEST;
+        return answer(call(reader.results[features ? 2 : 3], "control %lx %lx %s %lu", card, code,
+                           in.isEmpty() ? "-" : in.toHex().constData(), outputSize),
+                      features ? reader.features : QByteArray("\x90"),
+                      features ? reader.featureLength : kWritten, output, outputSize, returned);
     },
     [](SCARDHANDLE card, DWORD disposition) {
-        fake.calls << QString::asprintf("disconnect %lx %lu", card, disposition);
-        return LONG(SCARD_S_SUCCESS);
+        return call(SCARD_S_SUCCESS, "disconnect %lx %lu", card, disposition);
     },
     [](SCARDCONTEXT context, LPCVOID memory) {
-        fake.calls << QString::asprintf("free %lx %s", context,
-                                        memory == fake.list.constData() ? "list" : "other");
-        return LONG(SCARD_S_SUCCESS);
+        return call(SCARD_S_SUCCESS, "free %lx %s", context,
+                    memory == fake.list.constData() ? "list" : "other");
     },
-    [](SCARDCONTEXT context) {
-        fake.calls << QString::asprintf("release %lx", context);
-        return LONG(SCARD_S_SUCCESS);
-    }};
+    [](SCARDCONTEXT context) { return call(SCARD_S_SUCCESS, "release %lx", context); }};
 
 // The reader switch's messages at info level.
 QStringList gMessages;
