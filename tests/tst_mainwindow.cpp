@@ -159,33 +159,30 @@ private slots:
         QVERIFY(logged("Erreur détection de terminal"_q) && logged(kNoTerminal));
     }
 
-    // A configuration missing or refused (a batch added after the signature, a FIFO in its
-    // place): only the error box, the program ends once it is closed, the terminal hears
+    // A configuration refused (a batch added after the signature, a FIFO in its place): only
+    // the error box, the program ends once it is closed, the terminal hears
     // nothing but the release frames, and the log says what was found.
     void configurationRefused_data()
     {
-        QTest::addColumn<QString>("refused"); // what takes the file's place
-        QTest::addColumn<QString>("line");    // logged before the failure
-        QTest::newRow("missing") << QString() << QString();
-        QTest::newRow("appended batch") << "batch"_q
+        QTest::addColumn<bool>("fifo");    // in place of the file; else a batch after the signature
+        QTest::addColumn<QString>("line"); // logged before the failure
+        QTest::newRow("appended batch") << false
                                         << "== Signature du fichier de configuration refusée : "
                                            "contenu non signé après la signature, à la position "_q;
-        QTest::newRow("FIFO") << "fifo"_q
+        QTest::newRow("FIFO") << true
                               << ") n'est pas un fichier ordinaire mais un tube nommé (FIFO) : "
                                  "refusé\n"_q;
     }
     void configurationRefused()
     {
-        QFETCH(QString, refused);
+        QFETCH(bool, fifo);
         QFETCH(QString, line);
         const QString file = Configuration::filePath();
         QFile current(file);
         QVERIFY(current.open(QIODevice::ReadOnly));
         const QByteArray tampered = fixture::withAppendedBatch(current.readAll());
-        QVERIFY(current.remove());
-        QVERIFY(refused.isEmpty() ||
-                (refused == "fifo"_q ? ::mkfifo(QFile::encodeName(file).constData(), 0600) == 0
-                                     : fixture::write(file, tampered)));
+        QVERIFY(fifo ? current.remove() && ::mkfifo(QFile::encodeName(file).constData(), 0600) == 0
+                     : fixture::write(file, tampered));
         sim::Terminal *terminal = plug("ttyACM");
         QVERIFY(terminal);
         window = std::make_unique<MainWindow>();
@@ -297,14 +294,12 @@ private slots:
     }
 
 private:
-    // The event loop, ended with 99 if the program has not ended it within `ms`. The guard
-    // goes with the loop: a later test's loop must not be ended by it.
+    // The event loop, ended with 99 if the program has not ended it within `ms`. The timer
+    // goes with the guard: a later test's loop must not be ended by it.
     static int execWithin(int ms)
     {
-        QTimer guard;
-        guard.setSingleShot(true);
-        QObject::connect(&guard, &QTimer::timeout, [] { QCoreApplication::exit(99); });
-        guard.start(ms);
+        QObject guard;
+        QTimer::singleShot(ms, &guard, [] { QCoreApplication::exit(99); });
         return QApplication::exec();
     }
 

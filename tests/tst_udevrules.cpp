@@ -60,9 +60,9 @@ private slots:
     {
         QTest::addColumn<QString>("manufacturer");
         QTest::addColumn<bool>("terminal");
-        QTest::newRow("Tarvenix") << "Tarvenix"_q << true;
-        QTest::newRow("tarvenix") << "tarvenix"_q << true;
-        QTest::newRow("TARVENIX") << "TARVENIX"_q << true;
+        QTest::newRow("Tarvenix") << "Tarvenix"_q << true; // with the next: each letter's cases
+        QTest::newRow("tARVENIX") << "tARVENIX"_q << true;
+        QTest::newRow("Quelmo") << "Quelmo"_q << true;
         QTest::newRow("qUELMO") << "qUELMO"_q << true;
         QTest::newRow("Tarvenix Ltd") << "Tarvenix Ltd"_q << false;
         QTest::newRow("Quelmos") << "Quelmos"_q << false;
