@@ -187,7 +187,6 @@ private slots:
         QVERIFY(terminal);
         window = std::make_unique<MainWindow>();
         QCOMPARE(execWithin(20000), 0); // the box, the only window, closed
-        QVERIFY(!window->isVisible());
         window.reset();
         const QString failure =
             "Le fichier de configuration ("_q + file + ") est manquant ou incorrect."_q;
@@ -236,7 +235,6 @@ private slots:
                              "installée sur le terminal.\n"_q});
         QVERIFY(button()->isEnabled() && combo()->isEnabled());
         QCOMPARE(log().count("== Total : Démarrage de l'installation - 0"_q), 1);
-        QVERIFY(log().contains(" - [échec]\n"_q));
         const int before = log().count(kSearch);
         QTest::qWait(2500);
         const int searches = log().count(kSearch) - before;
