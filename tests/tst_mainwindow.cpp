@@ -160,8 +160,8 @@ private slots:
     }
 
     // A configuration refused (a batch added after the signature, a FIFO in its place): only
-    // the error box, the program ends once it is closed, the terminal hears
-    // nothing but the release frames, and the log says what was found.
+    // the error box, the program ends once it is closed, the terminal hears nothing but the
+    // release frames, and the log says what was found.
     void configurationRefused_data()
     {
         QTest::addColumn<bool>("fifo");    // in place of the file; else a batch after the signature
@@ -226,7 +226,7 @@ private slots:
         sim::Behaviour refusing;
         refusing.receivingApp = false;
         QVERIFY(startInstallation(refusing));
-        window->on_generateButton_clicked_final();
+        window->on_generateButton_clicked_final(); // a second start while the first runs
         QVERIFY(!button()->isEnabled() && !combo()->isEnabled());
         QVERIFY(!window->close() && window->isVisible());
         QTRY_VERIFY(!window->isInstallStarted());
