@@ -2,11 +2,9 @@
 // box keeps its title and message and adds the remedy, and the log gives the cause after the
 // result line. root passes every permission check and opens ports held exclusively, so the
 // installation runs with this whole process made nobody (every thread), root again afterwards.
-#include "config/configuration.h"
 #include "link/portdiagnosis.h"
 #include "mockbed.h"
 #include "packagefixture.h"
-#include "plainenvironment.h"
 #include "simrig.h"
 #include "testseam.h"
 #include "ui/mainwindow.h"
@@ -33,47 +31,32 @@ const QString kResult = "Erreur ouverture | Le terminal sélectionné n'est pas 
                         "support."_q;
 const QString kCause = "Cause de l'échec d'ouverture : "_q;
 
-enum class Fault
-{
-    GroupOnly,
-    OwnerOnly,
-    QtLock,
-    HeldByRoot,
-    HeldBySameUser,
-    Unplugged
-};
-
-// This process as nobody:nogroup until destroyed (nothing for a process that is not root).
+// This process as nobody:nogroup until destroyed, then root again without supplementary groups
+// (nothing for a process that is not root).
 class Unprivileged
 {
 public:
     Unprivileged()
     {
-        const int count = ::geteuid() == 0 ? ::getgroups(0, nullptr) : -1;
-        groups.resize(std::max(count, 0));
         const passwd *nobody = ::getpwnam("nobody");
         const group *nogroup = ::getgrnam("nogroup");
-        dropped = count >= 0 && ::getgroups(count, groups.data()) == count && nobody && nogroup &&
-                  ::setgroups(0, nullptr) == 0 &&
-                  ::setresgid(nogroup->gr_gid, nogroup->gr_gid, 0) == 0 &&
-                  ::setresuid(nobody->pw_uid, nobody->pw_uid, 0) == 0;
+        if (root && (!nobody || !nogroup || ::setgroups(0, nullptr) != 0 ||
+                     ::setresgid(nogroup->gr_gid, nogroup->gr_gid, 0) != 0 ||
+                     ::setresuid(nobody->pw_uid, nobody->pw_uid, 0) != 0))
+            qFatal("cannot become nobody");
     }
     ~Unprivileged()
     {
-        if (dropped && (::setresuid(0, 0, 0) != 0 || ::setresgid(0, 0, 0) != 0 ||
-                        ::setgroups(groups.size(), groups.data()) != 0))
+        if (root && (::setresuid(0, 0, 0) != 0 || ::setresgid(0, 0, 0) != 0))
             qFatal("cannot become root again");
         ::prctl(PR_SET_DUMPABLE, 1); // changing IDs cleared it
     }
 
 private:
-    std::vector<gid_t> groups;
-    bool dropped = false;
+    const bool root = ::geteuid() == 0;
 };
 
 } // namespace
-
-Q_DECLARE_METATYPE(Fault)
 
 class TestOpenFailure : public QObject
 {
@@ -84,6 +67,9 @@ private slots:
     {
         QVERIFY(fixture::writePackage(Configuration::directory()));
         QVERIFY(QDir::setCurrent(work.path()));
+        // The programs started here (pgrep, the holders) run without umockdev, which would hide
+        // the real device nodes from them, and without a sanitizer runtime.
+        qunsetenv("LD_PRELOAD");
         connect(&boxCloser, &QTimer::timeout, this, [this] {
             if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
                 boxes << box->windowTitle() + " | "_q + box->text();
@@ -120,65 +106,59 @@ private slots:
 
     void causes_data()
     {
-        QTest::addColumn<Fault>("fault");
+        QTest::addColumn<int>("mode");       // the node's; group dialout for 0660, else root
+        QTest::addColumn<QString>("fault");  // "lock|open USER PROGRAM" (a holder), "unplug"
         QTest::addColumn<QString>("cause");  // the log line; %1 the device, %2 the holder
         QTest::addColumn<QString>("remedy"); // the sentence added to the box
         const QString denied = "l'utilisateur nobody n'a pas le droit de lire et d'écrire %1 "_q;
+        const QString close =
+            "Le port est utilisé par le programme %1 : fermez-le puis réessayez."_q;
         QTest::newRow("no permission, dialout may")
-            << Fault::GroupOnly << denied + "(groupe du port : dialout)"_q
+            << 0660 << QString() << denied + "(groupe du port : dialout)"_q
             << "Ajoutez l'utilisateur au groupe dialout puis reconnectez-vous."_q;
         QTest::newRow("no permission, no group may")
-            << Fault::OwnerOnly << denied + "(groupe du port : root)"_q
+            << 0600 << QString() << denied + "(groupe du port : root)"_q
             << "Installez le paquet vardel, qui donne accès aux terminaux à l'utilisateur "
                "connecté, puis rebranchez le terminal."_q;
         QTest::newRow("lock file of a live program")
-            << Fault::QtLock << "%1 est occupé par cutecom (processus %2)"_q
-            << "Le port est utilisé par le programme cutecom : fermez-le puis réessayez."_q;
+            << 0666 << "lock root cutecom"_q
+            << "%1 est occupé par cutecom (processus %2)"_q << close.arg("cutecom"_q);
         QTest::newRow("held by ModemManager, unseen")
-            << Fault::HeldByRoot << "%1 est occupé, probablement par ModemManager (processus %2)"_q
+            << 0666 << "open root ModemManager"_q
+            << "%1 est occupé, probablement par ModemManager (processus %2)"_q
             << "Le port est utilisé par ModemManager : attendez quelques secondes puis "
                "réessayez, ou installez le paquet vardel pour qu'il ne s'en serve plus."_q;
         QTest::newRow("held by a program of the same user")
-            << Fault::HeldBySameUser << "%1 est occupé par minicom (processus %2)"_q
-            << "Le port est utilisé par le programme minicom : fermez-le puis réessayez."_q;
-        QTest::newRow("unplugged")
-            << Fault::Unplugged << "%1 n'existe plus, le terminal a été débranché"_q
-            << "Le terminal a été débranché : rebranchez-le, attendez "
-               "qu'il soit détecté puis réessayez."_q;
+            << 0666 << "open nobody minicom"_q
+            << "%1 est occupé par minicom (processus %2)"_q << close.arg("minicom"_q);
+        QTest::newRow("unplugged") << 0666 << "unplug"_q
+                                   << "%1 n'existe plus, le terminal a été débranché"_q
+                                   << "Le terminal a été débranché : rebranchez-le, attendez "
+                                      "qu'il soit détecté puis réessayez."_q;
     }
     void causes()
     {
-        QFETCH(Fault, fault);
+        QFETCH(int, mode);
+        QFETCH(QString, fault);
         QFETCH(QString, cause);
         QFETCH(QString, remedy);
         if (::geteuid() != 0)
             QSKIP("needs root: to change the node and to run as another user");
-        QProcess pgrep;
-        pgrep.setProcessEnvironment(plainEnvironment());
-        pgrep.start("pgrep"_q, {"-x"_q, "ModemManager"_q});
-        if (fault == Fault::HeldByRoot && pgrep.waitForFinished() && pgrep.exitCode() == 0)
+        if (fault.endsWith("ModemManager"_q) &&
+            QProcess::execute("pgrep"_q, {"-x"_q, "ModemManager"_q}) == 0)
             QSKIP("a ModemManager runs here, and would be presumed to hold the port");
-        QVERIFY(windowReady());
-        const QString node = ptyOf(device);
-        const gid_t dialout = ::getgrnam("dialout")->gr_gid;
-        QVERIFY(setNode(node, 0, fault == Fault::GroupOnly ? dialout : 0,
-                        fault == Fault::GroupOnly   ? 0660
-                        : fault == Fault::OwnerOnly ? 0600
-                                                    : 0666));
-        qint64 pid = 0;
-        if (fault == Fault::QtLock) {
-            pid = startHolder("cutecom"_q);
-            // What QLockFile writes: PID, program name, host.
+        const QString node = windowReady(0, mode == 0660 ? ::getgrnam("dialout")->gr_gid : 0, mode);
+        QVERIFY(!node.isEmpty());
+        const QStringList how = fault.split(QLatin1Char(' '));
+        const qint64 pid = how.size() == 3
+                               ? startHolder(how[1], how[2], how[0] == "open"_q ? node : QString())
+                               : 0;
+        if (how[0] == "lock"_q) // what QLockFile writes: PID, program name, host
             QVERIFY(fixture::write("/var/lock/LCK.."_q + device,
-                                   QByteArray::number(pid) + "\ncutecom\n" +
+                                   QByteArray::number(pid) + '\n' + how[2].toUtf8() + '\n' +
                                        QSysInfo::machineHostName().toUtf8() + "\n"));
-        } else if (fault == Fault::HeldByRoot || fault == Fault::HeldBySameUser) {
-            const bool root = fault == Fault::HeldByRoot;
-            pid = startHolder(root ? "ModemManager"_q : "minicom"_q, node, root);
-        } else if (fault == Fault::Unplugged) {
+        else if (how[0] == "unplug"_q)
             bed->remove(device.toStdString());
-        }
-        QVERIFY(pid > 0 || cause.count("%2"_q) == 0);
         {
             Unprivileged nobody;
             QTest::mouseClick(button(), Qt::LeftButton);
@@ -198,10 +178,8 @@ private slots:
     // moment after a port appears: the installation goes on.
     void permissionsComeLate()
     {
-        QVERIFY(windowReady());
-        const QString node = ptyOf(device);
-        QVERIFY(::geteuid() != 0 || setNode(node, ::getpwnam("nobody")->pw_uid, 0, 0600));
-        QVERIFY(::chmod(QFile::encodeName(node).constData(), 0000) == 0);
+        const QString node = windowReady(::getpwnam("nobody")->pw_uid, 0, 0000);
+        QVERIFY(!node.isEmpty());
         {
             Unprivileged nobody;
             QTest::mouseClick(button(), Qt::LeftButton);
@@ -228,62 +206,46 @@ private slots:
     void lockFilePid()
     {
         QFETCH(QByteArray, content);
-        QFETCH(qint64, pid);
-        QCOMPARE(PortDiagnosis::lockFilePid(content), pid);
+        QTEST(PortDiagnosis::lockFilePid(content), "pid");
     }
 
 private:
     // A terminal on a mocked port that an ordinary user may reach, the window showing it.
-    bool windowReady()
+    // Returns the pty behind the port's node (a link to it), given this mode, and this owner
+    // and group when the test runs as root; empty on failure.
+    QString windowReady(uid_t owner, gid_t group, mode_t mode)
     {
         bed = std::make_unique<mockbed::Testbed>();
         TestSeam::setFirstSearch(true); // no pause before the window's first search
         sim::Behaviour behaviour;
         behaviour.setCatalogue(0x12, 0x34, 0x56); // the package's
         terminal = std::make_unique<sim::Terminal>(behaviour);
+        char pty[PATH_MAX] = {};
         if (!bed->add(mockbed::Device{device.toStdString(), "Tarvenix", "Terminal_USB"}) ||
             !terminal->start(bed->masterFd(device.toStdString()), true) ||
             ::chmod(bed->root().c_str(), 0755) != 0 ||
-            ::chmod((bed->root() + "/ioctl/_default").c_str(), 0777) != 0) // umockdev's socket
-            return false;
+            ::chmod((bed->root() + "/ioctl/_default").c_str(), 0777) != 0 || // umockdev's socket
+            ::readlink(QFile::encodeName("/dev/"_q + device).constData(), pty, PATH_MAX - 1) <= 0 ||
+            (::geteuid() == 0 && ::chown(pty, owner, group) != 0) || ::chmod(pty, mode) != 0)
+            return QString();
         window = std::make_unique<MainWindow>();
         return QTest::qWaitFor([this] { return window->isVisible() && button()->isEnabled(); },
-                               10000);
-    }
-
-    // The pty behind a mocked device's node (a link to it).
-    static QString ptyOf(const QString &name)
-    {
-        char target[PATH_MAX] = {};
-        return ::readlink(QFile::encodeName("/dev/"_q + name).constData(), target,
-                          sizeof target - 1) > 0
-                   ? QFile::decodeName(target)
+                               10000)
+                   ? QFile::decodeName(pty)
                    : QString();
     }
-    static bool setNode(const QString &node, uid_t owner, gid_t group, mode_t mode)
-    {
-        const QByteArray path = QFile::encodeName(node);
-        return ::chown(path.constData(), owner, group) == 0 && ::chmod(path.constData(), mode) == 0;
-    }
 
-    // A process called `name`, which holds `node` open exclusively (TIOCEXCL) when given one.
-    // It opens the pty itself, without umockdev in between.
-    qint64 startHolder(const QString &name, const QString &node = QString(), bool root = true)
+    // A process called `name`, run as `user`, which holds `node` open exclusively (TIOCEXCL)
+    // when given one.
+    qint64 startHolder(const QString &user, const QString &name, const QString &node)
     {
-        QStringList command{"perl"_q, "-e"_q,
-                            "my $f; $0 = shift; if (@ARGV) { open($f, '+<', shift) or die; "
-                            "ioctl($f, 0x540C, 0) or die; } $| = 1; print \"held\\n\"; sleep 60;"_q,
-                            name, node};
-        if (!root)
-            command = QStringList{"setpriv"_q, "--reuid=nobody"_q, "--regid=nogroup"_q,
-                                  "--clear-groups"_q, "--"_q} +
-                      command;
-        if (node.isEmpty())
-            command.removeLast();
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.remove("LD_PRELOAD"_q);
-        holder.setProcessEnvironment(environment);
-        holder.start(command.takeFirst(), command);
+        holder.start("setpriv"_q,
+                     {"--reuid="_q + user,
+                      user == "root"_q ? "--regid=root"_q : "--regid=nogroup"_q, "--clear-groups"_q,
+                      "perl"_q, "-e"_q,
+                      "my $f; $0 = shift; if ($ARGV[0]) { open($f, '+<', shift) or die; "
+                      "ioctl($f, 0x540C, 0) or die; } $| = 1; print \"held\\n\"; sleep 60;"_q,
+                      name, node});
         return holder.waitForReadyRead(5000) && holder.readLine() == "held\n" ? holder.processId()
                                                                               : 0;
     }

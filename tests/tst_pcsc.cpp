@@ -36,7 +36,13 @@ struct FakeService
     QByteArray list; // the reader names handed out
 } fake;
 
-constexpr SCARDHANDLE kFirstCard = 0x100;
+// Records a call with its arguments and gives `result` back.
+template<class... Args>
+LONG call(LONG result, const char *format, Args... args)
+{
+    fake.calls << QString::asprintf(format, args...);
+    return result;
+}
 
 // Copies what the reader answers, never more than the caller's buffer holds.
 LONG answer(LONG result, const QByteArray &bytes, DWORD reported, void *out, DWORD size,
@@ -49,77 +55,55 @@ LONG answer(LONG result, const QByteArray &bytes, DWORD reported, void *out, DWO
     return result;
 }
 
-LONG establishContext(DWORD scope, LPCVOID, LPCVOID, LPSCARDCONTEXT context)
+const FakeReader &readerOf(SCARDHANDLE card)
 {
-    fake.calls << QString::asprintf("establish %lu", scope);
-    *context = 0x5c;
-    return fake.establishResult;
+    return fake.readers[size_t(card - 0x100)];
 }
 
-LONG listReaders(SCARDCONTEXT context, const char *, char *readers, LPDWORD length)
-{
-    fake.calls << QString::asprintf("list %lx %s", context,
-                                    *length == SCARD_AUTOALLOCATE ? "auto" : "sized");
-    if (fake.listResult != SCARD_S_SUCCESS)
-        return fake.listResult;
-    for (const FakeReader &reader : fake.readers)
-        fake.list += reader.name + '\0';
-    *reinterpret_cast<char **>(readers) = fake.list.data(); // ends with two zeros
-    *length = DWORD(fake.list.size() + 1);
-    return SCARD_S_SUCCESS;
-}
-
-LONG connectReader(SCARDCONTEXT, const char *name, DWORD share, DWORD protocols, LPSCARDHANDLE card,
-                   LPDWORD)
-{
-    fake.calls << QString::asprintf("connect %s %lu %lu", name, share, protocols);
-    const auto reader = std::find_if(fake.readers.begin(), fake.readers.end(),
-                                     [name](const FakeReader &r) { return r.name == name; });
-    *card = kFirstCard + SCARDHANDLE(reader - fake.readers.begin());
-    return reader->results[0];
-}
-
-LONG getAttrib(SCARDHANDLE card, DWORD attribute, LPBYTE value, LPDWORD length)
-{
-    fake.calls << QString::asprintf("vendor %lx %lx %lu", card, attribute, *length);
-    const FakeReader &reader = fake.readers[size_t(card - kFirstCard)];
-    return answer(reader.results[1], reader.vendor, reader.vendorLength, value, *length, length);
-}
-
-LONG control(SCARDHANDLE card, DWORD code, LPCVOID input, DWORD inputLength, LPVOID output,
-             DWORD outputSize, LPDWORD returned)
-{
-    const QByteArray in(static_cast<const char *>(input), input ? int(inputLength) : 0);
-    fake.calls << QString::asprintf("control %lx %lx %s %lu", card, code,
-                                    in.isEmpty() ? "-" : in.toHex().data(), outputSize);
-    const FakeReader &reader = fake.readers[size_t(card - kFirstCard)];
-    if (code == CM_IOCTL_GET_FEATURE_REQUEST)
-        return answer(reader.results[2], reader.features, reader.featureLength, output, outputSize,
-                      returned);
-    return answer(reader.results[3], "\x90", kWritten, output, outputSize, returned);
-}
-
-LONG disconnect(SCARDHANDLE card, DWORD disposition)
-{
-    fake.calls << QString::asprintf("disconnect %lx %lu", card, disposition);
-    return SCARD_S_SUCCESS;
-}
-
-LONG freeMemory(SCARDCONTEXT context, LPCVOID memory)
-{
-    fake.calls << QString::asprintf("free %lx %s", context,
-                                    memory == fake.list.constData() ? "list" : "other");
-    return SCARD_S_SUCCESS;
-}
-
-LONG releaseContext(SCARDCONTEXT context)
-{
-    fake.calls << QString::asprintf("release %lx", context);
-    return SCARD_S_SUCCESS;
-}
-
-const PcscApi kFake{establishContext, listReaders, connectReader, getAttrib,
-                    control,          disconnect,  freeMemory,    releaseContext};
+// In the order of PcscApi's members.
+const PcscApi kFake{
+    [](DWORD scope, LPCVOID, LPCVOID, LPSCARDCONTEXT context) {
+        *context = 0x5c;
+        return call(fake.establishResult, "establish %lu", scope);
+    },
+    [](SCARDCONTEXT context, const char *, char *readers, LPDWORD length) {
+        call(0, "list %lx %s", context, *length == SCARD_AUTOALLOCATE ? "auto" : "sized");
+        if (fake.listResult != SCARD_S_SUCCESS)
+            return fake.listResult;
+        for (const FakeReader &reader : fake.readers)
+            fake.list += reader.name + '\0';
+        *reinterpret_cast<char **>(readers) = fake.list.data(); // ends with two zeros
+        *length = DWORD(fake.list.size() + 1);
+        return LONG(SCARD_S_SUCCESS);
+    },
+    [](SCARDCONTEXT, const char *name, DWORD share, DWORD protocols, LPSCARDHANDLE card, LPDWORD) {
+        for (*card = 0x100; readerOf(*card).name != name;)
+            ++*card;
+        return call(readerOf(*card).results[0], "connect %s %lu %lu", name, share, protocols);
+    },
+    [](SCARDHANDLE card, DWORD attribute, LPBYTE value, LPDWORD length) {
+        const FakeReader &reader = readerOf(card);
+        return answer(call(reader.results[1], "vendor %lx %lx %lu", card, attribute, *length),
+                      reader.vendor, reader.vendorLength, value, *length, length);
+    },
+    [](SCARDHANDLE card, DWORD code, LPCVOID input, DWORD inputLength, LPVOID output,
+       DWORD outputSize, LPDWORD returned) {
+        const QByteArray in(static_cast<const char *>(input), input ? int(inputLength) : 0);
+        const FakeReader &reader = readerOf(card);
+        const bool features = code == CM_IOCTL_GET_FEATURE_REQUEST;
+        return answer(call(reader.results[features ? 2 : 3], "control %lx %lx %s %lu", card, code,
+                           in.isEmpty() ? "-" : in.toHex().constData(), outputSize),
+                      features ? reader.features : QByteArray("\x90"),
+                      features ? reader.featureLength : kWritten, output, outputSize, returned);
+    },
+    [](SCARDHANDLE card, DWORD disposition) {
+        return call(SCARD_S_SUCCESS, "disconnect %lx %lu", card, disposition);
+    },
+    [](SCARDCONTEXT context, LPCVOID memory) {
+        return call(SCARD_S_SUCCESS, "free %lx %s", context,
+                    memory == fake.list.constData() ? "list" : "other");
+    },
+    [](SCARDCONTEXT context) { return call(SCARD_S_SUCCESS, "release %lx", context); }};
 
 // The reader switch's messages at info level.
 QStringList gMessages;
@@ -179,7 +163,8 @@ private slots:
     // One reader as the service describes it, between two plain ones: what the switch says of
     // it and the control code of the switch command it is sent (0: none). Under
     // AddressSanitizer, a terminator written past the 256-byte name buffer, or a feature list
-    // read past its buffer, aborts the run. The escape code is looked up afresh for every reader.
+    // read past its buffer, aborts the run. The escape code is looked up afresh for every
+    // reader; every reader connected is disconnected, one that refused the connection is not.
     void oneReader_data()
     {
         QTest::addColumn<FakeReader>("reader");
@@ -195,12 +180,12 @@ private slots:
         const QString switched = line("Switched", "B");
         const QString notBrand = "Pcsc_switchToCom : Not an Brovia reader\n"_q;
         const quint32 usual = 0x42330001, fallback = SCARD_CTL_CODE(1);
+        const QByteArray vendor = "Tarvenix";
         row("capitals", {"B", "TARVENIX"}, switched, usual);
         row("cut at reported length", {"B", "TarvenixXYZ", 8}, switched, usual);
         row("more words", {"B", "Tarvenix Foo"}, notBrand, 0);
         row("name fills 256", {"B", QByteArray(256, 'T')}, notBrand, 0);
         row("name past buffer", {"B", QByteArray(256, 'T'), 300}, notBrand, 0);
-        const QByteArray vendor = "Tarvenix";
         row("no features", {"B", vendor, kWritten, {}}, switched, fallback);
         row("most significant first", {"B", vendor, kWritten, QByteArray::fromHex("130412345678")},
             switched, 0x12345678);
@@ -221,7 +206,6 @@ private slots:
         row("escape fails", failing(3),
             "Pcsc_switchToCom SCardControl Escape command failed : 0x8010000b"_q, usual);
     }
-    // Every reader connected is disconnected; one that refused the connection is not.
     void oneReader()
     {
         QFETCH(FakeReader, reader);
