@@ -5,6 +5,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QRegularExpression>
 #include <QTest>
 
 #include <algorithm>
@@ -54,16 +55,12 @@ private slots:
         QCOMPARE(rig->log(), QStringList{"Fichier non envoyé, son nom ne peut pas être annoncé au "
                                          "terminal : "_q +
                                          QDir::current().filePath(files[1].first)});
-        QCOMPARE(total.join(QLatin1Char('|')),
-                 "Démarrage de l'installation 0|Tentative d'accès au terminal 10|Initialisation "
-                 "du terminal 20|Initialisation de l'application \"Mirandol\" du terminal 30|"
-                 "Récupération de la configuration matérielle du terminal 40|Vérification de la "
-                 "cohérence de la configuration matérielle du terminal 40|Vérification de la liste "
-                 "des applications du terminal 50|Téléchargement des fichiers en cours (1/4) 60|"
-                 "Téléchargement des fichiers en cours (2/4) 62|Téléchargement des fichiers en "
-                 "cours (3/4) 64|Téléchargement des fichiers en cours (4/4) 66|Installation des "
-                 "applications sur le terminal en cours 68|Redémarrage du terminal en cours. 78|"
-                 "Installation réalisée avec succès 100"_q);
+        // The stages' texts are in tst_station's logs; the values and file counts are here.
+        QStringList values;
+        for (const QString &step : total)
+            values << step.section(QLatin1Char(' '), -1);
+        QCOMPARE(values.join(QLatin1Char(' ')), "0 10 20 30 40 40 50 60 62 64 66 68 78 100"_q);
+        QVERIFY(total.contains("Téléchargement des fichiers en cours (2/4) 62"_q));
         // The terminal answers at the first step of the reboot wait (50 of 300 ms): the bar
         // jumps to 100 and the wait ends.
         QCOMPARE(module.join(QLatin1Char('|')),
@@ -72,14 +69,13 @@ private slots:
                  "du fichier : APP2.BIN 100|Téléchargement du fichier : APP3.BIN 0|Téléchargement "
                  "du fichier : APP3.BIN 100|4 fichiers ont été téléchargés 100|Veuillez patienter "
                  "... 0|Veuillez patienter ... 16|Veuillez patienter ... 100"_q);
+        QCOMPARE(heard(), (QList<int>{2, 3, 3, 3, 1})); // the skipped file is never advertised
         QVERIFY(record.anomalies.isEmpty());
-        QCOMPARE(record.count(Command::Authorization), 3);
         QList<QByteArray> received;
         for (const sim::Download &download : record.completeDownloads())
             received << download.content;
         QCOMPARE(received, (QList<QByteArray>{files[0].second, files[2].second, files[3].second}));
         QCOMPARE(record.count(Command::Init), 2); // the session, then the reboot wait
-        QCOMPARE(record.count(Command::Reboot), 2);
         QCOMPARE(record.frames.last().command, Command::Init);
     }
 
@@ -125,11 +121,10 @@ private slots:
         row("authorisation", "--refuse auth"_q, "Erreur autorisation"_q,
             "Le fichier : APP0.BIN n'est pas autorisé sur le terminal."_q + support,
             {1, 1, 1, 0, 0});
-        // Each attempt from the advertisement on; the fourth failure ends the installation.
+        // Each attempt from the advertisement on; the fourth failure ends the installation
+        // (ACK_NOK forever below, ACK_STOP in tst_station).
         row("download fails three times", stop, kDone, kUpdated, {2, 5, 5, 5, 1},
             QVector<QString>(3, "load Erreur ACK_STOP"_q).toList());
-        row("download fails four times", stop + " --stop-block 0"_q, "Erreur chargement"_q,
-            notLoaded, {1, 4, 4, 4, 0}, QVector<QString>(4, "load Erreur ACK_STOP"_q).toList());
         // A block acknowledged after the read gave up: that attempt fails, and its late reply
         // does not answer the next advertisement.
         row("block answered late", "--late-block 0"_q, kDone, kUpdated, {2, 3, 3, 3, 1},
@@ -157,24 +152,13 @@ private slots:
         QTEST(message, "message");
         // The terminal may not have read the last frame yet: after a damaged application list
         // the clean-up reboot takes the record left unread for its reply and returns at once.
-        const auto heardNow = [this] {
-            record = rig->record();
-            return QList<int>{record.count(Command::Reboot), record.count(Command::Info),
-                              record.count(Command::Authorization), record.count(Command::Load),
-                              record.count(Command::Activate)};
-        };
-        QTRY_COMPARE(heardNow(), heard);
+        QTRY_COMPARE(this->heard(), heard);
         if (!ok && heard[0] > 0) // the clean-up reboot is the last thing the terminal hears
             QCOMPARE(record.frames.last().command, Command::Reboot);
         QCOMPARE(record.frames.isEmpty(), absent || empty); // nothing sent without a port
         // An empty configuration shows no progress; its message is the only one the log gets.
         QCOMPARE(total.isEmpty() && rig->log().contains(message), empty);
-        QStringList failures;
-        for (const QString &line : rig->log()) {
-            if (line.startsWith("load Erreur"_q))
-                failures << line;
-        }
-        QCOMPARE(failures, logged);
+        QCOMPARE(rig->log().filter(QRegularExpression("^load Erreur"_q)), logged);
     }
 
     // A terminal that never comes back from its reboot: the wait lasts max(delayReboot, the
@@ -184,7 +168,6 @@ private slots:
     {
         QTest::addColumn<int>("delay");
         QTest::addColumn<int>("wait");
-        QTest::newRow("no delay") << 0 << 1000;
         QTest::newRow("shorter than the minimum") << 700 << 1000;
         QTest::newRow("longer") << 1500 << 1500;
     }
@@ -244,16 +227,23 @@ private slots:
         const bool finished = heard.last() == 1;
         QCOMPARE(ok, finished);
         QCOMPARE(title, finished ? kDone : "Installation interrompue"_q);
-        QCOMPARE((QList<int>{record.count(Command::Reboot), record.count(Command::Info),
-                             record.count(Command::Authorization), record.count(Command::Load),
-                             record.count(Command::Activate)}),
-                 heard);
+        QCOMPARE(this->heard(), heard);
         QCOMPARE(record.completeDownloads().size(), complete);
         QCOMPARE(rig->log().contains("Installation interrompue avant l'activation des fichiers"_q),
                  !finished);
     }
 
 private:
+    // What the terminal heard, as it is now: reboots, advertisements, authorisations,
+    // downloads and activations.
+    QList<int> heard()
+    {
+        record = rig->record();
+        return {record.count(Command::Reboot), record.count(Command::Info),
+                record.count(Command::Authorization), record.count(Command::Load),
+                record.count(Command::Activate)};
+    }
+
     // Installs these batches on a terminal set up by vardel-sim's options, through `label`
     // (empty: the terminal's port); false when the rig could not be set up.
     // With `rebootClock`, the clock starts when the reboot stage shows.

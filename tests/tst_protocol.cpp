@@ -23,11 +23,9 @@ namespace {
 // The bytes of the file on disk when the command runs (after the advertisement and the
 // authorisation of a download); these two stand for a removed file and a directory in its place.
 const QByteArray kGone("gone"), kDirectory("directory");
-// Replies in pieces far enough apart for a single-shot read to see the first one only.
+// Replies in pieces far enough apart for a single-shot read to see the first one only (a real
+// line, every command in turn, is tst_install's).
 const QString kPieces = "--bursts --burst-gap 60"_q;
-// A real line: every byte at 9600 baud both ways, replies handed over 16 bytes at a time, and
-// a terminal that works on each frame before it answers.
-const QString kLine = "--pace-9600 --piece 16 --work 30"_q;
 
 // `faults`: the simulator's option words, or "port closed" (on the host's side), or what is
 // wrong with the file.
@@ -80,7 +78,6 @@ private slots:
             row(c, QString(), true, {});
             row(c, "port closed"_q, false, failed("write"_q));
             row(c, "--mute "_q + sim, false, failed(QString::fromLatin1(read)));
-            row(c, kLine, true, {});
             row(c, kPieces, true, {});
             if (code == 0)
                 continue;
@@ -231,12 +228,11 @@ private slots:
     }
 
     // The terminal's catalogue code (record bytes 10 to 12) against bytes 8 to 10 of each
-    // accepted hardware configuration.
+    // accepted hardware configuration (none at all: tst_install).
     void coherency_data()
     {
         QTest::addColumn<QStringList>("accepted");
         QTest::addColumn<bool>("expected");
-        QTest::newRow("none accepted") << QStringList() << false;
         QTest::newRow("only the second matches") << QStringList{"123457"_q, "123456"_q} << true;
         QTest::newRow("first byte differs") << QStringList{"133456"_q} << false;
         QTest::newRow("second byte differs") << QStringList{"123556"_q} << false;
@@ -282,20 +278,14 @@ private slots:
         QTEST(rig.model().getApplicationList(), "expected");
     }
 
-    // The length text and the name, and the size rule on the encoded bytes: a file whose text
-    // does not fit is skipped, and nothing is sent.
+    // The length text and the name as the frame carries them; a file whose encoded text does
+    // not fit is skipped, and nothing is sent (the rule itself: tst_configuration).
     void advertisement_data()
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<quint32>("length");
         QTest::addColumn<QString>("text"); // empty: skipped
-        const QString name22(22, QLatin1Char('n')), name21(21, QLatin1Char('m'));
-        QTest::newRow("six digits") << "b.x"_q << 999999u << "999999B.X"_q;
         QTest::newRow("seven digits") << "b.x"_q << 1000000u << "1000000;B.X"_q;
-        QTest::newRow("22 characters fit") << name22 << 5u << "000005"_q + name22.toUpper();
-        QTest::newRow("23 characters skipped") << name22 + QLatin1Char('n') << 5u << QString();
-        QTest::newRow("21 characters, 8-character length skipped")
-            << name21 << 9999999u << QString();
         // In UTF-8 each É takes two bytes: 11 of them fit, 12 do not.
         const QString e11(11, QChar(0xC9));
         QTest::newRow("encoded bytes fit") << e11 << 7u << "000007"_q + e11;
@@ -330,7 +320,6 @@ private slots:
         QTest::addColumn<int>("size");
         QTest::addColumn<QList<int>>("progress");
         QTest::newRow("empty") << 0 << QList<int>{0};
-        QTest::newRow("one full block") << 122 << QList<int>{0, 100};
         QTest::newRow("one byte more") << 123 << QList<int>{0, 99, 100};
         QTest::newRow("300 blocks, the 257th numbered 01 00") << 122 * 300 - 5 << QList<int>();
     }
