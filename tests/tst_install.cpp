@@ -40,6 +40,7 @@ private slots:
         module.clear();
         timing = SimRig::fastTiming();
         cancelAt.clear();
+        rebootClock.invalidate();
     }
 
     // One batch of four files, from connection to the terminal's return, over a real line: 9600
@@ -86,7 +87,7 @@ private slots:
         QTest::addColumn<QString>("options"); // of vardel-sim
         QTest::addColumn<QString>("title");
         QTest::addColumn<QString>("message");
-        QTest::addColumn<QList<int>>("heard"); // reboot, info, authorisation, load, activate
+        QTest::addColumn<QList<int>>("heard");   // reboot, info, authorisation, load, activate
         QTest::addColumn<QStringList>("logged"); // the lines of download failures in the log
         const auto row = [](const char *name, const QString &options, const QString &title,
                             const QString &message, const QList<int> &heard,
@@ -129,8 +130,8 @@ private slots:
         // does not answer the next advertisement.
         row("block answered late", "--late-block 0"_q, kDone, kUpdated, {2, 3, 3, 3, 1},
             {"load Erreur read"_q});
-        row("ACK_NOK forever", "--nok-forever"_q, "Erreur chargement"_q, notLoaded,
-            {1, 4, 4, 4, 0}, QVector<QString>(4, nokCap).toList());
+        row("ACK_NOK forever", "--nok-forever"_q, "Erreur chargement"_q, notLoaded, {1, 4, 4, 4, 0},
+            QVector<QString>(4, nokCap).toList());
         row("activation", "--refuse activate"_q, "Erreur Activation"_q,
             "Au moins un fichier n'a pas pu être installé sur le terminal."_q + support,
             {1, 2, 2, 2, 1});
@@ -178,9 +179,8 @@ private slots:
         timing.rebootWaitMinMs = 1000;
         timing.rebootStepMs = 100;
         timing.replyTimeoutMs = 200;
-        QElapsedTimer clock;
-        QVERIFY(install({Files()}, "--reboot-silence 60000"_q, QString(), true, delay, &clock));
-        const qint64 waited = clock.elapsed();
+        QVERIFY(install({Files()}, "--reboot-silence 60000"_q, QString(), true, delay));
+        const qint64 waited = rebootClock.elapsed();
         QVERIFY(ok && !rig->port().isOpen());
         QCOMPARE(module.value(1), "0 fichier a été téléchargé 100"_q); // the batch is empty
         QVector<int> steps; // the module bar after the reboot stage's 0
@@ -192,8 +192,9 @@ private slots:
         // Tried at every step (some steps pass during a try), never answered.
         QVERIFY(record.count(Command::Init) - 1 >= wait / 100 / 2);
         QVERIFY2(waited >= wait && waited < 2 * wait, qPrintable(QString::number(waited)));
-        QCOMPARE(rig->log().last(),
-                 "Le terminal n'a pas répondu après son redémarrage (attente de %1 ms)"_q.arg(wait));
+        QCOMPARE(
+            rig->log().last(),
+            "Le terminal n'a pas répondu après son redémarrage (attente de %1 ms)"_q.arg(wait));
     }
 
     // A cancel request stops the installation at the next safe point before the activation:
@@ -201,7 +202,7 @@ private slots:
     // begun, the batch is finished.
     void cancelled_data()
     {
-        QTest::addColumn<QString>("at"); // the progress step ("TEXT VALUE") that asks for it
+        QTest::addColumn<QString>("at");       // the progress step ("TEXT VALUE") that asks for it
         QTest::addColumn<QList<int>>("heard"); // reboot, info, authorisation, load, activate
         QTest::addColumn<int>("complete");     // downloads
         const auto row = [](const char *name, const QString &at, const QList<int> &heard,
@@ -246,10 +247,8 @@ private:
 
     // Installs these batches on a terminal set up by vardel-sim's options, through `label`
     // (empty: the terminal's port); false when the rig could not be set up.
-    // With `rebootClock`, the clock starts when the reboot stage shows.
     bool install(const QList<Files> &batches, const QString &options = QString(),
-                 const QString &label = QString(), bool accept = true, int delayReboot = 0,
-                 QElapsedTimer *rebootClock = nullptr)
+                 const QString &label = QString(), bool accept = true, int delayReboot = 0)
     {
         rig = std::make_unique<SimRig>(behaviourOf(options), timing);
         if (!rig->ready())
@@ -260,31 +259,25 @@ private:
             rig->acceptTerminal();
         Model &model = rig->model();
         model.getConfiguration()->terminal->delayReboot = delayReboot;
-        const auto keep = [](QStringList &steps) { // "TEXT VALUE"
-            return [&steps](const QString &text, int value) {
+        const auto keep = [this, &model](QStringList &steps) { // "TEXT VALUE"
+            return [this, &model, &steps](const QString &text, int value) {
                 steps << text + QLatin1Char(' ') + QString::number(value);
+                if (steps.last() == cancelAt)
+                    model.requestCancel();
+                if (text.startsWith("Redémarrage"_q))
+                    rebootClock.start();
             };
         };
         connect(&model, &Model::setTotalProgression, this, keep(total));
-        if (rebootClock)
-            connect(&model, &Model::setTotalProgression, this, [rebootClock](const QString &text) {
-                if (text.startsWith("Redémarrage"_q))
-                    rebootClock->start();
-            });
         connect(&model, &Model::setModuleProgression, this, keep(module));
-        const auto cancelAtStep = [this, &model](const QString &text, int value) {
-            if (text + QLatin1Char(' ') + QString::number(value) == cancelAt)
-                model.requestCancel();
-        };
-        connect(&model, &Model::setTotalProgression, this, cancelAtStep);
-        connect(&model, &Model::setModuleProgression, this, cancelAtStep);
         ok = model.install(label.isEmpty() ? rig->label() : label, title, message);
         record = rig->record();
         return true;
     }
 
     Model::Timing timing = SimRig::fastTiming(); // set before install(), reset after each test
-    QString cancelAt; // the progress step at which install() asks the Model to stop
+    QString cancelAt;          // the progress step at which install() asks the Model to stop
+    QElapsedTimer rebootClock; // started when the reboot stage shows
     // What install() leaves.
     std::unique_ptr<SimRig> rig;
     bool ok = false;

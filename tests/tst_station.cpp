@@ -213,10 +213,9 @@ private slots:
             QCOMPARE(t["startPort"_q].toString(), port(k));
             QCOMPARE(t["port"_q].toString(), now);
             const QString entries = entriesOf(r.log, port(k));
-            QVERIFY2(entries.contains("Terminal retrouvé sur %1 - (Terminal USB) (numéro de série "
-                                      "TVX0000%2)\n"_q.arg(now)
-                                          .arg(k + 1)) &&
-                         entries.endsWith("[succès]"_q),
+            const QString found =
+                "Terminal retrouvé sur %1 - (Terminal USB) (numéro de série TVX0000%2)\n"_q;
+            QVERIFY2(entries.contains(found.arg(now).arg(k + 1)) && entries.endsWith("[succès]"_q),
                      qPrintable(entries));
         }
     }
@@ -254,12 +253,11 @@ private slots:
                      qPrintable(r.err));
             QVERIFY(r.err.contains(QRegularExpression(
                 "\\[%1\\] download: APP\\.BIN, \\d+ of 2400 bytes, incomplete"_q.arg(port(k)))));
-            QVERIFY(entriesOf(r.log, port(k))
-                        .endsWith("Installation interrompue avant l'activation des fichiers\n"
-                                  "Installation interrompue - L'installation a été interrompue "
-                                  "avant l'activation des fichiers.\nVeuillez relancer la mise "
-                                  "à "
-                                  "jour du terminal. - [échec]"_q));
+            const QString stopped = "Installation interrompue avant l'activation des fichiers\n"
+                                    "Installation interrompue - L'installation a été interrompue "
+                                    "avant l'activation des fichiers.\nVeuillez relancer la "
+                                    "mise à jour du terminal. - [échec]"_q;
+            QVERIFY(entriesOf(r.log, port(k)).endsWith(stopped));
         }
     }
 
