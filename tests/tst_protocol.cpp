@@ -259,8 +259,6 @@ private slots:
         QTest::addColumn<QString>("faults");
         QTest::addColumn<QStringList>("expected");
         QTest::newRow("end at once") << "--refuse apps"_q << QStringList();
-        QTest::newRow("name and zeros") << "--apps ABCDE"_q << QStringList{"ABCDE"_q};
-        QTest::newRow("six more") << "--apps ABCDE:123456"_q << QStringList{"ABCDE123456"_q};
         QTest::newRow("six at most") << "--apps ABCDE:12345678"_q << QStringList{"ABCDE123456"_q};
         QTest::newRow("never beyond byte 29")
             << "--apps "_q + QString(25, QLatin1Char('L')) + ":123456"_q
