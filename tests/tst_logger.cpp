@@ -1,27 +1,14 @@
 #include "app/logger.h"
+#include "replies.h"
 
 #include <QDir>
-#include <QFile>
 #include <QFileInfo>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
 #include <thread>
 #include <vector>
-
-namespace {
-
-const QString kStamp = QStringLiteral("== \\d{2}/\\d{2}/\\d{4} \\d{2}:\\d{2}:\\d{2} == ");
-
-QString readAll(const QString &path)
-{
-    QFile file(path);
-    return QString::fromUtf8(file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray());
-}
-
-} // namespace
 
 class TestLogger : public QObject
 {
@@ -30,31 +17,29 @@ class TestLogger : public QObject
     QTemporaryDir dir;
 
 private slots:
-    // One stamp per entry, line breaks kept, UTF-8 without a byte-order mark, appended across
-    // runs, and the banners to the byte.
+    // One stamp per entry at the start of a line, line breaks kept, UTF-8 without a byte-order
+    // mark, appended across runs, and the banners to the byte.
     void entries()
     {
-        const QString path = dir.filePath(QStringLiteral("a.txt"));
-        for (const QString &entry : {QStringLiteral("Aucun terminal détecté"),
-                                     QStringLiteral("ligne un\nligne deux"), logger::startBanner})
+        const QString path = dir.filePath("a.txt"_q);
+        const QStringList written{"Aucun terminal détecté"_q, "ligne un\nligne deux"_q,
+                                  logger::startBanner};
+        for (const QString &entry : written)
             logger(nullptr, path).write(entry);
-        QCOMPARE(readAll(path).replace(QRegularExpression(kStamp), QStringLiteral("@")),
-                 QStringLiteral("@Aucun terminal détecté\n@ligne un\nligne deux\n@\n%1\n"
-                                "Démarrage de l'application\n%1\n\n")
-                     .arg(QString(35, QLatin1Char('*'))));
-        QCOMPARE(logger::endBanner,
-                 QString(logger::startBanner)
-                     .replace(QStringLiteral("Démarrage"), QStringLiteral("Fin")));
+        QCOMPARE(logMessages(path), written);
+        const QString rule(35, QLatin1Char('*'));
+        QCOMPARE(logger::startBanner, "\n%1\nDémarrage de l'application\n%1\n"_q.arg(rule));
+        QCOMPARE(logger::endBanner, "\n%1\nFin de l'application\n%1\n"_q.arg(rule));
     }
 
     // A log that cannot be opened (its name is taken by a folder) or has no name loses its
     // entries quietly and creates nothing.
     void unopenableLogIsQuiet()
     {
-        const QString path = dir.filePath(QStringLiteral("quiet/taken"));
-        QVERIFY(QDir().mkpath(path) && QDir::setCurrent(dir.filePath(QStringLiteral("quiet"))));
-        logger(nullptr, path).write(QStringLiteral("perdu"));
-        logger(nullptr, QString()).write(QStringLiteral("perdu"));
+        const QString path = dir.filePath("quiet/taken"_q);
+        QVERIFY(QDir().mkpath(path) && QDir::setCurrent(dir.filePath("quiet"_q)));
+        logger(nullptr, path).write("perdu"_q);
+        logger(nullptr, QString()).write("perdu"_q);
         QVERIFY(QFileInfo(path).isDir());
         QCOMPARE(QDir().entryList(QDir::Files), QStringList());
     }
@@ -71,7 +56,7 @@ private slots:
     void concurrentWritersKeepEntriesWhole()
     {
         QFETCH(bool, writerPerThread);
-        const QString path = dir.filePath(QStringLiteral("c%1.txt").arg(writerPerThread));
+        const QString path = dir.filePath("c%1.txt"_q.arg(writerPerThread));
         constexpr int kThreads = 8, kEntries = 400, kFill = 20000;
         {
             logger shared(nullptr, path);
@@ -81,22 +66,21 @@ private slots:
                     std::unique_ptr<logger> own;
                     if (writerPerThread)
                         own = std::make_unique<logger>(nullptr, path);
-                    logger &log = own ? *own : shared;
                     for (int i = 0; i < kEntries; ++i)
-                        log.write(QStringLiteral("fil %1 entrée %2 ").arg(t).arg(i) +
-                                  QString(kFill, QLatin1Char('x')));
+                        (own ? *own : shared)
+                            .write("fil %1 entrée %2 "_q.arg(t).arg(i) +
+                                   QString(kFill, QLatin1Char('x')));
                 });
             for (auto &thread : threads)
                 thread.join();
         }
-        const QStringList lines = readAll(path).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
-        QCOMPARE(lines.size(), kThreads * kEntries);
-        const QRegularExpression line(QStringLiteral("^") + kStamp +
-                                      QStringLiteral("fil (\\d+) entrée (\\d+) x{%1}$").arg(kFill));
+        const QStringList entries = logMessages(path);
+        QCOMPARE(entries.size(), kThreads * kEntries);
+        const QRegularExpression whole("^fil (\\d+) entrée (\\d+) x{%1}$"_q.arg(kFill));
         std::vector<int> next(kThreads, 0);
-        for (const QString &l : lines) {
-            const auto match = line.match(l);
-            QVERIFY2(match.hasMatch(), qPrintable(l));
+        for (const QString &entry : entries) {
+            const auto match = whole.match(entry);
+            QVERIFY2(match.hasMatch(), qPrintable(entry.left(100)));
             QCOMPARE(match.captured(2).toInt(), next[match.captured(1).toInt()]++);
         }
     }

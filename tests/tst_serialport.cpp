@@ -3,8 +3,8 @@
 #include "ptypeer.h"
 
 #include <QElapsedTimer>
-#include <QThread>
 #include <QTest>
+#include <QThread>
 #include <QtConcurrent>
 
 #include <algorithm>
@@ -22,6 +22,11 @@ namespace {
 const std::string kDevice = "ttyACM" + std::to_string(QCoreApplication::applicationPid());
 const QString kLabel = QString::fromStdString(kDevice) + QStringLiteral(" - (Terminal USB)");
 
+QByteArray bytes(const quint8 *buffer, int length)
+{
+    return QByteArray(reinterpret_cast<const char *>(buffer), length);
+}
+
 } // namespace
 
 class TestSerialPort : public QObject
@@ -32,6 +37,17 @@ class TestSerialPort : public QObject
     std::unique_ptr<mockbed::Testbed> bed;
     int master = -1;
     PtyPeer peer{-1};
+
+    // Sends `pieces` from another thread, `gapMs` before each.
+    QFuture<void> later(const QList<QByteArray> &pieces, int gapMs)
+    {
+        return QtConcurrent::run([this, pieces, gapMs] {
+            for (const QByteArray &piece : pieces) {
+                QThread::msleep(ulong(gapMs));
+                peer.send(piece);
+            }
+        });
+    }
 
 private slots:
     void init()
@@ -74,7 +90,9 @@ private slots:
 
     // Waits are measured in time. The exact read gives up after kReadTimeoutMs without a byte,
     // but that wait starts again with every chunk, so a reply in slow pieces is gathered whole;
-    // a time-out leaves the length as it was during the chunk that timed out.
+    // a time-out leaves the length as it was during the chunk that timed out. A reply of known
+    // length is gathered from its pieces; one that stops short gives what came; nothing at all
+    // is a failure that leaves the length alone.
     void readsWaitInTime()
     {
         QVERIFY(port.open(kLabel));
@@ -87,49 +105,26 @@ private slots:
         QCOMPARE(int(length), 16);
 
         const int gap = SerialPort::kReadTimeoutMs * 3 / 4;
-        auto later = QtConcurrent::run([this, gap] {
-            for (const char *piece : {"abcd", "efgh", "ijkl"}) {
-                QThread::msleep(ulong(gap));
-                peer.send(piece);
-            }
-        });
+        auto sending = later({"abcd", "efgh", "ijkl"}, gap);
         length = 12;
         timer.start();
         QVERIFY(port.read(buffer, length));
         QVERIFY(timer.elapsed() >= 3 * gap - 10); // longer than one time-out in all
-        QCOMPARE(QByteArray(reinterpret_cast<char *>(buffer), length), QByteArray("abcdefghijkl"));
-        later.waitForFinished();
+        QCOMPARE(bytes(buffer, length), QByteArray("abcdefghijkl"));
+        sending.waitForFinished();
 
         QVERIFY(peer.send("abcde"));
         length = 32;
         QVERIFY(!port.read(buffer, length));
         QCOMPARE(int(length), 27);
-    }
 
-    // A reply of known length is gathered from its pieces; one that stops short gives what
-    // came; nothing at all is a failure that leaves the length alone. The single-shot read
-    // takes what has come (bytes already in the port's buffer without waiting).
-    void repliesOfKnownLength()
-    {
-        QVERIFY(port.open(kLabel));
-        quint8 buffer[32] = {};
-        const auto inPieces = [this](const QList<QByteArray> &pieces) {
-            return QtConcurrent::run([this, pieces] {
-                for (const QByteArray &piece : pieces) {
-                    QThread::msleep(100);
-                    peer.send(piece);
-                }
-            });
-        };
-        auto sending = inPieces({"0123", "4567", "89"});
-        quint16 length = 10;
+        sending = later({"0123", "4567", "89"}, 100);
+        length = 10;
         QVERIFY(port.readReply(buffer, length, 1000));
-        QCOMPARE(QByteArray(reinterpret_cast<char *>(buffer), length), QByteArray("0123456789"));
+        QCOMPARE(bytes(buffer, length), QByteArray("0123456789"));
         sending.waitForFinished();
 
-        sending = inPieces({"0123", "45"});
-        length = 10;
-        QElapsedTimer timer;
+        sending = later({"0123", "45"}, 100);
         timer.start();
         QVERIFY(port.readReply(buffer, length, 300));
         QCOMPARE(int(length), 6);
@@ -139,13 +134,6 @@ private slots:
         length = 10;
         QVERIFY(!port.readReply(buffer, length, 200) && length == 10);
         QVERIFY(!port.readWithTimeout(buffer, length, 200) && length == 10);
-
-        QVERIFY(peer.send("abcd"));
-        quint16 two = 2;
-        QVERIFY(port.read(buffer, two)); // pulls all four bytes into the port's buffer
-        timer.start();
-        QVERIFY(port.readWithTimeout(buffer, length, 3000) && timer.elapsed() < 1500);
-        QCOMPARE(QByteArray(reinterpret_cast<char *>(buffer), length), QByteArray("cd"));
     }
 
     // Bytes left over from an earlier exchange never answer the next request: write() drops
@@ -161,12 +149,21 @@ private slots:
         QCOMPARE(peer.receive(3, 1000), QByteArray("ask"));
         QVERIFY(peer.send("new!"));
         QVERIFY(port.read(buffer, length));
-        QCOMPARE(QByteArray(reinterpret_cast<char *>(buffer), 4), QByteArray("new!"));
+        QCOMPARE(bytes(buffer, 4), QByteArray("new!"));
 
         QVERIFY(peer.send("late reply"));
         QTest::qWait(100);
         port.clearInput();
         QVERIFY(!port.readWithTimeout(buffer, length, 200));
+
+        // The single-shot read takes what the port's buffer holds without waiting.
+        QVERIFY(peer.send("abcd"));
+        quint16 two = 2;
+        QVERIFY(port.read(buffer, two)); // pulls all four bytes into the port's buffer
+        QElapsedTimer timer;
+        timer.start();
+        QVERIFY(port.readWithTimeout(buffer, length, 3000) && timer.elapsed() < 1500);
+        QCOMPARE(bytes(buffer, length), QByteArray("cd"));
     }
 
     // A pool worker opens, uses and closes the port, then the main thread does: neither
@@ -210,34 +207,30 @@ private slots:
         const std::string node = "/dev/" + kDevice;
         const int fd = ::open(node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         QVERIFY(fd >= 0);
-        constexpr quint8 kFill = 0xA5;
         std::array<quint8, 16 + 128 + 16> guarded; // the argument at offset 16
-        const auto untouchedFrom = [&](std::size_t from) {
-            return std::all_of(guarded.begin(), guarded.begin() + 16,
-                               [](quint8 b) { return b == kFill; }) &&
-                   std::all_of(guarded.begin() + 16 + from, guarded.end(),
-                               [](quint8 b) { return b == kFill; });
+        const auto untouchedBeyond = [&](std::size_t size) {
+            const auto fill = [](quint8 b) { return b == 0xA5; };
+            return std::all_of(guarded.begin(), guarded.begin() + 16, fill) &&
+                   std::all_of(guarded.begin() + 16 + size, guarded.end(), fill);
         };
         int bits = TIOCM_RTS | TIOCM_DTR;
         QCOMPARE(::ioctl(fd, TIOCMBIS, &bits), 0);
-        guarded.fill(kFill);
-        QCOMPARE(::ioctl(fd, TIOCMGET, guarded.data() + 16), 0);
-        QVERIFY(untouchedFrom(sizeof(int)));
-        int got = 0;
-        std::copy_n(guarded.data() + 16, sizeof got, reinterpret_cast<quint8 *>(&got));
-        QCOMPARE(got & (TIOCM_RTS | TIOCM_DTR), TIOCM_RTS | TIOCM_DTR);
-        for (const unsigned long request : {TIOCGSERIAL, TIOCGICOUNT, TIOCOUTQ}) {
-            guarded.fill(kFill);
-            QCOMPARE(::ioctl(fd, request, guarded.data() + 16), -1);
-            QVERIFY2(untouchedFrom(0), qPrintable(QString::number(request, 16)));
+        for (const unsigned long request : {TIOCGSERIAL, TIOCGICOUNT, TIOCOUTQ, TIOCMGET}) {
+            guarded.fill(0xA5);
+            const bool served = request == TIOCMGET;
+            QCOMPARE(::ioctl(fd, request, guarded.data() + 16), served ? 0 : -1);
+            QVERIFY2(untouchedBeyond(served ? sizeof(int) : 0),
+                     qPrintable(QString::number(request, 16)));
         }
+        std::copy_n(guarded.data() + 16, sizeof bits, reinterpret_cast<quint8 *>(&bits));
+        QCOMPARE(bits & (TIOCM_RTS | TIOCM_DTR), TIOCM_RTS | TIOCM_DTR);
         QCOMPARE(::ioctl(fd, TIOCMIWAIT, TIOCM_CD), -1); // an int by value, never dereferenced
 
         QCOMPARE(::close(fd), 0);
         const int again = ::open(node.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
         QCOMPARE(again, fd); // the lowest free number: the same descriptor
-        QCOMPARE(::ioctl(again, TIOCMGET, &got), 0);
-        QCOMPARE(got, 0);
+        QCOMPARE(::ioctl(again, TIOCMGET, &bits), 0);
+        QCOMPARE(bits, 0);
         ::close(again);
     }
 };

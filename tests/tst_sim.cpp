@@ -5,6 +5,7 @@
 #include "model/model.h"
 #include "parser.h"
 #include "ptypeer.h"
+#include "replies.h"
 
 #include <QSerialPortInfo>
 #include <QtTest>
@@ -72,14 +73,14 @@ private slots:
         QTest::addColumn<QString>("err");
         // QSerialPort locks a port by its name: a device of this process's own keeps the probe
         // clear of the tests that run side by side.
-        const QString probe = QStringLiteral("--device ttyACM%1 %3 -- %2 --probe")
-                                  .arg(QCoreApplication::applicationPid())
-                                  .arg(QCoreApplication::applicationFilePath());
-        const QString summary = QStringLiteral("frames: init 1, query 1");
+        const QString probe =
+            "--device ttyACM%1 %3 -- %2 --probe"_q.arg(QCoreApplication::applicationPid())
+                .arg(QCoreApplication::applicationFilePath());
+        const QString summary = "frames: init 1, query 1"_q;
         QTest::newRow("session") << probe.arg(QString()) << 0 << summary;
-        QTest::newRow("refused app") << probe.arg(QStringLiteral("--refuse-app")) << 13 << summary;
-        QTest::newRow("no such command") << "-- /nonexistent/command" << 127 << "cannot run";
-        QTest::newRow("unknown fault") << "--mute all -- true" << 2 << "unknown command: all";
+        QTest::newRow("refused app") << probe.arg("--refuse-app"_q) << 13 << summary;
+        QTest::newRow("no such command") << "-- /nonexistent/command"_q << 127 << "cannot run"_q;
+        QTest::newRow("unknown fault") << "--mute all -- true"_q << 2 << "unknown command: all"_q;
     }
     void mock()
     {
@@ -87,12 +88,11 @@ private slots:
         QFETCH(QString, err);
         QProcess sim;
         sim.start(QStringLiteral(VARDEL_SIM_PATH),
-                  QStringList{QStringLiteral("--mock")} +
-                      arguments.split(QLatin1Char(' '), Qt::SkipEmptyParts));
+                  ("--mock "_q + arguments).split(QLatin1Char(' '), Qt::SkipEmptyParts));
         QVERIFY(sim.waitForFinished(60000));
         QTEST(sim.exitCode(), "status");
-        const QString stderrText = QString::fromLocal8Bit(sim.readAllStandardError());
-        QVERIFY2(stderrText.contains(err), qPrintable(stderrText));
+        const QString said = QString::fromLocal8Bit(sim.readAllStandardError());
+        QVERIFY2(said.contains(err), qPrintable(said));
     }
 
     // --tty serves a pty until it is told to stop.
@@ -102,15 +102,14 @@ private slots:
         QVERIFY(master >= 0 && ::grantpt(master) == 0 && ::unlockpt(master) == 0);
         QProcess sim;
         sim.start(QStringLiteral(VARDEL_SIM_PATH),
-                  {QStringLiteral("--tty"), QString::fromLocal8Bit(::ptsname(master))});
+                  {"--tty"_q, QString::fromLocal8Bit(::ptsname(master))});
         sim.setReadChannel(QProcess::StandardError);
         QVERIFY(sim.waitForReadyRead(10000)); // "serving a terminal on ..."
         PtyPeer peer(master);
         QVERIFY(peer.send(kInit));
         QCOMPARE(peer.receive(5, 5000).toHex(), QByteArray("2fc0024f4b"));
         sim.terminate();
-        QVERIFY(sim.waitForFinished(10000));
-        QCOMPARE(sim.exitCode(), 0);
+        QVERIFY(sim.waitForFinished(10000) && sim.exitCode() == 0);
         QVERIFY(sim.readAllStandardError().contains("frames: init 1"));
         ::close(master);
     }

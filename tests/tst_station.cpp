@@ -3,6 +3,7 @@
 // what the station did from its exit status, its JSON summary and the shared log.
 #include "pack.h"
 #include "packagefixture.h"
+#include "replies.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -10,7 +11,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -19,60 +19,56 @@
 
 namespace {
 
-// Longer than any run here, even under the sanitizers.
-constexpr qint64 kRunLimitMs = 120000;
-
-// One run of the station under the simulator, in a working directory of its own.
 struct Run
 {
     int status = -1;
-    QString out;
-    QString err;
+    QString out, err;
     QList<QJsonObject> terminals; // from --json, by serial number
     QJsonObject summary;
-    QStringList log; // the messages of the log file, without their stamps
+    QStringList log;
 };
 
-// The entries of `port`, without their "[port] ", joined by line breaks.
+QStringList words(const QString &text)
+{
+    return text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+// The entries of `port`, without their "[port] ", one a line.
 QString entriesOf(const QStringList &log, const QString &port)
 {
-    const QString prefix = QLatin1Char('[') + port + QStringLiteral("] ");
     QStringList mine;
     for (const QString &entry : log) {
-        if (entry.startsWith(prefix))
-            mine << entry.mid(prefix.size());
+        if (entry.startsWith(QLatin1Char('[') + port + "] "_q))
+            mine << entry.mid(port.size() + 3);
     }
     return mine.join(QLatin1Char('\n'));
 }
 
-// A whole sequence of entries: literal lines, and patterns written between slashes.
-QRegularExpression sequence(const QStringList &lines)
+// The whole of `entries`: literal lines, and patterns written between slashes.
+bool inSequence(const QString &entries, const QStringList &lines)
 {
     QStringList parts;
     for (const QString &line : lines)
         parts << (line.startsWith(QLatin1Char('/')) ? line.mid(1, line.size() - 2)
-                                                   : QRegularExpression::escape(line));
-    return QRegularExpression(QStringLiteral("^") + parts.join(QStringLiteral("\\n")) +
-                              QStringLiteral("$"));
+                                                    : QRegularExpression::escape(line));
+    const bool match =
+        QRegularExpression("^"_q + parts.join("\\n"_q) + "$"_q).match(entries).hasMatch();
+    if (!match)
+        qWarning().noquote() << "logged:\n" << entries;
+    return match;
 }
 
-// Every terminal's first steps, from the start to the download of its one file (one batch:
-// the total bar moves by 10).
+// Every terminal's first steps, and those of a terminal whose application was found.
 const QStringList kSession = {
-    QStringLiteral("Total : Démarrage de l'installation - 0"),
-    QStringLiteral("Total : Tentative d'accès au terminal - 10"),
-    QStringLiteral("Module : Veuillez patienter ... - 0"),
-    QStringLiteral("Total : Initialisation du terminal - 20"),
-    QStringLiteral("Total : Initialisation de l'application \"Mirandol\" du terminal - 30"),
-};
+    "Total : Démarrage de l'installation - 0"_q, "Total : Tentative d'accès au terminal - 10"_q,
+    "Module : Veuillez patienter ... - 0"_q, "Total : Initialisation du terminal - 20"_q,
+    "Total : Initialisation de l'application \"Mirandol\" du terminal - 30"_q};
 const QStringList kToFiles = {
-    QStringLiteral("Total : Récupération de la configuration matérielle du terminal - 40"),
-    QStringLiteral("Total : Vérification de la cohérence de la configuration matérielle du "
-                   "terminal - 40"),
-    QStringLiteral("Total : Vérification de la liste des applications du terminal - 50"),
-};
-const QString kFileStage = QStringLiteral("Total : Téléchargement des fichiers en cours (1/1) - 60");
-const QString kDownloadStart = QStringLiteral("Module : Téléchargement du fichier : APP.BIN - 0");
+    "Total : Récupération de la configuration matérielle du terminal - 40"_q,
+    "Total : Vérification de la cohérence de la configuration matérielle du terminal - 40"_q,
+    "Total : Vérification de la liste des applications du terminal - 50"_q,
+    "Total : Téléchargement des fichiers en cours (1/1) - 60"_q,
+    "Module : Téléchargement du fichier : APP.BIN - 0"_q};
 
 } // namespace
 
@@ -87,56 +83,41 @@ class TestStation : public QObject
 
     // Runs vardel-sim with the terminals' options, then the station with its own; `during`
     // sees the station's output as it comes and may act on the simulator's process.
-    Run run(const QStringList &simArguments, const QStringList &stationArguments,
+    Run run(const QString &terminals, const QStringList &station,
             const std::function<bool(QProcess &, const QString &)> &during = {})
     {
         Run result;
         QTemporaryDir work;
-        const QString json = work.filePath(QStringLiteral("summary.json"));
+        const QString json = work.filePath("summary.json"_q);
         QProcess sim;
         sim.setWorkingDirectory(work.path());
         sim.start(QStringLiteral(VARDEL_SIM_PATH),
-                  QStringList{QStringLiteral("--mock"), QStringLiteral("--device"), base} +
-                      simArguments +
-                      QStringList{QStringLiteral("--"), QStringLiteral(VARDEL_STATION_PATH),
-                                  QStringLiteral("--json"), json} +
-                      stationArguments);
-        if (!sim.waitForStarted(10000))
-            return result;
+                  QStringList{"--mock"_q, "--device"_q, base} + words(terminals) +
+                      QStringList{"--"_q, QStringLiteral(VARDEL_STATION_PATH), "--json"_q, json} +
+                      station);
         bool acted = !during;
         QElapsedTimer clock;
         clock.start();
-        while (sim.state() != QProcess::NotRunning && clock.elapsed() < kRunLimitMs) {
+        while (sim.state() != QProcess::NotRunning && clock.elapsed() < 120000) {
             sim.waitForReadyRead(200);
             result.out += QString::fromUtf8(sim.readAllStandardOutput());
-            if (!acted)
-                acted = during(sim, result.out);
+            acted = acted || during(sim, result.out);
         }
         if (!sim.waitForFinished(1000))
             sim.kill();
         result.out += QString::fromUtf8(sim.readAllStandardOutput());
         result.err = QString::fromUtf8(sim.readAllStandardError());
         result.status = sim.exitStatus() == QProcess::NormalExit ? sim.exitCode() : -1;
-
         QFile summary(json);
         if (summary.open(QIODevice::ReadOnly)) {
             result.summary = QJsonDocument::fromJson(summary.readAll()).object();
             QMap<QString, QJsonObject> bySerial;
-            const QJsonArray terminals = result.summary.value(QStringLiteral("terminals")).toArray();
-            for (const QJsonValue &terminal : terminals)
-                bySerial.insert(terminal[QStringLiteral("serialNumber")].toString(),
-                                terminal.toObject());
+            for (const QJsonValue &terminal : result.summary["terminals"_q].toArray())
+                bySerial.insert(terminal["serialNumber"_q].toString(), terminal.toObject());
             result.terminals = bySerial.values();
         }
-        const QStringList logs = QDir(work.path()).entryList({QStringLiteral("*_logs.txt")});
-        QFile log(work.filePath(logs.value(0)));
-        if (!logs.isEmpty() && log.open(QIODevice::ReadOnly)) {
-            static const QRegularExpression stamp(
-                QStringLiteral("(^|\n)== \\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d == "));
-            result.log = QString::fromUtf8(log.readAll()).split(stamp);
-            result.log.removeFirst();
-            result.log.last().chop(1);
-        }
+        const QStringList logs = QDir(work.path()).entryList({"*_logs.txt"_q});
+        result.log = logMessages(work.filePath(logs.value(0)));
         return result;
     }
 
@@ -145,14 +126,12 @@ class TestStation : public QObject
 private slots:
     void initTestCase()
     {
-        base = QStringLiteral("ttyST%1_").arg(QCoreApplication::applicationPid());
-        smallPackage = packages.filePath(QStringLiteral("small"));
-        largePackage = packages.filePath(QStringLiteral("large"));
-        QVERIFY(fixture::writePackage(smallPackage));
-        QVERIFY(fixture::writePackage(largePackage));
+        base = "ttyST%1_"_q.arg(QCoreApplication::applicationPid());
+        smallPackage = packages.filePath("small"_q);
+        largePackage = packages.filePath("large"_q);
+        QVERIFY(fixture::writePackage(smallPackage) && fixture::writePackage(largePackage));
         // Only configuration.xml is signed: the file it names can change.
-        QVERIFY(fixture::write(largePackage + QStringLiteral("/app.bin"),
-                               pack::seal(QByteArray(2400, 'v'))));
+        QVERIFY(fixture::write(largePackage + "/app.bin"_q, pack::seal(QByteArray(2400, 'v'))));
     }
 
     // Four terminals at once: one without its receiving application, one that stops every
@@ -160,115 +139,84 @@ private slots:
     // entries in the shared log say so, each terminal's entries in the order of its scenario.
     void fourTerminals()
     {
-        const Run r = run({QStringLiteral("--devices"), QStringLiteral("4"),
-                           QStringLiteral("--catalogue"), QStringLiteral("123456"),
-                           QStringLiteral("--at"), QStringLiteral("1"),
-                           QStringLiteral("--refuse-app"), QStringLiteral("--at"),
-                           QStringLiteral("2"), QStringLiteral("--refuse"), QStringLiteral("data")},
-                          {QStringLiteral("--package"), smallPackage});
-        QVERIFY2(r.status == 1, qPrintable(r.err));
+        const Run r =
+            run("--devices 4 --catalogue 123456 --at 1 --refuse-app --at 2 --refuse data"_q,
+                {"--package"_q, smallPackage});
+        QVERIFY2(r.status == 1 && r.summary["exitStatus"_q].toInt() == 1, qPrintable(r.err));
         QCOMPARE(r.terminals.size(), 4);
-        const QStringList results = {QStringLiteral("Installation réalisée avec succès"),
-                                     QStringLiteral("Erreur mirandol"),
-                                     QStringLiteral("Erreur chargement"),
-                                     QStringLiteral("Installation réalisée avec succès")};
+        const QString done = "Installation réalisée avec succès"_q;
+        const QStringList results = {done, "Erreur mirandol"_q, "Erreur chargement"_q, done};
         for (int k = 0; k < 4; ++k) {
             const QJsonObject &t = r.terminals.at(k);
-            QCOMPARE(t[QStringLiteral("serialNumber")].toString(),
-                     QStringLiteral("TVX0000%1").arg(k + 1));
-            QCOMPARE(t[QStringLiteral("port")].toString(), port(k));
-            QCOMPARE(t[QStringLiteral("result")].toString(), results.at(k));
-            QCOMPARE(t[QStringLiteral("success")].toBool(), k == 0 || k == 3);
-            QVERIFY(t[QStringLiteral("bytesSent")].toDouble() > 0);
-            // The summary table has the same row.
-            QVERIFY2(r.out.contains(QRegularExpression(
-                         QStringLiteral("\n%1 +TVX0000%2 +%3 ")
-                             .arg(port(k))
-                             .arg(k + 1)
-                             .arg(QRegularExpression::escape(results.at(k))))),
-                     qPrintable(r.out));
+            QCOMPARE(t["serialNumber"_q].toString(), "TVX0000%1"_q.arg(k + 1));
+            QCOMPARE(t["port"_q].toString(), port(k));
+            QCOMPARE(t["result"_q].toString(), results.at(k));
+            QCOMPARE(t["success"_q].toBool(), k == 0 || k == 3);
+            QVERIFY(t["bytesSent"_q].toDouble() > 0);
+            const QRegularExpression row("\n%1 +TVX0000%2 +%3 "_q.arg(port(k)).arg(k + 1).arg(
+                QRegularExpression::escape(results.at(k)))); // in the summary table
+            QVERIFY2(r.out.contains(row), qPrintable(r.out));
         }
-        QCOMPARE(r.summary[QStringLiteral("exitStatus")].toInt(), 1);
-        QVERIFY(r.err.contains(QStringLiteral("[%1] download: APP.BIN, 300 of 300 bytes, complete")
-                                   .arg(port(3))));
+        QVERIFY(
+            r.err.contains("[%1] download: APP.BIN, 300 of 300 bytes, complete"_q.arg(port(3))));
 
         const QStringList updated =
             kSession + kToFiles +
-            QStringList{kFileStage, kDownloadStart,
-                        QStringLiteral("Module : Téléchargement du fichier : APP.BIN - 40"),
-                        QStringLiteral("Module : Téléchargement du fichier : APP.BIN - 81"),
-                        QStringLiteral("Module : Téléchargement du fichier : APP.BIN - 100"),
-                        QStringLiteral("Total : Installation des applications sur le terminal "
-                                       "en cours - 70"),
-                        QStringLiteral("Module : 1 fichier a été téléchargé - 100"),
-                        QStringLiteral("Total : Redémarrage du terminal en cours. - 80"),
-                        QStringLiteral("Module : Veuillez patienter ... - 0"),
+            QStringList{"Module : Téléchargement du fichier : APP.BIN - 40"_q,
+                        "Module : Téléchargement du fichier : APP.BIN - 81"_q,
+                        "Module : Téléchargement du fichier : APP.BIN - 100"_q,
+                        "Total : Installation des applications sur le terminal en cours - 70"_q,
+                        "Module : 1 fichier a été téléchargé - 100"_q,
+                        "Total : Redémarrage du terminal en cours. - 80"_q,
+                        "Module : Veuillez patienter ... - 0"_q,
                         // The reboot wait: its steps until the terminal answers.
-                        QStringLiteral("/(Module : Veuillez patienter \\.\\.\\. - \\d+\\n)*"
-                                       "Module : Veuillez patienter \\.\\.\\. - 100/"),
-                        QStringLiteral("Total : Installation réalisée avec succès - 100"),
-                        QStringLiteral("Installation réalisée avec succès - Le terminal a été "
-                                       "correctement mis à jour. - [succès]")};
+                        "/(Module : Veuillez patienter \\.\\.\\. - \\d+\\n)*"
+                        "Module : Veuillez patienter \\.\\.\\. - 100/"_q,
+                        "Total : Installation réalisée avec succès - 100"_q,
+                        done + " - Le terminal a été correctement mis à jour. - [succès]"_q};
         const QStringList refusedApp =
-            kSession + QStringList{QStringLiteral("isVardelOnTerminal Erreur _buff"),
-                                   QStringLiteral("Erreur mirandol - L'application \"Mirandol\" "
-                                                  "n'est pas installée sur le terminal.\n - "
-                                                  "[échec]")};
-        QStringList stopped = kSession + kToFiles;
+            kSession + QStringList{"isVardelOnTerminal Erreur _buff"_q,
+                                   "Erreur mirandol - L'application \"Mirandol\" n'est pas "
+                                   "installée sur le terminal.\n - [échec]"_q};
+        QStringList stopped = kSession + kToFiles.mid(0, 3);
         for (int attempt = 0; attempt < 4; ++attempt)
-            stopped << kFileStage << kDownloadStart << QStringLiteral("load Erreur ACK_STOP");
-        stopped << QStringLiteral("Erreur chargement - Le fichier : APP.BIN ne peut pas être "
-                                  "chargé dans le terminal.\nVeuillez réessayer ou contacter le "
-                                  "support. - [échec]");
+            stopped << kToFiles.mid(3) << "load Erreur ACK_STOP"_q;
+        stopped << "Erreur chargement - Le fichier : APP.BIN ne peut pas être chargé dans le "
+                   "terminal.\nVeuillez réessayer ou contacter le support. - [échec]"_q;
         const QList<QStringList> expected = {updated, refusedApp, stopped, updated};
-        for (int k = 0; k < 4; ++k) {
-            const QString entries = entriesOf(r.log, port(k));
-            const bool inOrder = sequence(expected.at(k)).match(entries).hasMatch();
-            if (!inOrder)
-                qWarning().noquote() << port(k) << "logged:\n" << entries;
-            QVERIFY(inOrder);
-        }
+        for (int k = 0; k < 4; ++k)
+            QVERIFY2(inSequence(entriesOf(r.log, port(k)), expected.at(k)), qPrintable(port(k)));
         // Nothing else and nothing torn: the station's own entries around the terminals'.
-        int own = 0;
-        for (const QString &entry : r.log)
-            own += entry.startsWith(QLatin1Char('[')) ? 0 : 1;
-        QCOMPARE(own, 8); // banner, package, search, four terminals found, end banner
-        QVERIFY(r.log.first().contains(QStringLiteral("Démarrage de l'application")));
-        QVERIFY(r.log.last().contains(QStringLiteral("Fin de l'application")));
+        const QStringList own = r.log.filter(QRegularExpression("^[^[]"_q));
+        QCOMPARE(own.size(), 8); // banner, package, search, four found, end banner
+        QVERIFY(own.first().contains("Démarrage de l'application"_q) &&
+                own.last().contains("Fin de l'application"_q));
     }
 
     // Two terminals come back from their reboot under new port names, at the same time; each
     // is followed by its serial number. A third one, left out by --port, hears nothing.
     void renumbered()
     {
-        const Run r = run({QStringLiteral("--devices"), QStringLiteral("3"),
-                           QStringLiteral("--catalogue"), QStringLiteral("123456"),
-                           QStringLiteral("--renumber"), QStringLiteral("--reboot-silence"),
-                           QStringLiteral("1500")},
-                          {QStringLiteral("--package"), smallPackage, QStringLiteral("--port"),
-                           port(1), QStringLiteral("--port"), port(2)});
+        const Run r = run("--devices 3 --catalogue 123456 --renumber --reboot-silence 1500"_q,
+                          {"--package"_q, smallPackage, "--port"_q, port(1), "--port"_q, port(2)});
         QVERIFY2(r.status == 0, qPrintable(r.out + r.err));
         QCOMPARE(r.terminals.size(), 2);
-        QVERIFY(r.err.contains(QStringLiteral("[%1] frames: none").arg(port(0))));
+        QVERIFY(r.err.contains("[%1] frames: none"_q.arg(port(0))));
         for (int k = 1; k <= 2; ++k) {
             const QJsonObject &t = r.terminals.at(k - 1);
             // vardel-sim says under which name each device came back.
-            const QRegularExpressionMatch renamed =
-                QRegularExpression(QStringLiteral("\\[%1 -> (\\S+)\\] frames:").arg(port(k)))
-                    .match(r.err);
-            QVERIFY2(renamed.hasMatch(), qPrintable(r.err));
-            QCOMPARE(t[QStringLiteral("serialNumber")].toString(),
-                     QStringLiteral("TVX0000%1").arg(k + 1));
-            QCOMPARE(t[QStringLiteral("startPort")].toString(), port(k));
-            QCOMPARE(t[QStringLiteral("port")].toString(), renamed.captured(1));
-            QVERIFY(t[QStringLiteral("success")].toBool());
+            const QString now = QRegularExpression("\\[%1 -> (\\S+)\\] frames:"_q.arg(port(k)))
+                                    .match(r.err)
+                                    .captured(1);
+            QVERIFY2(!now.isEmpty(), qPrintable(r.err));
+            QCOMPARE(t["serialNumber"_q].toString(), "TVX0000%1"_q.arg(k + 1));
+            QCOMPARE(t["startPort"_q].toString(), port(k));
+            QCOMPARE(t["port"_q].toString(), now);
             const QString entries = entriesOf(r.log, port(k));
-            QVERIFY2(entries.contains(QStringLiteral("Terminal retrouvé sur %1 - (Terminal USB) "
-                                                     "(numéro de série TVX0000%2)\n")
-                                          .arg(renamed.captured(1))
-                                          .arg(k + 1)),
+            const QString found =
+                "Terminal retrouvé sur %1 - (Terminal USB) (numéro de série TVX0000%2)\n"_q;
+            QVERIFY2(entries.contains(found.arg(now).arg(k + 1)) && entries.endsWith("[succès]"_q),
                      qPrintable(entries));
-            QVERIFY(entries.endsWith(QStringLiteral("[succès]")));
         }
     }
 
@@ -277,48 +225,39 @@ private slots:
     void interrupted()
     {
         bool sent = false;
-        const Run r = run({QStringLiteral("--devices"), QStringLiteral("3"),
-                           QStringLiteral("--catalogue"), QStringLiteral("123456"),
-                           QStringLiteral("--pace-9600"), QStringLiteral("--work"),
-                           QStringLiteral("30")},
-                          {QStringLiteral("--package"), largePackage},
-                          [&](QProcess &sim, const QString &out) {
+        const Run r = run("--devices 3 --catalogue 123456 --pace-9600 --work 30"_q,
+                          {"--package"_q, largePackage}, [&](QProcess &sim, const QString &out) {
                               // One plain line per event: each terminal has sent a quarter of
                               // its file and not all of it.
                               for (int k = 0; k < 3; ++k) {
                                   if (!out.contains(QRegularExpression(
-                                          port(k) + QStringLiteral(" .* APP\\.BIN +(2[5-9]|[3-9]\\d) %"))))
+                                          port(k) + " .* APP\\.BIN +(2[5-9]|[3-9]\\d) %"_q)))
                                       return false;
                               }
                               // vardel-sim hands the signal on, as a shell's Ctrl-C would.
                               sent = ::kill(pid_t(sim.processId()), SIGINT) == 0;
                               return true;
                           });
-        QVERIFY2(sent, qPrintable(r.out));
-        QVERIFY2(r.status == 1, qPrintable(r.err));
-        QVERIFY(r.summary[QStringLiteral("interrupted")].toBool());
+        QVERIFY2(sent && r.status == 1, qPrintable(r.out + r.err));
+        QVERIFY(r.summary["interrupted"_q].toBool());
         QCOMPARE(r.terminals.size(), 3);
         for (int k = 0; k < 3; ++k) {
-            QCOMPARE(r.terminals.at(k)[QStringLiteral("result")].toString(),
-                     QStringLiteral("Installation interrompue"));
+            QCOMPARE(r.terminals.at(k)["result"_q].toString(), "Installation interrompue"_q);
             // What the terminal heard: part of the file, the release, never an activation.
-            const QRegularExpression heard(
-                QStringLiteral("\\[%1\\] frames: ([^\\n]*)\\n").arg(port(k)));
-            const QString frames = heard.match(r.err).captured(1);
-            QVERIFY2(frames.contains(QStringLiteral("release 2")) &&
-                         !frames.contains(QStringLiteral("activate")) &&
-                         !frames.contains(QStringLiteral("reboot")),
+            const QString frames =
+                QRegularExpression("\\[%1\\] frames: ([^\\n]*)\\n"_q.arg(port(k)))
+                    .match(r.err)
+                    .captured(1);
+            QVERIFY2(frames.contains("release 2"_q) && !frames.contains("activate"_q) &&
+                         !frames.contains("reboot"_q),
                      qPrintable(r.err));
-            QVERIFY(r.err.contains(
-                QRegularExpression(QStringLiteral("\\[%1\\] download: APP\\.BIN, \\d+ of 2400 "
-                                                  "bytes, incomplete")
-                                       .arg(port(k)))));
-            QVERIFY(entriesOf(r.log, port(k))
-                        .endsWith(QStringLiteral("Installation interrompue avant l'activation des "
-                                                 "fichiers\nInstallation interrompue - "
-                                                 "L'installation a été interrompue avant "
-                                                 "l'activation des fichiers.\nVeuillez relancer "
-                                                 "la mise à jour du terminal. - [échec]")));
+            QVERIFY(r.err.contains(QRegularExpression(
+                "\\[%1\\] download: APP\\.BIN, \\d+ of 2400 bytes, incomplete"_q.arg(port(k)))));
+            const QString stopped = "Installation interrompue avant l'activation des fichiers\n"
+                                    "Installation interrompue - L'installation a été interrompue "
+                                    "avant l'activation des fichiers.\nVeuillez relancer la "
+                                    "mise à jour du terminal. - [échec]"_q;
+            QVERIFY(entriesOf(r.log, port(k)).endsWith(stopped));
         }
     }
 
@@ -326,40 +265,37 @@ private slots:
     // what would be updated and installs nothing.
     void cannotStart_data()
     {
-        QTest::addColumn<QStringList>("terminals"); // vardel-sim's options
-        QTest::addColumn<QStringList>("arguments"); // the station's, after --package
+        QTest::addColumn<QString>("terminals"); // vardel-sim's options
+        QTest::addColumn<QString>("arguments"); // the station's, after --package
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("said"); // on standard error, or standard output for --list
-        const QStringList two{QStringLiteral("--devices"), QStringLiteral("2")};
-        QTest::newRow("bad option") << two << QStringList{QStringLiteral("--bogus")} << 2
-                                    << QStringLiteral("vardel-station : option inconnue : --bogus");
+        QTest::newRow("bad option")
+            << "--devices 2"_q
+            << "--bogus"_q << 2 << "vardel-station : option inconnue : --bogus"_q;
         QTest::newRow("no terminal")
-            << QStringList{QStringLiteral("--vendor"), QStringLiteral("Acme")} << QStringList{}
-            << 2 << QStringLiteral("vardel-station : aucun terminal détecté.");
+            << "--vendor Acme"_q << QString() << 2 << "vardel-station : aucun terminal détecté."_q;
         QTest::newRow("invalid package")
-            << two << QStringList{QStringLiteral("--package"), packages.filePath(QStringLiteral("none"))}
-            << 2
-            << QStringLiteral("ne peut pas être installé : fichier de configuration manquant ou "
-                              "illisible");
+            << "--devices 2"_q
+            << "--package "_q + packages.filePath("none"_q) << 2
+            << "ne peut pas être installé : fichier de configuration manquant ou illisible"_q;
         QTest::newRow("unknown port")
-            << two << QStringList{QStringLiteral("--port"), QStringLiteral("ttyNONE")} << 2
-            << QStringLiteral("aucun terminal détecté sur : ttyNONE.");
-        QTest::newRow("list") << two << QStringList{QStringLiteral("--list")} << 0
-                              << QStringLiteral("valide : « Mise à jour », 1 lot(s), 1 "
-                                                "fichier(s)\n2 terminal(aux) détecté(s) :");
+            << "--devices 2"_q
+            << "--port ttyNONE"_q << 2 << "aucun terminal détecté sur : ttyNONE."_q;
+        QTest::newRow("list") << "--devices 2"_q
+                              << "--list"_q << 0
+                              << "valide : « Mise à jour », 1 lot(s), 1 fichier(s)\n"
+                                 "2 terminal(aux) détecté(s) :"_q;
     }
     void cannotStart()
     {
-        QFETCH(QStringList, terminals);
-        QFETCH(QStringList, arguments);
+        QFETCH(QString, terminals);
+        QFETCH(QString, arguments);
         QFETCH(QString, said);
-        const Run r = run(terminals, QStringList{QStringLiteral("--package"), smallPackage} +
-                                         arguments);
+        const Run r = run(terminals, QStringList{"--package"_q, smallPackage} + words(arguments));
         QTEST(r.status, "status");
         QVERIFY2((r.status == 0 ? r.out : r.err).contains(said), qPrintable(r.out + r.err));
-        QVERIFY(!r.err.contains(QStringLiteral("frames: init")));
+        QVERIFY(!r.err.contains("frames: init"_q));
     }
-
 };
 
 QTEST_GUILESS_MAIN(TestStation)

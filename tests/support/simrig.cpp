@@ -3,6 +3,7 @@
 #include "config/configuration.h"
 #include "mockbed.h"
 #include "options.h"
+#include "replies.h"
 #include "sealing.h"
 #include "testseam.h"
 
@@ -10,7 +11,6 @@
 #include <QDir>
 #include <QFile>
 #include <QRandomGenerator>
-#include <QRegularExpression>
 #include <QTest>
 
 Model::Timing SimRig::fastTiming()
@@ -55,17 +55,7 @@ SimRig::~SimRig()
 QStringList SimRig::log() const
 {
     const QStringList names = QDir(dir.path()).entryList({QStringLiteral("*_logs.txt")});
-    QFile file(QDir(dir.path()).filePath(names.value(0)));
-    if (names.isEmpty() || !file.open(QIODevice::ReadOnly))
-        return {};
-    // Each entry: a date stamp at the start of a line, the message, a line break.
-    static const QRegularExpression stamp(
-        QStringLiteral("(^|\n)== \\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d == "));
-    QStringList messages = QString::fromUtf8(file.readAll()).split(stamp);
-    messages.removeFirst(); // nothing comes before the first entry
-    if (!messages.isEmpty())
-        messages.last().chop(1);
-    return messages;
+    return names.isEmpty() ? QStringList() : logMessages(QDir(dir.path()).filePath(names.first()));
 }
 
 QString SimRig::writeFile(const QString &name, const QByteArray &bytes) const
