@@ -230,20 +230,21 @@ private slots:
     }
 
     // Only regular files are read, and never more than the reader holds: a FIFO (which would
-    // block for ever once opened) or an oversized file in place of configuration.xml is refused
-    // unread, and the log line says why. (A FIFO as an hterm file: see tst_pack.)
+    // block for ever once opened) or a file beyond 16 MiB in place of configuration.xml is
+    // refused unread, and the log line says why. (A FIFO as an hterm file: see tst_pack.)
     void hostileFiles()
     {
         QTemporaryDir dir;
         const QString path = dir.path() + QLatin1Char('/');
         QFile file(path + QStringLiteral("configuration.xml"));
-        Configuration fifo(path), big(path);
+        Configuration fifo(path), exact(path), big(path);
         QVERIFY(::mkfifo(QFile::encodeName(file.fileName()).constData(), 0600) == 0 &&
                 !fifo.load());
         QVERIFY(fifo.failureLine().endsWith(
             QStringLiteral("n'est pas un fichier ordinaire mais un tube nommé (FIFO) : refusé")));
         QVERIFY(file.remove() && file.open(QIODevice::WriteOnly) &&
-                file.resize(Configuration::kMaxFileSize + 1) && !big.load());
+                file.resize(Configuration::kMaxFileSize) && exact.load());
+        QVERIFY(file.resize(Configuration::kMaxFileSize + 1) && !big.load());
         QVERIFY(big.failureLine().endsWith(
             QStringLiteral("fait 16777217 octets, plus que les 16777216 octets admis : refusé")));
     }

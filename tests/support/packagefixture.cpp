@@ -80,7 +80,8 @@ QString summary(const Configuration &c)
     QStringList hterms;
     for (const HTerminal *hterm : c.getHTerminals())
         hterms << QString::fromLatin1(
-            QByteArray(reinterpret_cast<const char *>(hterm->record.data()), 128).toHex());
+            QByteArray(reinterpret_cast<const char *>(hterm->record.data()), HTerminal::kRecordSize)
+                .toHex());
     out << hterms.join(QLatin1Char(' ')).remove(QRegularExpression(QStringLiteral("(00)+\\b")));
     return out.join(QLatin1Char('|'));
 }
