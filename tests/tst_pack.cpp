@@ -163,7 +163,7 @@ private slots:
         QFETCH(QByteArray, command);
         QFETCH(QByteArray, expected);
         const QByteArray sealed = pack::seal("1234"); // 4 + 16 bytes
-        const QByteArray appended =
+        static const QByteArray appended =
             fixture::withAppendedBatch(fixture::signXml(fixture::unsignedXml()));
         QFile big(path("3GB")), huge(path("5GB"));
         if (!big.open(QIODevice::WriteOnly) || !big.resize(3000000000LL) ||

@@ -50,12 +50,13 @@ bool write(const QString &path, const QByteArray &data)
 
 bool writePackage(const QString &dir)
 {
+    static const QByteArray configuration = signXml(unsignedXml()); // signed once
     const QDir d(dir);
     const QByteArray hterm = QByteArray(8, '\0') + QByteArray::fromHex("123456");
     return d.mkpath(dir) && write(d.filePath(QStringLiteral("terminal.png")), png(8, 8)) &&
            write(d.filePath(QStringLiteral("hterm.bin")), pack::seal(hterm)) &&
            write(d.filePath(QStringLiteral("app.bin")), pack::seal(QByteArray(300, 'a'))) &&
-           write(d.filePath(QStringLiteral("configuration.xml")), signXml(unsignedXml()));
+           write(d.filePath(QStringLiteral("configuration.xml")), configuration);
 }
 
 QByteArray withAppendedBatch(const QByteArray &signedXml)
