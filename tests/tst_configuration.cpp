@@ -231,22 +231,27 @@ private slots:
 
     // Only regular files are read, and never more than the reader holds: a FIFO (which would
     // block for ever once opened) or a file beyond 16 MiB in place of configuration.xml is
-    // refused unread, and the log line says why. (A FIFO as an hterm file: see tst_pack.)
+    // refused unread, and the log line says why; a file of the limit itself is read. (A FIFO as an
+    // hterm file: see tst_pack.)
     void hostileFiles()
     {
         QTemporaryDir dir;
         const QString path = dir.path() + QLatin1Char('/');
         QFile file(path + QStringLiteral("configuration.xml"));
-        Configuration fifo(path), exact(path), big(path);
+        Configuration fifo(path), big(path);
         QVERIFY(::mkfifo(QFile::encodeName(file.fileName()).constData(), 0600) == 0 &&
                 !fifo.load());
         QVERIFY(fifo.failureLine().endsWith(
             QStringLiteral("n'est pas un fichier ordinaire mais un tube nommé (FIFO) : refusé")));
         QVERIFY(file.remove() && file.open(QIODevice::WriteOnly) &&
-                file.resize(Configuration::kMaxFileSize) && exact.load());
-        QVERIFY(file.resize(Configuration::kMaxFileSize + 1) && !big.load());
+                file.resize(Configuration::kMaxFileSize + 1) && !big.load());
         QVERIFY(big.failureLine().endsWith(
             QStringLiteral("fait 16777217 octets, plus que les 16777216 octets admis : refusé")));
+        QByteArray data; // the limit itself is allowed
+        regularfile::Failure failure;
+        QVERIFY(fixture::write(path + QStringLiteral("ten"), "0123456789") &&
+                regularfile::read(path + QStringLiteral("ten"), 10, data, failure) &&
+                !regularfile::read(path + QStringLiteral("ten"), 9, data, failure));
     }
 
     // The one rule of what can be advertised, applied by the program and by vardel-pack
