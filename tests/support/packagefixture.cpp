@@ -2,9 +2,11 @@
 
 #include "pack.h"
 
+#include <QBuffer>
 #include <QDir>
 #include <QFile>
 #include <QImage>
+#include <QRegularExpression>
 
 namespace fixture {
 
@@ -48,14 +50,13 @@ bool write(const QString &path, const QByteArray &data)
 
 bool writePackage(const QString &dir)
 {
-    QImage picture(8, 8, QImage::Format_RGB32);
-    picture.fill(Qt::blue);
+    static const QByteArray configuration = signXml(unsignedXml()); // signed once
     const QDir d(dir);
     const QByteArray hterm = QByteArray(8, '\0') + QByteArray::fromHex("123456");
-    return d.mkpath(dir) && picture.save(d.filePath(QStringLiteral("terminal.png"))) &&
+    return d.mkpath(dir) && write(d.filePath(QStringLiteral("terminal.png")), png(8, 8)) &&
            write(d.filePath(QStringLiteral("hterm.bin")), pack::seal(hterm)) &&
            write(d.filePath(QStringLiteral("app.bin")), pack::seal(QByteArray(300, 'a'))) &&
-           write(d.filePath(QStringLiteral("configuration.xml")), signXml(unsignedXml()));
+           write(d.filePath(QStringLiteral("configuration.xml")), configuration);
 }
 
 QByteArray withAppendedBatch(const QByteArray &signedXml)
@@ -65,6 +66,34 @@ QByteArray withAppendedBatch(const QByteArray &signedXml)
            "<operation><title>Pirate</title><description>x</description></operation>"
            "<batch id=\"9\"><file>mirandol.agn</file></batch>" +
            signedXml.mid(end);
+}
+
+QString summary(const Configuration &c)
+{
+    QStringList out{c.terminal->name, c.terminal->code,
+                    c.getImage(),     QString::number(c.getDelayReboot()),
+                    c.getTitle(),     c.getDescription()};
+    for (const Batch *batch : c.getBatches()) {
+        out << QStringLiteral("batch %1").arg(batch->id);
+        for (const Application *file : batch->files)
+            out << file->path;
+    }
+    QStringList hterms;
+    for (const HTerminal *hterm : c.getHTerminals())
+        hterms << QString::fromLatin1(
+            QByteArray(reinterpret_cast<const char *>(hterm->record.data()), HTerminal::kRecordSize)
+                .toHex());
+    out << hterms.join(QLatin1Char(' ')).remove(QRegularExpression(QStringLiteral("(00)+\\b")));
+    return out.join(QLatin1Char('|'));
+}
+
+QByteArray png(int width, int height)
+{
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(Qt::blue);
+    QByteArray bytes;
+    QBuffer buffer(&bytes);
+    return buffer.open(QIODevice::WriteOnly) && image.save(&buffer, "PNG") ? bytes : QByteArray();
 }
 
 QByteArray pngHeader(quint32 width, quint32 height)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/configuration.h"
 #include "crypto/rsa.h"
 
 #include <QByteArray>
@@ -21,6 +22,11 @@ bool writePackage(const QString &dir);
 // A signed configuration.xml with an operation and a batch added after its signature element,
 // where the signature does not cover them.
 QByteArray withAppendedBatch(const QByteArray &signedXml);
+// Everything the program takes from the model, in one line: the fields, each batch ("batch ID"
+// and its paths), then the kept hterm records in hex with their zero tails cut, '|' between.
+QString summary(const Configuration &c);
+// A PNG of `width` x `height` blue pixels.
+QByteArray png(int width, int height);
 // A PNG that declares `width` x `height` pixels in its header and holds a few bytes of image
 // data: enough for its size to be read, far too little to be decoded.
 QByteArray pngHeader(quint32 width, quint32 height);
