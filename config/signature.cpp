@@ -46,10 +46,11 @@ int skipSpace(const QByteArray &file, int at)
     return at;
 }
 
-// The qualified name of the first element of `region`; empty when it has none.
+// The qualified name of the first element of `region`; empty when it has none. The reader holds
+// back a start tag that ends its input ("<c>" alone gives nothing), so one space follows it.
 QByteArray firstElement(const QByteArray &region)
 {
-    QXmlStreamReader reader(region);
+    QXmlStreamReader reader(region + ' ');
     while (!reader.atEnd()) {
         reader.readNext();
         if (reader.isStartElement())

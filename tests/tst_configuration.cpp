@@ -183,6 +183,7 @@ private slots:
         row("white space in the closing tags",
             with("</signature>\n</configuration>\n", "</signature \t>\r\n  </configuration\n>\n\n"),
             V::Valid);
+        row("one-letter root", fixture::signXml("<c></c>\n"), V::Valid);
         row("appended batch", fixture::withAppendedBatch(good), V::UnsignedContent);
         row("comment after the root", good + "<!-- x -->", V::UnsignedContent);
         row("text before the root's closing tag", with("</signature>\n", "</signature>x\n"),
