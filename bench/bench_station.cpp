@@ -21,7 +21,6 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
-#include <vector>
 
 extern char **environ;
 
@@ -42,18 +41,10 @@ double seconds(const timeval &t)
     return double(t.tv_sec) + double(t.tv_usec) / 1e6;
 }
 
-// Runs the station in the fleet's testbed, its output thrown away; false if it cannot start.
-bool runStation(const QString &root, const QString &package, int &status, rusage &usage)
+// Runs the station with this process's environment, its output thrown away; false if it
+// cannot start.
+bool runStation(const QString &package, int &status, rusage &usage)
 {
-    std::vector<QByteArray> environment{"UMOCKDEV_DIR=" + root.toLocal8Bit()};
-    for (char **e = environ; *e; ++e) {
-        if (qstrncmp(*e, "UMOCKDEV_DIR=", 13) != 0)
-            environment.emplace_back(*e);
-    }
-    std::vector<char *> envp;
-    for (QByteArray &entry : environment)
-        envp.push_back(entry.data());
-    envp.push_back(nullptr);
     QByteArray program(VARDEL_STATION_PATH);
     QByteArray option("--package");
     QByteArray directory = package.toLocal8Bit();
@@ -63,7 +54,7 @@ bool runStation(const QString &root, const QString &package, int &status, rusage
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
     pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv, envp.data());
+    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);
     if (spawned != 0)
         return false;
@@ -78,6 +69,8 @@ Measure measure(int terminals, const QString &package)
 {
     Measure m;
     sim::Fleet fleet;
+    // The station sees the fleet's devices; set before any terminal's thread runs.
+    qputenv("UMOCKDEV_DIR", fleet.root().toLocal8Bit());
     const QString base = QStringLiteral("ttyBS%1_").arg(QCoreApplication::applicationPid());
     for (int k = 0; k < terminals; ++k) {
         sim::DeviceOptions device;
@@ -95,7 +88,7 @@ Measure measure(int terminals, const QString &package)
     int status = -1;
     rusage usage{};
     const double start = bench::wallSeconds();
-    const bool ran = runStation(fleet.root(), package, status, usage);
+    const bool ran = runStation(package, status, usage);
     m.wall = bench::wallSeconds() - start;
     m.stationCpu = seconds(usage.ru_utime) + seconds(usage.ru_stime);
     fleet.stop();
