@@ -1,6 +1,7 @@
 // The installation scenario: every batch from opening the port to the terminal's return.
 #include "model.h"
 
+#include "config/advertisement.h"
 #include "config/configuration.h"
 #include "link/serialport.h"
 #include "transfer.h"
@@ -166,7 +167,7 @@ bool Model::openSession(Progress &progress, Outcome &outcome)
 // One file: advertisement, authorisation and download, the whole sequence up to four times.
 bool Model::installFile(Application *file, int index, int count, int value, Outcome &outcome)
 {
-    const QString name = transfer::fileName(file->path);
+    const QString name = advertisement::fileName(file->path);
     const QString cannotLoad = QStringLiteral(" ne peut pas être chargé dans le terminal.");
     for (int attempt = 1;; ++attempt) {
         if (cancelRequested)

@@ -1,6 +1,7 @@
 // Download of a package file's plain content in numbered data blocks, stop-and-wait.
 #include "model.h"
 
+#include "config/advertisement.h"
 #include "config/records.h"
 #include "crypto/sealedfile.h"
 #include "exchange.h"
@@ -38,7 +39,7 @@ QString fileErrorLine(SealedFile::Status status)
 bool Model::load(Application *file)
 {
     const QString progressText =
-        QStringLiteral("Téléchargement du fichier : ") + transfer::fileName(file->path);
+        QStringLiteral("Téléchargement du fichier : ") + advertisement::fileName(file->path);
     emit setModuleProgression(progressText, 0);
     SealedFile sealed;
     if (!startDownload(file->path, sealed) || !sendBlocks(sealed, progressText))
