@@ -135,23 +135,27 @@ bool SerialPort::waitForBytes(int timeoutMs)
     return true;
 }
 
+quint16 SerialPort::gather(quint8 *buffer, quint16 wanted, int timeoutMs)
+{
+    quint16 received = 0;
+    while (received < wanted && waitForBytes(timeoutMs)) {
+        const qint64 count =
+            port.read(reinterpret_cast<char *>(buffer) + received, wanted - received);
+        if (count <= 0)
+            break;
+        received = static_cast<quint16>(received + count);
+    }
+    return received;
+}
+
 bool SerialPort::read(quint8 *buffer, quint16 &length)
 {
     const quint16 wanted = length;
-    quint16 received = 0;
-    while (received < wanted) {
-        if (!waitForBytes(kReadTimeoutMs))
-            return false; // `length` says what was still missing
-        const qint64 count =
-            port.read(reinterpret_cast<char *>(buffer) + received, wanted - received);
-        if (count <= 0) {
-            length = 0;
-            return false;
-        }
-        received = static_cast<quint16>(received + count);
-        length = static_cast<quint16>(wanted - received);
+    const quint16 received = gather(buffer, wanted, kReadTimeoutMs);
+    if (received < wanted) {
+        length = static_cast<quint16>(wanted - received); // what was still missing
+        return false;
     }
-    length = received;
     return true;
 }
 
@@ -168,15 +172,7 @@ bool SerialPort::readWithTimeout(quint8 *buffer, quint16 &length, int timeoutMs)
 
 bool SerialPort::readReply(quint8 *buffer, quint16 &length, int timeoutMs)
 {
-    const quint16 wanted = length;
-    quint16 received = 0;
-    while (received < wanted && waitForBytes(timeoutMs)) {
-        const qint64 count =
-            port.read(reinterpret_cast<char *>(buffer) + received, wanted - received);
-        if (count <= 0)
-            break;
-        received = static_cast<quint16>(received + count);
-    }
+    const quint16 received = gather(buffer, length, timeoutMs);
     if (received == 0)
         return false;
     length = received;

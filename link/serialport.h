@@ -80,6 +80,9 @@ public:
 private:
     // Blocks until bytes can be read or timeoutMs has passed; false on time-out or a dead port.
     bool waitForBytes(int timeoutMs);
+    // Reads into `buffer` until `wanted` bytes have come or none has come for timeoutMs;
+    // returns the count read.
+    quint16 gather(quint8 *buffer, quint16 wanted, int timeoutMs);
 
     mutable std::mutex portsMutex; // guards ports and preferredIndex
     QStringList ports;
