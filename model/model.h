@@ -107,7 +107,9 @@ public:
 
     // Session opening.
     bool initializeTerminal();
-    bool initializeTerminalOnce();
+    // One exchange of the initialisation frame, its reply awaited up to timeoutMs; logs its
+    // failed step, never the attempts line.
+    bool initializeTerminalOnce(int timeoutMs);
     bool isVardelOnTerminal();
 
     // Terminal information.
@@ -156,9 +158,6 @@ private:
 
     std::mutex openFailureMutex; // guards openFailure: written by the worker, read by the window
     OpenFailure openFailure;
-
-    // One exchange of the initialisation frame; logs its failed step.
-    bool initializeAttempt(int timeoutMs);
 
     // The steps of the installation scenario. A failed step fills `Outcome` with what the
     // operator reads; `Progress` carries the total bar's running values.

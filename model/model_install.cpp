@@ -248,7 +248,8 @@ void Model::waitForReboot(const QString &portLabel)
         if (serialPort->open(currentLabel(portLabel))) {
             // A try is never cut below one step, nor allowed a full time-out at the very end.
             const qint64 left = std::max(wait - elapsed, stepMs);
-            const bool back = initializeAttempt(int(std::min<qint64>(left, timing.replyTimeoutMs)));
+            const bool back =
+                initializeTerminalOnce(int(std::min<qint64>(left, timing.replyTimeoutMs)));
             serialPort->close();
             if (back) {
                 emit setModuleProgression(kPleaseWait, 100);

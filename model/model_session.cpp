@@ -13,7 +13,7 @@ const quint8 *bytes(const QByteArray &frameBytes)
 
 } // namespace
 
-bool Model::initializeAttempt(int timeoutMs)
+bool Model::initializeTerminalOnce(int timeoutMs)
 {
     static const QByteArray request = frame::shortFrame(frame::kTypeControl, frame::kInitPayload);
     if (!serialPort->write(bytes(request), quint16(request.size()))) {
@@ -39,16 +39,11 @@ bool Model::initializeTerminal()
 {
     constexpr int kAttempts = 3;
     for (int attempt = 0; attempt < kAttempts; ++attempt) {
-        if (initializeAttempt(timing.replyTimeoutMs))
+        if (initializeTerminalOnce(timing.replyTimeoutMs))
             return true;
     }
     log(QStringLiteral("initializeTerminal Erreur tentatives"));
     return false;
-}
-
-bool Model::initializeTerminalOnce()
-{
-    return initializeAttempt(timing.replyTimeoutMs);
 }
 
 bool Model::isVardelOnTerminal()
