@@ -5,6 +5,7 @@
 #include "app/logger.h"
 #include "config/configuration.h"
 #include "config/picture.h"
+#include "model/logtexts.h"
 #include "model/model.h"
 #include "ui_mainwindow.h"
 
@@ -105,13 +106,9 @@ void MainWindow::on_configuration_failed()
 {
     const QString path = Configuration::filePath();
     QMessageBox::critical(this, QStringLiteral("Erreur fichier de configuration"),
-                          QStringLiteral("Le fichier de configuration (") + path +
-                              QStringLiteral(") est manquant ou incorrect.\n"
-                                             "Veuillez contacter votre support."),
-                          QMessageBox::Ok);
+                          logtexts::configurationMissingMessage(path), QMessageBox::Ok);
     ui->generateButton->setEnabled(false);
-    model->log(QStringLiteral("Le fichier de configuration (") + path +
-               QStringLiteral(") est manquant ou incorrect."));
+    model->log(logtexts::configurationMissing(path));
     // The window was never shown: with the box closed no window is left, and the application
     // quits by itself.
 }
@@ -165,14 +162,14 @@ void MainWindow::on_module_progressed(QString info, int value)
 {
     ui->moduleLabel->setText(info);
     ui->moduleProgressBar->setValue(value);
-    model->log(QStringLiteral("Module : ") + info + QStringLiteral(" - ") + QString::number(value));
+    model->log(logtexts::progress(QStringLiteral("Module"), info, value));
 }
 
 void MainWindow::on_total_progressed(QString info, int value)
 {
     ui->moduleLabel_2->setText(info);
     ui->totalProgressBar->setValue(value);
-    model->log(QStringLiteral("Total : ") + info + QStringLiteral(" - ") + QString::number(value));
+    model->log(logtexts::progress(QStringLiteral("Total"), info, value));
 }
 
 void MainWindow::on_generateButton_clicked()
@@ -201,8 +198,7 @@ void MainWindow::installThread(QString portLabel)
 
 void MainWindow::on_result_displayed(bool success, QString title, QString message)
 {
-    model->log(title + QStringLiteral(" - ") + message + QStringLiteral(" - ") +
-               (success ? QStringLiteral("[succès]") : QStringLiteral("[échec]")));
+    model->log(logtexts::result(title, message, success));
     // A port that would not open: its cause follows in the log, its remedy in the box.
     const Model::OpenFailure openFailure = model->takeOpenFailure();
     if (!openFailure.logLine.isEmpty())

@@ -3,6 +3,7 @@
 #include "app/logger.h"
 #include "config/configuration.h"
 #include "link/serialport.h"
+#include "model/logtexts.h"
 #include "model/model.h"
 #include "progressview.h"
 
@@ -127,8 +128,7 @@ void Station::checkPackage()
                              .arg(files);
         station->log(QStringLiteral("Configuration chargée avec succès"));
     } else {
-        station->log(QStringLiteral("Le fichier de configuration (") + file +
-                     QStringLiteral(") est manquant ou incorrect."));
+        station->log(logtexts::configurationMissing(file));
     }
 }
 

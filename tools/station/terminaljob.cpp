@@ -2,6 +2,7 @@
 
 #include "config/configuration.h"
 #include "link/serialport.h"
+#include "model/logtexts.h"
 #include "model/model.h"
 
 #include <QSerialPortInfo>
@@ -44,12 +45,6 @@ QString stageName(const QString &total)
     return total;
 }
 
-QString resultLine(const QString &title, const QString &message, bool success)
-{
-    return title + QStringLiteral(" - ") + message + QStringLiteral(" - ") +
-           (success ? QStringLiteral("[succès]") : QStringLiteral("[échec]"));
-}
-
 } // namespace
 
 TerminalJob::TerminalJob(const FoundTerminal &terminal, bool follow)
@@ -86,13 +81,9 @@ bool TerminalJob::prepare(const QString &packageDirectory)
     QObject::disconnect(connection);
     if (!loaded) {
         const QString path = model->getConfiguration()->configurationFile();
-        model->log(QStringLiteral("Le fichier de configuration (") + path +
-                   QStringLiteral(") est manquant ou incorrect."));
+        model->log(logtexts::configurationMissing(path));
         finish(QStringLiteral("Erreur fichier de configuration"),
-               QStringLiteral("Le fichier de configuration (") + path +
-                   QStringLiteral(") est manquant ou incorrect.\nVeuillez contacter votre "
-                                  "support."),
-               false);
+               logtexts::configurationMissingMessage(path), false);
     }
     return loaded;
 }
@@ -131,7 +122,7 @@ void TerminalJob::run()
     QString title;
     QString message;
     const bool success = model->install(found.label, title, message);
-    model->log(resultLine(title, message, success));
+    model->log(logtexts::result(title, message, success));
     // As the window does after every result: the release frames, where the terminal is now.
     const QString label = followBySerial ? resolve() : found.label;
     model->getSerialPort()->setFoundPorts({label}, 0);
@@ -189,14 +180,13 @@ QString TerminalJob::resolve()
 
 void TerminalJob::onTotal(const QString &text, int value)
 {
-    model->log(QStringLiteral("Total : ") + text + QStringLiteral(" - ") + QString::number(value));
+    model->log(logtexts::progress(QStringLiteral("Total"), text, value));
     notify(stageName(text), QString(), -1);
 }
 
 void TerminalJob::onModule(const QString &text, int value)
 {
-    model->log(QStringLiteral("Module : ") + text + QStringLiteral(" - ") +
-               QString::number(value));
+    model->log(logtexts::progress(QStringLiteral("Module"), text, value));
     notify(QString(), text.startsWith(kDownloading) ? text.mid(kDownloading.size()) : QString(),
            value);
 }
