@@ -82,10 +82,8 @@ bool Configuration::checkSignature()
 {
     RsaPublicKey key;
     signature::builtInKey(key);
-    lastVerdict = signature::check(raw, signature, key);
-    trailer = lastVerdict == signature::Verdict::UnsignedContent
-                  ? signature::unsignedContent(raw)
-                  : signature::UnsignedContent();
+    trailer = signature::UnsignedContent();
+    lastVerdict = signature::check(raw, signature, key, &trailer);
     if (lastVerdict == signature::Verdict::Valid) {
         failure.clear();
         return true;

@@ -64,8 +64,15 @@ public:
     // The XML reading of load(), on an open device.
     void read(QIODevice &device);
 
-    // The bytes load() read.
-    const QByteArray &rawFile() const { return raw; }
+    // Where the XML reading stopped on an error, as the reader reports it; an empty message
+    // when it read the document to its end.
+    struct XmlError
+    {
+        qint64 line = 0;
+        qint64 column = 0;
+        QString message;
+    };
+    const XmlError &xmlError() const { return xmlStop; }
     // Why load() failed (the file could not be read).
     const regularfile::Failure &readFailure() const { return fileFailure; }
     // The outcome of the last checkSignature(), with what follows the signature element.
@@ -94,6 +101,7 @@ private:
 
     QString fixedDirectory; // empty: directory()
     QByteArray raw;         // configuration.xml as load() read it
+    XmlError xmlStop;
     regularfile::Failure fileFailure;
     signature::Verdict lastVerdict = signature::Verdict::NoText;
     signature::UnsignedContent trailer;

@@ -79,4 +79,6 @@ void Configuration::read(QIODevice &device)
         }
         // "configuration" and every other element: go on with the next token.
     }
+    xmlStop = xml.hasError() ? XmlError{xml.lineNumber(), xml.columnNumber(), xml.errorString()}
+                             : XmlError();
 }

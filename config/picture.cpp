@@ -34,15 +34,6 @@ bool readHeader(const QString &path, QFile &file, QImageReader &reader, Inspecti
 
 } // namespace
 
-Inspection inspect(const QString &path)
-{
-    Inspection inspection;
-    QFile file;
-    QImageReader reader;
-    readHeader(path, file, reader, inspection);
-    return inspection;
-}
-
 QImage load(const QString &path, Inspection *inspection)
 {
     Inspection found;

@@ -30,8 +30,6 @@ struct Inspection
     regularfile::Failure failure;
 };
 
-// What the header of the picture at `path` says, without decoding it.
-Inspection inspect(const QString &path);
 // The picture, decoded only when its header allows it; a null image otherwise. `inspection`
 // receives what was found.
 QImage load(const QString &path, Inspection *inspection = nullptr);

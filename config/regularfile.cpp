@@ -150,13 +150,12 @@ bool read(const QString &path, qint64 limit, QByteArray &data, Failure &failure)
     return true;
 }
 
-bool readHead(const QString &path, int count, QByteArray &data, qint64 &size, Failure &failure)
+bool readHead(const QString &path, int count, QByteArray &data, Failure &failure)
 {
     data.clear();
     QFile file;
     if (!open(path, file, failure))
         return false;
-    size = failure.size;
     data = file.read(count);
     if (file.error() != QFileDevice::NoError) {
         failure.reason = Failure::Reason::System;

@@ -48,9 +48,8 @@ struct Failure
 [[nodiscard]] bool open(const QString &path, QFile &file, Failure &failure);
 // The whole file, when it holds at most `limit` bytes.
 [[nodiscard]] bool read(const QString &path, qint64 limit, QByteArray &data, Failure &failure);
-// Its first `count` bytes (fewer when it is shorter); `size` receives the file's size.
-[[nodiscard]] bool readHead(const QString &path, int count, QByteArray &data, qint64 &size,
-                            Failure &failure);
+// Its first `count` bytes (fewer when it is shorter).
+[[nodiscard]] bool readHead(const QString &path, int count, QByteArray &data, Failure &failure);
 
 // For vardel-pack, in English: "a FIFO", "a directory"... and the whole failure, e.g. "is not a
 // regular file but a FIFO", "has 3000000000 bytes, more than the 2147483588 bytes ...".

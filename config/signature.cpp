@@ -6,6 +6,7 @@
 #include <QXmlStreamReader>
 
 #include <cstring>
+#include <utility>
 
 namespace signature {
 
@@ -160,15 +161,20 @@ void builtInKey(RsaPublicKey &key)
     key.exponent[kRsaMaxLength - 1] = quint8(keys::kSigningExponent);
 }
 
-Verdict check(const QByteArray &file, const QString &text, const RsaPublicKey &key)
+Verdict check(const QByteArray &file, const QString &text, const RsaPublicKey &key,
+              UnsignedContent *found)
 {
     if (text.isEmpty())
         return Verdict::NoText;
     QByteArray value;
     if (!decodeText(text, value))
         return Verdict::NotCanonical;
-    if (unsignedContent(file).any())
+    UnsignedContent after = unsignedContent(file);
+    if (after.any()) {
+        if (found)
+            *found = std::move(after);
         return Verdict::UnsignedContent;
+    }
 
     // Raise the value to e modulo n: the block signed with the private key comes back.
     QByteArray recovered(kValueSize, '\0');

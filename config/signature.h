@@ -70,7 +70,10 @@ void builtInKey(RsaPublicKey &key);
 
 // Whether `text` is the signature of `file` under `key`, and nothing unsigned follows it. The
 // cheap checks come first: the text, then what follows the element, then the RSA operation.
-Verdict check(const QByteArray &file, const QString &text, const RsaPublicKey &key);
+// For UnsignedContent, `found` (when given) receives what follows the element; it is left
+// alone otherwise.
+Verdict check(const QByteArray &file, const QString &text, const RsaPublicKey &key,
+              UnsignedContent *found = nullptr);
 // An explanation for the package maker; for UnsignedContent, with what was found.
 QString describe(Verdict verdict, const UnsignedContent &found = UnsignedContent());
 // The same in French, for the program's log.

@@ -17,9 +17,8 @@ quint32 bigEndian32(const QByteArray &bytes)
 SealedFile::Status SealedFile::readHeader(const QString &path, quint32 &plainLength)
 {
     QByteArray header;
-    qint64 size = 0;
     regularfile::Failure failure;
-    if (!regularfile::readHead(path, kHeaderSize, header, size, failure))
+    if (!regularfile::readHead(path, kHeaderSize, header, failure))
         return Status::Unreadable;
     if (header.size() < kHeaderSize)
         return Status::TooShort;

@@ -21,7 +21,6 @@ public:
     };
 
     static constexpr int kHeaderSize = 4;
-    static constexpr int kBlockSize = 16;
     // What the 4-byte length field can declare.
     static constexpr qint64 kMaxPlainLength = 0xFFFFFFFFLL;
     // What the program and vardel-pack hold in memory, as one byte array: the largest whole

@@ -1,6 +1,7 @@
 #include "pack.h"
 
 #include "config/regularfile.h"
+#include "crypto/aes.h"
 #include "crypto/keys.h"
 #include "crypto/sealedfile.h"
 
@@ -41,8 +42,7 @@ bool sealInPlace(QByteArray &buffer, qint64 plainLength)
 
 qint64 paddedSize(qint64 plainLength)
 {
-    return (plainLength + SealedFile::kBlockSize - 1) / SealedFile::kBlockSize *
-           SealedFile::kBlockSize;
+    return (plainLength + aes::kBlockSize - 1) / aes::kBlockSize * aes::kBlockSize;
 }
 
 } // namespace

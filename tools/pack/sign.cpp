@@ -113,12 +113,13 @@ bool sign(const QByteArray &xml, const RsaPrivateKey &key, QByteArray &signedXml
     // Check the outcome the way the program will: the byte search must find this text, the
     // public key must accept it and nothing unsigned may follow the element; and the XML must
     // keep the signature as its last element.
+    signature::UnsignedContent unsignedPart;
     const signature::Verdict verdict =
-        signature::check(result, signature::extractText(result), key.publicKey);
+        signature::check(result, signature::extractText(result), key.publicKey, &unsignedPart);
     if (verdict == signature::Verdict::UnsignedContent) {
         error = QStringLiteral("the program would refuse the signed file: %1; remove it before "
                                "signing")
-                    .arg(signature::describe(verdict, signature::unsignedContent(result)));
+                    .arg(signature::describe(verdict, unsignedPart));
         return false;
     }
     if (verdict != signature::Verdict::Valid) {

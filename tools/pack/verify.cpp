@@ -7,9 +7,7 @@
 #include "config/signature.h"
 #include "crypto/sealedfile.h"
 
-#include <QBuffer>
 #include <QDir>
-#include <QXmlStreamReader>
 
 namespace pack {
 namespace {
@@ -71,21 +69,16 @@ QString advertisementProblem(const QString &path, quint32 plainLength)
         .arg(advertisement::kRoom);
 }
 
-// Whether the bytes the program read are well-formed XML, read as the program reads them.
-void checkXml(const QByteArray &raw, QStringList &problems)
+// Whether the program's XML reading went through the bytes it read.
+void checkXml(const Configuration &configuration, QStringList &problems)
 {
-    QByteArray bytes = raw;
-    QBuffer buffer(&bytes);
-    buffer.open(QIODevice::ReadOnly | QIODevice::Text);
-    QXmlStreamReader reader(&buffer);
-    while (!reader.atEnd())
-        reader.readNext();
-    if (reader.hasError())
+    const Configuration::XmlError &error = configuration.xmlError();
+    if (!error.message.isEmpty())
         problems << QStringLiteral("configuration.xml is not well-formed XML (line %1, column "
                                    "%2: %3): the program stops reading there")
-                        .arg(reader.lineNumber())
-                        .arg(reader.columnNumber())
-                        .arg(reader.errorString());
+                        .arg(error.line)
+                        .arg(error.column)
+                        .arg(error.message);
 }
 
 // The picture as the program shows it: its size read first, decoded only when it fits.
@@ -169,7 +162,7 @@ QStringList verify(const QString &configurationDir)
     }
 
     QStringList problems;
-    checkXml(configuration.rawFile(), problems);
+    checkXml(configuration, problems);
 
     if (!configuration.checkSignature()) {
         const signature::Verdict verdict = configuration.verdict();
