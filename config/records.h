@@ -1,5 +1,8 @@
 #pragma once
 
+#include "crypto/sealedfile.h"
+
+#include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <QString>
@@ -15,6 +18,7 @@ public:
     QString name;
     QString code;
     QString image;          // full path of the terminal picture
+    QByteArray picture;     // its bytes as the package check read them; empty: no picture
     qint32 delayReboot = 0; // milliseconds
 };
 
@@ -26,13 +30,23 @@ public:
     QString description; // plain text or an HTML fragment
 };
 
-// One file to install, by its full path.
+// One file to install, by its full path, and its content as the package check read it: what
+// is advertised and sent to the terminal, never read again from the disk.
 class Application : public QObject
 {
     Q_OBJECT
 public:
     explicit Application(const QString &path, QObject *parent = nullptr);
+    // The file's bytes, as read: decrypted in place into `content`.
+    void setContent(QByteArray bytes);
+    // Why it could not be read.
+    void setUnreadable(const regularfile::Failure &failure);
+
     QString path;
+    // Ok, or why the content cannot be sent: LengthExceedsContent when the plain length is
+    // beyond the decrypted bytes, Unreadable until setContent() (content.failure says why).
+    SealedFile::Status status = SealedFile::Status::Unreadable;
+    SealedFile content;
 };
 
 class Batch : public QObject

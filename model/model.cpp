@@ -10,7 +10,8 @@
 
 Model::Timing Model::initialTiming;
 
-Model::Model() : QObject(nullptr), configuration(new Configuration), serialPort(new SerialPort)
+Model::Model()
+    : QObject(nullptr), configuration(std::make_shared<Configuration>()), serialPort(new SerialPort)
 {
     const QString logName = QDir::currentPath() + QDir::separator() +
                             QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) +
@@ -22,7 +23,6 @@ Model::Model() : QObject(nullptr), configuration(new Configuration), serialPort(
 Model::~Model()
 {
     delete serialPort;
-    delete configuration;
 }
 
 void Model::log(const QString &text)
@@ -33,6 +33,11 @@ void Model::log(const QString &text)
 QString Model::getImage() const
 {
     return configuration->getImage();
+}
+
+QByteArray Model::getPicture() const
+{
+    return configuration->terminal->picture;
 }
 
 QString Model::getTitle() const

@@ -96,7 +96,7 @@ bool Model::fail(bool reboot, const QString &title, const QString &message, Outc
 bool Model::installBatch(const Batch &batch, const QString &portLabel, Progress &progress,
                          Outcome &outcome)
 {
-    const QList<Application *> files = batch.files;
+    const QList<Application *> &files = batch.files;
     const int count = files.size();
     if (cancelRequested)
         return interrupted(outcome);
@@ -165,7 +165,7 @@ bool Model::openSession(Progress &progress, Outcome &outcome)
 }
 
 // One file: advertisement, authorisation and download, the whole sequence up to four times.
-bool Model::installFile(Application *file, int index, int count, int value, Outcome &outcome)
+bool Model::installFile(const Application *file, int index, int count, int value, Outcome &outcome)
 {
     const QString name = advertisement::fileName(file->path);
     const QString cannotLoad = QStringLiteral(" ne peut pas être chargé dans le terminal.");

@@ -8,30 +8,29 @@
 #include "frames.h"
 #include "transfer.h"
 
-#include <QFile>
-
 #include <algorithm>
 
-bool Model::sendInfo(Application *file, bool &skipped)
+bool Model::sendInfo(const Application *file, bool &skipped)
 {
     skipped = false;
     const QString &path = file->path;
-    if (!QFile::exists(path)) {
-        log(QStringLiteral("sendInfo Erreur _file.exists"));
+    // The file as the package check read it: the announced length is its header's plain length.
+    switch (file->status) {
+    case SealedFile::Status::Unreadable:
+        log(file->content.failure.reason == regularfile::Failure::Reason::Missing
+                ? QStringLiteral("sendInfo Erreur _file.exists")
+                : QStringLiteral("sendInfo Erreur _file.open"));
         return false;
-    }
-    // Only the sealed file's header is needed: the announced length is the plain length.
-    quint32 plainLength = 0;
-    switch (SealedFile::readHeader(path, plainLength)) {
-    case SealedFile::Status::Ok:
-        break;
+    case SealedFile::Status::TooLarge:
+        log(QStringLiteral("sendInfo Erreur _file.open"));
+        return false;
     case SealedFile::Status::TooShort:
         log(QStringLiteral("sendInfo Erreur _file.size"));
         return false;
-    default:
-        log(QStringLiteral("sendInfo Erreur _file.open"));
-        return false;
+    default: // a whole header: the download tells what else is wrong
+        break;
     }
+    const quint32 plainLength = file->content.plainLength;
 
     // The rule vardel-pack verify applies too, on the bytes that go into the frame, so that it
     // never overflows.

@@ -258,7 +258,7 @@ private:
         if (accept) // the package accepts the terminal's hardware
             rig->acceptTerminal();
         Model &model = rig->model();
-        model.getConfiguration()->terminal->delayReboot = delayReboot;
+        rig->package().terminal->delayReboot = delayReboot;
         const auto keep = [this, &model](QStringList &steps) { // "TEXT VALUE"
             return [this, &model, &steps](const QString &text, int value) {
                 steps << text + QLatin1Char(' ') + QString::number(value);

@@ -93,27 +93,31 @@ private slots:
     }
 
     // Hidden while loading, nothing to press; the configuration shows the window. "<html>"
-    // anywhere makes the description HTML; "<HTML>" alone does not. A picture too large to
-    // show (30000 x 30000 declared in a small file) is not decoded. Progress reaches the bars,
-    // their captions and the log.
+    // anywhere makes the description HTML; "<HTML>" alone does not. The picture is the one the
+    // package check read, whatever lies in the folder by then; one too large to show (30000 x
+    // 30000 declared in a small file) is not decoded. Progress reaches the bars, their captions
+    // and the log.
     void configurationShown()
     {
         window = std::make_unique<MainWindow>();
         QVERIFY(!window->isVisible() && !button()->isEnabled());
         QTRY_VERIFY(window->isVisible());
         QCOMPARE(widget<QLabel>("operationTitleLabel")->text(), "Mise à jour"_q);
+        QVERIFY(fixture::write(Configuration::directory() + "terminal.png"_q, "not a picture"));
+        window->on_configuration_loaded();
         QVERIFY(!picture().isNull());
-        Configuration *configuration = window->getModel()->getConfiguration();
         QStringList shown{widget<QTextBrowser>("operationDescriptionLabel")->toPlainText()};
+        auto other = std::make_shared<Configuration>();
         for (const QString &text :
              {"V\n<html><b>gras</b></html>"_q, "V\n<HTML><b>gras</b></HTML>"_q}) {
-            configuration->operation->description = text;
+            other->operation->description = text;
+            window->getModel()->usePackage(other);
             window->on_configuration_loaded();
             shown << widget<QTextBrowser>("operationDescriptionLabel")->toPlainText();
         }
         QCOMPARE(shown, (QStringList{"V2"_q, "V gras"_q, "V\n<HTML><b>gras</b></HTML>"_q}));
-        configuration->terminal->image = work.filePath("huge.png"_q);
-        QVERIFY(fixture::write(configuration->terminal->image, fixture::pngHeader(30000, 30000)));
+        other->terminal->image = work.filePath("huge.png"_q);
+        other->terminal->picture = fixture::pngHeader(30000, 30000);
         window->on_configuration_loaded();
         QVERIFY(picture().isNull());
 

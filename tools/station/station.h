@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+class Configuration;
 class Model;
 
 // One run of vardel-station: the package checked once, the card readers switched and the
@@ -38,8 +39,9 @@ private:
 
     const StationOptions options;
     const sigset_t stopSignals;
-    std::unique_ptr<Model> station; // the run's own entries and the terminal search
-    QString packageDirectory;       // ends with a separator
+    std::unique_ptr<Model> station;               // the run's own entries and the terminal search
+    QString packageDirectory;                     // ends with a separator
+    std::shared_ptr<const Configuration> package; // once checked, for every job
     QString packageVerdict;
     bool packageValid = false;
     std::vector<std::unique_ptr<TerminalJob>> jobs;

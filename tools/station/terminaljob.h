@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 
+class Configuration;
 class Model;
 class QThread;
 
@@ -33,8 +34,8 @@ struct JobView
     State state = State::Waiting;
     QString port; // where the terminal is now
     QString serialNumber;
-    QString stage; // short name of the scenario's stage, or the result once done
-    QString file;  // the file being downloaded
+    QString stage;             // short name of the scenario's stage, or the result once done
+    QString file;              // the file being downloaded
     int percent = -1;          // of the current step (a file, the reboot wait); -1: none yet
     double bytesPerSecond = 0; // over the last seconds
     bool success = false;
@@ -69,9 +70,9 @@ public:
     TerminalJob(const TerminalJob &) = delete;
     TerminalJob &operator=(const TerminalJob &) = delete;
 
-    // Loads and checks the package in the job's Model (calling thread). On failure the job is
-    // finished with the outcome the window would show.
-    bool prepare(const QString &packageDirectory);
+    // The package to install: loaded and checked once by the station, shared read-only by
+    // every job.
+    void prepare(std::shared_ptr<const Configuration> package);
     void start(Listener listener);
     // Never started: finished as interrupted.
     void markNotStarted();
