@@ -11,6 +11,7 @@
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QVector>
 
 Q_DECLARE_LOGGING_CATEGORY(lcConfiguration)
 
@@ -142,7 +143,7 @@ public:
     signature::Verdict verdict() const { return lastVerdict; }
     const signature::UnsignedContent &unsignedContent() const { return trailer; }
     // The files, and what checkFiles() found.
-    const QList<NamedFile> &namedFiles() const { return files; }
+    const QVector<NamedFile> &namedFiles() const { return files; }
     Binding binding() const { return fileBinding; }
     const QList<FileProblem> &fileProblems() const { return problems; }
     QString describe(const FileProblem &problem, wording::Language language) const;
@@ -173,14 +174,17 @@ private:
     void checkNames();
 
     QString fixedDirectory; // empty: directory()
+    QString directoryText;  // configurationDirectory() while reading
     QByteArray raw;         // configuration.xml as load() read it
     XmlError xmlStop;
     regularfile::Failure fileFailure;
     signature::Verdict lastVerdict = signature::Verdict::NoText;
     signature::UnsignedContent trailer;
-    QList<NamedFile> files;
+    QVector<NamedFile> files;
     int picture = -1; // the picture's index in `files`
     Binding fileBinding = Binding::Bound;
     QList<FileProblem> problems;
     QStringList lines;
 };
+
+Q_DECLARE_TYPEINFO(Configuration::NamedFile, Q_MOVABLE_TYPE);

@@ -3,6 +3,8 @@
 
 #include <QXmlStreamReader>
 
+#include <utility>
+
 // The XML reading of configuration.xml, token by token: the value of a leaf element is the text
 // of the single token after its opening tag, verbatim, and an element under the wrong parent is
 // read over. The reader is given the text xmlinput prepared, so it takes time in proportion to
@@ -33,29 +35,48 @@ QString nextValue(QXmlStreamReader &xml)
     return xml.text().toString();
 }
 
-// The next token, and where its start tag lies when it is one.
-template<typename Element>
-void readNext(QXmlStreamReader &xml, Element &element)
+// The element's name; one the reading looks for is shared rather than allocated anew.
+QString nameOf(const QStringRef &name)
 {
-    const qint64 start = xml.characterOffset();
-    xml.readNext();
-    if (!xml.isStartElement())
-        return;
-    element.name = xml.name().toString();
+    static const QString kKnown[] = {
+        QStringLiteral("terminal"),    QStringLiteral("operation"),   QStringLiteral("batch"),
+        QStringLiteral("hterm"),       QStringLiteral("name"),        QStringLiteral("code"),
+        QStringLiteral("image"),       QStringLiteral("delayReboot"), QStringLiteral("title"),
+        QStringLiteral("description"), QStringLiteral("file")};
+    for (const QString &known : kKnown) {
+        if (name == known)
+            return known;
+    }
+    return name.toString();
+}
+
+// The start tag the reader has just read, which began at `start` in the text; its digest only
+// when it may name a file.
+template<typename Element>
+Element startTag(const QXmlStreamReader &xml, qint64 start)
+{
+    Element element;
+    element.name = nameOf(xml.name());
     element.tagStart = int(start);
     element.tagEnd = int(xml.characterOffset());
-    element.hasDigest = xml.attributes().hasAttribute(kDigestAttribute);
-    element.digest = xml.attributes().value(kDigestAttribute).toString();
+    if (element.name == QLatin1String("file") || element.name == QLatin1String("image") ||
+        element.name == QLatin1String("hterm")) {
+        const QXmlStreamAttributes attributes = xml.attributes();
+        element.hasDigest = attributes.hasAttribute(kDigestAttribute);
+        element.digest = attributes.value(kDigestAttribute).toString();
+    }
+    return element;
 }
 
 // The children of `parent` up to its closing tag; `store` receives each child and its value.
 template<typename Element, typename Store>
 void readChildren(QXmlStreamReader &xml, const QString &parent, Store store)
 {
-    Element child;
     while (!ended(xml)) {
-        readNext(xml, child);
+        const qint64 start = xml.characterOffset();
+        xml.readNext();
         if (xml.isStartElement()) {
+            const Element child = startTag<Element>(xml, start);
             store(child, nextValue(xml));
         } else if (xml.isEndElement() && xml.name() == parent) {
             return;
@@ -68,15 +89,17 @@ void readChildren(QXmlStreamReader &xml, const QString &parent, Store store)
 void Configuration::readBytes(const QByteArray &bytes)
 {
     raw = bytes;
+    directoryText = configurationDirectory();
     // In text mode, as the program always read the file: carriage returns are dropped.
     const xmlinput::Input input = xmlinput::decode(raw, true);
-    QXmlStreamReader xml(input.text);
-    Element element;
+    const std::unique_ptr<QXmlStreamReader> reader = input.reader();
+    QXmlStreamReader &xml = *reader;
     while (!ended(xml)) {
-        readNext(xml, element);
+        const qint64 start = xml.characterOffset();
+        xml.readNext();
         if (!xml.isStartElement())
             continue;
-        const QString &name = element.name;
+        const QStringRef name = xml.name();
         if (name == QLatin1String("terminal")) {
             readChildren<Element>(xml, QStringLiteral("terminal"),
                                   [this](const Element &child, const QString &value) {
@@ -107,7 +130,8 @@ void Configuration::readBytes(const QByteArray &bytes)
                                           addNamedFile(NamedFile::Kind::PackageFile, child, value);
                                   });
         } else if (name == QLatin1String("hterm")) {
-            addNamedFile(NamedFile::Kind::HardwareRecord, element, nextValue(xml));
+            const Element hterm = startTag<Element>(xml, start);
+            addNamedFile(NamedFile::Kind::HardwareRecord, hterm, nextValue(xml));
         }
         // "configuration" and every other element: go on with the next token.
     }
@@ -128,7 +152,7 @@ void Configuration::addNamedFile(NamedFile::Kind kind, const Element &element, c
     NamedFile file;
     file.kind = kind;
     file.name = value;
-    file.path = configurationDirectory() + value;
+    file.path = directoryText + value;
     file.hasDigest = element.hasDigest;
     file.digest = element.digest;
     file.tagStart = element.tagStart;
@@ -151,5 +175,5 @@ void Configuration::addNamedFile(NamedFile::Kind kind, const Element &element, c
     case NamedFile::Kind::HardwareRecord:
         break;
     }
-    files.append(file);
+    files.append(std::move(file));
 }

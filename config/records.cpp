@@ -1,6 +1,6 @@
 #include "records.h"
 
-Application::Application(const QString &path, QObject *parent) : QObject(parent), path(path)
+Application::Application(const QString &path) : path(path)
 {
     content.failure.reason = regularfile::Failure::Reason::Missing;
 }

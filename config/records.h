@@ -9,7 +9,9 @@
 
 #include <array>
 
-// Plain records of the configuration model, filled once by the reader and then only read.
+// Plain records of the configuration model, filled once by the reader and then only read. The
+// two a configuration may hold by the hundred thousand, Application and Batch, are plain
+// classes: a QObject each would double what reading such a file costs.
 
 class Terminal : public QObject
 {
@@ -32,11 +34,10 @@ public:
 
 // One file to install, by its full path, and its content as the package check read it: what
 // is advertised and sent to the terminal, never read again from the disk.
-class Application : public QObject
+class Application
 {
-    Q_OBJECT
 public:
-    explicit Application(const QString &path, QObject *parent = nullptr);
+    explicit Application(const QString &path);
     // The file's bytes, as read: decrypted in place into `content`.
     void setContent(QByteArray bytes);
     // Why it could not be read.
@@ -49,11 +50,13 @@ public:
     SealedFile content;
 };
 
-class Batch : public QObject
+class Batch
 {
-    Q_OBJECT
 public:
-    ~Batch() override;
+    Batch() = default;
+    ~Batch();
+    Batch(const Batch &) = delete;
+    Batch &operator=(const Batch &) = delete;
     qint32 id = 0;
     QList<Application *> files;
 };

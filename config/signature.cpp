@@ -53,11 +53,11 @@ int skipSpace(const QByteArray &file, int at)
 // back a start tag that ends its input ("<c>" alone gives nothing), so one space follows it.
 QByteArray firstElement(const QByteArray &region)
 {
-    QXmlStreamReader reader(xmlinput::decode(region + ' ', false).text);
-    while (!reader.atEnd()) {
-        reader.readNext();
-        if (reader.isStartElement())
-            return reader.qualifiedName().toUtf8();
+    const std::unique_ptr<QXmlStreamReader> reader = xmlinput::decode(region + ' ', false).reader();
+    while (!reader->atEnd()) {
+        reader->readNext();
+        if (reader->isStartElement())
+            return reader->qualifiedName().toUtf8();
     }
     return QByteArray();
 }

@@ -2,7 +2,9 @@
 
 #include <QRegularExpression>
 #include <QTextCodec>
+#include <QXmlStreamReader>
 
+#include <algorithm>
 #include <vector>
 
 namespace xmlinput {
@@ -89,11 +91,53 @@ int utf8Prefix(const QByteArray &bytes)
     return n;
 }
 
-bool isSpace(QChar c)
+// The document as characters, one byte each for UTF-8 (the markup is ASCII, and no byte of a
+// longer UTF-8 sequence is) or one QChar each otherwise.
+template<typename Char>
+struct View
 {
-    return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') ||
-           c == QLatin1Char('\r');
-}
+    const Char *d;
+    int n;
+
+    static uint code(char c) { return uchar(c); }
+    static uint code(QChar c) { return c.unicode(); }
+    uint operator[](int i) const { return code(d[i]); }
+    bool at(int i, const char *what) const
+    {
+        for (int k = 0; what[k] != 0; ++k) {
+            if (i + k >= n || (*this)[i + k] != uchar(what[k]))
+                return false;
+        }
+        return true;
+    }
+    int find(int from, uint c) const
+    {
+        for (int i = from; i < n; ++i) {
+            if ((*this)[i] == c)
+                return i;
+        }
+        return -1;
+    }
+    // The offset just after the first `what` from `from`; -1 when there is none.
+    int after(int from, const char *what) const
+    {
+        for (int i = find(from, uchar(what[0])); i >= 0; i = find(i + 1, uchar(what[0]))) {
+            if (at(i, what))
+                return i + int(qstrlen(what));
+        }
+        return -1;
+    }
+    bool space(int i) const
+    {
+        const uint c = (*this)[i];
+        return c == ' ' || c == '\t' || c == '\n' || c == '\r';
+    }
+    bool nameChar(int i) const
+    {
+        const uint c = (*this)[i];
+        return !space(i) && c != '>' && c != '/' && c != '<' && c != '=' && c != '"' && c != '\'';
+    }
+};
 
 // A start tag, as far as the look over the markup needs it.
 struct Tag
@@ -105,50 +149,45 @@ struct Tag
 
 // Reads the start tag at `open` ('<' then a name); returns the offset after it, or -1 where it
 // is not a well-formed tag (the reader stops there too). Stops counting past kMaxAttributes.
-int readTag(const QString &text, int open, Tag &tag)
+template<typename Char>
+int readTag(const View<Char> &text, int open, Tag &tag)
 {
-    const QChar *d = text.constData();
-    const int n = text.size();
-    const auto nameChar = [](QChar c) {
-        return !isSpace(c) && c != QLatin1Char('>') && c != QLatin1Char('/') &&
-               c != QLatin1Char('<') && c != QLatin1Char('=') && c != QLatin1Char('"') &&
-               c != QLatin1Char('\'');
-    };
+    const int n = text.n;
     int i = open + 1;
     const int nameStart = i;
-    while (i < n && nameChar(d[i]))
+    while (i < n && text.nameChar(i))
         ++i;
     if (i == nameStart)
         return -1;
     for (;;) {
-        while (i < n && isSpace(d[i]))
+        while (i < n && text.space(i))
             ++i;
         if (i >= n)
             return -1;
-        if (d[i] == QLatin1Char('>'))
+        if (text[i] == '>')
             return i + 1;
-        if (d[i] == QLatin1Char('/')) {
+        if (text[i] == '/') {
             tag.empty = true;
-            return i + 1 < n && d[i + 1] == QLatin1Char('>') ? i + 2 : -1;
+            return i + 1 < n && text[i + 1] == '>' ? i + 2 : -1;
         }
-        const int attributeStart = i;
-        while (i < n && nameChar(d[i]))
+        const int name = i;
+        while (i < n && text.nameChar(i))
             ++i;
-        const QStringRef name = text.midRef(attributeStart, i - attributeStart);
-        while (i < n && isSpace(d[i]))
+        const int nameEnd = i;
+        while (i < n && text.space(i))
             ++i;
-        if (name.isEmpty() || i >= n || d[i] != QLatin1Char('='))
+        if (nameEnd == name || i >= n || text[i] != '=')
             return -1;
         ++i;
-        while (i < n && isSpace(d[i]))
+        while (i < n && text.space(i))
             ++i;
-        if (i >= n || (d[i] != QLatin1Char('"') && d[i] != QLatin1Char('\'')))
+        if (i >= n || (text[i] != '"' && text[i] != '\''))
             return -1;
-        const int close = text.indexOf(d[i], i + 1);
+        const int close = text.find(i + 1, text[i]);
         if (close < 0)
             return -1;
         ++tag.attributes;
-        if (name == QLatin1String("xmlns") || name.startsWith(QLatin1String("xmlns:")))
+        if (text.at(name, "xmlns") && (nameEnd == name + 5 || text[name + 5] == ':'))
             ++tag.namespaces;
         if (tag.attributes > kMaxAttributes)
             return close + 1;
@@ -160,36 +199,29 @@ int readTag(const QString &text, int open, Tag &tag)
 // look follows the markup as the reader does (comments, CDATA sections and processing
 // instructions end at their first end marker, quoted values at their quote), and gives up where
 // the reader reports an error anyway: the reader never parses beyond that point.
-int lookOver(const QString &text, Stop &stop)
+template<typename Char>
+int lookOver(const View<Char> &text, Stop &stop)
 {
-    const int n = text.size();
-    const auto at = [&text](int i, const char *what) {
-        return text.midRef(i, int(qstrlen(what))) == QLatin1String(what);
-    };
-    const auto after = [&text](int from, const char *end) {
-        const int found = text.indexOf(QLatin1String(end), from);
-        return found < 0 ? -1 : found + int(qstrlen(end));
-    };
     std::vector<int> scopes; // namespace declarations of each open element
     int namespaces = 0;
     int next = 0;
-    while (next >= 0 && next < n) {
-        const int open = text.indexOf(QLatin1Char('<'), next);
+    while (next >= 0 && next < text.n) {
+        const int open = text.find(next, '<');
         if (open < 0)
             break;
-        if (at(open, "<!--")) {
-            next = after(open + 4, "-->");
-        } else if (at(open, "<![CDATA[")) {
-            next = after(open + 9, "]]>");
-        } else if (at(open, "<?")) {
-            next = after(open + 2, "?>");
-        } else if (at(open, "<!DOCTYPE")) {
+        if (text.at(open, "<!--")) {
+            next = text.after(open + 4, "-->");
+        } else if (text.at(open, "<![CDATA[")) {
+            next = text.after(open + 9, "]]>");
+        } else if (text.at(open, "<?")) {
+            next = text.after(open + 2, "?>");
+        } else if (text.at(open, "<!DOCTYPE")) {
             stop = Stop::DocumentType;
             return open;
-        } else if (at(open, "<!")) {
+        } else if (text.at(open, "<!")) {
             break; // not XML: the reader stops here
-        } else if (at(open, "</")) {
-            next = after(open + 2, ">");
+        } else if (text.at(open, "</")) {
+            next = text.after(open + 2, ">");
             if (!scopes.empty()) {
                 namespaces -= scopes.back();
                 scopes.pop_back();
@@ -212,7 +244,26 @@ int lookOver(const QString &text, Stop &stop)
             }
         }
     }
-    return n;
+    return text.n;
+}
+
+// Where `end` lies as the reader counts: its line, and the characters before it on the line.
+template<typename Char>
+void place(const View<Char> &text, int start, int end, Input &input)
+{
+    int lineStart = start;
+    input.line = 1;
+    for (int i = start; i < end; ++i) {
+        if (text[i] == '\n')
+            ++input.line, lineStart = i + 1;
+    }
+    input.column = 0;
+    for (int i = lineStart; i < end; ++i) {
+        const uint c = text[i];
+        if (sizeof(Char) == 1 && (c & 0xC0) == 0x80)
+            continue; // a byte inside a UTF-8 sequence
+        input.column += sizeof(Char) == 1 && c >= 0xF0 ? 2 : 1;
+    }
 }
 
 } // namespace
@@ -223,47 +274,64 @@ Input decode(const QByteArray &raw, bool textMode)
     input.bytes = raw;
     input.textMode = textMode;
     QByteArray bytes = raw;
-    if (textMode)
-        bytes.replace('\r', QByteArray());
+    if (textMode && raw.contains('\r')) {
+        bytes = QByteArray(raw.size(), Qt::Uninitialized);
+        char *end = std::remove_copy(raw.cbegin(), raw.cend(), bytes.begin(), '\r');
+        bytes.truncate(int(end - bytes.constData()));
+    }
 
     QTextCodec *detected = QTextCodec::codecForMib(mibFromFirstBytes(bytes));
     QTextCodec *codec = declaredCodec(bytes, detected);
-    int cut = -1; // in the decoded text, where undecodable bytes begin
-    if (codec->mibEnum() == kUtf8Mib) {
-        const int valid = utf8Prefix(bytes);
-        input.text = QString::fromUtf8(bytes.constData(), valid); // drops a byte-order mark
-        cut = valid < bytes.size() ? input.text.size() : -1;
+    Stop markup = Stop::None;
+    if (detected->mibEnum() == kUtf8Mib && codec == detected) {
+        // UTF-8 from the first bytes and by the declaration: the reader decodes the bytes as
+        // they are, the markup is looked over on them, and nothing is decoded twice.
         input.width = Input::Width::Utf8;
         input.headerBytes = bytes.startsWith("\xEF\xBB\xBF") ? 3 : 0;
-    } else {
-        QTextCodec::ConverterState state;
-        input.text = codec->toUnicode(bytes.constData(), bytes.size(), &state);
-        if (input.text.startsWith(QChar(0xFEFF)))
-            input.text.remove(0, 1);
-        // The position of the bad bytes is not reported: the first replacement character.
-        if (state.invalidChars > 0)
-            cut = qMax(0, input.text.indexOf(QChar(QChar::ReplacementCharacter)));
-        const int mib = codec->mibEnum();
-        if (mib == kLatin1Mib || mib == kAsciiMib)
-            input.width = Input::Width::OneByte;
-    }
-    if (cut >= 0) {
-        input.text.truncate(cut);
-        input.stop = Stop::BadEncoding;
+        const int valid = utf8Prefix(bytes);
+        const View<char> view{bytes.constData(), valid};
+        const int end = lookOver(view, markup);
+        input.stop = markup != Stop::None   ? markup
+                     : valid < bytes.size() ? Stop::BadEncoding
+                                            : Stop::None;
+        input.utf8 = bytes.left(end);
+        if (input.stop != Stop::None)
+            place(view, input.headerBytes, end, input);
+        return input;
     }
 
-    Stop markup = Stop::None;
-    const int end = lookOver(input.text, markup);
+    QTextCodec::ConverterState state;
+    input.decoded = codec->toUnicode(bytes.constData(), bytes.size(), &state);
+    if (input.decoded.startsWith(QChar(0xFEFF)))
+        input.decoded.remove(0, 1);
+    // The position of the bad bytes is not reported: the first replacement character.
+    if (state.invalidChars > 0) {
+        input.decoded.truncate(qMax(0, input.decoded.indexOf(QChar(QChar::ReplacementCharacter))));
+        input.stop = Stop::BadEncoding;
+    }
+    const int mib = codec->mibEnum();
+    if (mib == kLatin1Mib || mib == kAsciiMib)
+        input.width = Input::Width::OneByte;
+    const View<QChar> view{input.decoded.constData(), input.decoded.size()};
+    const int end = lookOver(view, markup);
     if (markup != Stop::None) {
-        input.text.truncate(end);
+        input.decoded.truncate(end);
         input.stop = markup;
     }
-    if (input.stop != Stop::None) {
-        const int lineStart = input.text.lastIndexOf(QLatin1Char('\n')) + 1;
-        input.line = input.text.count(QLatin1Char('\n')) + 1;
-        input.column = input.text.size() - lineStart;
-    }
+    if (input.stop != Stop::None)
+        place(view, 0, input.decoded.size(), input);
     return input;
+}
+
+std::unique_ptr<QXmlStreamReader> Input::reader() const
+{
+    return width == Width::Utf8 ? std::make_unique<QXmlStreamReader>(utf8)
+                                : std::make_unique<QXmlStreamReader>(decoded);
+}
+
+QString Input::text() const
+{
+    return width == Width::Utf8 ? QString::fromUtf8(utf8) : decoded;
 }
 
 QString Input::stopMessage() const

@@ -4,6 +4,10 @@
 #include <QString>
 #include <QVector>
 
+#include <memory>
+
+class QXmlStreamReader;
+
 // An XML document of a package (configuration.xml) as the XML reader is given it. Preparing it
 // takes time in proportion to its size, and so does the reader on what it is given.
 //
@@ -35,7 +39,6 @@ enum class Stop
 
 struct Input
 {
-    QString text; // the decoded document, cut before `stop`
     Stop stop = Stop::None;
     // Where the text stops short, as the reader counts: the line (from 1) and the characters
     // before it on that line.
@@ -44,10 +47,17 @@ struct Input
 
     // Why the text stops short, in English, as the reader's own messages are.
     QString stopMessage() const;
+    // A reader on the document, cut before `stop`.
+    std::unique_ptr<QXmlStreamReader> reader() const;
+    // What it reads, as characters.
+    QString text() const;
 
     // The offsets in the raw bytes of the characters at `offsets` of `text` (ascending), for a
     // document in UTF-8, US-ASCII or ISO-8859-1; false for any other encoding.
     [[nodiscard]] bool rawOffsets(const QVector<int> &offsets, QVector<int> &raw) const;
+
+    QByteArray utf8; // the document for the reader, when it is in UTF-8
+    QString decoded; // otherwise
 
     // What rawOffsets() needs.
     QByteArray bytes;
@@ -62,8 +72,9 @@ struct Input
 };
 
 // The document in the encoding the reader picks: from a byte-order mark or the first bytes
-// (UTF-16, UTF-32), else UTF-8, unless the XML declaration names another. With `textMode`
-// every carriage return is dropped first, as a device opened in text mode reads it.
+// (UTF-16, UTF-32), else UTF-8, unless the XML declaration names another. A document in UTF-8 is
+// given to the reader as bytes, any other decoded once. With `textMode` every carriage return
+// is dropped first, as a device opened in text mode reads it.
 Input decode(const QByteArray &raw, bool textMode);
 
 } // namespace xmlinput

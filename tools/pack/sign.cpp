@@ -15,11 +15,11 @@ using wording::Language;
 // The name of the root element: the first element of the text the reader reads.
 QString rootOf(const QByteArray &xml)
 {
-    QXmlStreamReader reader(xmlinput::decode(xml, false).text);
-    while (!reader.atEnd() && !reader.hasError()) {
-        reader.readNext();
-        if (reader.isStartElement())
-            return reader.name().toString();
+    const std::unique_ptr<QXmlStreamReader> reader = xmlinput::decode(xml, false).reader();
+    while (!reader->atEnd() && !reader->hasError()) {
+        reader->readNext();
+        if (reader->isStartElement())
+            return reader->name().toString();
     }
     return QString();
 }
@@ -27,7 +27,8 @@ QString rootOf(const QByteArray &xml)
 // Whether the last child element of the root is a signature element holding `text`.
 bool signatureIsLastElement(const QByteArray &xml, const QString &text)
 {
-    QXmlStreamReader reader(xmlinput::decode(xml, false).text);
+    const std::unique_ptr<QXmlStreamReader> input = xmlinput::decode(xml, false).reader();
+    QXmlStreamReader &reader = *input;
     int depth = 0;
     QString last;
     QString lastText;
@@ -106,6 +107,7 @@ bool writeDigests(const QByteArray &xml, const QString &directory, QByteArray &w
     }
     (void)configuration.checkFiles(); // reads each file once and takes its digest
     const xmlinput::Input input = xmlinput::decode(xml, true);
+    const QString text = input.text();
     QList<Edit> edits;
     for (const Configuration::NamedFile &file : configuration.namedFiles()) {
         if (!file.read) {
@@ -113,7 +115,7 @@ bool writeDigests(const QByteArray &xml, const QString &directory, QByteArray &w
                         .arg(file.path, regularfile::describe(file.failure, Language::English));
             return false;
         }
-        edits << digestEdit(input.text, file.tagStart, file.tagEnd, file.found.toLatin1());
+        edits << digestEdit(text, file.tagStart, file.tagEnd, file.found.toLatin1());
     }
     std::sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b) { return a.at < b.at; });
     QVector<int> offsets;

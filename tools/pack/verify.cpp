@@ -176,7 +176,7 @@ Verdict verify(const QString &configurationDir)
 
     // A file the program refuses is told once, with why; the other checks are for the rest.
     (void)configuration.checkFiles();
-    const QList<Configuration::NamedFile> &files = configuration.namedFiles();
+    const QVector<Configuration::NamedFile> &files = configuration.namedFiles();
     QSet<int> refused;
     QSet<QString> refusedPaths;
     for (const Configuration::FileProblem &problem : configuration.fileProblems()) {
