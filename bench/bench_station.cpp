@@ -111,14 +111,17 @@ int main(int argc, char *argv[])
     const QString package = dir.filePath(QStringLiteral("configuration"));
     if (!fixture::writePackage(package) ||
         !fixture::write(package + QStringLiteral("/app.bin"),
-                        pack::seal(QByteArray(kPlainSize, 'v')))) {
+                        pack::seal(QByteArray(kPlainSize, 'v'))) ||
+        !fixture::write(package + QStringLiteral("/configuration.xml"),
+                        fixture::signXml(fixture::unsignedXml(), package + QLatin1Char('/')))) {
         std::fprintf(stderr, "cannot write the package\n");
         return 1;
     }
 
     std::printf("vardel-station, 16 KiB package, terminals at 9600 baud (replies in pieces of 16 "
                 "bytes, 30 ms of work per frame), shipped waits:\n");
-    std::printf("  terminals  wall (s)  vs one  station CPU (s)  of one core  terminals' CPU (s)\n");
+    std::printf(
+        "  terminals  wall (s)  vs one  station CPU (s)  of one core  terminals' CPU (s)\n");
     double reference = 0;
     bool allUpdated = true;
     for (int terminals : {1, 2, 4, 8}) {
@@ -131,6 +134,7 @@ int main(int argc, char *argv[])
                     m.wall > 0 ? 100.0 * m.stationCpu / m.wall : 0.0, m.terminalsCpu,
                     m.updated ? "" : "  FAILED");
     }
-    std::printf("  goals: 4 terminals at most 1.15 times one; 8 terminals under 10 %% of one core\n");
+    std::printf(
+        "  goals: 4 terminals at most 1.15 times one; 8 terminals under 10 %% of one core\n");
     return allUpdated ? 0 : 1;
 }

@@ -1,6 +1,8 @@
 #include "benchutil.h"
 
 #include <QByteArray>
+#include <QFile>
+#include <QString>
 
 #include <cerrno>
 #include <ctime>
@@ -35,6 +37,20 @@ double threadCpuSeconds()
 double processCpuSeconds()
 {
     return clockSeconds(CLOCK_PROCESS_CPUTIME_ID);
+}
+
+double statusMiB(const char *field, long pid)
+{
+    QFile status(pid == 0 ? QStringLiteral("/proc/self/status")
+                          : QStringLiteral("/proc/%1/status").arg(pid));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    const QByteArray prefix = QByteArray(field) + ':';
+    for (const QByteArray &line : status.readAll().split('\n')) {
+        if (line.startsWith(prefix)) // "VmRSS:     12345 kB"
+            return line.mid(prefix.size()).trimmed().split(' ').value(0).toDouble() / 1024.0;
+    }
+    return -1;
 }
 
 BarePeer::BarePeer(int masterFd, int request, int reply)

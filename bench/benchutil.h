@@ -12,6 +12,9 @@ namespace bench {
 double wallSeconds();       // monotonic
 double threadCpuSeconds();  // the calling thread
 double processCpuSeconds(); // every thread of the process
+// A size line of /proc/PID/status ("VmRSS", "VmHWM") in MiB; 0 pid: this process. -1 when it
+// cannot be read.
+double statusMiB(const char *field, long pid = 0);
 
 // The other end of a stop-and-wait exchange without any protocol: reads `request` bytes from
 // the pty master, writes `reply` bytes back, until stopped. No parsing, no CRC.
