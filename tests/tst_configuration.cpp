@@ -254,8 +254,9 @@ private slots:
             return out;
         };
         const auto document = [](const QByteArray &before, const QByteArray &after = {}) {
-            return "<configuration><operation><title>T</title></operation>\n" + before +
-                   "<operation><title>U</title></operation>" + after + "</configuration>";
+            return "<?xml "
+                   "version=\"1.0\"?><configuration><operation><title>T</title></operation>\n" +
+                   before + "<operation><title>U</title></operation>" + after + "</configuration>";
         };
         const QString many = "2: An element has more than 16 attributes."_q;
         QTest::newRow("16 attributes")
@@ -269,6 +270,8 @@ private slots:
             << "3: An element has more than 16 attributes."_q;
         QTest::newRow("in a CDATA section, not markup")
             << document("<d><![CDATA[<x" + attributes(17, "a") + "/>]]></d>") << "U" << QString();
+        QTest::newRow("behind a CDATA section")
+            << document("<d><![CDATA[<]]></d><x" + attributes(17, "a") + "/>") << "T" << many;
         QByteArray deep, closed; // inside the root, around an operation and its title
         for (int i = 0; i < 29; ++i)
             deep += "<d>", closed += "</d>";
@@ -291,7 +294,8 @@ private slots:
             << document("\n<x a=\"\xe9\"/>") << "T"
             << "3: Encountered incorrectly encoded content."_q;
         QTest::newRow("ISO-8859-1 declared")
-            << "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>" + document("<x a=\"\xe9\"/>")
+            << document("<x a=\"\xe9\"/>")
+                   .replace("version=\"1.0\"", "version=\"1.0\" encoding=\"ISO-8859-1\"")
             << "U" << QString();
     }
     void hostileMarkup()
