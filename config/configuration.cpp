@@ -57,11 +57,18 @@ QString Configuration::configurationFile() const
 
 bool Configuration::load()
 {
+    if (!readFile())
+        return false;
+    parse();
+    return true;
+}
+
+// One reading: what is parsed is what is checked, whatever happens to the file meanwhile.
+bool Configuration::readFile()
+{
     const QString searched =
         fixedDirectory.isEmpty() ? QCoreApplication::applicationDirPath() : fixedDirectory;
     qCInfo(lcConfiguration, "Configuration::load searching in %s", searched.toLatin1().constData());
-
-    // One reading: what is parsed is what is checked, whatever happens to the file meanwhile.
     QByteArray bytes;
     if (!regularfile::read(configurationFile(), kMaxFileSize, bytes, fileFailure)) {
         lines = QStringList{QStringLiteral("Le fichier de configuration (") + configurationFile() +
@@ -70,8 +77,17 @@ bool Configuration::load()
                             QStringLiteral(" : refusé")};
         return false;
     }
-    readBytes(bytes);
+    raw = bytes;
+    // The signature text comes from the raw bytes, not from the XML reading.
+    signature = signature::extractText(raw);
     return true;
+}
+
+void Configuration::readBytes(const QByteArray &bytes)
+{
+    raw = bytes;
+    signature = signature::extractText(raw);
+    parse();
 }
 
 bool Configuration::checkSignature()
@@ -89,9 +105,14 @@ bool Configuration::checkSignature()
     return false;
 }
 
+// The signature is checked on the bytes before their XML is read: a file that is not the one
+// signed costs its digest, never its parsing.
 bool Configuration::loadChecked()
 {
-    return load() && checkSignature() && checkFiles();
+    if (!readFile() || !checkSignature())
+        return false;
+    parse();
+    return checkFiles();
 }
 
 namespace {

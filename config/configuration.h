@@ -122,7 +122,8 @@ public:
     // Reads every named file once, checks it and keeps what the program uses of it; true when
     // no file makes the package invalid (see FileProblem, and the digests above).
     [[nodiscard]] bool checkFiles();
-    // The three in turn, as the program checks a package before it uses anything of it.
+    // The three, as the program checks a package before it uses anything of it; the signature
+    // is checked before the XML is read, which is then read only when it is the signed one.
     [[nodiscard]] bool loadChecked();
     // What load() does with the bytes it read: the XML reading (in text mode, as the program
     // always read the file) and the signature text. For the tests and the fuzz target.
@@ -167,7 +168,9 @@ public:
     QList<IgnoredHTerminal> ignoredHTerminals;
 
 private:
-    struct Element; // a start tag, as the XML reading met it
+    struct Element;  // a start tag, as the XML reading met it
+    bool readFile(); // configuration.xml into `raw`, and the signature text
+    void parse();    // the XML reading of `raw`
     void addNamedFile(NamedFile::Kind kind, const Element &element, const QString &value);
     void useFile(const NamedFile &file, const QByteArray &bytes);
     void useHTerminal(const NamedFile &file, const QByteArray &bytes);

@@ -28,11 +28,19 @@ bool ended(const QXmlStreamReader &xml)
     return xml.atEnd() || xml.hasError();
 }
 
+// A copy of just these characters. QStringRef::toString() gives the reader's whole text buffer
+// when the reference spans it: each value kept would hold the buffer's whole capacity (hundreds
+// of bytes), and the reader would then allocate a new buffer for its next token.
+QString copyOf(const QStringRef &text)
+{
+    return QString(text.unicode(), text.size());
+}
+
 // Reads the token after an opening tag and returns its text (empty for a tag).
 QString nextValue(QXmlStreamReader &xml)
 {
     xml.readNext();
-    return xml.text().toString();
+    return copyOf(xml.text());
 }
 
 // The element's name; one the reading looks for is shared rather than allocated anew.
@@ -47,7 +55,7 @@ QString nameOf(const QStringRef &name)
         if (name == known)
             return known;
     }
-    return name.toString();
+    return copyOf(name);
 }
 
 // The start tag the reader has just read, which began at `start` in the text; its digest only
@@ -63,7 +71,7 @@ Element startTag(const QXmlStreamReader &xml, qint64 start)
         element.name == QLatin1String("hterm")) {
         const QXmlStreamAttributes attributes = xml.attributes();
         element.hasDigest = attributes.hasAttribute(kDigestAttribute);
-        element.digest = attributes.value(kDigestAttribute).toString();
+        element.digest = copyOf(attributes.value(kDigestAttribute));
     }
     return element;
 }
@@ -86,9 +94,8 @@ void readChildren(QXmlStreamReader &xml, const QString &parent, Store store)
 
 } // namespace
 
-void Configuration::readBytes(const QByteArray &bytes)
+void Configuration::parse()
 {
-    raw = bytes;
     directoryText = configurationDirectory();
     // In text mode, as the program always read the file: carriage returns are dropped.
     const xmlinput::Input input = xmlinput::decode(raw, true);
@@ -143,8 +150,6 @@ void Configuration::readBytes(const QByteArray &bytes)
         xmlStop = {xml.lineNumber(), xml.columnNumber(), xml.errorString()};
     else
         xmlStop = XmlError();
-    // The signature text comes from the raw bytes, not from the XML reading.
-    signature = signature::extractText(raw);
 }
 
 void Configuration::addNamedFile(NamedFile::Kind kind, const Element &element, const QString &value)

@@ -110,12 +110,13 @@ void Station::checkPackage()
 {
     auto loaded = std::make_shared<Configuration>(packageDirectory);
     const QString file = QDir::toNativeSeparators(loaded->configurationFile());
-    if (!loaded->load())
+    const bool checked = loaded->loadChecked();
+    if (loaded->readFailure().failed())
         packageVerdict =
             QStringLiteral("fichier de configuration manquant ou illisible (%1)").arg(file);
-    else if (!loaded->checkSignature())
+    else if (loaded->verdict() != signature::Verdict::Valid)
         packageVerdict = QStringLiteral("signature invalide (%1)").arg(file);
-    else if (!loaded->checkFiles())
+    else if (!checked)
         packageVerdict = QStringLiteral("fichiers refusés (%1)")
                              .arg(loaded->logLines().join(QStringLiteral(" ; ")));
     else if (loaded->getBatches().isEmpty())
