@@ -12,7 +12,7 @@ umockdev libumockdev-dev
 libssl-dev
 clang libclang-rt-14-dev
 xvfb xauth x11-apps xdotool imagemagick
-udev dpkg-dev file lintian
+udev dpkg-dev file lintian man-db
 "
 
 missing=""
