@@ -13,6 +13,7 @@ libssl-dev
 clang libclang-rt-14-dev
 xvfb xauth x11-apps xdotool imagemagick
 udev dpkg-dev file lintian man-db
+dbus-daemon python3-dbusmock
 "
 
 missing=""

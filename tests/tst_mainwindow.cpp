@@ -1,4 +1,5 @@
 // The window, built in this process, against simulated terminals on mocked serial ports.
+#include "logindstandin.h"
 #include "mockbed.h"
 #include "packagefixture.h"
 #include "simrig.h"
@@ -63,6 +64,8 @@ private slots:
         QApplication::setQuitOnLastWindowClosed(true);
         QVERIFY(fixture::writePackage(Configuration::directory()));
         QVERIFY(QDir::setCurrent(work.path())); // where the window writes its log
+        // No system bus, unless a test brings logind's stand-in.
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", noBus().toUtf8());
         // Every message box is closed as soon as it shows, and remembered.
         connect(&boxCloser, &QTimer::timeout, this, [this] {
             if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
@@ -88,6 +91,7 @@ private slots:
         terminals.clear();
         bed.reset();
         QFile::remove(logName());
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", noBus().toUtf8());
         QFile::remove(Configuration::filePath()); // a FIFO is removed, not opened
         QVERIFY(fixture::writePackage(Configuration::directory()));
     }
@@ -199,6 +203,8 @@ private slots:
     }
 
     // The whole run: the success box, and the program's end with code 0; the log in order.
+    // There is no system bus here: the log says once that the PC may sleep, and the
+    // installation goes on.
     void successfulInstallationEndsProgram()
     {
         QVERIFY(startInstallation());
@@ -213,6 +219,40 @@ private slots:
                           "== "_q + done + " - "_q + updated + " - [succès]"_q,
                           "== Fermeture de l'application"_q, "Fin de l'application"_q}),
                  qPrintable(log()));
+        QCOMPARE(log().count("== Mise en veille du PC non empêchée (pas de bus système, donc "
+                             "pas de logind : "_q),
+                 1);
+    }
+
+    // The PC is kept awake from the press of the start button to the result: logind's
+    // stand-in lists Vardel's lock as soon as the button has been pressed, and no more once
+    // the result has come, whether the installation succeeded or failed (the window still
+    // there: not released by its end).
+    void sleepInhibited_data()
+    {
+        QTest::addColumn<bool>("success");
+        QTest::newRow("success") << true;
+        QTest::newRow("failure") << false;
+    }
+    void sleepInhibited()
+    {
+        QFETCH(bool, success);
+        LogindStandIn logind;
+        QVERIFY(logind.start());
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", logind.address().toUtf8());
+        sim::Behaviour behaviour;
+        behaviour.receivingApp = success;
+        QVERIFY(startInstallation(behaviour));
+        QCOMPARE(logind.inhibitors(), QStringList{"sleep:idle:handle-lid-switch|Vardel|Mise à jour "
+                                                  "d'un terminal en cours|block"_q});
+        if (success)
+            QCOMPARE(execWithin(60000), 0);
+        else
+            QTRY_VERIFY_WITH_TIMEOUT(!window->isInstallStarted(), 60000);
+        QCOMPARE(boxes.size(), 1);
+        bool answered = false;
+        QTRY_VERIFY(logind.inhibitors(&answered).isEmpty() && answered);
+        QVERIFY(!log().contains("Mise en veille du PC"_q));
     }
 
     // A failed installation: meanwhile a second press is ignored and the window refuses to
@@ -334,6 +374,7 @@ private:
         return s << (button()->isEnabled() ? "start"_q : "no start"_q);
     }
 
+    QString noBus() const { return "unix:path="_q + work.filePath("no-bus"_q); }
     static QString logName() { return QDate::currentDate().toString("yyyyMMdd"_q) + "_logs.txt"_q; }
     static QString log()
     {

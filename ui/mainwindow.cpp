@@ -184,6 +184,10 @@ void MainWindow::on_generateButton_clicked_final()
     if (installStarted)
         return;
     installStarted = true;
+    // The PC must not sleep while the terminal is being written; without logind it may.
+    const SleepInhibitor::Outcome awake = sleepInhibitor.acquire();
+    if (awake != SleepInhibitor::Outcome::Held)
+        model->log(logtexts::sleepNotInhibited(awake, sleepInhibitor.failureDetail()));
     // The label is taken here, on the GUI thread, when the installation starts.
     QtConcurrent::run(this, &MainWindow::installThread, ui->terminalsNames->currentText());
 }
@@ -199,6 +203,7 @@ void MainWindow::installThread(QString portLabel)
 void MainWindow::on_result_displayed(bool success, QString title, QString message)
 {
     model->log(logtexts::result(title, message, success));
+    sleepInhibitor.release();
     // A port that would not open: its cause follows in the log, its remedy in the box.
     const Model::OpenFailure openFailure = model->takeOpenFailure();
     if (!openFailure.logLine.isEmpty())

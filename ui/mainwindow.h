@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/sleepinhibitor.h"
+
 #include <QMainWindow>
 #include <QString>
 
@@ -59,6 +61,8 @@ private:
     Ui::MainWindow *ui;
     Model *model;
     About *about;
+    // Held from the press of the start button to the installation's result.
+    SleepInhibitor sleepInhibitor;
     bool installStarted = false;
     bool searchRunning = false;
 };
