@@ -32,6 +32,13 @@ inline QString configurationMissingMessage(const QString &path)
     return configurationMissing(path) + QStringLiteral("\nVeuillez contacter votre support.");
 }
 
+// A followed terminal found again under another port, after its reboot.
+inline QString terminalFoundOn(const QString &label, const QString &serialNumber)
+{
+    return QStringLiteral("Terminal retrouvé sur ") + label + QStringLiteral(" (numéro de série ") +
+           serialNumber + QLatin1Char(')');
+}
+
 // Why the PC may still go to sleep during an update; the update goes on all the same.
 inline QString sleepNotInhibited(SleepInhibitor::Outcome outcome, const QString &detail)
 {

@@ -1,6 +1,8 @@
 // The window, built in this process, against simulated terminals on mocked serial ports.
 #include "logindstandin.h"
+#include "fleet.h"
 #include "mockbed.h"
+#include "pack.h"
 #include "packagefixture.h"
 #include "simrig.h"
 #include "testseam.h"
@@ -131,8 +133,9 @@ private slots:
     }
 
     // The searches as terminals come and go: no serial port at all, one terminal, three (the
-    // preferred one selected). A later search that finds as many leaves the operator's choice
-    // alone, even when the labels changed. Then a port of another maker only.
+    // preferred one selected). One swapped for another: the list shows the new one at once, in
+    // the order found, the operator's choice kept and the new port logged; a search that finds
+    // the same ports changes nothing. Then a port of another maker only.
     void searchResults()
     {
         QVERIFY(QDir(QString::fromStdString(bed->root())).mkpath("sys/class/tty"_q));
@@ -142,25 +145,79 @@ private slots:
         QTRY_COMPARE(state(), (QStringList{"Votre terminal a été détecté :"_q,
                                            "*"_q + labelOf("ttyACM"), "start"_q}));
         QVERIFY(plug("ttyACM9", "Quelmo") && plug("ttyUSB", "TARVENIX"));
-        QTRY_COMPARE(
-            state(),
-            (QStringList{
-                "3 terminaux ont été détectés.\nSélectionnez celui que vous souhaitez mettre à jour :"_q,
-                "*"_q + labelOf("ttyACM"), labelOf("ttyACM9"), labelOf("ttyUSB"), "start"_q}));
-        combo()->setCurrentIndex(2);
-        const QStringList chosen = state();
-        const int detected = log().count("== Terminal détecté : "_q);
+        const QString three =
+            "3 terminaux ont été détectés.\nSélectionnez celui que vous souhaitez mettre à jour :"_q;
+        QTRY_COMPARE(state(), (QStringList{three, "*"_q + labelOf("ttyACM"), labelOf("ttyACM9"),
+                                           labelOf("ttyUSB"), "start"_q}));
+        combo()->setCurrentIndex(1);
         bed->remove(device("ttyUSB").toStdString());
         QVERIFY(bed->add(mockbed::Device{device("ttyUSC").toStdString(), "Tarvenix", "Autre"}));
+        const QString swapped = device("ttyUSC") + " - (Autre)"_q;
+        QTRY_COMPARE(state(), (QStringList{three, labelOf("ttyACM"), "*"_q + labelOf("ttyACM9"),
+                                           swapped, "start"_q}));
+        QVERIFY(logged("Terminal détecté : "_q + swapped));
+        const int detected = log().count("== Terminal détecté : "_q);
         const int searches = log().count(kSearch);
         QTRY_VERIFY(log().count(kSearch) >= searches + 2);
-        QCOMPARE(state(), chosen);
         QCOMPARE(log().count("== Terminal détecté : "_q), detected);
+        QCOMPARE(combo()->currentText(), labelOf("ttyACM9"));
         for (const char *base : {"ttyACM", "ttyACM9", "ttyUSC"})
             bed->remove(device(base).toStdString());
         QVERIFY(plug("ttyUSB2", "Tarvenix_Ltd")); // the whole name is not the brand's
         QTRY_COMPARE(state(), (QStringList{kNoTerminal, "no start"_q}));
         QVERIFY(logged("Erreur détection de terminal"_q) && logged(kNoTerminal));
+    }
+
+    // Two terminals and a two-batch package; the chosen one comes back from each reboot under
+    // a new port name (vardel-sim --devices 2 --at 0 --renumber --reboot-silence 1000). The
+    // installation follows it there by its serial number; here its second batch fails (its
+    // download stopped four times), and it reboots away once more. The list then shows its new
+    // port, still chosen, and the retry installs both batches. The other terminal hears only
+    // release frames.
+    void renumberedTerminal()
+    {
+        bed.reset(); // the fleet brings its own devices
+        QVERIFY(writeTwoBatches());
+        sim::Fleet fleet;
+        for (int k = 0; k < 2; ++k) {
+            sim::DeviceOptions options;
+            options.behaviour.setCatalogue(0x12, 0x34, 0x56);
+            options.behaviour.rebootSilenceMs = 1000;
+            options.vendor = "Tarvenix"_q;
+            options.serial = "TVX0000%1"_q.arg(k + 1);
+            options.renumber = k == 0;
+            if (k == 0) // the second file's third block, in each of its four downloads
+                for (int stop = 0; stop < 4; ++stop)
+                    options.behaviour.addBlockFault(2, sim::BlockReply::Stop);
+            QVERIFY(fleet.add(device("ttyFL") + "_%1"_q.arg(k), options));
+        }
+        const auto labelOfName = [](const QString &name) { return name + " - (Terminal USB)"_q; };
+        window = std::make_unique<MainWindow>();
+        QTRY_VERIFY(window->isVisible() && combo()->count() == 2 && button()->isEnabled());
+        combo()->setCurrentIndex(combo()->findText(labelOfName(fleet.names(0).first())));
+        QTest::mouseClick(button(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(boxes.size() == 1 && !window->isInstallStarted(), 60000);
+        QVERIFY2(boxes.first().startsWith("critical: Erreur chargement | "_q), qPrintable(boxes.first()));
+        const QString afterFirstBatch = labelOfName(fleet.names(0).value(1));
+        QVERIFY2(logged("Terminal retrouvé sur "_q + afterFirstBatch + " (numéro de série TVX00001)"_q),
+                 qPrintable(log()));
+        // The failed batch's reboot: away once more, back under a third name.
+        QTRY_VERIFY_WITH_TIMEOUT(fleet.names(0).size() == 3, 20000);
+        const QString now = labelOfName(fleet.names(0).last());
+        QTRY_COMPARE(combo()->currentText(), now);
+        QCOMPARE(combo()->count(), 2);
+        QVERIFY(combo()->findText(labelOfName(fleet.names(1).first())) >= 0);
+        QVERIFY(logged("Terminal détecté : "_q + now));
+
+        QTRY_VERIFY(button()->isEnabled());
+        QTest::mouseClick(button(), Qt::LeftButton);
+        QCOMPARE(execWithin(60000), 0);
+        QCOMPARE(boxes.size(), 2);
+        QVERIFY2(boxes.last().startsWith("information: Installation réalisée avec succès"_q),
+                 qPrintable(boxes.last()));
+        QCOMPARE(fleet.record(0).count(sim::Command::Activate), 3);
+        QCOMPARE(fleet.record(1).frames.size(), fleet.record(1).count(sim::Command::Release));
+        window.reset();
     }
 
     // A configuration refused (a batch added after the signature, a FIFO in its place): only
@@ -374,6 +431,18 @@ private:
         return s << (button()->isEnabled() ? "start"_q : "no start"_q);
     }
 
+    // configuration.xml with two batches: a file of two blocks, then one of three.
+    static bool writeTwoBatches()
+    {
+        QByteArray xml = fixture::unsignedXml();
+        xml.replace("<batch id=\"1\"><file>app.bin</file></batch>",
+                    "<batch id=\"1\"><file>small.bin</file></batch>"
+                    "<batch id=\"2\"><file>app.bin</file></batch>");
+        xml.replace("<delayReboot>60000</delayReboot>", "<delayReboot>5000</delayReboot>");
+        const QDir dir(Configuration::directory());
+        return fixture::write(dir.filePath("small.bin"_q), pack::seal(QByteArray(200, 's'))) &&
+               fixture::write(Configuration::filePath(), fixture::signXml(xml));
+    }
     QString noBus() const { return "unix:path="_q + work.filePath("no-bus"_q); }
     static QString logName() { return QDate::currentDate().toString("yyyyMMdd"_q) + "_logs.txt"_q; }
     static QString log()

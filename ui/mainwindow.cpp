@@ -5,6 +5,8 @@
 #include "app/logger.h"
 #include "config/configuration.h"
 #include "config/picture.h"
+#include "link/portfollower.h"
+#include "link/serialport.h"
 #include "model/logtexts.h"
 #include "model/model.h"
 #include "ui_mainwindow.h"
@@ -124,20 +126,29 @@ void MainWindow::on_terminals_found()
         ui->generateButton->setEnabled(false);
         model->log(kNoTerminal);
     } else {
-        // The same number of entries: the operator's choice stays as it is.
-        if (ui->terminalsNames->count() != n || ui->terminalsNames->itemText(0) == kNoTerminal) {
+        // The list shows what this search found, in its order: a terminal that came back under
+        // another port name, or one swapped for another, shows at once. The operator's choice
+        // stays chosen while its port is still there, and so does the terminal of the last
+        // installation wherever it has gone.
+        QStringList shown;
+        for (int i = 0; i < ui->terminalsNames->count(); ++i)
+            shown << ui->terminalsNames->itemText(i);
+        if (shown != labels) {
+            QString chosen = ui->terminalsNames->currentText();
+            if (!labels.contains(chosen) && lastTerminal)
+                chosen = lastTerminal->current();
             ui->terminalsNames->clear();
             ui->label_2->setText(
                 n == 1 ? QStringLiteral("Votre terminal a été détecté :")
                        : QString::number(n) +
                              QStringLiteral(" terminaux ont été détectés.\nSélectionnez celui "
                                             "que vous souhaitez mettre à jour :"));
-            const int preferred = model->getPreferredIndex();
             for (const QString &label : labels) {
                 ui->terminalsNames->addItem(label);
-                ui->terminalsNames->setCurrentIndex(preferred);
                 model->log(QStringLiteral("Terminal détecté : ") + label);
             }
+            const int kept = labels.indexOf(chosen);
+            ui->terminalsNames->setCurrentIndex(kept >= 0 ? kept : model->getPreferredIndex());
         }
         if (!installStarted)
             ui->generateButton->setEnabled(true);
@@ -188,15 +199,40 @@ void MainWindow::on_generateButton_clicked_final()
     const SleepInhibitor::Outcome awake = sleepInhibitor.acquire();
     if (awake != SleepInhibitor::Outcome::Held)
         model->log(logtexts::sleepNotInhibited(awake, sleepInhibitor.failureDetail()));
-    // The label is taken here, on the GUI thread, when the installation starts.
-    QtConcurrent::run(this, &MainWindow::installThread, ui->terminalsNames->currentText());
+    // The label is taken here, on the GUI thread, when the installation starts. The terminal
+    // is followed from there: after its reboot it may come back under another port name.
+    const QString portLabel = ui->terminalsNames->currentText();
+    auto terminal = std::make_shared<PortFollower>(portLabel);
+    lastTerminal = terminal;
+    if (terminal->isFollowing()) {
+        Model *installing = model;
+        model->setPortResolver([installing, terminal](const QString &) {
+            bool moved = false;
+            const QString now = terminal->current(&moved);
+            if (moved)
+                installing->log(logtexts::terminalFoundOn(now, terminal->serialNumber()));
+            return now;
+        });
+    } else {
+        model->setPortResolver(nullptr);
+    }
+    QtConcurrent::run(this, &MainWindow::installThread, portLabel, terminal);
 }
 
-void MainWindow::installThread(QString portLabel)
+void MainWindow::installThread(QString portLabel, std::shared_ptr<PortFollower> terminal)
 {
     QString title;
     QString message;
     const bool success = model->install(portLabel, title, message);
+    // The release frames that follow the result go to the terminal where it is now.
+    const QString now = terminal->current();
+    if (now != portLabel) {
+        QStringList ports = model->getFoundTerminals();
+        ports.removeAll(portLabel);
+        if (!ports.contains(now))
+            ports << now;
+        model->getSerialPort()->setFoundPorts(ports, 0);
+    }
     emit displayResult(success, title, message);
 }
 

@@ -5,8 +5,11 @@
 #include <QMainWindow>
 #include <QString>
 
+#include <memory>
+
 class About;
 class Model;
+class PortFollower;
 class QCloseEvent;
 
 namespace Ui {
@@ -54,7 +57,7 @@ protected:
 
 private:
     void on_result_displayed(bool success, QString title, QString message);
-    void installThread(QString portLabel);
+    void installThread(QString portLabel, std::shared_ptr<PortFollower> terminal);
     // Starts a search unless one is already running: one search at a time.
     void startSearch();
 
@@ -63,6 +66,8 @@ private:
     About *about;
     // Held from the press of the start button to the installation's result.
     SleepInhibitor sleepInhibitor;
+    // The terminal of the last installation, followed to wherever it is now.
+    std::shared_ptr<PortFollower> lastTerminal;
     bool installStarted = false;
     bool searchRunning = false;
 };
