@@ -358,6 +358,84 @@ private slots:
                  qPrintable(commands));
     }
 
+    // The window on screens of several sizes. Where the form fits, the window is the form,
+    // 764 x 615, centred. On a smaller screen the window fits with room for a title bar above
+    // it, its menu within it, and every widget the operator uses can be scrolled into view
+    // whole. The terminal-count label shows both of its lines.
+    void windowFits_data()
+    {
+        QTest::addColumn<QSize>("screen");
+        QTest::newRow("1366x768") << QSize(1366, 768);
+        QTest::newRow("1024x600") << QSize(1024, 600);
+        QTest::newRow("800x600") << QSize(800, 600);
+    }
+    void windowFits()
+    {
+        QFETCH(QSize, screen);
+        const QRect available(QPoint(0, 0), screen);
+        window = std::make_unique<MainWindow>();
+        QTRY_VERIFY(window->isVisible());
+        window->fitTo(available);
+        QCoreApplication::processEvents();
+        const bool fits = screen.height() >= 615 + 40;
+        if (fits) {
+            QCOMPARE(window->size(), QSize(764, 615));
+            const QPoint off = window->geometry().center() - available.center();
+            QVERIFY(off.manhattanLength() <= 2);
+        }
+        QVERIFY(available.contains(window->frameGeometry()));
+        QVERIFY2(window->y() >= available.y() && window->height() + 30 <= screen.height(),
+                 qPrintable("%1 high at %2"_q.arg(window->height()).arg(window->y())));
+        auto *menu = window->findChild<QMenuBar *>("menuBar"_q);
+        auto *about = window->findChild<QMenu *>("menuAbout"_q);
+        QVERIFY(window->rect().contains(
+            QRect(menu->mapTo(window.get(), menu->actionGeometry(about->menuAction()).topLeft()),
+                  menu->actionGeometry(about->menuAction()).size())));
+        auto *area = window->findChild<QScrollArea *>();
+        QVERIFY(area);
+        QCOMPARE(area->verticalScrollBar()->isVisible(), !fits);
+        QVERIFY(!area->horizontalScrollBar()->isVisible());
+        for (const char *name :
+             {"label_3", "label_2", "terminalsNames", "operationTitleLabel",
+              "operationDescriptionLabel", "imageTerminal", "generateButton", "moduleLabel_2",
+              "totalProgressBar", "moduleLabel", "moduleProgressBar"}) {
+            auto *shown = widget<QWidget>(name);
+            area->ensureWidgetVisible(shown, 0, 0);
+            const QRect where(shown->mapTo(area->viewport(), QPoint(0, 0)), shown->size());
+            QVERIFY2(area->viewport()->rect().contains(where), name);
+        }
+
+        auto *count = widget<QLabel>("label_2");
+        count->setText("2 terminaux ont été détectés.\nSélectionnez celui que vous souhaitez "
+                       "mettre à jour :"_q);
+        QVERIFY2(count->heightForWidth(count->width()) <= count->height(),
+                 qPrintable("%1 needed, %2 given"_q.arg(count->heightForWidth(count->width()))
+                                .arg(count->height())));
+    }
+
+    // What a screen reader is told: the button, the list, both bars and their captions each
+    // have a name of their own and a description; a caption's name is the stage it shows.
+    void accessibleNames()
+    {
+        window = std::make_unique<MainWindow>();
+        QTRY_VERIFY(window->isVisible());
+        emit window->getModel()->setModuleProgression("Téléchargement du fichier : APP.BIN"_q, 40);
+        emit window->getModel()->setTotalProgression("Redémarrage du terminal en cours."_q, 80);
+        QStringList names;
+        for (const char *name : {"generateButton", "terminalsNames", "totalProgressBar",
+                                 "moduleLabel_2", "moduleProgressBar", "moduleLabel",
+                                 "imageTerminal", "pushButton"}) {
+            QAccessibleInterface *face = QAccessible::queryAccessibleInterface(widget<QWidget>(name));
+            QVERIFY2(face, name);
+            const QString said = face->text(QAccessible::Name);
+            QVERIFY2(!said.isEmpty() && !face->text(QAccessible::Description).isEmpty(), name);
+            names << said;
+        }
+        QCOMPARE(names.at(3), "Redémarrage du terminal en cours."_q);
+        QCOMPARE(names.at(5), "Téléchargement du fichier : APP.BIN"_q);
+        QCOMPARE(QSet<QString>(names.begin(), names.end()).size(), names.size());
+    }
+
     // The About dialog, shown twice; both logos open the maker's web site. A build with the
     // development keys says so in the dialog and in the log right after the start banner.
     void aboutAndLogos()
@@ -460,10 +538,14 @@ private:
         return at >= 0;
     }
 
+    // The form's widget of that name first (the About dialog has a pushButton too), then the
+    // window's (its actions).
     template<class T>
     T *widget(const char *name) const
     {
-        return window->findChild<T *>(QString::fromLatin1(name));
+        const auto *form = window->findChild<QWidget *>("centralWidget"_q);
+        T *found = form ? form->findChild<T *>(QString::fromLatin1(name)) : nullptr;
+        return found ? found : window->findChild<T *>(QString::fromLatin1(name));
     }
     QPushButton *button() const { return widget<QPushButton>("generateButton"); }
     QComboBox *combo() const { return widget<QComboBox>("terminalsNames"); }

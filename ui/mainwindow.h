@@ -31,6 +31,9 @@ public:
     static const char *const kWebSite;
 
     Model *getModel() const { return model; }
+    // Fits the window to a screen's available area: the form is drawn for 764 x 615, and on a
+    // smaller screen it scrolls inside a window that fits, frame and menu included.
+    void fitTo(const QRect &available);
     bool isInstallStarted() const { return installStarted; }
 
     // Handlers of the Model's signals, queued onto the GUI thread. Plain members rather than
@@ -62,6 +65,7 @@ private:
     void startSearch();
 
     Ui::MainWindow *ui;
+    QSize formSize; // the form's own size, menu bar included
     Model *model;
     About *about;
     // Held from the press of the start button to the installation's result.
