@@ -65,10 +65,11 @@ SleepInhibitor::Outcome SleepInhibitor::acquire()
             } else {
                 const QString error = reply.errorName();
                 detail = error + QStringLiteral(": ") + reply.errorMessage();
-                outcome = error == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
-                                  error == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner")
-                              ? Outcome::NoLogind
-                              : Outcome::Refused;
+                outcome =
+                    error == QLatin1String("org.freedesktop.DBus.Error.ServiceUnknown") ||
+                            error == QLatin1String("org.freedesktop.DBus.Error.NameHasNoOwner")
+                        ? Outcome::NoLogind
+                        : Outcome::Refused;
             }
         }
     }

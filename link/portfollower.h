@@ -20,7 +20,7 @@ public:
     QString current(bool *moved = nullptr);
 
 private:
-    QString serial; // empty: not followed
+    QString serial;   // empty: not followed
     std::mutex mutex; // guards label
     QString label;
 };

@@ -1,6 +1,6 @@
 // The window, built in this process, against simulated terminals on mocked serial ports.
-#include "logindstandin.h"
 #include "fleet.h"
+#include "logindstandin.h"
 #include "mockbed.h"
 #include "pack.h"
 #include "packagefixture.h"
@@ -197,10 +197,12 @@ private slots:
         combo()->setCurrentIndex(combo()->findText(labelOfName(fleet.names(0).first())));
         QTest::mouseClick(button(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(boxes.size() == 1 && !window->isInstallStarted(), 60000);
-        QVERIFY2(boxes.first().startsWith("critical: Erreur chargement | "_q), qPrintable(boxes.first()));
+        QVERIFY2(boxes.first().startsWith("critical: Erreur chargement | "_q),
+                 qPrintable(boxes.first()));
         const QString afterFirstBatch = labelOfName(fleet.names(0).value(1));
-        QVERIFY2(logged("Terminal retrouvé sur "_q + afterFirstBatch + " (numéro de série TVX00001)"_q),
-                 qPrintable(log()));
+        QVERIFY2(
+            logged("Terminal retrouvé sur "_q + afterFirstBatch + " (numéro de série TVX00001)"_q),
+            qPrintable(log()));
         // The failed batch's reboot: away once more, back under a third name.
         QTRY_VERIFY_WITH_TIMEOUT(fleet.names(0).size() == 3, 20000);
         const QString now = labelOfName(fleet.names(0).last());
@@ -422,10 +424,11 @@ private slots:
         emit window->getModel()->setModuleProgression("Téléchargement du fichier : APP.BIN"_q, 40);
         emit window->getModel()->setTotalProgression("Redémarrage du terminal en cours."_q, 80);
         QStringList names;
-        for (const char *name : {"generateButton", "terminalsNames", "totalProgressBar",
-                                 "moduleLabel_2", "moduleProgressBar", "moduleLabel",
-                                 "imageTerminal", "pushButton"}) {
-            QAccessibleInterface *face = QAccessible::queryAccessibleInterface(widget<QWidget>(name));
+        for (const char *name :
+             {"generateButton", "terminalsNames", "totalProgressBar", "moduleLabel_2",
+              "moduleProgressBar", "moduleLabel", "imageTerminal", "pushButton"}) {
+            QAccessibleInterface *face =
+                QAccessible::queryAccessibleInterface(widget<QWidget>(name));
             QVERIFY2(face, name);
             const QString said = face->text(QAccessible::Name);
             QVERIFY2(!said.isEmpty() && !face->text(QAccessible::Description).isEmpty(), name);

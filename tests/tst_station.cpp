@@ -129,7 +129,8 @@ private slots:
     {
         base = "ttyST%1_"_q.arg(QCoreApplication::applicationPid());
         // No system bus, unless a test brings logind's stand-in.
-        qputenv("DBUS_SYSTEM_BUS_ADDRESS", "unix:path="_q.toUtf8() + packages.filePath("no-bus"_q).toUtf8());
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS",
+                "unix:path="_q.toUtf8() + packages.filePath("no-bus"_q).toUtf8());
         smallPackage = packages.filePath("small"_q);
         largePackage = packages.filePath("large"_q);
         QVERIFY(fixture::writePackage(smallPackage) && fixture::writePackage(largePackage));

@@ -15,9 +15,9 @@
 #include <QComboBox>
 #include <QDesktopServices>
 #include <QGuiApplication>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPixmap>
-#include <QMenuBar>
 #include <QScreen>
 #include <QScrollArea>
 #include <QStyle>
@@ -243,24 +243,30 @@ void MainWindow::on_generateButton_clicked_final()
     const SleepInhibitor::Outcome awake = sleepInhibitor.acquire();
     if (awake != SleepInhibitor::Outcome::Held)
         model->log(logtexts::sleepNotInhibited(awake, sleepInhibitor.failureDetail()));
-    // The label is taken here, on the GUI thread, when the installation starts. The terminal
-    // is followed from there: after its reboot it may come back under another port name.
+    // The label is taken here, on the GUI thread, when the installation starts.
     const QString portLabel = ui->terminalsNames->currentText();
+    QtConcurrent::run(this, &MainWindow::installThread, portLabel, followTerminal(portLabel));
+}
+
+std::shared_ptr<PortFollower> MainWindow::followTerminal(const QString &portLabel)
+{
+    // After its reboot the terminal may come back under another port name: each open of the
+    // installation looks for it by its serial number.
     auto terminal = std::make_shared<PortFollower>(portLabel);
     lastTerminal = terminal;
-    if (terminal->isFollowing()) {
-        Model *installing = model;
-        model->setPortResolver([installing, terminal](const QString &) {
-            bool moved = false;
-            const QString now = terminal->current(&moved);
-            if (moved)
-                installing->log(logtexts::terminalFoundOn(now, terminal->serialNumber()));
-            return now;
-        });
-    } else {
+    if (!terminal->isFollowing()) {
         model->setPortResolver(nullptr);
+        return terminal;
     }
-    QtConcurrent::run(this, &MainWindow::installThread, portLabel, terminal);
+    Model *installing = model;
+    model->setPortResolver([installing, terminal](const QString &) {
+        bool moved = false;
+        const QString now = terminal->current(&moved);
+        if (moved)
+            installing->log(logtexts::terminalFoundOn(now, terminal->serialNumber()));
+        return now;
+    });
+    return terminal;
 }
 
 void MainWindow::installThread(QString portLabel, std::shared_ptr<PortFollower> terminal)

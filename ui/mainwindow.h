@@ -61,6 +61,8 @@ protected:
 private:
     void on_result_displayed(bool success, QString title, QString message);
     void installThread(QString portLabel, std::shared_ptr<PortFollower> terminal);
+    // The terminal on portLabel, followed through the installation about to start.
+    std::shared_ptr<PortFollower> followTerminal(const QString &portLabel);
     // Starts a search unless one is already running: one search at a time.
     void startSearch();
 
