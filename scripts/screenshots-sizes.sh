@@ -2,8 +2,9 @@
 # Takes the whole screen with vardel's main window on virtual displays (Xvfb) of the sizes an
 # operator's PC may have: 1366x768 (a laptop), 1024x600 and 800x600 (small panel PCs and
 # netbooks). A small window manager (twm) draws the title bar, so each picture shows where the
-# window and its title bar and menu fall on the screen. Two simulated terminals are plugged in,
-# so the terminal-count label shows its two lines.
+# window and its title bar and menu fall on the screen; where the window scrolls, a second
+# picture shows its lower part. Two simulated terminals are plugged in, so the terminal-count
+# label shows its two lines.
 # Usage: scripts/screenshots-sizes.sh [BUILD_DIR [OUTDIR]]  (default: build docs)
 set -eu
 build=${1:-build}
@@ -34,6 +35,14 @@ if [ -n "${VARDEL_SCREEN:-}" ]; then
     done
     sleep 3 # the first search lists both terminals
     import -window root "$out/mainwindow-$VARDEL_SCREEN.png"
+    # Where the window scrolls, its lower part too: the wheel over the bars' captions.
+    height=${VARDEL_SCREEN#*x}
+    if [ "$height" -lt 700 ]; then
+        window=$(xdotool search --onlyvisible --name '^Vardel$' | head -n 1)
+        xdotool mousemove --window "$window" 380 420 click --repeat 10 --delay 50 5
+        sleep 1
+        import -window root "$out/mainwindow-$VARDEL_SCREEN-scrolled.png"
+    fi
     kill "$demo" 2> /dev/null || true
     wait "$demo" 2> /dev/null || true
     kill "$wm" 2> /dev/null || true
