@@ -1,6 +1,7 @@
 #include "station.h"
 
 #include "app/logger.h"
+#include "app/sleepinhibitor.h"
 #include "config/configuration.h"
 #include "link/serialport.h"
 #include "model/logtexts.h"
@@ -68,10 +69,10 @@ int Station::run()
                 bool present = false;
                 for (const FoundTerminal &terminal : found) {
                     const bool named = terminal.port == wanted || terminal.label == wanted;
-                    const bool taken =
-                        std::any_of(chosen.begin(), chosen.end(), [&](const FoundTerminal &t) {
-                            return t.label == terminal.label;
-                        });
+                    const bool taken = std::any_of(chosen.begin(), chosen.end(),
+                                                   [&](const FoundTerminal &t) {
+                                                       return t.label == terminal.label;
+                                                   });
                     present = present || named;
                     if (named && !taken)
                         chosen << terminal;
@@ -86,11 +87,11 @@ int Station::run()
             }
         }
         if (chosen.isEmpty())
-            status =
-                cannotStart(found.isEmpty() || options.ports.isEmpty()
-                                ? QStringLiteral("aucun terminal détecté.")
-                                : QStringLiteral("aucun terminal détecté sur : ") +
-                                      options.ports.join(QStringLiteral(", ")) + QLatin1Char('.'));
+            status = cannotStart(found.isEmpty() || options.ports.isEmpty()
+                                     ? QStringLiteral("aucun terminal détecté.")
+                                     : QStringLiteral("aucun terminal détecté sur : ") +
+                                           options.ports.join(QStringLiteral(", ")) +
+                                           QLatin1Char('.'));
         else
             status = install(chosen, absent);
     }
@@ -206,6 +207,13 @@ int Station::install(const QList<FoundTerminal> &terminals, const QList<JobResul
     sigset_t pending;
     const bool stopped = sigpending(&pending) == 0 && (sigismember(&pending, SIGINT) == 1 ||
                                                        sigismember(&pending, SIGTERM) == 1);
+    // The PC stays awake while any terminal is being written; without logind it may sleep.
+    SleepInhibitor awake;
+    if (!stopped && !allFinished(jobs)) {
+        const SleepInhibitor::Outcome outcome = awake.acquire();
+        if (outcome != SleepInhibitor::Outcome::Held)
+            station->log(logtexts::sleepNotInhibited(outcome, awake.failureDetail()));
+    }
     for (auto &job : jobs) {
         if (job->isFinished())
             continue;
@@ -215,6 +223,7 @@ int Station::install(const QList<FoundTerminal> &terminals, const QList<JobResul
             job->start([&view](const JobView &row) { view.event(row); });
     }
     const bool interrupted = waitForJobs(view) || stopped;
+    awake.release();
     view.close();
     ProgressView::captureQtMessages(nullptr);
 

@@ -39,9 +39,10 @@ private:
 
     const StationOptions options;
     const sigset_t stopSignals;
-    std::unique_ptr<Model> station;               // the run's own entries and the terminal search
-    QString packageDirectory;                     // ends with a separator
-    std::shared_ptr<const Configuration> package; // once checked, for every job
+    std::unique_ptr<Model> station; // the run's own entries and the terminal search
+    QString packageDirectory;       // ends with a separator
+    // The package once checked, for every job.
+    std::shared_ptr<const Configuration> package;
     QString packageVerdict;
     bool packageValid = false;
     std::vector<std::unique_ptr<TerminalJob>> jobs;

@@ -34,8 +34,8 @@ struct JobView
     State state = State::Waiting;
     QString port; // where the terminal is now
     QString serialNumber;
-    QString stage;             // short name of the scenario's stage, or the result once done
-    QString file;              // the file being downloaded
+    QString stage; // short name of the scenario's stage, or the result once done
+    QString file;  // the file being downloaded
     int percent = -1;          // of the current step (a file, the reboot wait); -1: none yet
     double bytesPerSecond = 0; // over the last seconds
     bool success = false;
