@@ -22,12 +22,6 @@
 
 #include <csignal>
 #include <cstdio>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-
-extern char **environ;
 
 namespace {
 
@@ -109,18 +103,9 @@ struct StationRun
 StationRun runStation(const QString &package, sim::Fleet &fleet)
 {
     StationRun run;
-    QByteArray program(VARDEL_STATION_PATH);
-    QByteArray option("--package");
-    QByteArray directory = package.toLocal8Bit();
-    char *argv[] = {program.data(), option.data(), directory.data(), nullptr};
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
     const double start = bench::wallSeconds();
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
+    const long pid = bench::startStation(VARDEL_STATION_PATH, package);
+    if (pid < 0)
         return run;
     while (!run.ready && bench::wallSeconds() - start < 120) {
         QThread::msleep(20);
@@ -131,13 +116,10 @@ StationRun runStation(const QString &package, sim::Fleet &fleet)
     }
     run.readySeconds = bench::wallSeconds() - start;
     run.residentMiB = bench::statusMiB("VmRSS", pid);
-    ::kill(pid, SIGINT);
-    int raw = 0;
+    ::kill(pid_t(pid), SIGINT);
     rusage usage{};
-    if (::wait4(pid, &raw, 0, &usage) == pid) {
-        run.status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128;
+    if (bench::waitStation(pid, run.status, usage))
         run.peakMiB = double(usage.ru_maxrss) / 1024.0;
-    }
     return run;
 }
 

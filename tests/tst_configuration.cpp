@@ -322,9 +322,7 @@ private slots:
         const QString kinds[] = {"Le fichier du package"_q,
                                  "Le fichier de configuration matérielle"_q,
                                  "L'image du terminal"_q};
-        const QByteArray swapped[] = {pack::seal("another payment application"),
-                                      pack::seal(QByteArray(8, '\0') + "\x65\x43\x21"),
-                                      fixture::png(9, 9)};
+        const QList<QByteArray> swapped = fixture::otherFiles();
         const QList<QPair<QString, QByteArray>> files = fixture::files();
         for (int k = 0; k < 3; ++k) {
             const QString &name = files[k].first;

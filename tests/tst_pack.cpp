@@ -238,9 +238,7 @@ private slots:
         // Every file changed after signing, as anyone who can seal a file could: refused.
         const QString kinds[] = {"package file"_q, "hardware configuration file"_q,
                                  "terminal picture"_q};
-        const QByteArray swapped[] = {pack::seal("another payment application"),
-                                      pack::seal(QByteArray(8, '\0') + "\x65\x43\x21"),
-                                      fixture::png(9, 9)};
+        const QList<QByteArray> swapped = fixture::otherFiles();
         const QList<QPair<QString, QByteArray>> files = fixture::files();
         for (int k = 0; k < 3; ++k) {
             const QByteArray name = files[k].first.toLatin1(), &original = files[k].second;

@@ -71,6 +71,12 @@ QList<QPair<QString, QByteArray>> files()
             {QStringLiteral("terminal.png"), png(8, 8)}};
 }
 
+QList<QByteArray> otherFiles()
+{
+    return {pack::seal("another payment application"),
+            pack::seal(QByteArray(8, '\0') + "\x65\x43\x21"), png(9, 9)};
+}
+
 bool writeFiles(const QString &dir)
 {
     const QDir d(dir);

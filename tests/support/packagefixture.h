@@ -25,6 +25,8 @@ bool write(const QString &path, const QByteArray &data);
 // sealed) and terminal.png, by name; writeFiles writes them into `dir` (a configuration
 // directory), writePackage adds configuration.xml, signed.
 QList<QPair<QString, QByteArray>> files();
+// For each of files(), another file of its kind, as anyone who can seal a file could make one.
+QList<QByteArray> otherFiles();
 bool writeFiles(const QString &dir);
 bool writePackage(const QString &dir);
 
