@@ -226,30 +226,40 @@ private slots:
         window.reset();
     }
 
-    // A configuration refused (a batch added after the signature, a FIFO in its place): only
-    // the error box, the program ends once it is closed, the terminal hears nothing but the
-    // release frames, and the log says what was found.
+    // A configuration refused (a batch added after the signature, a FIFO in its place, a file
+    // of the package swapped after signing): only the error box, the program ends once it is
+    // closed, the terminal hears nothing but the release frames, and the log says what was
+    // found.
     void configurationRefused_data()
     {
-        QTest::addColumn<bool>("fifo");    // in place of the file; else a batch after the signature
-        QTest::addColumn<QString>("line"); // logged before the failure
-        QTest::newRow("appended batch") << false
+        QTest::addColumn<QString>("change"); // "appended", "FIFO" or "swapped"
+        QTest::addColumn<QString>("line");   // logged before the failure
+        QTest::newRow("appended batch") << "appended"_q
                                         << "== Signature du fichier de configuration refusée : "
                                            "contenu non signé après la signature, à la position "_q;
-        QTest::newRow("FIFO") << true
+        QTest::newRow("FIFO") << "FIFO"_q
                               << ") n'est pas un fichier ordinaire mais un tube nommé (FIFO) : "
                                  "refusé\n"_q;
+        QTest::newRow("swapped file")
+            << "swapped"_q
+            << "== Le fichier du package \""_q + Configuration::directory() +
+                   "app.bin\" ne correspond pas au package signé : son empreinte SHA-256 est "_q;
     }
     void configurationRefused()
     {
-        QFETCH(bool, fifo);
+        QFETCH(QString, change);
         QFETCH(QString, line);
         const QString file = Configuration::filePath();
         QFile current(file);
         QVERIFY(current.open(QIODevice::ReadOnly));
         const QByteArray tampered = fixture::withAppendedBatch(current.readAll());
-        QVERIFY(fifo ? current.remove() && ::mkfifo(QFile::encodeName(file).constData(), 0600) == 0
-                     : fixture::write(file, tampered));
+        if (change == "FIFO"_q)
+            QVERIFY(current.remove() && ::mkfifo(QFile::encodeName(file).constData(), 0600) == 0);
+        else if (change == "appended"_q)
+            QVERIFY(fixture::write(file, tampered));
+        else
+            QVERIFY(fixture::write(Configuration::directory() + "app.bin"_q,
+                                   fixture::otherFiles().first()));
         sim::Terminal *terminal = plug("ttyACM");
         QVERIFY(terminal);
         window = std::make_unique<MainWindow>();
