@@ -190,30 +190,33 @@ void MainWindow::on_generateButton_clicked_final()
 
 void MainWindow::installThread(QString portLabel)
 {
-    QString title;
-    QString message;
-    const bool success = model->install(portLabel, title, message);
-    emit displayResult(success, title, message);
+    emit displayResult(model->install(portLabel));
 }
 
-void MainWindow::on_result_displayed(bool success, QString title, QString message)
+void MainWindow::on_result_displayed(const InstallResult &result)
 {
-    model->log(logtexts::result(title, message, success));
-    // A port that would not open: its cause follows in the log, its remedy in the box.
-    const Model::OpenFailure openFailure = model->takeOpenFailure();
-    if (!openFailure.logLine.isEmpty())
-        model->log(openFailure.logLine);
-    const QString shown =
-        openFailure.remedy.isEmpty() ? message : message + QLatin1Char('\n') + openFailure.remedy;
-    if (success)
-        QMessageBox::information(this, title, shown, QMessageBox::Ok);
-    else
-        QMessageBox::critical(this, title, shown, QMessageBox::Ok);
-    model->releaseTerminals();
+    // The log first, then the box; the terminal is released once the operator has read it.
+    model->logResult(result);
+    const QString title = result.title;
+    const QString text = result.boxText();
+    switch (result.outcome) {
+    case InstallOutcome::Updated:
+        QMessageBox::information(this, title, text, QMessageBox::Ok);
+        break;
+    case InstallOutcome::InstalledUnverified:
+        QMessageBox::warning(this, title, text, QMessageBox::Ok);
+        break;
+    case InstallOutcome::Failed:
+    case InstallOutcome::Interrupted:
+        QMessageBox::critical(this, title, text, QMessageBox::Ok);
+        break;
+    }
+    model->releaseAfter(result);
     installStarted = false;
     ui->generateButton->setEnabled(true);
     ui->terminalsNames->setEnabled(true);
-    if (success) {
+    // Files installed: the program ends, whether the terminal's restart was confirmed or not.
+    if (result.success() || result.outcome == InstallOutcome::InstalledUnverified) {
         model->log(QStringLiteral("Fermeture de l'application"));
         QCoreApplication::quit();
     } else {

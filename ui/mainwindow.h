@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/installresult.h"
+
 #include <QMainWindow>
 #include <QString>
 
@@ -39,7 +41,7 @@ public:
     void on_generateButton_clicked_final();
 
 signals:
-    void displayResult(bool success, QString title, QString message);
+    void displayResult(InstallResult result);
 
 private slots:
     void on_generateButton_clicked();
@@ -51,7 +53,7 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    void on_result_displayed(bool success, QString title, QString message);
+    void on_result_displayed(const InstallResult &result);
     void installThread(QString portLabel);
     // Starts a search unless one is already running: one search at a time.
     void startSearch();
