@@ -167,6 +167,10 @@ private slots:
             "failed advertisement refused"_q, {1, 1, 0, 0, 0});
         row("authorisation", "--refuse auth"_q, "Erreur autorisation"_q, notAuthorised,
             "failed authorisation refused"_q, {1, 1, 1, 0, 0});
+        // The clean-up reboot that follows a failure does not change its cause.
+        row("authorisation refused, no reboot", "--refuse auth --mute reboot"_q,
+            "Erreur autorisation"_q, notAuthorised, "failed authorisation refused"_q,
+            {1, 1, 1, 0, 0});
         row("authorisation not accepted", "--unaccept auth"_q, "Erreur autorisation"_q,
             notAuthorised, "failed authorisation refused"_q, {1, 1, 1, 0, 0});
         row("authorisation damaged", "--damage auth"_q, "Erreur autorisation"_q, notAuthorised,
