@@ -191,6 +191,8 @@ private:
     bool fail(bool reboot, const QString &title, const QString &message, InstallResult &result);
     // Stage and cause of a failure, and what a terminal that stopped answering adds.
     void failed(FailureCause cause, InstallResult &result);
+    // The end of an installation whose every batch was activated: updated, or to check.
+    void finished(InstallResult &result);
     // The end of a cancelled installation: the port closed, nothing more activated; always false.
     bool interrupted(InstallResult &result);
     // Both bars' reports, each followed by the value; a stage without a text of its own.
