@@ -89,7 +89,8 @@ struct InstallResult
     // The log entry that follows the result line (the cause of a failure), empty if none.
     QString causeLine;
 
-    QString port; // the label of the port the terminal was last known on
+    QString startPort; // the label of the port the installation was given
+    QString port;      // the label of the port the terminal was last known on
     int batchCount = 0;
     QList<ActivatedBatch> activated; // in scenario order
     qint64 rebootWaitMs = 0;         // the length of each reboot wait

@@ -46,7 +46,7 @@ InstallResult Model::install(const QString &portLabel)
     progress = InstallProgress();
     progress.batchCount = result.batchCount = batches.size();
     result.rebootWaitMs = rebootWaitMs();
-    result.port = portLabel;
+    result.startPort = result.port = portLabel;
     failure = FailureCause::None;
     if (batches.isEmpty()) {
         result.title = QStringLiteral("Erreur fichier de configuration");

@@ -277,8 +277,8 @@ private slots:
         QVERIFY2(std::is_sorted(steps.begin(), steps.end()) && steps.size() >= 3 &&
                      steps.last() == 100,
                  qPrintable(module.join(QLatin1Char('|'))));
-        // Tried again and again, never answered: a try costs at most its time-out (two steps)
-        // and its port's open and close, so the next starts at most a step later than that.
+        // Tried again and again, never answered: a try costs a whole read time-out, and the
+        // next one starts at the following step (or at once when the try ran past it).
         const int tries = record.count(Command::Init) - 1;
         QVERIFY2(tries >= wait / (timing.replyTimeoutMs + timing.rebootStepMs),
                  qPrintable(QString::number(tries)));

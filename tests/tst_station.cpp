@@ -1,6 +1,7 @@
 // vardel-station as its users run it: vardel-sim --mock --devices N -- vardel-station, with the
 // shipped waits and a tiny package. What each terminal heard comes from vardel-sim's summary,
 // what the station did from its exit status, its JSON summary and the shared log.
+#include "logindstandin.h"
 #include "pack.h"
 #include "packagefixture.h"
 #include "replies.h"
@@ -127,6 +128,9 @@ private slots:
     void initTestCase()
     {
         base = "ttyST%1_"_q.arg(QCoreApplication::applicationPid());
+        // No system bus, unless a test brings logind's stand-in.
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS",
+                "unix:path="_q.toUtf8() + packages.filePath("no-bus"_q).toUtf8());
         smallPackage = packages.filePath("small"_q);
         largePackage = packages.filePath("large"_q);
         QVERIFY(fixture::writePackage(smallPackage) && fixture::writePackage(largePackage));
@@ -188,7 +192,9 @@ private slots:
             QVERIFY2(inSequence(entriesOf(r.log, port(k)), expected.at(k)), qPrintable(port(k)));
         // Nothing else and nothing torn: the station's own entries around the terminals'.
         const QStringList own = r.log.filter(QRegularExpression("^[^[]"_q));
-        QCOMPARE(own.size(), 8); // banner, package, search, four found, end banner
+        // banner, package, search, four found, no sleep lock (no system bus here), end banner
+        QCOMPARE(own.size(), 9);
+        QVERIFY(own.at(7).startsWith("Mise en veille du PC non empêchée (pas de bus système"_q));
         QVERIFY(own.first().contains("Démarrage de l'application"_q) &&
                 own.last().contains("Fin de l'application"_q));
     }
@@ -328,6 +334,45 @@ private slots:
                                     "mise à jour du terminal. - [échec]"_q;
             QVERIFY(entriesOf(r.log, port(k)).endsWith(stopped));
         }
+    }
+
+    // The PC stays awake while terminals are being written: logind's stand-in lists the
+    // station's lock while they download, to the end of a run, and also to the end of one
+    // stopped by Ctrl-C; then no more.
+    void sleepInhibited_data()
+    {
+        QTest::addColumn<bool>("interrupt");
+        QTest::newRow("updated") << false;
+        QTest::newRow("interrupted") << true;
+    }
+    void sleepInhibited()
+    {
+        QFETCH(bool, interrupt);
+        LogindStandIn logind;
+        QVERIFY(logind.start());
+        const QByteArray previous = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", logind.address().toUtf8()); // the station's, too
+        QStringList held;
+        const Run r = run("--devices 2 --catalogue 123456 --pace-9600"_q,
+                          {"--package"_q, largePackage}, [&](QProcess &sim, const QString &out) {
+                              // Both terminals in their download.
+                              for (int k = 0; k < 2; ++k) {
+                                  if (!out.contains(QRegularExpression(
+                                          port(k) + " .* APP\\.BIN +(2[5-9]|[3-9]\\d) %"_q)))
+                                      return false;
+                              }
+                              held = logind.inhibitors();
+                              if (interrupt)
+                                  ::kill(pid_t(sim.processId()), SIGINT);
+                              return true;
+                          });
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", previous);
+        QVERIFY2(r.status == (interrupt ? 1 : 0), qPrintable(r.out + r.err));
+        QCOMPARE(held, QStringList{"sleep:idle:handle-lid-switch|Vardel|Mise à jour d'un "
+                                   "terminal en cours|block"_q});
+        bool answered = false;
+        QTRY_VERIFY(logind.inhibitors(&answered).isEmpty() && answered);
+        QVERIFY(!r.log.join(QLatin1Char('\n')).contains("Mise en veille du PC"_q));
     }
 
     // Nothing starts, with a French message on standard error and the status 2; --list shows

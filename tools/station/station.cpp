@@ -1,6 +1,7 @@
 #include "station.h"
 
 #include "app/logger.h"
+#include "app/sleepinhibitor.h"
 #include "config/configuration.h"
 #include "link/serialport.h"
 #include "model/logtexts.h"
@@ -198,6 +199,13 @@ int Station::install(const QList<FoundTerminal> &terminals, const QList<JobResul
     sigset_t pending;
     const bool stopped = sigpending(&pending) == 0 && (sigismember(&pending, SIGINT) == 1 ||
                                                        sigismember(&pending, SIGTERM) == 1);
+    // The PC stays awake while any terminal is being written; without logind it may sleep.
+    SleepInhibitor awake;
+    if (!stopped && !allFinished(jobs)) {
+        const SleepInhibitor::Outcome outcome = awake.acquire();
+        if (outcome != SleepInhibitor::Outcome::Held)
+            station->log(logtexts::sleepNotInhibited(outcome, awake.failureDetail()));
+    }
     for (auto &job : jobs) {
         if (job->isFinished())
             continue;
@@ -207,6 +215,7 @@ int Station::install(const QList<FoundTerminal> &terminals, const QList<JobResul
             job->start([&view](const JobView &row) { view.event(row); });
     }
     const bool interrupted = waitForJobs(view) || stopped;
+    awake.release();
     view.close();
     ProgressView::captureQtMessages(nullptr);
 
