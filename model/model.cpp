@@ -18,6 +18,9 @@ Model::Model()
                             QStringLiteral("_logs.txt");
     logger = new ::logger(this, logName);
     timing = initialTiming;
+    serialPort->setReadTimeout(timing.exactReadTimeoutMs);
+    qRegisterMetaType<InstallProgress>();
+    qRegisterMetaType<InstallResult>();
 }
 
 Model::~Model()
@@ -28,6 +31,13 @@ Model::~Model()
 void Model::log(const QString &text)
 {
     logger->write(logPrefix + text);
+}
+
+bool Model::commandFailed(FailureCause cause, const QString &logLine)
+{
+    log(logLine);
+    failure = cause;
+    return false;
 }
 
 QString Model::getImage() const

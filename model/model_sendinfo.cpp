@@ -17,16 +17,14 @@ bool Model::sendInfo(const Application *file, bool &skipped)
     // The file as the package check read it: the announced length is its header's plain length.
     switch (file->status) {
     case SealedFile::Status::Unreadable:
-        log(file->content.failure.reason == regularfile::Failure::Reason::Missing
-                ? QStringLiteral("sendInfo Erreur _file.exists")
-                : QStringLiteral("sendInfo Erreur _file.open"));
-        return false;
+        return commandFailed(FailureCause::Package,
+                             file->content.failure.reason == regularfile::Failure::Reason::Missing
+                                 ? QStringLiteral("sendInfo Erreur _file.exists")
+                                 : QStringLiteral("sendInfo Erreur _file.open"));
     case SealedFile::Status::TooLarge:
-        log(QStringLiteral("sendInfo Erreur _file.open"));
-        return false;
+        return commandFailed(FailureCause::Package, QStringLiteral("sendInfo Erreur _file.open"));
     case SealedFile::Status::TooShort:
-        log(QStringLiteral("sendInfo Erreur _file.size"));
-        return false;
+        return commandFailed(FailureCause::Package, QStringLiteral("sendInfo Erreur _file.size"));
     default: // a whole header: the download tells what else is wrong
         break;
     }

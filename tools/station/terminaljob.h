@@ -1,5 +1,7 @@
 #pragma once
 
+#include "model/installresult.h"
+
 #include <QElapsedTimer>
 #include <QString>
 
@@ -34,7 +36,7 @@ struct JobView
     State state = State::Waiting;
     QString port; // where the terminal is now
     QString serialNumber;
-    QString stage; // short name of the scenario's stage, or the result once done
+    QString stage; // short name of the scenario's stage, or the outcome once done
     QString file;  // the file being downloaded
     int percent = -1;          // of the current step (a file, the reboot wait); -1: none yet
     double bytesPerSecond = 0; // over the last seconds
@@ -49,7 +51,8 @@ struct JobResult
     QString serialNumber;
     QString title;   // the title of the box the window would show
     QString message; // and its text
-    bool success = false;
+    bool success = false;       // updated, and its restart confirmed
+    InstallResult installation; // how the Model's installation ended: outcome, stage, causes
     double seconds = 0;
     quint64 bytesSent = 0;
 };
@@ -86,12 +89,10 @@ public:
 
 private:
     void run();
-    void onTotal(const QString &text, int value);
-    void onModule(const QString &text, int value);
+    void onProgress(const InstallProgress &progress);
     QString resolve();
     void sample(qint64 now, quint64 bytes); // under mutex
-    void finish(const QString &title, const QString &message, bool success);
-    void notify(const QString &stage, const QString &file, int percent);
+    void finish(const InstallResult &result);
 
     const FoundTerminal found;
     const bool followBySerial;
