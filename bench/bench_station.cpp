@@ -17,12 +17,6 @@
 #include <QTemporaryDir>
 
 #include <cstdio>
-#include <fcntl.h>
-#include <spawn.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-
-extern char **environ;
 
 namespace {
 
@@ -39,30 +33,6 @@ struct Measure
 double seconds(const timeval &t)
 {
     return double(t.tv_sec) + double(t.tv_usec) / 1e6;
-}
-
-// Runs the station with this process's environment, its output thrown away; false if it
-// cannot start.
-bool runStation(const QString &package, int &status, rusage &usage)
-{
-    QByteArray program(VARDEL_STATION_PATH);
-    QByteArray option("--package");
-    QByteArray directory = package.toLocal8Bit();
-    char *argv[] = {program.data(), option.data(), directory.data(), nullptr};
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    if (spawned != 0)
-        return false;
-    int raw = 0;
-    if (::wait4(pid, &raw, 0, &usage) != pid)
-        return false;
-    status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128;
-    return true;
 }
 
 Measure measure(int terminals, const QString &package)
@@ -88,7 +58,8 @@ Measure measure(int terminals, const QString &package)
     int status = -1;
     rusage usage{};
     const double start = bench::wallSeconds();
-    const bool ran = runStation(package, status, usage);
+    const bool ran =
+        bench::waitStation(bench::startStation(VARDEL_STATION_PATH, package), status, usage);
     m.wall = bench::wallSeconds() - start;
     m.stationCpu = seconds(usage.ru_utime) + seconds(usage.ru_stime);
     fleet.stop();
@@ -111,14 +82,17 @@ int main(int argc, char *argv[])
     const QString package = dir.filePath(QStringLiteral("configuration"));
     if (!fixture::writePackage(package) ||
         !fixture::write(package + QStringLiteral("/app.bin"),
-                        pack::seal(QByteArray(kPlainSize, 'v')))) {
+                        pack::seal(QByteArray(kPlainSize, 'v'))) ||
+        !fixture::write(package + QStringLiteral("/configuration.xml"),
+                        fixture::signXml(fixture::unsignedXml(), package + QLatin1Char('/')))) {
         std::fprintf(stderr, "cannot write the package\n");
         return 1;
     }
 
     std::printf("vardel-station, 16 KiB package, terminals at 9600 baud (replies in pieces of 16 "
                 "bytes, 30 ms of work per frame), shipped waits:\n");
-    std::printf("  terminals  wall (s)  vs one  station CPU (s)  of one core  terminals' CPU (s)\n");
+    std::printf(
+        "  terminals  wall (s)  vs one  station CPU (s)  of one core  terminals' CPU (s)\n");
     double reference = 0;
     bool allUpdated = true;
     for (int terminals : {1, 2, 4, 8}) {
@@ -131,6 +105,7 @@ int main(int argc, char *argv[])
                     m.wall > 0 ? 100.0 * m.stationCpu / m.wall : 0.0, m.terminalsCpu,
                     m.updated ? "" : "  FAILED");
     }
-    std::printf("  goals: 4 terminals at most 1.15 times one; 8 terminals under 10 %% of one core\n");
+    std::printf(
+        "  goals: 4 terminals at most 1.15 times one; 8 terminals under 10 %% of one core\n");
     return allUpdated ? 0 : 1;
 }

@@ -105,29 +105,38 @@ int Station::cannotStart(const QString &text)
     return kNothingStarted;
 }
 
-// The package as the window reads it, plus a scenario to run.
+// The package as the window reads it, plus a scenario to run: read and checked once, files
+// included, and shared by every terminal's installation.
 void Station::checkPackage()
 {
-    Configuration package(packageDirectory);
-    const QString file = QDir::toNativeSeparators(package.configurationFile());
-    if (!package.load())
-        packageVerdict = QStringLiteral("fichier de configuration manquant ou illisible (%1)").arg(file);
-    else if (!package.checkSignature())
+    auto loaded = std::make_shared<Configuration>(packageDirectory);
+    const QString file = QDir::toNativeSeparators(loaded->configurationFile());
+    const bool checked = loaded->loadChecked();
+    if (loaded->readFailure().failed())
+        packageVerdict =
+            QStringLiteral("fichier de configuration manquant ou illisible (%1)").arg(file);
+    else if (loaded->verdict() != signature::Verdict::Valid)
         packageVerdict = QStringLiteral("signature invalide (%1)").arg(file);
-    else if (package.getBatches().isEmpty())
+    else if (!checked)
+        packageVerdict = QStringLiteral("fichiers refusés (%1)")
+                             .arg(loaded->logLines().join(QStringLiteral(" ; ")));
+    else if (loaded->getBatches().isEmpty())
         packageVerdict = QStringLiteral("aucun scénario d'installation (%1)").arg(file);
     else
         packageValid = true;
+    for (const QString &line : loaded->logLines())
+        station->log(line);
 
     if (packageValid) {
         int files = 0;
-        for (const Batch *batch : package.getBatches())
+        for (const Batch *batch : loaded->getBatches())
             files += batch->files.size();
         packageVerdict = QStringLiteral("valide : « %1 », %2 lot(s), %3 fichier(s)")
-                             .arg(package.getTitle())
-                             .arg(package.getBatches().size())
+                             .arg(loaded->getTitle())
+                             .arg(loaded->getBatches().size())
                              .arg(files);
         station->log(QStringLiteral("Configuration chargée avec succès"));
+        package = std::move(loaded);
     } else {
         station->log(logtexts::configurationMissing(file));
     }
@@ -191,10 +200,9 @@ int Station::install(const QList<FoundTerminal> &terminals, const QList<JobResul
             same += other.serialNumber == t.serialNumber ? 1 : 0;
         jobs.push_back(std::make_unique<TerminalJob>(t, !t.serialNumber.isEmpty() && same == 1));
     }
-    // The packages are read one after another: the signature check is not made to run twice at
-    // once.
+    // Every terminal gets the same bytes, checked once.
     for (auto &job : jobs)
-        (void)job->prepare(packageDirectory);
+        job->prepare(package);
 
     sigset_t pending;
     const bool stopped = sigpending(&pending) == 0 && (sigismember(&pending, SIGINT) == 1 ||

@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+class Configuration;
 class Model;
 
 // One run of vardel-station: the package checked once, the card readers switched and the
@@ -40,6 +41,8 @@ private:
     const sigset_t stopSignals;
     std::unique_ptr<Model> station; // the run's own entries and the terminal search
     QString packageDirectory;       // ends with a separator
+    // The package once checked, for every job.
+    std::shared_ptr<const Configuration> package;
     QString packageVerdict;
     bool packageValid = false;
     std::vector<std::unique_ptr<TerminalJob>> jobs;
