@@ -90,6 +90,13 @@ void Configuration::readBytes(const QByteArray &bytes)
     parse();
 }
 
+QString Configuration::configurationSha256() const
+{
+    if (raw.isNull())
+        return QString();
+    return QString::fromLatin1(QCryptographicHash::hash(raw, QCryptographicHash::Sha256).toHex());
+}
+
 bool Configuration::checkSignature()
 {
     RsaPublicKey key;
@@ -238,6 +245,7 @@ bool Configuration::checkFiles()
         file.read = read.read;
         file.failure = read.failure;
         file.found = read.digest;
+        file.size = read.read ? read.bytes.size() : -1;
     }
 
     // A file outside the folder is never acceptable; one that is missing or differs from its
