@@ -34,6 +34,7 @@ bool Model::getHTerminal()
         return commandFailed(FailureCause::BadReply,
                              QStringLiteral("getHTerminal Erreur checkCrc"));
     std::copy_n(buffer.begin(), terminalRecord.size(), terminalRecord.begin());
+    terminalRecordRead = true;
     serialPort->clearInput();
     return true;
 }
@@ -62,6 +63,7 @@ bool Model::getApplications()
                              QStringLiteral("getApplications Erreur write"));
 
     applications.clear();
+    applicationsRead = false;
     std::array<quint8, frame::kBlockSize> record{};
     for (;;) {
         record.fill(0);
@@ -77,6 +79,7 @@ bool Model::getApplications()
                                  QStringLiteral("getApplications Erreur checkCrc"));
         const int nameLength = record[1];
         if (nameLength == 0) {
+            applicationsRead = true;
             serialPort->clearInput();
             return true;
         }

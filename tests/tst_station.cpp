@@ -59,6 +59,36 @@ bool inSequence(const QString &entries, const QStringList &lines)
     return match;
 }
 
+// The entry of the durations of an installation that ran these stages (a pattern).
+QString durationsEntry(const QStringList &stages)
+{
+    QStringList parts;
+    for (const QString &stage : stages)
+        parts << QRegularExpression::escape(stage) + " \\d+ ms"_q;
+    return "/Durées de l'installation : "_q + parts.join(", "_q) + " ; total \\d+ ms/"_q;
+}
+
+// The entry of one download of APP.BIN (a pattern): its figures but the times.
+QString downloadEntry(int attempt, int bytes, int blocks)
+{
+    return "/Téléchargement de APP\\.BIN \\(lot 1, fichier 1, essai %1%2\\) : %3 octets sur "
+           "300 en \\d+ ms, \\d+ o/s, \\d+ % des 960 o/s de la ligne ; blocs : %4, renvois "
+           "\\(ACK_NOK\\) : 0, réponses endommagées : 0, délais dépassés : 0/"_q
+        .arg(attempt)
+        .arg(bytes == 300 ? QString() : ", inachevé"_q)
+        .arg(bytes)
+        .arg(blocks);
+}
+
+const QString kReportEntry = "/Rapport de diagnostic enregistré : \\S+_rapport\\.txt/"_q;
+
+// The stages of a session, as the durations entry names them.
+const QStringList kSessionStages = {"ouverture du port"_q, "initialisation"_q,
+                                    "application de réception"_q};
+const QStringList kFileStages = {"lecture du matériel"_q,    "contrôle du matériel"_q,
+                                 "liste des applications"_q, "annonce"_q,
+                                 "autorisation"_q,           "téléchargement"_q};
+
 // Every terminal's first steps, and those of a terminal whose application was found.
 const QStringList kSession = {
     "Total : Démarrage de l'installation - 0"_q, "Total : Tentative d'accès au terminal - 10"_q,
@@ -184,16 +214,27 @@ private slots:
                         "/(Module : Veuillez patienter \\.\\.\\. - \\d+\\n)*"
                         "Module : Veuillez patienter \\.\\.\\. - 100/"_q,
                         "Total : Installation réalisée avec succès - 100"_q,
+                        // Where the time went, then the result.
+                        durationsEntry(kSessionStages + kFileStages +
+                                       QStringList{"activation"_q, "redémarrage"_q,
+                                                   "attente du retour"_q}),
+                        downloadEntry(1, 300, 3),
                         done + " - Le terminal a été correctement mis à jour. - [succès]"_q};
         const QStringList refusedApp =
             kSession + QStringList{"isVardelOnTerminal Erreur _buff"_q,
+                                   durationsEntry(kSessionStages),
                                    "Erreur mirandol - L'application \"Mirandol\" n'est pas "
-                                   "installée sur le terminal.\n - [échec]"_q};
+                                   "installée sur le terminal.\n - [échec]"_q,
+                                   kReportEntry};
         QStringList stopped = kSession + kToFiles.mid(0, 3);
         for (int attempt = 0; attempt < 4; ++attempt)
             stopped << kToFiles.mid(3) << "load Erreur ACK_STOP"_q;
+        stopped << durationsEntry(kSessionStages + kFileStages);
+        for (int attempt = 1; attempt <= 4; ++attempt)
+            stopped << downloadEntry(attempt, 0, 0);
         stopped << "Erreur chargement - Le fichier : APP.BIN ne peut pas être chargé dans le "
-                   "terminal.\nVeuillez réessayer ou contacter le support. - [échec]"_q;
+                   "terminal.\nVeuillez réessayer ou contacter le support. - [échec]"_q
+                << kReportEntry;
         const QList<QStringList> expected = {updated, refusedApp, stopped, updated};
         for (int k = 0; k < 4; ++k)
             QVERIFY2(inSequence(entriesOf(r.log, port(k)), expected.at(k)), qPrintable(port(k)));
@@ -271,8 +312,14 @@ private slots:
                 .arg(QCoreApplication::applicationPid()),
             "[échec]\nCause de l'échec : le terminal ne répond plus, aucune réponse n'est "
             "arrivée à la dernière demande"_q};
-        for (int k : {1, 3, 4})
-            QVERIFY(entriesOf(r.log, port(k)).endsWith(tails.at(k == 1 ? 0 : k - 2)));
+        // Then the report, of every terminal that was not updated.
+        const QRegularExpression report("\nRapport de diagnostic enregistré : \\S+_rapport\\.txt$"_q);
+        for (int k : {1, 3, 4}) {
+            QString entries = entriesOf(r.log, port(k));
+            QVERIFY2(entries.contains(report), qPrintable(entries));
+            entries.remove(report);
+            QVERIFY2(entries.endsWith(tails.at(k == 1 ? 0 : k - 2)), qPrintable(entries));
+        }
     }
 
     // Two terminals come back from their reboot under new port names, at the same time; each
@@ -335,11 +382,19 @@ private slots:
                      qPrintable(r.err));
             QVERIFY(r.err.contains(QRegularExpression(
                 "\\[%1\\] download: APP\\.BIN, \\d+ of 2400 bytes, incomplete"_q.arg(port(k)))));
-            const QString stopped = "Installation interrompue avant l'activation des fichiers\n"
-                                    "Installation interrompue - L'installation a été interrompue "
-                                    "avant l'activation des fichiers.\nVeuillez relancer la "
-                                    "mise à jour du terminal. - [échec]"_q;
-            QVERIFY(entriesOf(r.log, port(k)).endsWith(stopped));
+            // The interruption, the figures (the download unfinished), the result, the report.
+            const QRegularExpression stopped(
+                QRegularExpression::escape(
+                    "Installation interrompue avant l'activation des fichiers\n"_q) +
+                "Durées de l'installation : [^\n]*\nTéléchargement de APP\\.BIN \\(lot 1, "
+                "fichier 1, essai 1, inachevé\\) : [^\n]*\n"_q +
+                QRegularExpression::escape(
+                    "Installation interrompue - L'installation a été interrompue avant "
+                    "l'activation des fichiers.\nVeuillez relancer la mise à jour du terminal. "
+                    "- [échec]"_q) +
+                "\nRapport de diagnostic enregistré : \\S+_rapport\\.txt$"_q);
+            const QString entries = entriesOf(r.log, port(k));
+            QVERIFY2(entries.contains(stopped), qPrintable(entries));
         }
     }
 

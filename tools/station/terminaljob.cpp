@@ -132,7 +132,7 @@ void TerminalJob::wait()
 void TerminalJob::run()
 {
     // The end as the window's: the result's log entries, then the release frames.
-    const InstallResult result = model->install(found.label);
+    InstallResult result = model->install(found.label);
     model->logResult(result);
     model->releaseAfter(result);
     finish(result);
