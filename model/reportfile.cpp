@@ -12,8 +12,15 @@ QString fileName(const QDateTime &at, const QString &tag, int rank)
     QString name = at.toString(QStringLiteral("yyyyMMdd_hhmmss"));
     if (rank > 1)
         name += QStringLiteral("-%1").arg(rank);
-    if (!tag.isEmpty())
-        name += QLatin1Char('_') + tag;
+    // The tag is a port's name; whatever could leave the folder or trouble a shell goes.
+    QString safe = tag;
+    for (QChar &c : safe) {
+        if (!(c.isLetterOrNumber() && c.unicode() < 128) && c != QLatin1Char('-') &&
+            c != QLatin1Char('.'))
+            c = QLatin1Char('_');
+    }
+    if (!safe.isEmpty())
+        name += QLatin1Char('_') + safe;
     return name + QStringLiteral("_rapport.txt");
 }
 

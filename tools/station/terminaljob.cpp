@@ -69,6 +69,7 @@ TerminalJob::TerminalJob(const FoundTerminal &terminal, bool follow)
     state.port = outcome.startPort = outcome.port = terminal.port;
     state.serialNumber = outcome.serialNumber = terminal.serialNumber;
     model->setLogPrefix(QLatin1Char('[') + terminal.port + QStringLiteral("] "));
+    model->setReportTag(terminal.port); // several terminals' reports share the folder
     if (followBySerial)
         model->setPortResolver([this](const QString &) { return resolve(); });
     // Direct: on the job's thread, at the moment the Model reports, as the window would log it.
