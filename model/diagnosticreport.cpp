@@ -154,17 +154,31 @@ QString portsSection(const ReportContent &c)
     return s;
 }
 
+// Bytes in lines of 16, each with its offset.
+QString dump(const quint8 *bytes, int size)
+{
+    QString s;
+    for (int offset = 0; offset < size; offset += 16)
+        s += QStringLiteral("  %1  ").arg(offset, 3) +
+             hex(bytes + offset, std::min(16, size - offset)) + QLatin1Char('\n');
+    return s;
+}
+
 QString terminalSection(const ReportContent &c)
 {
     QString s = heading(QStringLiteral("Terminal"));
     if (c.recordRead) {
         s += QStringLiteral("Configuration matérielle lue (126 octets) :\n");
-        for (int offset = 0; offset < int(c.record.size()); offset += 16)
-            s += QStringLiteral("  %1  ").arg(offset, 3) +
-                 hex(c.record.data() + offset, std::min(16, int(c.record.size()) - offset)) +
-                 QLatin1Char('\n');
+        s += dump(c.record.data(), int(c.record.size()));
         s += field(QStringLiteral("Code catalogue (octets 10 à 12)"),
                    hex(c.record.data() + frame::kCatalogueOffset, 3));
+    } else if (!c.recordReply.isEmpty()) {
+        s += QStringLiteral("Configuration matérielle reçue mais refusée (%1 octets sur %2, "
+                            "incomplète ou CRC faux), telle que reçue :\n")
+                 .arg(c.recordReply.size())
+                 .arg(frame::kLongBlockSize);
+        s += dump(reinterpret_cast<const quint8 *>(c.recordReply.constData()),
+                  int(c.recordReply.size()));
     } else {
         s += QStringLiteral("Configuration matérielle : non lue lors de la dernière installation.\n");
     }

@@ -42,6 +42,7 @@ struct ReportContent
     const InstallResult *result = nullptr;
     bool recordRead = false; // the terminal's hardware record was read, whole and checked
     std::array<quint8, 126> record{};
+    QByteArray recordReply; // the reply to the record's request, as it came; empty: none
     bool applicationsRead = false; // the whole application list was read
     QStringList applications;      // as read, whole or not
     QStringList logEntries;

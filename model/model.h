@@ -163,6 +163,9 @@ public:
     // Whether the last installation read the terminal's hardware record (whole and checked),
     // and its whole application list.
     bool terminalRecordWasRead() const { return terminalRecordRead; }
+    // The last reply to the hardware record's request, as it came (whole or not, damaged or
+    // not); empty when none came.
+    QByteArray terminalRecordAsReceived() const { return terminalRecordReply; }
     bool applicationListWasRead() const { return applicationsRead; }
     QStringList getApplicationList() const { return applications; }
 
@@ -185,6 +188,7 @@ private:
     SerialPort *serialPort;
     std::array<quint8, 126> terminalRecord{};
     bool terminalRecordRead = false;
+    QByteArray terminalRecordReply;
     QStringList applications;
     bool applicationsRead = false;
     ::logger *logger;

@@ -28,6 +28,8 @@ bool Model::getHTerminal()
                              QStringLiteral("getHTerminal Erreur readWithTimeout"));
     if (length == 0)
         return commandFailed(FailureCause::NoAnswer, QStringLiteral("getHTerminal Erreur _length"));
+    // Kept for a report as it came, before the check writes its own CRC into the buffer.
+    terminalRecordReply = QByteArray(reinterpret_cast<const char *>(buffer.data()), length);
     // A reply that stopped short has no CRC of its own: the zeros behind a shorter frame that
     // ends in its own CRC would pass the check (the CRC of such bytes is 0), so it fails here.
     if (length < frame::kLongBlockSize || !checkCrc(buffer.data(), frame::kLongBlockCrcOffset))

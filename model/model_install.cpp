@@ -46,6 +46,7 @@ InstallResult Model::install(const QString &portLabel)
     recorder.beginInstallation();
     meter.start();
     terminalRecordRead = applicationsRead = false;
+    terminalRecordReply.clear();
     applications.clear();
     runScenario(portLabel, result);
     result.figures = meter.finish();

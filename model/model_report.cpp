@@ -31,6 +31,7 @@ QString Model::writeReportAbout(const InstallResult *result)
     content.result = result;
     content.recordRead = terminalRecordRead;
     content.record = terminalRecord;
+    content.recordReply = terminalRecordReply;
     content.applicationsRead = applicationsRead;
     content.applications = applications;
     content.logEntries = capture.entries();

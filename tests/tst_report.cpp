@@ -83,7 +83,8 @@ private slots:
         QTest::addColumn<QString>("terminal"); // what the terminal section says of it
         QTest::newRow("damaged hardware record")
             << "--damage hterm"_q << "failed hardware-read bad-reply"_q
-            << "Configuration matérielle : non lue"_q;
+            << "Configuration matérielle reçue mais refusée (128 octets sur 128, incomplète ou "
+               "CRC faux), telle que reçue :\n    0  00 00 00 00 00 00 00 00 00 00 12 34 56"_q;
         QTest::newRow("hardware not accepted")
             << "--catalogue 654321"_q << "failed hardware-check hardware-mismatch"_q
             << "Code catalogue (octets 10 à 12) : 65 43 21"_q;
