@@ -1,5 +1,7 @@
 #include "systemsurvey.h"
 
+#include "link/portdiagnosis.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -60,22 +62,6 @@ QStringList groupNames()
     return names;
 }
 
-// A ModemManager among the processes the system shows this user.
-qint64 modemManagerPid()
-{
-    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
-    for (const QString &entry : entries) {
-        bool numeric = false;
-        const qint64 pid = entry.toLongLong(&numeric);
-        if (!numeric)
-            continue;
-        QFile comm(QStringLiteral("/proc/%1/comm").arg(pid));
-        if (comm.open(QIODevice::ReadOnly) && comm.readLine().trimmed() == "ModemManager")
-            return pid;
-    }
-    return 0;
-}
-
 #endif
 
 } // namespace
@@ -97,7 +83,7 @@ SystemSurvey SystemSurvey::take()
 #ifdef Q_OS_UNIX
     survey.user = userText();
     survey.groups = groupNames();
-    survey.modemManager = modemManagerPid();
+    survey.modemManager = PortDiagnosis::findProcess(QStringLiteral("ModemManager"));
 #endif
     return survey;
 }

@@ -2,6 +2,7 @@
 // against the simulated terminal with a package read from its folder.
 #include "config/configuration.h"
 #include "crypto/keys.h"
+#include "link/portdiagnosis.h"
 #include "model/diagnosticreport.h"
 #include "model/replyrecording.h"
 #include "pack.h"
@@ -10,6 +11,7 @@
 #include "simrig.h"
 
 #include <QDir>
+#include <QProcess>
 #include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
@@ -152,6 +154,52 @@ private slots:
             secrets << spellings(key.mid(from, 6));
         for (const QString &secret : secrets)
             QVERIFY2(!text.contains(secret), qPrintable("found in the report: "_q + secret));
+    }
+
+    // On request, before any installation: the sections that need none, with what the PC runs.
+    void reportOnRequest_data()
+    {
+        QTest::addColumn<bool>("modemManager");
+        QTest::newRow("no ModemManager") << false;
+        QTest::newRow("ModemManager running") << true;
+    }
+    void reportOnRequest()
+    {
+        QFETCH(bool, modemManager);
+        if (PortDiagnosis::findProcess("ModemManager"_q) > 0)
+            QSKIP("a ModemManager runs here");
+        QProcess standIn; // a process that calls itself ModemManager
+        // Without umockdev and the sanitizer's runtime, which are the test's own.
+        QProcessEnvironment plain = QProcessEnvironment::systemEnvironment();
+        plain.remove("LD_PRELOAD"_q);
+        standIn.setProcessEnvironment(plain);
+        if (modemManager) {
+            standIn.start("perl"_q, {"-e"_q, "$0 = 'ModemManager'; $| = 1; print \"up\\n\"; "
+                                              "sleep 60;"_q});
+            QVERIFY(standIn.waitForReadyRead(5000) && standIn.readLine() == "up\n");
+        }
+        rig.reset();
+        rig = std::make_unique<SimRig>();
+        QVERIFY(rig->ready());
+        rig->model().setConfigurationDirectory(dir);
+        rig->model().loadConfiguration();
+        const QString path = rig->model().writeReport();
+        const qint64 pid = standIn.processId();
+        standIn.kill();
+        standIn.waitForFinished();
+        QFile file(path);
+        QVERIFY(!path.isEmpty() && file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        const QString seen = modemManager
+                                 ? "ModemManager : en cours (processus %1)\n"_q.arg(pid)
+                                 : "ModemManager : non vu parmi les processus\n"_q;
+        for (const QString &part :
+             {seen, "Utilisateur : "_q + qEnvironmentVariable("USER", "root"_q) + " (uid "_q,
+              "== Package ==\n"_q, "Signature : la signature est valide\n"_q,
+              "== Dernière installation ==\nAucune installation ne s'est terminée"_q,
+              "== Trace des dernières trames ==\n"_q})
+            QVERIFY2(text.contains(part), qPrintable(part + "\n----\n"_q + text));
+        QCOMPARE(rig->log().last(), "Rapport de diagnostic enregistré : "_q + path);
     }
 
     // An updated terminal leaves no report, but the figures of each download: its bytes and
