@@ -37,6 +37,20 @@ class TestSim : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir reports;
+    // A report file that holds these recorded exchanges; returns its path.
+    QString report(const QString &exchanges)
+    {
+        static int count = 0;
+        QFile file(reports.filePath("r%1.txt"_q.arg(++count)));
+        if (!file.open(QIODevice::WriteOnly))
+            return QString();
+        file.write(("Rapport\n[réponses du terminal, format 1]\n"_q + exchanges +
+                    "[fin des réponses]\n"_q)
+                       .toUtf8());
+        return file.fileName();
+    }
+
 private slots:
     // Bytes that cannot start a frame are dropped, and so is a frame cut short once the line
     // goes quiet, whatever the pieces the bytes arrive in.
@@ -81,6 +95,23 @@ private slots:
         QTest::newRow("refused app") << probe.arg("--refuse-app"_q) << 13 << summary;
         QTest::newRow("no such command") << "-- /nonexistent/command"_q << 127 << "cannot run"_q;
         QTest::newRow("unknown fault") << "--mute all -- true"_q << 2 << "unknown command: all"_q;
+
+        // Played back from a report: the init and query frames the probe sends, and their
+        // replies, as a report records them.
+        const QString init = "> 0 frame 2fc004001400c8a4fc\n< 0 +1 2fc0024f4b75bd\n"_q;
+        const QString query = "> 1 frame 2f40030500ffc3%1\n< 1 +0 2f40024f4b1b90\n"_q;
+        QTest::newRow("replayed")
+            << probe.arg("--replay "_q + report(init + query.arg("6a"_q))) << 0
+            << "replay: 2 frames received, 2 as recorded, 0 differing"_q;
+        QTest::newRow("replayed, a frame differs")
+            << probe.arg("--replay "_q + report(init + query.arg("6b"_q))) << 0
+            << "replay: frame 1 differs: sent 2f40030500ffc36a, recorded 2f40030500ffc36b "
+               "(answered as recorded)"_q;
+        QTest::newRow("replayed beyond the recording")
+            << probe.arg("--replay "_q + report(init)) << 13
+            << "replay: frame 1 (2f40030500ffc36a) and those after it: beyond the recording"_q;
+        QTest::newRow("no report") << "--replay /nonexistent/r.txt -- true"_q << 2
+                                   << "cannot read /nonexistent/r.txt"_q;
     }
     void mock()
     {
