@@ -183,7 +183,7 @@ QString terminalSection(const ReportContent &c)
         s += QStringLiteral("Configuration matérielle : non lue lors de la dernière installation.\n");
     }
     if (c.applications.isEmpty() && !c.applicationsRead)
-        s += QStringLiteral("Applications : liste non lue.\n");
+        s += QStringLiteral("Applications : liste non lue lors de la dernière installation.\n");
     else
         s += field(c.applicationsRead ? QStringLiteral("Applications")
                                       : QStringLiteral("Applications (liste interrompue)"),
