@@ -285,9 +285,10 @@ private slots:
         QTest::newRow("damaged hardware record") << "--damage hterm"_q;
         QTest::newRow("authorisation refused") << "--refuse auth"_q;
         QTest::newRow("ACK_NOK storm") << "--nok-forever"_q;
-        // Each of the four attempts at the file ends on a block left unanswered.
-        QTest::newRow("damaged replies, then silent blocks")
-            << "--bad-crc-block 1 --bad-header-block 2"_q + " --mute-block 3"_q.repeated(4);
+        // Each of the four attempts at the file waits for a final acknowledgement that never
+        // comes.
+        QTest::newRow("damaged replies, no final acknowledgement")
+            << "--bad-crc-block 1 --bad-header-block 2 --no-final-ack"_q;
     }
     void replay()
     {
