@@ -30,6 +30,11 @@ void Model::log(const QString &text)
     logger->write(logPrefix + text);
 }
 
+QString Model::logFailure() const
+{
+    return logger->failure();
+}
+
 QString Model::getImage() const
 {
     return configuration->getImage();

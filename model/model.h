@@ -58,6 +58,9 @@ public:
 
     // One log entry, from any thread.
     void log(const QString &text);
+    // Why the log file cannot be opened or written (French, naming the file); empty while it
+    // can. From any thread.
+    QString logFailure() const;
     // Text put at the start of every entry of this Model ("[ttyACM1] " when several terminals
     // share the log); empty by default. Set it before the Model is used.
     void setLogPrefix(const QString &prefix) { logPrefix = prefix; }

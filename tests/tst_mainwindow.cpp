@@ -66,8 +66,9 @@ private slots:
         // Every message box is closed as soon as it shows, and remembered.
         connect(&boxCloser, &QTimer::timeout, this, [this] {
             if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                boxes << (box->icon() == QMessageBox::Critical ? "critical: "_q
-                                                               : "information: "_q) +
+                boxes << (box->icon() == QMessageBox::Critical  ? "critical: "_q
+                          : box->icon() == QMessageBox::Warning ? "warning: "_q
+                                                                : "information: "_q) +
                              box->windowTitle() + " | "_q + box->text();
                 box->button(QMessageBox::Ok)->click();
             }
@@ -196,6 +197,25 @@ private slots:
                  qPrintable(log()));
         for (const sim::Frame &frame : terminal->record().frames)
             QCOMPARE(frame.command, sim::Command::Release);
+    }
+
+    // A log that cannot be opened (a folder in its place): one warning box at start-up with the
+    // cause and the folder, and the window carries on.
+    void unwritableLogWarnsOnce()
+    {
+        QVERIFY(QDir().mkdir(logName()));
+        window = std::make_unique<MainWindow>();
+        QTRY_VERIFY(window->isVisible() && !boxes.isEmpty());
+        QTest::qWait(200); // a second box would show by now
+        QVERIFY(QDir().rmdir(logName()));
+        QCOMPARE(boxes, QStringList{"warning: Log impossible à écrire | Le fichier de log ne peut "
+                                    "pas être ouvert : "_q +
+                                    QDir::toNativeSeparators(work.filePath(logName())) +
+                                    " (un dossier porte ce nom).\nDossier du log : "_q +
+                                    QDir::toNativeSeparators(work.path()) +
+                                    "\nLa mise à jour reste possible, mais ses étapes ne seront "
+                                    "pas enregistrées. Pour les garder, lancez le programme "
+                                    "depuis un dossier où vous pouvez écrire."_q});
     }
 
     // The whole run: the success box, and the program's end with code 0; the log in order.
