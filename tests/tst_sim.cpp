@@ -10,7 +10,9 @@
 #include <QSerialPortInfo>
 #include <QtTest>
 
+#include <csignal>
 #include <fcntl.h>
+#include <pthread.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -93,6 +95,38 @@ private slots:
         QTEST(sim.exitCode(), "status");
         const QString said = QString::fromLocal8Bit(sim.readAllStandardError());
         QVERIFY2(said.contains(err), qPrintable(said));
+    }
+
+    // COMMAND starts with the signal dispositions a shell gives it, whatever vardel-sim
+    // inherited: here SIGPIPE ignored (as QProcess leaves it in its parent) and SIGINT and
+    // SIGHUP blocked. No standard signal is ignored or blocked in COMMAND.
+    void commandStartsAsFromShell()
+    {
+        ::signal(SIGPIPE, SIG_IGN);
+        sigset_t blocked;
+        sigset_t previous;
+        sigemptyset(&blocked);
+        sigaddset(&blocked, SIGINT);
+        sigaddset(&blocked, SIGHUP);
+        ::pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+        QProcess sim;
+        sim.start(QStringLiteral(VARDEL_SIM_PATH),
+                  {"--mock"_q, "--quiet"_q, "--device"_q,
+                   "ttyACM%1"_q.arg(QCoreApplication::applicationPid()), "--"_q, "cat"_q,
+                   "/proc/self/status"_q});
+        ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        QVERIFY(sim.waitForFinished(60000) && sim.exitCode() == 0);
+        const QString status = QString::fromLatin1(sim.readAllStandardOutput());
+        const auto mask = [&status](const char *field) {
+            const QString hex = QRegularExpression("\\n"_q + QLatin1String(field) +
+                                                   ":\\s*([0-9a-f]+)\\n"_q)
+                                    .match(status)
+                                    .captured(1);
+            return hex.isEmpty() ? ~0ULL : hex.toULongLong(nullptr, 16);
+        };
+        const quint64 standard = 0x7fffffffULL; // signals 1 to 31
+        QCOMPARE(mask("SigIgn") & standard, 0ULL);
+        QCOMPARE(mask("SigBlk") & standard, 0ULL);
     }
 
     // --tty serves a pty until it is told to stop.
