@@ -2,6 +2,7 @@
 
 #include <QBuffer>
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <QDir>
 
 #include <cstring>
@@ -76,6 +77,13 @@ void Configuration::readBytes(const QByteArray &bytes)
     read(buffer);
     // The signature text comes from the raw bytes, not from the XML reading.
     signature = signature::extractText(raw);
+}
+
+QString Configuration::sha256() const
+{
+    if (raw.isNull())
+        return QString();
+    return QString::fromLatin1(QCryptographicHash::hash(raw, QCryptographicHash::Sha256).toHex());
 }
 
 bool Configuration::checkSignature()

@@ -80,6 +80,8 @@ public:
     const signature::UnsignedContent &unsignedContent() const { return trailer; }
     // Why the file was refused, one line in French for the log; empty when it was not.
     QString failureLine() const { return failure; }
+    // SHA-256 of the bytes load() read (lower-case hexadecimal); empty before.
+    QString sha256() const;
 
     QString getImage() const { return terminal->image; }
     qint32 getDelayReboot() const { return terminal->delayReboot; }

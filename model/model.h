@@ -102,6 +102,10 @@ public:
     // result. From any thread; stays set for the life of the Model.
     void requestCancel() { cancelRequested = true; }
     bool isCancelRequested() const { return cancelRequested; }
+    // Asks a running installation not to wait any longer for its terminal to come back from a
+    // reboot: the wait ends before its next try, and the terminal is left unchecked. From any
+    // thread; stays set for the life of the Model.
+    void requestStopWaiting() { stopWaitingRequested = true; }
 
     // CRC-16/KERMIT of buffer[0..n-1], stored in buffer[n] (low) and buffer[n+1] (high).
     static void computeCrc(quint8 *buffer, int n);
@@ -158,6 +162,7 @@ private:
     const PcscApi *pcscApi = nullptr;     // the PC/SC service; null: the platform's own
     std::function<QString(const QString &)> portResolver;
     std::atomic<bool> cancelRequested{false};
+    std::atomic<bool> stopWaitingRequested{false};
 
     std::mutex openFailureMutex; // guards openFailure: written by the worker, read by the window
     OpenFailure openFailure;

@@ -243,6 +243,13 @@ void Model::waitForReboot(const QString &portLabel)
             QThread::msleep(ulong(std::min(due, wait) - now));
         else
             due = now; // the last try ran past this step: the next one starts at once
+        if (stopWaitingRequested) {
+            emit setModuleProgression(kPleaseWait, 100);
+            log(QStringLiteral("Attente du retour du terminal abandonnée après %1 ms, à la "
+                               "demande de l'utilisateur : le terminal n'a pas été vérifié")
+                    .arg(clock.elapsed()));
+            return;
+        }
         const qint64 elapsed = std::min(due, wait);
         emit setModuleProgression(kPleaseWait, int(elapsed * 100 / wait));
         if (serialPort->open(currentLabel(portLabel))) {
