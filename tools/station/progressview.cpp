@@ -150,7 +150,7 @@ QStringList ProgressView::layout(const QList<JobView> &rows, int height)
     widen(rows);
     QStringList lines{header()};
     if (!status.isEmpty())
-        lines << status;
+        lines << status + QStringLiteral(" — ") + countsText(count(rows));
     // The last row of the terminal stays free: the cursor waits there.
     const int room = height - 1 - int(lines.size());
     if (int(rows.size()) <= room) {
@@ -158,11 +158,13 @@ QStringList ProgressView::layout(const QList<JobView> &rows, int height)
             lines << line(row);
         return lines;
     }
-    lines << countsText(count(rows));
+    if (status.isEmpty())
+        lines << countsText(count(rows));
     QList<JobView> ordered = rows;
     std::stable_sort(ordered.begin(), ordered.end(),
                      [](const JobView &a, const JobView &b) { return rank(a) < rank(b); });
-    for (int k = 0; k < room - 1; ++k)
+    const int fit = status.isEmpty() ? room - 1 : room;
+    for (int k = 0; k < fit; ++k)
         lines << line(ordered.at(k));
     return lines;
 }

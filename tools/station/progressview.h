@@ -27,7 +27,8 @@ public:
     explicit ProgressView(bool live);
 
     bool isLive() const { return live; }
-    // A line under the header, above the terminals (watch mode: what the station waits for).
+    // A line under the header, above the terminals, followed by the counts (watch mode: what
+    // the station waits for); none when empty.
     void setStatus(const QString &text);
     // Live: draws the lines again in place of the previous drawing (run's thread).
     void redraw(const QList<JobView> &rows);
@@ -38,10 +39,11 @@ public:
     // The last drawing stays; what follows is written below it.
     void close();
 
-    // The lines of one drawing on a terminal `height` rows high: the header, the status line if
-    // any, then every terminal when they all fit; otherwise a line of counts and as many
-    // terminals as fit, running ones first, then waiting, failed and updated ones. The drawing
-    // leaves the terminal's last row free, so that it never scrolls.
+    // The lines of one drawing on a terminal `height` rows high: the header, the status line
+    // with the counts if there is one, then every terminal when they all fit; otherwise the
+    // counts (on the status line, or a line of their own) and as many terminals as fit, running
+    // ones first, then waiting, failed and updated ones. The drawing leaves the terminal's last
+    // row free, so that it never scrolls.
     QStringList layout(const QList<JobView> &rows, int height);
     static Counts count(const QList<JobView> &rows);
     static QString countsText(const Counts &counts);

@@ -50,8 +50,7 @@ void Station::serve(const QList<FoundTerminal> &chosen)
     if (view->isLive())
         ProgressView::captureQtMessages(view.get());
     if (options.watch)
-        view->setStatus(QStringLiteral("Mode atelier : branchez les terminaux, ils sont mis à jour "
-                                       "un par un dès qu'ils apparaissent ; Ctrl-C pour terminer."));
+        view->setStatus(QStringLiteral("Mode atelier, Ctrl-C pour terminer"));
     if (options.watch)
         admit();
     else
@@ -180,15 +179,21 @@ void Station::onSignal(StopSignals::Event event)
         station->log(QStringLiteral("Interruption demandée (%1) : les terminaux en "
                                     "téléchargement sont libérés sans activation")
                          .arg(name));
-        const QString text = QStringLiteral(
-            "vardel-station : interruption demandée (%1). Aucun nouveau terminal ne démarre ; les "
-            "terminaux en téléchargement sont libérés sans activer leurs fichiers ; ceux qui "
-            "activent ou redémarrent terminent. Un second signal cesse d'attendre leur retour.");
+        const QString text =
+            interrupted
+                ? QStringLiteral("vardel-station : interruption demandée (%1). Aucun nouveau "
+                                 "terminal ne démarre ; les terminaux en téléchargement sont "
+                                 "libérés sans activer leurs fichiers ; ceux qui activent ou "
+                                 "redémarrent terminent. Un second signal cesse d'attendre leur "
+                                 "retour.")
+                      .arg(name)
+                : QStringLiteral("vardel-station : fin du mode atelier demandée (%1).").arg(name);
         if (view) {
-            view->setStatus(QStringLiteral("Arrêt demandé : les terminaux en cours terminent."));
-            view->message(text.arg(name));
+            if (options.watch)
+                view->setStatus(QStringLiteral("Arrêt demandé"));
+            view->message(text);
         } else {
-            console::err(text.arg(name) + QLatin1Char('\n'));
+            console::err(text + QLatin1Char('\n'));
         }
         for (Entry &entry : entries)
             entry.job->cancel();
