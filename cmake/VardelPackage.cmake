@@ -63,6 +63,9 @@ set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_CONTROL_STRICT_PERMISSION ON)
+# CPack counts the installed size through the links to /opt/vardel, on the building machine:
+# each package is given the size of its own files instead.
+set(CPACK_POST_BUILD_SCRIPTS "${CMAKE_SOURCE_DIR}/cmake/DebInstalledSize.cmake")
 
 set(CPACK_DEBIAN_VARDEL_PACKAGE_NAME vardel)
 # Each package's description starts with its own synopsis line. An empty common summary keeps

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "app/sleepinhibitor.h"
+
 #include <QString>
 
 // The log entries that whoever drives a Model writes about its reports, the same for the window
@@ -28,6 +30,33 @@ inline QString configurationMissing(const QString &path)
 inline QString configurationMissingMessage(const QString &path)
 {
     return configurationMissing(path) + QStringLiteral("\nVeuillez contacter votre support.");
+}
+
+// A followed terminal found again under another port, after its reboot.
+inline QString terminalFoundOn(const QString &label, const QString &serialNumber)
+{
+    return QStringLiteral("Terminal retrouvé sur ") + label + QStringLiteral(" (numéro de série ") +
+           serialNumber + QLatin1Char(')');
+}
+
+// Why the PC may still go to sleep during an update; the update goes on all the same.
+inline QString sleepNotInhibited(SleepInhibitor::Outcome outcome, const QString &detail)
+{
+    QString why;
+    switch (outcome) {
+    case SleepInhibitor::Outcome::NoSystemBus:
+        why = QStringLiteral("pas de bus système, donc pas de logind");
+        break;
+    case SleepInhibitor::Outcome::NoLogind:
+        why = QStringLiteral("logind absent du bus système");
+        break;
+    case SleepInhibitor::Outcome::Refused:
+    case SleepInhibitor::Outcome::Held:
+        why = QStringLiteral("refus de logind");
+        break;
+    }
+    return QStringLiteral("Mise en veille du PC non empêchée (") + why + QStringLiteral(" : ") +
+           detail + QStringLiteral(") ; la mise à jour continue");
 }
 
 } // namespace logtexts

@@ -88,6 +88,20 @@ expect "$maker" "/usr
 /usr/share/man/man1
 /usr/share/man/man1/vardel-pack.1.gz"
 
+# The declared installed size is what the files take, counted as dpkg-gencontrol counts it:
+# each file and symbolic link in whole KiB, each directory 1 KiB.
+for deb in "$operator" "$maker"; do
+    declared=$(dpkg-deb -f "$deb" Installed-Size)
+    counted=$(dpkg-deb -c "$deb" | awk '
+        /^d/ { kib += 1; next }
+        /^l/ { target = $NF; kib += int((length(target) + 1023) / 1024); next }
+        { kib += int(($3 + 1023) / 1024) }
+        END { print kib }')
+    [ "$declared" = "$counted" ] ||
+        fail "$(basename "$deb") declares Installed-Size $declared KiB; its files take $counted KiB"
+    echo "check-package: $(basename "$deb"): Installed-Size $declared KiB, what its files take"
+done
+
 # Dependencies come from the binaries.
 depends=$(dpkg-deb -f "$operator" Depends)
 for library in libqt5widgets5 libqt5serialport5 libpcsclite1; do

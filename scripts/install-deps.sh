@@ -11,8 +11,9 @@ libpcsclite-dev
 umockdev libumockdev-dev
 libssl-dev
 clang libclang-rt-14-dev
-xvfb xauth x11-apps xdotool imagemagick
-udev dpkg-dev file lintian
+xvfb xauth x11-apps xdotool imagemagick twm
+udev dpkg-dev file lintian man-db
+dbus-daemon python3-dbusmock
 "
 
 missing=""

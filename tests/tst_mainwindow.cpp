@@ -1,5 +1,8 @@
 // The window, built in this process, against simulated terminals on mocked serial ports.
+#include "fleet.h"
+#include "logindstandin.h"
 #include "mockbed.h"
+#include "pack.h"
 #include "packagefixture.h"
 #include "simrig.h"
 #include "testseam.h"
@@ -63,6 +66,8 @@ private slots:
         QApplication::setQuitOnLastWindowClosed(true);
         QVERIFY(fixture::writePackage(Configuration::directory()));
         QVERIFY(QDir::setCurrent(work.path())); // where the window writes its log
+        // No system bus, unless a test brings logind's stand-in.
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", noBus().toUtf8());
         // Every message box is closed as soon as it shows, and remembered.
         connect(&boxCloser, &QTimer::timeout, this, [this] {
             if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
@@ -89,6 +94,7 @@ private slots:
         terminals.clear();
         bed.reset();
         QFile::remove(logName());
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", noBus().toUtf8());
         QFile::remove(Configuration::filePath()); // a FIFO is removed, not opened
         QVERIFY(fixture::writePackage(Configuration::directory()));
     }
@@ -128,8 +134,9 @@ private slots:
     }
 
     // The searches as terminals come and go: no serial port at all, one terminal, three (the
-    // preferred one selected). A later search that finds as many leaves the operator's choice
-    // alone, even when the labels changed. Then a port of another maker only.
+    // preferred one selected). One swapped for another: the list shows the new one at once, in
+    // the order found, the operator's choice kept and the new port logged; a search that finds
+    // the same ports changes nothing. Then a port of another maker only.
     void searchResults()
     {
         QVERIFY(QDir(QString::fromStdString(bed->root())).mkpath("sys/class/tty"_q));
@@ -139,25 +146,81 @@ private slots:
         QTRY_COMPARE(state(), (QStringList{"Votre terminal a été détecté :"_q,
                                            "*"_q + labelOf("ttyACM"), "start"_q}));
         QVERIFY(plug("ttyACM9", "Quelmo") && plug("ttyUSB", "TARVENIX"));
-        QTRY_COMPARE(
-            state(),
-            (QStringList{
-                "3 terminaux ont été détectés.\nSélectionnez celui que vous souhaitez mettre à jour :"_q,
-                "*"_q + labelOf("ttyACM"), labelOf("ttyACM9"), labelOf("ttyUSB"), "start"_q}));
-        combo()->setCurrentIndex(2);
-        const QStringList chosen = state();
-        const int detected = log().count("== Terminal détecté : "_q);
+        const QString three =
+            "3 terminaux ont été détectés.\nSélectionnez celui que vous souhaitez mettre à jour :"_q;
+        QTRY_COMPARE(state(), (QStringList{three, "*"_q + labelOf("ttyACM"), labelOf("ttyACM9"),
+                                           labelOf("ttyUSB"), "start"_q}));
+        combo()->setCurrentIndex(1);
         bed->remove(device("ttyUSB").toStdString());
         QVERIFY(bed->add(mockbed::Device{device("ttyUSC").toStdString(), "Tarvenix", "Autre"}));
+        const QString swapped = device("ttyUSC") + " - (Autre)"_q;
+        QTRY_COMPARE(state(), (QStringList{three, labelOf("ttyACM"), "*"_q + labelOf("ttyACM9"),
+                                           swapped, "start"_q}));
+        QVERIFY(logged("Terminal détecté : "_q + swapped));
+        const int detected = log().count("== Terminal détecté : "_q);
         const int searches = log().count(kSearch);
         QTRY_VERIFY(log().count(kSearch) >= searches + 2);
-        QCOMPARE(state(), chosen);
         QCOMPARE(log().count("== Terminal détecté : "_q), detected);
+        QCOMPARE(combo()->currentText(), labelOf("ttyACM9"));
         for (const char *base : {"ttyACM", "ttyACM9", "ttyUSC"})
             bed->remove(device(base).toStdString());
         QVERIFY(plug("ttyUSB2", "Tarvenix_Ltd")); // the whole name is not the brand's
         QTRY_COMPARE(state(), (QStringList{kNoTerminal, "no start"_q}));
         QVERIFY(logged("Erreur détection de terminal"_q) && logged(kNoTerminal));
+    }
+
+    // Two terminals and a two-batch package; the chosen one comes back from each reboot under
+    // a new port name (vardel-sim --devices 2 --at 0 --renumber --reboot-silence 1000). The
+    // installation follows it there by its serial number; here its second batch fails (its
+    // download stopped four times), and it reboots away once more. The list then shows its new
+    // port, still chosen, and the retry installs both batches. The other terminal hears only
+    // release frames.
+    void renumberedTerminal()
+    {
+        bed.reset(); // the fleet brings its own devices
+        QVERIFY(writeTwoBatches());
+        sim::Fleet fleet;
+        for (int k = 0; k < 2; ++k) {
+            sim::DeviceOptions options;
+            options.behaviour.setCatalogue(0x12, 0x34, 0x56);
+            options.behaviour.rebootSilenceMs = 1000;
+            options.vendor = "Tarvenix"_q;
+            options.serial = "TVX0000%1"_q.arg(k + 1);
+            options.renumber = k == 0;
+            if (k == 0) // the second file's third block, in each of its four downloads
+                for (int stop = 0; stop < 4; ++stop)
+                    options.behaviour.addBlockFault(2, sim::BlockReply::Stop);
+            QVERIFY(fleet.add(device("ttyFL") + "_%1"_q.arg(k), options));
+        }
+        const auto labelOfName = [](const QString &name) { return name + " - (Terminal USB)"_q; };
+        window = std::make_unique<MainWindow>();
+        QTRY_VERIFY(window->isVisible() && combo()->count() == 2 && button()->isEnabled());
+        combo()->setCurrentIndex(combo()->findText(labelOfName(fleet.names(0).first())));
+        QTest::mouseClick(button(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(boxes.size() == 1 && !window->isInstallStarted(), 60000);
+        QVERIFY2(boxes.first().startsWith("critical: Erreur chargement | "_q),
+                 qPrintable(boxes.first()));
+        const QString afterFirstBatch = labelOfName(fleet.names(0).value(1));
+        QVERIFY2(
+            logged("Terminal retrouvé sur "_q + afterFirstBatch + " (numéro de série TVX00001)"_q),
+            qPrintable(log()));
+        // The failed batch's reboot: away once more, back under a third name.
+        QTRY_VERIFY_WITH_TIMEOUT(fleet.names(0).size() == 3, 20000);
+        const QString now = labelOfName(fleet.names(0).last());
+        QTRY_COMPARE(combo()->currentText(), now);
+        QCOMPARE(combo()->count(), 2);
+        QVERIFY(combo()->findText(labelOfName(fleet.names(1).first())) >= 0);
+        QVERIFY(logged("Terminal détecté : "_q + now));
+
+        QTRY_VERIFY(button()->isEnabled());
+        QTest::mouseClick(button(), Qt::LeftButton);
+        QCOMPARE(execWithin(60000), 0);
+        QCOMPARE(boxes.size(), 2);
+        QVERIFY2(boxes.last().startsWith("information: Installation réalisée avec succès"_q),
+                 qPrintable(boxes.last()));
+        QCOMPARE(fleet.record(0).count(sim::Command::Activate), 3);
+        QCOMPARE(fleet.record(1).frames.size(), fleet.record(1).count(sim::Command::Release));
+        window.reset();
     }
 
     // A configuration refused (a batch added after the signature, a FIFO in its place): only
@@ -219,6 +282,8 @@ private slots:
     }
 
     // The whole run: the success box, and the program's end with code 0; the log in order.
+    // There is no system bus here: the log says once that the PC may sleep, and the
+    // installation goes on.
     void successfulInstallationEndsProgram()
     {
         QVERIFY(startInstallation());
@@ -233,6 +298,40 @@ private slots:
                           "== "_q + done + " - "_q + updated + " - [succès]"_q,
                           "== Fermeture de l'application"_q, "Fin de l'application"_q}),
                  qPrintable(log()));
+        QCOMPARE(log().count("== Mise en veille du PC non empêchée (pas de bus système, donc "
+                             "pas de logind : "_q),
+                 1);
+    }
+
+    // The PC is kept awake from the press of the start button to the result: logind's
+    // stand-in lists Vardel's lock as soon as the button has been pressed, and no more once
+    // the result has come, whether the installation succeeded or failed (the window still
+    // there: not released by its end).
+    void sleepInhibited_data()
+    {
+        QTest::addColumn<bool>("success");
+        QTest::newRow("success") << true;
+        QTest::newRow("failure") << false;
+    }
+    void sleepInhibited()
+    {
+        QFETCH(bool, success);
+        LogindStandIn logind;
+        QVERIFY(logind.start());
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", logind.address().toUtf8());
+        sim::Behaviour behaviour;
+        behaviour.receivingApp = success;
+        QVERIFY(startInstallation(behaviour));
+        QCOMPARE(logind.inhibitors(), QStringList{"sleep:idle:handle-lid-switch|Vardel|Mise à jour "
+                                                  "d'un terminal en cours|block"_q});
+        if (success)
+            QCOMPARE(execWithin(60000), 0);
+        else
+            QTRY_VERIFY_WITH_TIMEOUT(!window->isInstallStarted(), 60000);
+        QCOMPARE(boxes.size(), 1);
+        bool answered = false;
+        QTRY_VERIFY(logind.inhibitors(&answered).isEmpty() && answered);
+        QVERIFY(!log().contains("Mise en veille du PC"_q));
     }
 
     // A failed installation: meanwhile a second press is ignored and the window refuses to
@@ -279,6 +378,85 @@ private slots:
             commands += QLatin1Char(frame.command == sim::Command::Release ? 'R' : '-');
         QVERIFY2(commands.endsWith(QLatin1Char('R')) && !commands.contains("R-"_q),
                  qPrintable(commands));
+    }
+
+    // The window on screens of several sizes. Where the form fits, the window is the form,
+    // 764 x 615, centred. On a smaller screen the window fits with room for a title bar above
+    // it, its menu within it, and every widget the operator uses can be scrolled into view
+    // whole. The terminal-count label shows both of its lines.
+    void windowFits_data()
+    {
+        QTest::addColumn<QSize>("screen");
+        QTest::newRow("1366x768") << QSize(1366, 768);
+        QTest::newRow("1024x600") << QSize(1024, 600);
+        QTest::newRow("800x600") << QSize(800, 600);
+    }
+    void windowFits()
+    {
+        QFETCH(QSize, screen);
+        const QRect available(QPoint(0, 0), screen);
+        window = std::make_unique<MainWindow>();
+        QTRY_VERIFY(window->isVisible());
+        window->fitTo(available);
+        QCoreApplication::processEvents();
+        const bool fits = screen.height() >= 615 + 40;
+        if (fits) {
+            QCOMPARE(window->size(), QSize(764, 615));
+            const QPoint off = window->geometry().center() - available.center();
+            QVERIFY(off.manhattanLength() <= 2);
+        }
+        QVERIFY(available.contains(window->frameGeometry()));
+        QVERIFY2(window->y() >= available.y() && window->height() + 30 <= screen.height(),
+                 qPrintable("%1 high at %2"_q.arg(window->height()).arg(window->y())));
+        auto *menu = window->findChild<QMenuBar *>("menuBar"_q);
+        auto *about = window->findChild<QMenu *>("menuAbout"_q);
+        QVERIFY(window->rect().contains(
+            QRect(menu->mapTo(window.get(), menu->actionGeometry(about->menuAction()).topLeft()),
+                  menu->actionGeometry(about->menuAction()).size())));
+        auto *area = window->findChild<QScrollArea *>();
+        QVERIFY(area);
+        QCOMPARE(area->verticalScrollBar()->isVisible(), !fits);
+        QVERIFY(!area->horizontalScrollBar()->isVisible());
+        for (const char *name :
+             {"label_3", "label_2", "terminalsNames", "operationTitleLabel",
+              "operationDescriptionLabel", "imageTerminal", "generateButton", "moduleLabel_2",
+              "totalProgressBar", "moduleLabel", "moduleProgressBar"}) {
+            auto *shown = widget<QWidget>(name);
+            area->ensureWidgetVisible(shown, 0, 0);
+            const QRect where(shown->mapTo(area->viewport(), QPoint(0, 0)), shown->size());
+            QVERIFY2(area->viewport()->rect().contains(where), name);
+        }
+
+        auto *count = widget<QLabel>("label_2");
+        count->setText("2 terminaux ont été détectés.\nSélectionnez celui que vous souhaitez "
+                       "mettre à jour :"_q);
+        QVERIFY2(count->heightForWidth(count->width()) <= count->height(),
+                 qPrintable("%1 needed, %2 given"_q.arg(count->heightForWidth(count->width()))
+                                .arg(count->height())));
+    }
+
+    // What a screen reader is told: the button, the list, both bars and their captions each
+    // have a name of their own and a description; a caption's name is the stage it shows.
+    void accessibleNames()
+    {
+        window = std::make_unique<MainWindow>();
+        QTRY_VERIFY(window->isVisible());
+        emit window->getModel()->setModuleProgression("Téléchargement du fichier : APP.BIN"_q, 40);
+        emit window->getModel()->setTotalProgression("Redémarrage du terminal en cours."_q, 80);
+        QStringList names;
+        for (const char *name :
+             {"generateButton", "terminalsNames", "totalProgressBar", "moduleLabel_2",
+              "moduleProgressBar", "moduleLabel", "imageTerminal", "pushButton"}) {
+            QAccessibleInterface *face =
+                QAccessible::queryAccessibleInterface(widget<QWidget>(name));
+            QVERIFY2(face, name);
+            const QString said = face->text(QAccessible::Name);
+            QVERIFY2(!said.isEmpty() && !face->text(QAccessible::Description).isEmpty(), name);
+            names << said;
+        }
+        QCOMPARE(names.at(3), "Redémarrage du terminal en cours."_q);
+        QCOMPARE(names.at(5), "Téléchargement du fichier : APP.BIN"_q);
+        QCOMPARE(QSet<QString>(names.begin(), names.end()).size(), names.size());
     }
 
     // The About dialog, shown twice; both logos open the maker's web site. A build with the
@@ -354,6 +532,19 @@ private:
         return s << (button()->isEnabled() ? "start"_q : "no start"_q);
     }
 
+    // configuration.xml with two batches: a file of two blocks, then one of three.
+    static bool writeTwoBatches()
+    {
+        QByteArray xml = fixture::unsignedXml();
+        xml.replace("<batch id=\"1\"><file>app.bin</file></batch>",
+                    "<batch id=\"1\"><file>small.bin</file></batch>"
+                    "<batch id=\"2\"><file>app.bin</file></batch>");
+        xml.replace("<delayReboot>60000</delayReboot>", "<delayReboot>5000</delayReboot>");
+        const QDir dir(Configuration::directory());
+        return fixture::write(dir.filePath("small.bin"_q), pack::seal(QByteArray(200, 's'))) &&
+               fixture::write(Configuration::filePath(), fixture::signXml(xml));
+    }
+    QString noBus() const { return "unix:path="_q + work.filePath("no-bus"_q); }
     static QString logName() { return QDate::currentDate().toString("yyyyMMdd"_q) + "_logs.txt"_q; }
     static QString log()
     {
@@ -370,10 +561,14 @@ private:
         return at >= 0;
     }
 
+    // The form's widget of that name first (the About dialog has a pushButton too), then the
+    // window's (its actions).
     template<class T>
     T *widget(const char *name) const
     {
-        return window->findChild<T *>(QString::fromLatin1(name));
+        const auto *form = window->findChild<QWidget *>("centralWidget"_q);
+        T *found = form ? form->findChild<T *>(QString::fromLatin1(name)) : nullptr;
+        return found ? found : window->findChild<T *>(QString::fromLatin1(name));
     }
     QPushButton *button() const { return widget<QPushButton>("generateButton"); }
     QComboBox *combo() const { return widget<QComboBox>("terminalsNames"); }

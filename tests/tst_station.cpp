@@ -4,6 +4,7 @@
 // shared log.
 #include "config/signature.h"
 #include "crypto/rsa.h"
+#include "logindstandin.h"
 #include "pack.h"
 #include "packagefixture.h"
 #include "replies.h"
@@ -238,6 +239,9 @@ private slots:
     void initTestCase()
     {
         base = "ttyST%1_"_q.arg(QCoreApplication::applicationPid());
+        // No system bus, unless a test brings logind's stand-in.
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS",
+                "unix:path="_q.toUtf8() + packages.filePath("no-bus"_q).toUtf8());
         smallPackage = packages.filePath("small"_q);
         largePackage = packages.filePath("large"_q);
         QVERIFY(fixture::writePackage(smallPackage) && fixture::writePackage(largePackage));
@@ -321,8 +325,11 @@ private slots:
         // Nothing else and nothing torn: the station's own entries around the terminals'.
         const QStringList own = r.log.filter(QRegularExpression("^[^[]"_q));
         const bool devKeys = developmentKeys();
-        // banner, [development keys], package, search, four found, end banner
-        QCOMPARE(own.size(), devKeys ? 9 : 8);
+        // banner, [development keys], package, search, four found, no sleep lock (no system bus
+        // here), end banner
+        QCOMPARE(own.size(), devKeys ? 10 : 9);
+        QVERIFY(own.at(devKeys ? 8 : 7)
+                    .startsWith("Mise en veille du PC non empêchée (pas de bus système"_q));
         QVERIFY(own.first().contains("Démarrage de l'application"_q) &&
                 own.last().contains("Fin de l'application"_q));
         const QString mark = "Attention : ce programme est construit avec les clés de "
@@ -617,6 +624,42 @@ private slots:
         QCOMPARE(serials, (QStringList{"TVX00001"_q, "TVX00002"_q}));
         QVERIFY(r.err.contains(QRegularExpression(
             "\\[%1\\] download: APP\\.BIN, \\d+ of 2400 bytes, incomplete"_q.arg(port(2)))));
+    }
+
+    // The PC stays awake while terminals are being written: logind's stand-in lists the
+    // station's lock while they download, to the end of a run, and also to the end of one
+    // stopped by Ctrl-C; then no more.
+    void sleepInhibited_data()
+    {
+        QTest::addColumn<bool>("interrupt");
+        QTest::newRow("updated") << false;
+        QTest::newRow("interrupted") << true;
+    }
+    void sleepInhibited()
+    {
+        QFETCH(bool, interrupt);
+        LogindStandIn logind;
+        QVERIFY(logind.start());
+        const QByteArray previous = qgetenv("DBUS_SYSTEM_BUS_ADDRESS");
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", logind.address().toUtf8()); // the station's, too
+        QStringList held;
+        const Run r = run("--devices 2 --catalogue 123456 --pace-9600"_q,
+                          {"--package"_q, largePackage}, [&](During &now) {
+                              // Both terminals in their download.
+                              if (!reached("download"_q, now))
+                                  return false;
+                              held = logind.inhibitors();
+                              if (interrupt)
+                                  send(now.sim, SIGINT);
+                              return true;
+                          });
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", previous);
+        QVERIFY2(r.status == (interrupt ? 1 : 0), qPrintable(r.out + r.err));
+        QCOMPARE(held, QStringList{"sleep:idle:handle-lid-switch|Vardel|Mise à jour d'un "
+                                   "terminal en cours|block"_q});
+        bool answered = false;
+        QTRY_VERIFY(logind.inhibitors(&answered).isEmpty() && answered);
+        QVERIFY(!r.log.join(QLatin1Char('\n')).contains("Mise en veille du PC"_q));
     }
 
     // Nothing starts, with a French message on standard error and the status 2, before any

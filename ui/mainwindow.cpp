@@ -5,17 +5,22 @@
 #include "app/logger.h"
 #include "config/configuration.h"
 #include "config/picture.h"
+#include "link/portfollower.h"
+#include "link/serialport.h"
 #include "model/logtexts.h"
 #include "model/model.h"
 #include "ui_mainwindow.h"
 
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QDesktopServices>
 #include <QDir>
 #include <QGuiApplication>
+#include <QMenuBar>
 #include <QMessageBox>
 #include <QPixmap>
 #include <QScreen>
+#include <QScrollArea>
 #include <QStyle>
 #include <QThreadPool>
 #include <QTimer>
@@ -27,6 +32,9 @@ namespace {
 const QString kAccent = QStringLiteral("color: rgba(60, 177, 195)");
 const QString kAccentBorder = QStringLiteral("border-color: rgba(60, 177, 195)");
 const QString kNoTerminal = QStringLiteral("Aucun terminal détecté");
+// Room kept around the window for the frame the window manager draws: a title bar above, a
+// border on the other sides. Generous, so that the title bar never ends above the screen.
+const QMargins kFrameAllowance(8, 40, 8, 8);
 } // namespace
 
 const char *const MainWindow::kWebSite = "https://www.tarvenix.example/";
@@ -35,8 +43,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 {
     ui->setupUi(this);
     about = new About(this);
-    setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size(),
-                                    QGuiApplication::primaryScreen()->availableGeometry()));
+    formSize = size();
+    fitTo(QGuiApplication::primaryScreen()->availableGeometry());
     ui->generateButton->setEnabled(false);
     ui->label_3->setStyleSheet(kAccent);
 
@@ -70,6 +78,8 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     ui->operationDescriptionLabel->setOpenExternalLinks(true);
 
     connect(this, &MainWindow::displayResult, this, &MainWindow::on_result_displayed);
+    connect(ui->terminalsNames, QOverload<int>::of(&QComboBox::activated), this,
+            [this] { lastTerminal.reset(); });
     installStarted = false;
 
     // Both at once: the search does not wait for the configuration. The window shows itself
@@ -88,6 +98,42 @@ MainWindow::~MainWindow()
     model->releaseTerminals();
     delete ui;
     delete model;
+}
+
+void MainWindow::fitTo(const QRect &available)
+{
+    // The form keeps its size and scrolls in the window's central area; the menu stays above.
+    auto *area = qobject_cast<QScrollArea *>(centralWidget());
+    if (!area) {
+        QWidget *form = takeCentralWidget();
+        form->setFixedSize(formSize - QSize(0, menuBar()->sizeHint().height()));
+        area = new QScrollArea;
+        area->setObjectName(QStringLiteral("formArea"));
+        area->setFrameShape(QFrame::NoFrame);
+        area->setWidget(form);
+        setCentralWidget(area);
+    }
+    const QSize frame(kFrameAllowance.left() + kFrameAllowance.right(),
+                      kFrameAllowance.top() + kFrameAllowance.bottom());
+    const QSize room = available.size() - frame;
+    if (formSize.width() <= room.width() && formSize.height() <= room.height()) {
+        // It fits: the window has the form's size, centred.
+        setFixedSize(formSize);
+        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, formSize, available));
+        return;
+    }
+    // A scroll bar takes room from the other direction, and may make it need one too.
+    const int bar = style()->pixelMetric(QStyle::PM_ScrollBarExtent, nullptr, area);
+    bool vertical = formSize.height() > room.height();
+    const bool horizontal = formSize.width() + (vertical ? bar : 0) > room.width();
+    vertical = vertical || formSize.height() + (horizontal ? bar : 0) > room.height();
+    const QSize window =
+        (formSize + QSize(vertical ? bar : 0, horizontal ? bar : 0)).boundedTo(room);
+    setFixedSize(window);
+    // Where the frame's corner goes (a window's position is its frame's): centred, and never
+    // above or left of the available area, so the title bar stays on the screen.
+    move(available.x() + qMax(0, (room.width() - window.width()) / 2),
+         available.y() + qMax(0, (room.height() - window.height()) / 2));
 }
 
 void MainWindow::startSearch()
@@ -139,20 +185,29 @@ void MainWindow::on_terminals_found()
         ui->generateButton->setEnabled(false);
         model->log(kNoTerminal);
     } else {
-        // The same number of entries: the operator's choice stays as it is.
-        if (ui->terminalsNames->count() != n || ui->terminalsNames->itemText(0) == kNoTerminal) {
+        // The list shows what this search found, in its order: a terminal that came back under
+        // another port name, or one swapped for another, shows at once. The operator's choice
+        // stays chosen while its port is still there. The terminal of the last installation is
+        // chosen again wherever it comes back, until the operator picks another.
+        QStringList shown;
+        for (int i = 0; i < ui->terminalsNames->count(); ++i)
+            shown << ui->terminalsNames->itemText(i);
+        if (shown != labels) {
+            QString chosen = ui->terminalsNames->currentText();
+            if (lastTerminal && labels.contains(lastTerminal->current()))
+                chosen = lastTerminal->current();
             ui->terminalsNames->clear();
             ui->label_2->setText(
                 n == 1 ? QStringLiteral("Votre terminal a été détecté :")
                        : QString::number(n) +
                              QStringLiteral(" terminaux ont été détectés.\nSélectionnez celui "
                                             "que vous souhaitez mettre à jour :"));
-            const int preferred = model->getPreferredIndex();
             for (const QString &label : labels) {
                 ui->terminalsNames->addItem(label);
-                ui->terminalsNames->setCurrentIndex(preferred);
                 model->log(QStringLiteral("Terminal détecté : ") + label);
             }
+            const int kept = labels.indexOf(chosen);
+            ui->terminalsNames->setCurrentIndex(kept >= 0 ? kept : model->getPreferredIndex());
         }
         if (!installStarted)
             ui->generateButton->setEnabled(true);
@@ -199,21 +254,57 @@ void MainWindow::on_generateButton_clicked_final()
     if (installStarted)
         return;
     installStarted = true;
+    // The PC must not sleep while the terminal is being written; without logind it may.
+    const SleepInhibitor::Outcome awake = sleepInhibitor.acquire();
+    if (awake != SleepInhibitor::Outcome::Held)
+        model->log(logtexts::sleepNotInhibited(awake, sleepInhibitor.failureDetail()));
     // The label is taken here, on the GUI thread, when the installation starts.
-    QtConcurrent::run(this, &MainWindow::installThread, ui->terminalsNames->currentText());
+    const QString portLabel = ui->terminalsNames->currentText();
+    QtConcurrent::run(this, &MainWindow::installThread, portLabel, followTerminal(portLabel));
 }
 
-void MainWindow::installThread(QString portLabel)
+std::shared_ptr<PortFollower> MainWindow::followTerminal(const QString &portLabel)
+{
+    // After its reboot the terminal may come back under another port name: each open of the
+    // installation looks for it by its serial number.
+    auto terminal = std::make_shared<PortFollower>(portLabel);
+    lastTerminal = terminal;
+    if (!terminal->isFollowing()) {
+        model->setPortResolver(nullptr);
+        return terminal;
+    }
+    Model *installing = model;
+    model->setPortResolver([installing, terminal](const QString &) {
+        bool moved = false;
+        const QString now = terminal->current(&moved);
+        if (moved)
+            installing->log(logtexts::terminalFoundOn(now, terminal->serialNumber()));
+        return now;
+    });
+    return terminal;
+}
+
+void MainWindow::installThread(QString portLabel, std::shared_ptr<PortFollower> terminal)
 {
     QString title;
     QString message;
     const bool success = model->install(portLabel, title, message);
+    // The release frames that follow the result go to the terminal where it is now.
+    const QString now = terminal->current();
+    if (now != portLabel) {
+        QStringList ports = model->getFoundTerminals();
+        ports.removeAll(portLabel);
+        if (!ports.contains(now))
+            ports << now;
+        model->getSerialPort()->setFoundPorts(ports, 0);
+    }
     emit displayResult(success, title, message);
 }
 
 void MainWindow::on_result_displayed(bool success, QString title, QString message)
 {
     model->log(logtexts::result(title, message, success));
+    sleepInhibitor.release();
     // A port that would not open: its cause follows in the log, its remedy in the box.
     const Model::OpenFailure openFailure = model->takeOpenFailure();
     if (!openFailure.logLine.isEmpty())

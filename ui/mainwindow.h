@@ -1,10 +1,15 @@
 #pragma once
 
+#include "app/sleepinhibitor.h"
+
 #include <QMainWindow>
 #include <QString>
 
+#include <memory>
+
 class About;
 class Model;
+class PortFollower;
 class QCloseEvent;
 
 namespace Ui {
@@ -26,6 +31,9 @@ public:
     static const char *const kWebSite;
 
     Model *getModel() const { return model; }
+    // Fits the window to a screen's available area: the form is drawn for 764 x 615, and on a
+    // smaller screen it scrolls inside a window that fits, frame and menu included.
+    void fitTo(const QRect &available);
     bool isInstallStarted() const { return installStarted; }
 
     // Handlers of the Model's signals, queued onto the GUI thread. Plain members rather than
@@ -52,13 +60,20 @@ protected:
 
 private:
     void on_result_displayed(bool success, QString title, QString message);
-    void installThread(QString portLabel);
+    void installThread(QString portLabel, std::shared_ptr<PortFollower> terminal);
+    // The terminal on portLabel, followed through the installation about to start.
+    std::shared_ptr<PortFollower> followTerminal(const QString &portLabel);
     // Starts a search unless one is already running: one search at a time.
     void startSearch();
 
     Ui::MainWindow *ui;
+    QSize formSize; // the form's own size, menu bar included
     Model *model;
     About *about;
+    // Held from the press of the start button to the installation's result.
+    SleepInhibitor sleepInhibitor;
+    // The terminal of the last installation, followed to wherever it is now.
+    std::shared_ptr<PortFollower> lastTerminal;
     bool installStarted = false;
     bool searchRunning = false;
 };

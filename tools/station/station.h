@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/sleepinhibitor.h"
 #include "journal.h"
 #include "portboard.h"
 #include "report.h"
@@ -64,6 +65,7 @@ private:
     void admit();
     void recordFinished();
     void onSignal(StopSignals::Event event);
+    void keepAwake();
     bool allFinished() const;
     QList<JobView> rows();
 
@@ -80,6 +82,8 @@ private:
     bool interrupted = false;
     bool abandoned = false;
     int failedWrites = 0; // journal records, and the JSON, that could not be written
+    SleepInhibitor awake;  // held while a terminal runs
+    bool sleepNoted = false; // the log said once that the PC may sleep
     // --watch: what the last look at the ports showed
     QSet<QString> presentSerials;
     QSet<QString> presentPorts;

@@ -4,6 +4,7 @@
 #include "station.h"
 
 #include "console.h"
+#include "model/logtexts.h"
 #include "model/model.h"
 #include "progressview.h"
 
@@ -72,6 +73,7 @@ void Station::serve(const QList<FoundTerminal> &chosen)
             sinceSearch.restart();
         }
         recordFinished();
+        keepAwake();
         view->redraw(rows());
         if (!waiting && allFinished())
             break;
@@ -80,6 +82,7 @@ void Station::serve(const QList<FoundTerminal> &chosen)
     for (Entry &entry : entries)
         entry.job->wait();
     recordFinished();
+    awake.release();
     view->close();
     ProgressView::captureQtMessages(nullptr);
 }
@@ -212,6 +215,23 @@ void Station::onSignal(StopSignals::Event event)
         console::err(text + QLatin1Char('\n'));
     for (Entry &entry : entries)
         entry.job->stopWaiting();
+}
+
+// The PC stays awake while any terminal runs. Without logind the log says so once, and no
+// later terminal asks again (each try may wait seconds for the bus).
+void Station::keepAwake()
+{
+    if (allFinished()) {
+        awake.release();
+        return;
+    }
+    if (awake.isHeld() || sleepNoted)
+        return;
+    const SleepInhibitor::Outcome outcome = awake.acquire();
+    if (outcome == SleepInhibitor::Outcome::Held)
+        return;
+    sleepNoted = true;
+    station->log(logtexts::sleepNotInhibited(outcome, awake.failureDetail()));
 }
 
 bool Station::allFinished() const
