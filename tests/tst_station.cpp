@@ -742,6 +742,17 @@ private slots:
             QCOMPARE(r.log.contains(kSearchLine), searched);
             QVERIFY(r.log.last().contains("Fin de l'application"_q));
         }
+        // The JSON summary, when it can be written: the package's verdict, no terminal.
+        if (r.status == 2 && !r.summary.isEmpty()) {
+            QCOMPARE(r.summary["exitStatus"_q].toInt(), 2);
+            QVERIFY(r.summary["terminals"_q].toArray().isEmpty());
+            QCOMPARE(r.summary["packageValid"_q].toBool(), !arguments.startsWith("--package"_q));
+            QVERIFY(said.contains(r.summary["packageVerdict"_q].toString()) ==
+                    arguments.startsWith("--package"_q));
+        }
+        const bool json = arguments == "--wait 0"_q || arguments.startsWith("--package"_q) ||
+                          arguments.startsWith("--wait 0 --port"_q);
+        QCOMPARE(!r.summary.isEmpty(), json);
     }
 
     // The JSON summary that cannot be written at the end (its folder went away during the run)

@@ -153,6 +153,7 @@ void Station::recordFinished()
         if (entry.recorded || !entry.job->isFinished())
             continue;
         entry.recorded = true;
+        entry.job->retire();
         const JobResult result = entry.job->result();
         if (!journal.isOpen() || !result.started.isValid())
             continue;

@@ -120,12 +120,14 @@ void TerminalJob::markNotStarted()
 
 void TerminalJob::cancel()
 {
-    model->requestCancel();
+    if (model)
+        model->requestCancel();
 }
 
 void TerminalJob::stopWaiting()
 {
-    model->requestStopWaiting();
+    if (model)
+        model->requestStopWaiting();
 }
 
 void TerminalJob::setNote(const QString &note)
@@ -138,6 +140,13 @@ void TerminalJob::wait()
 {
     if (thread)
         thread->wait();
+}
+
+void TerminalJob::retire()
+{
+    wait();
+    thread.reset();
+    model.reset();
 }
 
 void TerminalJob::run()

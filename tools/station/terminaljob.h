@@ -84,6 +84,9 @@ public:
     void stopWaiting();
     bool isFinished() const { return finished; }
     void wait();
+    // Once finished: lets its thread and its Model go, keeping what the display and the
+    // summary show (a long --watch session keeps every terminal's result, not its Model).
+    void retire();
 
     JobView view(); // also takes a sample of the rate
     JobResult result() const;
