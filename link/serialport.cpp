@@ -151,7 +151,7 @@ quint16 SerialPort::gather(quint8 *buffer, quint16 wanted, int timeoutMs)
 bool SerialPort::read(quint8 *buffer, quint16 &length)
 {
     const quint16 wanted = length;
-    const quint16 received = gather(buffer, wanted, kReadTimeoutMs);
+    const quint16 received = gather(buffer, wanted, readTimeoutMs);
     if (received < wanted) {
         length = static_cast<quint16>(wanted - received); // what was still missing
         return false;

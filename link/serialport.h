@@ -56,8 +56,9 @@ public:
     // Sends one request frame: bytes left over from earlier exchanges are discarded first, so
     // that a late reply is never taken for the answer to this request.
     [[nodiscard]] bool write(const quint8 *data, quint16 length);
-    // Reads exactly `length` bytes, waiting at most kReadTimeoutMs for each chunk. On success
-    // `length` holds the count read; after a time-out, what was still missing.
+    // Reads exactly `length` bytes, waiting at most kReadTimeoutMs (or what setReadTimeout
+    // gave) for each chunk. On success `length` holds the count read; after a time-out, what
+    // was still missing.
     [[nodiscard]] bool read(quint8 *buffer, quint16 &length);
     // Waits at most timeoutMs for bytes, then reads once whatever has arrived (at most
     // `length`): any answer counts.
@@ -66,6 +67,7 @@ public:
     // timeoutMs. False when nothing came (`length` unchanged); otherwise `length` holds the
     // count, which is short of the wanted length when the reply stopped half-way.
     [[nodiscard]] bool readReply(quint8 *buffer, quint16 &length, int timeoutMs);
+    void setReadTimeout(int ms) { readTimeoutMs = ms; }
     void clearInput();
     void clearOutput();
     // Discards what arrives until the line has been quiet for quietMs (at most five such
@@ -100,5 +102,6 @@ private:
     QSerialPort port;
     QString portLabel;
     PortLister lister; // empty: QSerialPortInfo::availablePorts()
+    int readTimeoutMs = kReadTimeoutMs;
     std::atomic<quint64> written{0};
 };

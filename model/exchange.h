@@ -1,6 +1,7 @@
 #pragma once
 
 #include "frames.h"
+#include "installresult.h"
 
 #include <QString>
 
@@ -26,9 +27,16 @@ struct Step
 };
 
 // Finishes `request` (CRC), sends it and judges the reply left in `reply`. Returns whether the
-// terminal accepted; every failure writes its one log line.
+// terminal accepted; every failure writes its one log line and notes its cause in the Model.
 [[nodiscard]] bool acknowledged(Model &model, Block &request, Block &reply, const Step &step);
 
 QString errorLine(const QString &command, const QString &word);
+
+// An exact read that ended `missing` bytes short of `wanted`: nothing at all came, or the
+// reply stopped half-way.
+FailureCause shortRead(quint16 missing, quint16 wanted);
+// A reply whose CRC holds but whose bytes are not the acceptance: a refusal when it echoes the
+// request's code, else a reply to something else.
+FailureCause notAccepted(quint8 requestCode, quint8 replyCode);
 
 } // namespace exchange

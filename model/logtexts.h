@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/sleepinhibitor.h"
+#include "installresult.h"
 
 #include <QString>
 
@@ -15,10 +16,13 @@ inline QString progress(const QString &bar, const QString &text, int value)
 }
 
 // The outcome of an installation, with the title and message its result box shows.
-inline QString result(const QString &title, const QString &message, bool success)
+inline QString result(const QString &title, const QString &message, InstallOutcome outcome)
 {
-    return title + QStringLiteral(" - ") + message + QStringLiteral(" - ") +
-           (success ? QStringLiteral("[succès]") : QStringLiteral("[échec]"));
+    const QString mark = outcome == InstallOutcome::Updated ? QStringLiteral("[succès]")
+                         : outcome == InstallOutcome::InstalledUnverified
+                             ? QStringLiteral("[à vérifier]")
+                             : QStringLiteral("[échec]");
+    return title + QStringLiteral(" - ") + message + QStringLiteral(" - ") + mark;
 }
 
 // A package that cannot be used; the log line, and the message of its box.

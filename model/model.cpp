@@ -17,6 +17,9 @@ Model::Model() : QObject(nullptr), configuration(new Configuration), serialPort(
                             QStringLiteral("_logs.txt");
     logger = new ::logger(this, logName);
     timing = initialTiming;
+    serialPort->setReadTimeout(timing.exactReadTimeoutMs);
+    qRegisterMetaType<InstallProgress>();
+    qRegisterMetaType<InstallResult>();
 }
 
 Model::~Model()
@@ -33,6 +36,13 @@ void Model::log(const QString &text)
 QString Model::logFailure() const
 {
     return logger->failure();
+}
+
+bool Model::commandFailed(FailureCause cause, const QString &logLine)
+{
+    log(logLine);
+    failure = cause;
+    return false;
 }
 
 QString Model::getImage() const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "installresult.h"
+
 #include <QObject>
 #include <QString>
 #include <QStringList>
@@ -7,7 +9,6 @@
 #include <array>
 #include <atomic>
 #include <functional>
-#include <mutex>
 
 class Application;
 class Batch;
@@ -43,14 +44,7 @@ public:
         int searchPauseMs = 2000;      // before every search but the first
         int settleMs = 2000;           // quiet line awaited before a failed download is retried
         int openRetryMs = 2000;        // a port that will not open is tried again this long
-    };
-
-    // Why the last installation could not open the terminal's port: a log line and a sentence
-    // for the operator, both empty when it could (or when the cause is unknown, the sentence).
-    struct OpenFailure
-    {
-        QString logLine;
-        QString remedy;
+        int exactReadTimeoutMs = 2000; // the exact read's wait for its next bytes (SerialPort)
     };
 
     Model();
@@ -79,12 +73,16 @@ public:
     QStringList getFoundTerminals() const;
     int getPreferredIndex() const;
 
-    // The installation scenario (worker).
-    bool install(const QString &portLabel, QString &title, QString &message);
-    // What the last installation left to say about a port it could not open; read once, by
-    // the window after the installation's result.
-    OpenFailure takeOpenFailure();
-    // Release frames to every found terminal (GUI thread, never during an installation).
+    // The installation scenario (worker): every batch, from opening the port to the terminal's
+    // return. Its progress comes through the signals, its end is the result.
+    InstallResult install(const QString &portLabel);
+    // The end of an installation, the same for every front end, in two steps around what the
+    // front end shows: the result's log entries (the result line, then the cause of a failure
+    // when it is known), then the release frames, to every found terminal and to the installed
+    // one where it is now. From any thread, never during an installation.
+    void logResult(const InstallResult &result);
+    void releaseAfter(const InstallResult &result);
+    // Release frames to every found terminal (never during an installation).
     void releaseTerminals();
 
     // Gives, at each open of the installation (each batch, each try of the reboot wait), the
@@ -97,15 +95,23 @@ public:
     }
     // Asks a running installation to stop at its next safe point: before a batch, between the
     // stages of a session, between files and between data blocks; never between the activation
-    // and the end of the reboot wait. It then closes the port without activating anything and
-    // fails with "Installation interrompue"; its driver releases the terminal, as after any
-    // result. From any thread; stays set for the life of the Model.
+    // and the end of the reboot wait. It then closes the port without activating anything more
+    // and ends Interrupted ("Installation interrompue", which says the batches already
+    // activated); its driver releases the terminal, as after any result. From any thread; stays
+    // set for the life of the Model.
     void requestCancel() { cancelRequested = true; }
     bool isCancelRequested() const { return cancelRequested; }
     // Asks a running installation not to wait any longer for its terminal to come back from a
     // reboot: the wait ends before its next try, and the terminal is left unchecked. From any
     // thread; stays set for the life of the Model.
     void requestStopWaiting() { stopWaitingRequested = true; }
+
+    // Why the last command that failed did (its log line says it in words): written by the
+    // commands when they fail, read by the scenario. commandFailed writes the log line too and
+    // returns false, for `return commandFailed(...)`.
+    FailureCause lastFailure() const { return failure; }
+    void noteFailure(FailureCause cause) { failure = cause; }
+    bool commandFailed(FailureCause cause, const QString &logLine);
 
     // CRC-16/KERMIT of buffer[0..n-1], stored in buffer[n] (low) and buffer[n+1] (high).
     static void computeCrc(quint8 *buffer, int n);
@@ -145,6 +151,9 @@ signals:
     void terminalsFailed();
     void setModuleProgression(QString text, int value);
     void setTotalProgression(QString text, int value);
+    // Where the installation stands, emitted after each of the two above and when a stage starts
+    // that shows no text of its own.
+    void progressReported(const InstallProgress &progress);
 
 private:
     friend class TestSeam;
@@ -163,37 +172,41 @@ private:
     std::function<QString(const QString &)> portResolver;
     std::atomic<bool> cancelRequested{false};
     std::atomic<bool> stopWaitingRequested{false};
+    FailureCause failure = FailureCause::None; // of the last command that failed
+    InstallProgress progress;                  // of the running installation (its thread)
 
-    std::mutex openFailureMutex; // guards openFailure: written by the worker, read by the window
-    OpenFailure openFailure;
-
-    // The steps of the installation scenario. A failed step fills `Outcome` with what the
-    // operator reads; `Progress` carries the total bar's running values.
-    struct Outcome
-    {
-        QString title;
-        QString message;
-    };
-    struct Progress
+    // The steps of the installation scenario. A failed step fills the result with its stage,
+    // its cause and what the operator reads; `Totals` carries the total bar's running values.
+    struct Totals
     {
         int step = 0;  // 10 / number of batches
         int base = 0;  // where the next batch starts
         int value = 0; // the current stage
     };
-    bool installBatch(const Batch &batch, const QString &portLabel, Progress &progress,
-                      Outcome &outcome);
+    bool installBatch(const Batch &batch, const QString &portLabel, Totals &totals,
+                      InstallResult &result);
     // Opens the port, trying again for a while (udev gives a new port its permissions a moment
-    // after it appears); when it will not open, finds out why and keeps it in openFailure.
-    bool openForInstallation(const QString &portLabel);
-    bool openSession(Progress &progress, Outcome &outcome);
-    bool installFile(Application *file, int index, int count, int value, Outcome &outcome);
-    bool activateAndReboot(int count, Progress &progress, Outcome &outcome);
-    // The reboot wait after a batch: returns once the terminal answers or the wait is over.
-    void waitForReboot(const QString &portLabel);
+    // after it appears); when it will not open, finds out why and says it in the result.
+    bool openForInstallation(const QString &portLabel, InstallResult &result);
+    bool openSession(Totals &totals, InstallResult &result);
+    bool installFile(Application *file, int value, InstallResult &result);
+    bool activateAndReboot(int count, Totals &totals, InstallResult &result);
+    // The reboot wait after a batch: returns once the terminal answers (true) or the wait is
+    // over (false).
+    bool waitForReboot(const QString &portLabel);
+    qint64 rebootWaitMs() const;
     // The clean-up of a failure once the port is open; always false.
-    bool fail(bool reboot, const QString &title, const QString &message, Outcome &outcome);
-    // The end of a cancelled installation: the port closed, nothing activated; always false.
-    bool interrupted(Outcome &outcome);
+    bool fail(bool reboot, const QString &title, const QString &message, InstallResult &result);
+    // Stage and cause of a failure, and what a terminal that stopped answering adds.
+    void failed(FailureCause cause, InstallResult &result);
+    // The end of an installation whose every batch was activated: updated, or to check.
+    void finished(InstallResult &result);
+    // The end of a cancelled installation: the port closed, nothing more activated; always false.
+    bool interrupted(InstallResult &result);
+    // Both bars' reports, each followed by the value; a stage without a text of its own.
+    void showTotal(InstallStage stage, const QString &text, int value);
+    void showModule(const QString &text, int value);
+    void enterStage(InstallStage stage);
     QString currentLabel(const QString &portLabel) const;
 
     // The steps of a download (one file's plain content in numbered blocks).
@@ -202,4 +215,5 @@ private:
     bool sendBlocks(const SealedFile &sealed, const QString &progressText);
     bool sendBlock(const DataBlock &data, quint16 number);
     bool finalAcknowledgement();
+    void release(const QStringList &labels);
 };

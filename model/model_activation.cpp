@@ -29,29 +29,25 @@ bool Model::rebootTerminal()
     auto block = frame::block(frame::kCmdReboot);
     computeCrc(block.data(), frame::kBlockCrcOffset);
     QThread::msleep(ulong(qMax(0, timing.shortDelayMs)));
-    if (!serialPort->write(block.data(), frame::kBlockSize)) {
-        log(QStringLiteral("rebootTerminal Erreur write"));
-        return false;
-    }
+    if (!serialPort->write(block.data(), frame::kBlockSize))
+        return commandFailed(FailureCause::NoAnswer, QStringLiteral("rebootTerminal Erreur write"));
     block.fill(0); // it now receives the reply
     quint16 length = frame::kBlockSize;
-    if (!serialPort->readReply(block.data(), length, timing.replyTimeoutMs)) {
-        log(QStringLiteral("rebootTerminal Erreur readWithTimeout"));
-        return false;
-    }
-    if (length == 0) {
-        log(QStringLiteral("rebootTerminal Erreur _length"));
-        return false;
-    }
-    if (!checkCrc(block.data(), frame::kBlockCrcOffset)) {
-        log(QStringLiteral("rebootTerminal Erreur checkCrc") + frame::replyDump(block.data()));
-        return false;
-    }
+    if (!serialPort->readReply(block.data(), length, timing.replyTimeoutMs))
+        return commandFailed(FailureCause::NoAnswer,
+                             QStringLiteral("rebootTerminal Erreur readWithTimeout"));
+    if (length == 0)
+        return commandFailed(FailureCause::NoAnswer,
+                             QStringLiteral("rebootTerminal Erreur _length"));
+    if (!checkCrc(block.data(), frame::kBlockCrcOffset))
+        return commandFailed(FailureCause::BadReply,
+                             QStringLiteral("rebootTerminal Erreur checkCrc") +
+                                 frame::replyDump(block.data()));
     if (block[0] != frame::kCmdReboot || block[1] != frame::kReplyAccepted ||
-        block[2] != frame::kResultOk) {
-        log(QStringLiteral("rebootTerminal Erreur _buff") + frame::replyDump(block.data()));
-        return false;
-    }
+        block[2] != frame::kResultOk)
+        return commandFailed(exchange::notAccepted(frame::kCmdReboot, block[0]),
+                             QStringLiteral("rebootTerminal Erreur _buff") +
+                                 frame::replyDump(block.data()));
     serialPort->clearInput();
     return true;
 }

@@ -2,6 +2,7 @@
 #include "model.h"
 
 #include "config/configuration.h"
+#include "exchange.h"
 #include "frames.h"
 #include "link/serialport.h"
 
@@ -16,28 +17,22 @@ bool Model::getHTerminal()
     buffer[0] = frame::kCmdGetHTerminal;
     computeCrc(buffer.data(), frame::kBlockCrcOffset);
     QThread::msleep(ulong(qMax(0, timing.hterminalDelayMs)));
-    if (!serialPort->write(buffer.data(), frame::kBlockSize)) {
-        log(QStringLiteral("getHTerminal Erreur write"));
-        return false;
-    }
+    if (!serialPort->write(buffer.data(), frame::kBlockSize))
+        return commandFailed(FailureCause::NoAnswer, QStringLiteral("getHTerminal Erreur write"));
 
     // The whole 128-byte record, however many pieces it arrives in.
     buffer.fill(0);
     quint16 length = frame::kLongBlockSize;
-    if (!serialPort->readReply(buffer.data(), length, timing.replyTimeoutMs)) {
-        log(QStringLiteral("getHTerminal Erreur readWithTimeout"));
-        return false;
-    }
-    if (length == 0) {
-        log(QStringLiteral("getHTerminal Erreur _length"));
-        return false;
-    }
+    if (!serialPort->readReply(buffer.data(), length, timing.replyTimeoutMs))
+        return commandFailed(FailureCause::NoAnswer,
+                             QStringLiteral("getHTerminal Erreur readWithTimeout"));
+    if (length == 0)
+        return commandFailed(FailureCause::NoAnswer, QStringLiteral("getHTerminal Erreur _length"));
     // A reply that stopped short has no CRC of its own: the zeros behind a shorter frame that
     // ends in its own CRC would pass the check (the CRC of such bytes is 0), so it fails here.
-    if (length < frame::kLongBlockSize || !checkCrc(buffer.data(), frame::kLongBlockCrcOffset)) {
-        log(QStringLiteral("getHTerminal Erreur checkCrc"));
-        return false;
-    }
+    if (length < frame::kLongBlockSize || !checkCrc(buffer.data(), frame::kLongBlockCrcOffset))
+        return commandFailed(FailureCause::BadReply,
+                             QStringLiteral("getHTerminal Erreur checkCrc"));
     std::copy_n(buffer.begin(), terminalRecord.size(), terminalRecord.begin());
     serialPort->clearInput();
     return true;
@@ -54,36 +49,32 @@ bool Model::checkHTerminalCoherency()
             record[h + 2] == terminalRecord[c + 2])
             return true;
     }
-    log(QStringLiteral("checkHTerminalCoherency Erreur code catalogue"));
-    return false;
+    return commandFailed(FailureCause::Mismatch,
+                         QStringLiteral("checkHTerminalCoherency Erreur code catalogue"));
 }
 
 bool Model::getApplications()
 {
     auto request = frame::block(frame::kCmdGetApplications);
     computeCrc(request.data(), frame::kBlockCrcOffset);
-    if (!serialPort->write(request.data(), frame::kBlockSize)) {
-        log(QStringLiteral("getApplications Erreur write"));
-        return false;
-    }
+    if (!serialPort->write(request.data(), frame::kBlockSize))
+        return commandFailed(FailureCause::NoAnswer,
+                             QStringLiteral("getApplications Erreur write"));
 
     applications.clear();
     std::array<quint8, frame::kBlockSize> record{};
     for (;;) {
         record.fill(0);
         quint16 length = frame::kBlockSize;
-        if (!serialPort->read(record.data(), length)) {
-            log(QStringLiteral("getApplications Erreur readWithTimeout"));
-            return false;
-        }
-        if (length != frame::kBlockSize) {
-            log(QStringLiteral("getApplications Erreur _length != 32"));
-            return false;
-        }
-        if (!checkCrc(record.data(), frame::kBlockCrcOffset)) {
-            log(QStringLiteral("getApplications Erreur checkCrc"));
-            return false;
-        }
+        if (!serialPort->read(record.data(), length))
+            return commandFailed(exchange::shortRead(length, frame::kBlockSize),
+                                 QStringLiteral("getApplications Erreur readWithTimeout"));
+        if (length != frame::kBlockSize)
+            return commandFailed(FailureCause::BadReply,
+                                 QStringLiteral("getApplications Erreur _length != 32"));
+        if (!checkCrc(record.data(), frame::kBlockCrcOffset))
+            return commandFailed(FailureCause::BadReply,
+                                 QStringLiteral("getApplications Erreur checkCrc"));
         const int nameLength = record[1];
         if (nameLength == 0) {
             serialPort->clearInput();

@@ -23,6 +23,7 @@ constexpr int kDownloadAttempts = 4;
 // what the operator reads when it fails.
 struct Stage
 {
+    InstallStage stage;
     QString text;
     int steps; // multiples of `step` added to the running value
     bool (Model::*command)();
@@ -38,42 +39,37 @@ QString fileMessage(const QString &name, const QString &what)
 
 } // namespace
 
-bool Model::install(const QString &portLabel, QString &title, QString &message)
+InstallResult Model::install(const QString &portLabel)
 {
+    InstallResult result;
     const QList<Batch *> batches = configuration->getBatches();
+    progress = InstallProgress();
+    progress.batchCount = result.batchCount = batches.size();
+    result.rebootWaitMs = rebootWaitMs();
+    result.startPort = result.port = portLabel;
+    failure = FailureCause::None;
     if (batches.isEmpty()) {
-        title = QStringLiteral("Erreur fichier de configuration");
-        message = QStringLiteral("Le fichier de configuration ne contient pas de scénario");
-        log(message);
-        return false;
+        result.title = QStringLiteral("Erreur fichier de configuration");
+        result.message = QStringLiteral("Le fichier de configuration ne contient pas de scénario");
+        failed(FailureCause::Package, result);
+        log(result.message);
+        return result;
     }
-    Outcome outcome;
-    Progress progress;
-    progress.step = 10 / batches.size();
-    emit setTotalProgression(QStringLiteral("Démarrage de l'installation"), 0);
+    Totals totals;
+    totals.step = 10 / batches.size();
+    showTotal(InstallStage::Starting, QStringLiteral("Démarrage de l'installation"), 0);
 
     for (const Batch *batch : batches) {
-        if (!installBatch(*batch, portLabel, progress, outcome)) {
-            title = outcome.title;
-            message = outcome.message;
-            return false;
+        ++progress.batch;
+        if (!installBatch(*batch, portLabel, totals, result)) {
+            result.port = currentLabel(portLabel);
+            return result;
         }
     }
+    result.port = currentLabel(portLabel);
 
-    emit setTotalProgression(QStringLiteral("Installation réalisée avec succès"), 100);
-    title = QStringLiteral("Installation réalisée avec succès");
-    message = QStringLiteral("Le terminal a été correctement mis à jour.");
-    return true;
-}
-
-bool Model::interrupted(Outcome &outcome)
-{
-    serialPort->close();
-    log(QStringLiteral("Installation interrompue avant l'activation des fichiers"));
-    outcome.title = QStringLiteral("Installation interrompue");
-    outcome.message = QStringLiteral("L'installation a été interrompue avant l'activation des "
-                                     "fichiers.\nVeuillez relancer la mise à jour du terminal.");
-    return false;
+    finished(result);
+    return result;
 }
 
 QString Model::currentLabel(const QString &portLabel) const
@@ -81,105 +77,120 @@ QString Model::currentLabel(const QString &portLabel) const
     return portResolver ? portResolver(portLabel) : portLabel;
 }
 
-bool Model::fail(bool reboot, const QString &title, const QString &message, Outcome &outcome)
+bool Model::fail(bool reboot, const QString &title, const QString &message, InstallResult &result)
 {
+    // Why the command failed, before the clean-up reboot's own answer can change it.
+    const FailureCause cause = failure;
     // Once the terminal has been initialised it is left rebooting (the result is ignored).
     if (reboot)
         (void)rebootTerminal();
     serialPort->close();
-    outcome.title = title;
-    outcome.message = message;
+    result.title = title;
+    result.message = message;
+    failed(cause, result);
     return false;
 }
 
 // One batch: the session, its files, the activation, the reboot and the wait for the terminal.
-bool Model::installBatch(const Batch &batch, const QString &portLabel, Progress &progress,
-                         Outcome &outcome)
+bool Model::installBatch(const Batch &batch, const QString &portLabel, Totals &totals,
+                         InstallResult &result)
 {
     const QList<Application *> files = batch.files;
     const int count = files.size();
     if (cancelRequested)
-        return interrupted(outcome);
+        return interrupted(result);
 
-    progress.value = progress.base + progress.step;
-    emit setTotalProgression(QStringLiteral("Tentative d'accès au terminal"), progress.value);
-    emit setModuleProgression(kPleaseWait, 0);
-    if (!openForInstallation(currentLabel(portLabel))) {
-        outcome.title = QStringLiteral("Erreur ouverture");
-        outcome.message = QStringLiteral("Le terminal sélectionné n'est pas disponible.\nVeuillez "
-                                         "fermer toutes les applications et réessayer ou "
-                                         "contacter le support.");
+    totals.value = totals.base + totals.step;
+    showTotal(InstallStage::Opening, QStringLiteral("Tentative d'accès au terminal"), totals.value);
+    showModule(kPleaseWait, 0);
+    if (!openForInstallation(currentLabel(portLabel), result)) {
+        result.title = QStringLiteral("Erreur ouverture");
+        result.message = QStringLiteral("Le terminal sélectionné n'est pas disponible.\nVeuillez "
+                                        "fermer toutes les applications et réessayer ou "
+                                        "contacter le support.");
         return false;
     }
-    if (!openSession(progress, outcome))
+    if (!openSession(totals, result))
         return false;
 
-    progress.value += progress.step;
+    totals.value += totals.step;
+    progress.fileCount = count;
     for (int i = 0; i < count; ++i) {
-        if (!installFile(files.at(i), i, count, progress.value, outcome))
+        progress.file = i + 1;
+        if (!installFile(files.at(i), totals.value, result))
             return false;
-        progress.value += progress.step / count;
+        totals.value += totals.step / count;
     }
+    progress.file = progress.fileCount = 0;
+    progress.fileName.clear();
 
     if (cancelRequested)
-        return interrupted(outcome);
-    if (!activateAndReboot(count, progress, outcome))
+        return interrupted(result);
+    if (!activateAndReboot(count, totals, result))
         return false;
     serialPort->close();
-    waitForReboot(portLabel);
+    ActivatedBatch &activated = result.activated.last();
+    activated.returned = waitForReboot(portLabel);
+    activated.waitStopped = !activated.returned && stopWaitingRequested;
     return true;
 }
 
 // The checked stages before the files, in order; each shows its stage, then runs its command.
-bool Model::openSession(Progress &progress, Outcome &outcome)
+bool Model::openSession(Totals &totals, InstallResult &result)
 {
     const Stage stages[] = {
-        {QStringLiteral("Initialisation du terminal"), 1, &Model::initializeTerminal, false,
-         QStringLiteral("Erreur initialisation"),
+        {InstallStage::Initialising, QStringLiteral("Initialisation du terminal"), 1,
+         &Model::initializeTerminal, false, QStringLiteral("Erreur initialisation"),
          QStringLiteral("Le terminal ne peut pas être initialisé.") + kRetryOrSupport},
-        {QStringLiteral("Initialisation de l'application \"Mirandol\" du terminal"), 1,
+        {InstallStage::ReceivingApplication,
+         QStringLiteral("Initialisation de l'application \"Mirandol\" du terminal"), 1,
          &Model::isVardelOnTerminal, true, QStringLiteral("Erreur mirandol"),
          QStringLiteral("L'application \"Mirandol\" n'est pas installée sur le terminal.\n")},
-        {QStringLiteral("Récupération de la configuration matérielle du terminal"), 1,
+        {InstallStage::HardwareRead,
+         QStringLiteral("Récupération de la configuration matérielle du terminal"), 1,
          &Model::getHTerminal, true, QStringLiteral("Erreur HTerminal"),
          QStringLiteral("La configuration matérielle du terminal ne peut pas être lue.") +
              kRetryOrSupport},
-        {QStringLiteral("Vérification de la cohérence de la configuration matérielle du terminal"),
+        {InstallStage::HardwareCheck,
+         QStringLiteral("Vérification de la cohérence de la configuration matérielle du terminal"),
          0, &Model::checkHTerminalCoherency, true, QStringLiteral("Erreur cohérence HTerminal"),
          QStringLiteral("La configuration matérielle du terminal ne correspond pas au package à "
                         "installer.") +
              kRetryOrSupport},
-        {QStringLiteral("Vérification de la liste des applications du terminal"), 1,
+        {InstallStage::ApplicationList,
+         QStringLiteral("Vérification de la liste des applications du terminal"), 1,
          &Model::getApplications, true, QStringLiteral("Erreur liste applications"),
          QStringLiteral("La liste des applications ne peut pas être lue.") + kRetryOrSupport},
     };
     for (const Stage &stage : stages) {
         if (cancelRequested)
-            return interrupted(outcome);
-        progress.value += stage.steps * progress.step;
-        emit setTotalProgression(stage.text, progress.value);
+            return interrupted(result);
+        totals.value += stage.steps * totals.step;
+        showTotal(stage.stage, stage.text, totals.value);
         if (!(this->*stage.command)())
-            return fail(stage.rebootOnFailure, stage.title, stage.message, outcome);
+            return fail(stage.rebootOnFailure, stage.title, stage.message, result);
     }
     return true;
 }
 
 // One file: advertisement, authorisation and download, the whole sequence up to four times.
-bool Model::installFile(Application *file, int index, int count, int value, Outcome &outcome)
+bool Model::installFile(Application *file, int value, InstallResult &result)
 {
     const QString name = advertisement::fileName(file->path);
     const QString cannotLoad = QStringLiteral(" ne peut pas être chargé dans le terminal.");
+    progress.fileName = name;
     for (int attempt = 1;; ++attempt) {
         if (cancelRequested)
-            return interrupted(outcome);
-        emit setTotalProgression(QStringLiteral("Téléchargement des fichiers en cours (%1/%2)")
-                                     .arg(index + 1)
-                                     .arg(count),
-                                 value);
+            return interrupted(result);
+        showTotal(InstallStage::Advertisement,
+                  QStringLiteral("Téléchargement des fichiers en cours (%1/%2)")
+                      .arg(progress.file)
+                      .arg(progress.fileCount),
+                  value);
         bool skipped = false;
         if (!sendInfo(file, skipped))
             return fail(true, QStringLiteral("Erreur Information"), fileMessage(name, cannotLoad),
-                        outcome);
+                        result);
         if (skipped) {
             qCDebug(lcProtocol).noquote() << QStringLiteral("Download Skipping App ") + file->path;
             log(QStringLiteral("Fichier non envoyé, son nom ne peut pas être annoncé au "
@@ -187,71 +198,89 @@ bool Model::installFile(Application *file, int index, int count, int value, Outc
                 file->path);
             return true;
         }
+        enterStage(InstallStage::Authorisation);
         if (!getAuthorization())
             return fail(true, QStringLiteral("Erreur autorisation"),
                         fileMessage(name, QStringLiteral(" n'est pas autorisé sur le terminal.")),
-                        outcome);
+                        result);
+        enterStage(InstallStage::Download);
         if (load(file))
             return true;
         if (cancelRequested) // the download stopped between two blocks
-            return interrupted(outcome);
+            return interrupted(result);
         if (attempt >= kDownloadAttempts)
             return fail(true, QStringLiteral("Erreur chargement"), fileMessage(name, cannotLoad),
-                        outcome);
+                        result);
         qCDebug(lcProtocol) << "load false";
         // A reply that comes after its time-out must not answer the next advertisement.
         serialPort->discardUntilQuiet(timing.settleMs);
     }
 }
 
-bool Model::activateAndReboot(int count, Progress &progress, Outcome &outcome)
+bool Model::activateAndReboot(int count, Totals &totals, InstallResult &result)
 {
-    emit setTotalProgression(
-        QStringLiteral("Installation des applications sur le terminal en cours"), progress.value);
-    emit setModuleProgression(count <= 1
-                                  ? QStringLiteral("%1 fichier a été téléchargé").arg(count)
-                                  : QStringLiteral("%1 fichiers ont été téléchargés").arg(count),
-                              100);
+    showTotal(InstallStage::Activation,
+              QStringLiteral("Installation des applications sur le terminal en cours"),
+              totals.value);
+    showModule(count <= 1 ? QStringLiteral("%1 fichier a été téléchargé").arg(count)
+                          : QStringLiteral("%1 fichiers ont été téléchargés").arg(count),
+               100);
     if (!activateApplications(count))
         return fail(true, QStringLiteral("Erreur Activation"),
                     QStringLiteral("Au moins un fichier n'a pas pu être installé sur le "
                                    "terminal.") +
                         kRetryOrSupport,
-                    outcome);
+                    result);
 
-    const int rebootValue = progress.value + progress.step;
-    emit setTotalProgression(QStringLiteral("Redémarrage du terminal en cours."), rebootValue);
-    emit setModuleProgression(kPleaseWait, 0);
-    (void)rebootTerminal();
-    (void)rebootTerminal();
-    progress.base = rebootValue + progress.step;
+    const int rebootValue = totals.value + totals.step;
+    showTotal(InstallStage::Reboot, QStringLiteral("Redémarrage du terminal en cours."),
+              rebootValue);
+    showModule(kPleaseWait, 0);
+    // Either frame accepted means the terminal restarts: one that already restarts may leave
+    // the second unanswered. Both are always sent.
+    const bool first = rebootTerminal();
+    const bool second = rebootTerminal();
+    ActivatedBatch activated;
+    activated.batch = progress.batch;
+    activated.rebootAcknowledged = first || second;
+    result.activated.append(activated);
+    totals.base = rebootValue + totals.step;
     return true;
 }
 
-// Measured against a clock: one try at each step of the wait, and a try that takes long (a
-// silent terminal costs a whole read time-out) does not lengthen the wait.
-void Model::waitForReboot(const QString &portLabel)
+qint64 Model::rebootWaitMs() const
 {
-    const qint64 wait =
-        std::max<qint64>({configuration->getDelayReboot(), timing.rebootWaitMinMs, 1});
+    return std::max<qint64>({configuration->getDelayReboot(), timing.rebootWaitMinMs, 1});
+}
+
+// Measured against a clock: one try at each step of the wait, and a try that takes long (a
+// silent terminal costs a whole read time-out) does not lengthen the wait. Each decision reads
+// the clock once, so a thread held up past the end of the wait never computes a negative pause.
+bool Model::waitForReboot(const QString &portLabel)
+{
+    enterStage(InstallStage::RebootWait);
+    const qint64 wait = rebootWaitMs();
     const qint64 stepMs = std::max(1, timing.rebootStepMs);
     QElapsedTimer clock;
     clock.start();
     for (qint64 due = stepMs;; due += stepMs) {
         const qint64 now = clock.elapsed();
-        if (now < due)
-            QThread::msleep(ulong(std::min(due, wait) - now));
+        if (now >= wait)
+            break;
+        const qint64 until = std::min(due, wait);
+        if (now < until)
+            QThread::msleep(ulong(until - now));
         else
             due = now; // the last try ran past this step: the next one starts at once
         if (stopWaitingRequested) {
-            emit setModuleProgression(kPleaseWait, 100);
+            showModule(kPleaseWait, 100);
             log(QStringLiteral("Attente du retour du terminal abandonnée après %1 ms, à la "
                                "demande de l'utilisateur : le terminal n'a pas été vérifié")
                     .arg(clock.elapsed()));
-            return;
+            return false;
         }
         const qint64 elapsed = std::min(due, wait);
-        emit setModuleProgression(kPleaseWait, int(elapsed * 100 / wait));
+        showModule(kPleaseWait, int(elapsed * 100 / wait));
         if (serialPort->open(currentLabel(portLabel))) {
             // A try is never cut below one step, nor allowed a full time-out at the very end.
             const qint64 left = std::max(wait - elapsed, stepMs);
@@ -259,14 +288,13 @@ void Model::waitForReboot(const QString &portLabel)
                 initializeTerminalOnce(int(std::min<qint64>(left, timing.replyTimeoutMs)));
             serialPort->close();
             if (back) {
-                emit setModuleProgression(kPleaseWait, 100);
-                return;
+                showModule(kPleaseWait, 100);
+                return true;
             }
         }
-        if (clock.elapsed() >= wait)
-            break;
     }
-    emit setModuleProgression(kPleaseWait, 100);
+    showModule(kPleaseWait, 100);
     log(QStringLiteral("Le terminal n'a pas répondu après son redémarrage (attente de %1 ms)")
             .arg(wait));
+    return false;
 }

@@ -40,7 +40,7 @@ bool Model::load(Application *file)
 {
     const QString progressText =
         QStringLiteral("Téléchargement du fichier : ") + advertisement::fileName(file->path);
-    emit setModuleProgression(progressText, 0);
+    showModule(progressText, 0);
     SealedFile sealed;
     if (!startDownload(file->path, sealed) || !sendBlocks(sealed, progressText))
         return false;
@@ -63,10 +63,8 @@ bool Model::startDownload(const QString &path, SealedFile &sealed)
     if (!exchange::acknowledged(*this, start, reply, step))
         return false;
     const SealedFile::Status status = SealedFile::read(path, sealed, true);
-    if (status != SealedFile::Status::Ok) {
-        log(fileErrorLine(status));
-        return false;
-    }
+    if (status != SealedFile::Status::Ok)
+        return commandFailed(FailureCause::Package, fileErrorLine(status));
     return true;
 }
 
@@ -96,7 +94,7 @@ bool Model::sendBlocks(const SealedFile &sealed, const QString &progressText)
         // After the last block the final acknowledgement may already be waiting: keep it.
         if (offset < plainLength)
             serialPort->clearInput();
-        emit setModuleProgression(progressText, int(quint64(offset) * 100 / plainLength));
+        showModule(progressText, int(quint64(offset) * 100 / plainLength));
     }
     return true;
 }
@@ -109,43 +107,39 @@ bool Model::sendBlock(const DataBlock &data, quint16 number)
     bool resent = false; // the block has been sent again after a problem
     int noks = 0;
     for (;;) {
-        if (!serialPort->write(data.data(), frame::kLongBlockSize)) {
-            log(QStringLiteral("load Erreur write"));
-            return false;
-        }
+        if (!serialPort->write(data.data(), frame::kLongBlockSize))
+            return commandFailed(FailureCause::NoAnswer, QStringLiteral("load Erreur write"));
         reply.fill(0);
         quint16 length = frame::kBlockSize;
-        if (!serialPort->read(reply.data(), length)) {
-            log(QStringLiteral("load Erreur read"));
-            return false;
-        }
+        if (!serialPort->read(reply.data(), length))
+            return commandFailed(exchange::shortRead(length, frame::kBlockSize),
+                                 QStringLiteral("load Erreur read"));
 
         QString warning;
         if (!checkCrc(reply.data(), frame::kBlockCrcOffset)) {
-            if (resent) {
-                log(QStringLiteral("load Erreur checkCrc") + frame::replyDump(reply.data()));
-                return false;
-            }
+            if (resent)
+                return commandFailed(FailureCause::BadReply,
+                                     QStringLiteral("load Erreur checkCrc") +
+                                         frame::replyDump(reply.data()));
             warning = QStringLiteral("load Warning checkCrc") + frame::replyDump(reply.data());
         } else if (reply[0] != frame::kCmdLoad || reply[1] != frame::kReplyAccepted) {
-            if (resent) {
-                log(QStringLiteral("load Erreur _buff") + frame::replyDump(reply.data()));
-                return false;
-            }
+            if (resent)
+                return commandFailed(exchange::notAccepted(frame::kCmdLoad, reply[0]),
+                                     QStringLiteral("load Erreur _buff") +
+                                         frame::replyDump(reply.data()));
             warning = QStringLiteral("load Warning _buff") + frame::replyDump(reply.data());
         } else if (reply[2] == frame::kAckNok) {
-            if (++noks > kMaxNokResends) {
-                log(QStringLiteral("load Erreur ACK_NOK : bloc %1 refusé après %2 renvois")
-                        .arg(number)
-                        .arg(kMaxNokResends));
-                return false;
-            }
+            if (++noks > kMaxNokResends)
+                return commandFailed(FailureCause::Refused,
+                                     QStringLiteral("load Erreur ACK_NOK : bloc %1 refusé après "
+                                                    "%2 renvois")
+                                         .arg(number)
+                                         .arg(kMaxNokResends));
             warning = QStringLiteral("load Warning ACK_NOK");
         } else if (reply[2] == frame::kResultOk) {
             return true;
         } else {
-            log(QStringLiteral("load Erreur ACK_STOP"));
-            return false;
+            return commandFailed(FailureCause::Refused, QStringLiteral("load Erreur ACK_STOP"));
         }
         QThread::msleep(ulong(qMax(0, timing.requestDelayMs)));
         serialPort->clearInput();
@@ -160,23 +154,18 @@ bool Model::finalAcknowledgement()
 {
     exchange::Block reply{};
     quint16 length = frame::kBlockSize;
-    if (!serialPort->readReply(reply.data(), length, timing.finalAckTimeoutMs)) {
-        log(QStringLiteral("load Erreur readWithTimeout"));
-        return false;
-    }
-    if (length == 0) {
-        log(QStringLiteral("load Erreur _lengthToRead"));
-        return false;
-    }
+    if (!serialPort->readReply(reply.data(), length, timing.finalAckTimeoutMs))
+        return commandFailed(FailureCause::NoAnswer, QStringLiteral("load Erreur readWithTimeout"));
+    if (length == 0)
+        return commandFailed(FailureCause::NoAnswer, QStringLiteral("load Erreur _lengthToRead"));
     if (!checkCrc(reply.data(), frame::kBlockCrcOffset)) {
         qCDebug(lcProtocol) << "CRC fails: " << length;
         log(QStringLiteral("load Warning checkCrc") + frame::replyDump(reply.data()));
     }
     if (reply[0] != frame::kCmdLoad || reply[1] != frame::kReplyAccepted ||
-        reply[2] != frame::kResultOk) {
-        log(QStringLiteral("load Erreur _buff") + frame::replyDump(reply.data()));
-        return false;
-    }
+        reply[2] != frame::kResultOk)
+        return commandFailed(exchange::notAccepted(frame::kCmdLoad, reply[0]),
+                             QStringLiteral("load Erreur _buff") + frame::replyDump(reply.data()));
     serialPort->clearInput();
     return true;
 }

@@ -24,7 +24,14 @@ QString holderText(const PortDiagnosis &why)
     return why.holderName.isEmpty() ? QStringLiteral("un autre programme") : why.holderName;
 }
 
-Model::OpenFailure explain(const PortDiagnosis &why)
+// The log line, and the sentence the box adds (empty when the cause is unknown).
+struct OpenFailure
+{
+    QString logLine;
+    QString remedy;
+};
+
+OpenFailure explain(const PortDiagnosis &why)
 {
     const QString prefix = QStringLiteral("Cause de l'échec d'ouverture : ");
     switch (why.cause) {
@@ -70,30 +77,21 @@ Model::OpenFailure explain(const PortDiagnosis &why)
 
 } // namespace
 
-bool Model::openForInstallation(const QString &portLabel)
+bool Model::openForInstallation(const QString &portLabel, InstallResult &result)
 {
-    {
-        std::lock_guard<std::mutex> lock(openFailureMutex);
-        openFailure = OpenFailure();
-    }
     QElapsedTimer clock;
     clock.start();
     while (!serialPort->open(portLabel)) {
         if (clock.elapsed() >= timing.openRetryMs) {
             const PortDiagnosis why = PortDiagnosis::of(portNameOf(portLabel));
-            std::lock_guard<std::mutex> lock(openFailureMutex);
-            openFailure = explain(why);
+            const OpenFailure explained = explain(why);
+            failed(FailureCause::PortUnavailable, result);
+            result.openFailure = why.cause;
+            result.causeLine = explained.logLine;
+            result.advice = explained.remedy;
             return false;
         }
         QThread::msleep(kOpenRetryStepMs);
     }
     return true;
-}
-
-Model::OpenFailure Model::takeOpenFailure()
-{
-    std::lock_guard<std::mutex> lock(openFailureMutex);
-    OpenFailure taken = openFailure;
-    openFailure = OpenFailure();
-    return taken;
 }

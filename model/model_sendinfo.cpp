@@ -16,21 +16,17 @@ bool Model::sendInfo(Application *file, bool &skipped)
 {
     skipped = false;
     const QString &path = file->path;
-    if (!QFile::exists(path)) {
-        log(QStringLiteral("sendInfo Erreur _file.exists"));
-        return false;
-    }
+    if (!QFile::exists(path))
+        return commandFailed(FailureCause::Package, QStringLiteral("sendInfo Erreur _file.exists"));
     // Only the sealed file's header is needed: the announced length is the plain length.
     quint32 plainLength = 0;
     switch (SealedFile::readHeader(path, plainLength)) {
     case SealedFile::Status::Ok:
         break;
     case SealedFile::Status::TooShort:
-        log(QStringLiteral("sendInfo Erreur _file.size"));
-        return false;
+        return commandFailed(FailureCause::Package, QStringLiteral("sendInfo Erreur _file.size"));
     default:
-        log(QStringLiteral("sendInfo Erreur _file.open"));
-        return false;
+        return commandFailed(FailureCause::Package, QStringLiteral("sendInfo Erreur _file.open"));
     }
 
     // The rule vardel-pack verify applies too, on the bytes that go into the frame, so that it

@@ -16,20 +16,17 @@ const quint8 *bytes(const QByteArray &frameBytes)
 bool Model::initializeTerminalOnce(int timeoutMs)
 {
     static const QByteArray request = frame::shortFrame(frame::kTypeControl, frame::kInitPayload);
-    if (!serialPort->write(bytes(request), quint16(request.size()))) {
-        log(QStringLiteral("initializeTerminal Erreur write"));
-        return false;
-    }
+    if (!serialPort->write(bytes(request), quint16(request.size())))
+        return commandFailed(FailureCause::NoAnswer,
+                             QStringLiteral("initializeTerminal Erreur write"));
     quint8 reply[frame::kInitReplySize] = {};
     quint16 length = frame::kInitReplySize;
-    if (!serialPort->readWithTimeout(reply, length, timeoutMs)) {
-        log(QStringLiteral("initializeTerminal Erreur readWithTimeout"));
-        return false;
-    }
-    if (length == 0) {
-        log(QStringLiteral("initializeTerminal Erreur length"));
-        return false;
-    }
+    if (!serialPort->readWithTimeout(reply, length, timeoutMs))
+        return commandFailed(FailureCause::NoAnswer,
+                             QStringLiteral("initializeTerminal Erreur readWithTimeout"));
+    if (length == 0)
+        return commandFailed(FailureCause::NoAnswer,
+                             QStringLiteral("initializeTerminal Erreur length"));
     // Any answer counts: the content is not examined.
     serialPort->clearInput();
     return true;
@@ -49,35 +46,45 @@ bool Model::initializeTerminal()
 bool Model::isVardelOnTerminal()
 {
     static const QByteArray request = frame::shortFrame(frame::kTypeQuery, frame::kQueryPayload);
-    if (!serialPort->write(bytes(request), quint16(request.size()))) {
-        log(QStringLiteral("isVardelOnTerminal Erreur write"));
-        return false;
-    }
+    if (!serialPort->write(bytes(request), quint16(request.size())))
+        return commandFailed(FailureCause::NoAnswer,
+                             QStringLiteral("isVardelOnTerminal Erreur write"));
     // The whole 7-byte reply, however many pieces it arrives in.
     quint8 reply[frame::kQueryReplySize] = {};
     quint16 length = frame::kQueryReplySize;
-    if (!serialPort->readReply(reply, length, timing.replyTimeoutMs)) {
-        log(QStringLiteral("isVardelOnTerminal Erreur readWithTimeout"));
-        return false;
-    }
-    if (length == 0) {
-        log(QStringLiteral("isVardelOnTerminal Erreur _length"));
-        return false;
-    }
-    if (reply[3] == frame::kRefusal0 && reply[4] == frame::kRefusal1) {
-        log(QStringLiteral("isVardelOnTerminal Erreur _buff"));
-        return false;
-    }
+    if (!serialPort->readReply(reply, length, timing.replyTimeoutMs))
+        return commandFailed(FailureCause::NoAnswer,
+                             QStringLiteral("isVardelOnTerminal Erreur readWithTimeout"));
+    if (length == 0)
+        return commandFailed(FailureCause::NoAnswer,
+                             QStringLiteral("isVardelOnTerminal Erreur _length"));
+    if (reply[3] == frame::kRefusal0 && reply[4] == frame::kRefusal1)
+        return commandFailed(FailureCause::Refused,
+                             QStringLiteral("isVardelOnTerminal Erreur _buff"));
     for (int i = 0; i + 1 < length; ++i) {
         if (reply[i] == frame::kOk0 && reply[i + 1] == frame::kOk1) {
             serialPort->clearInput();
             return true;
         }
     }
-    return false; // neither "OK" nor the refusal: no log line
+    noteFailure(FailureCause::BadReply); // neither "OK" nor the refusal: no log line
+    return false;
 }
 
 void Model::releaseTerminals()
+{
+    release(serialPort->getPorts());
+}
+
+void Model::releaseAfter(const InstallResult &result)
+{
+    QStringList labels = serialPort->getPorts();
+    if (!result.port.isEmpty() && !labels.contains(result.port))
+        labels << result.port;
+    release(labels);
+}
+
+void Model::release(const QStringList &labels)
 {
     static const QByteArray first =
         frame::shortFrame(frame::kTypeControl, frame::kReleaseInitPayload);
@@ -86,7 +93,6 @@ void Model::releaseTerminals()
     quint8 reply[frame::kReleaseReplySize];
 
     // Every result is ignored: a terminal that does not answer is simply passed over.
-    const QStringList labels = serialPort->getPorts();
     for (const QString &label : labels) {
         serialPort->close();
         if (!serialPort->open(label))

@@ -4,6 +4,7 @@
 #include "mockbed.h"
 #include "pack.h"
 #include "packagefixture.h"
+#include "replies.h"
 #include "simrig.h"
 #include "testseam.h"
 #include "ui/about.h"
@@ -15,11 +16,6 @@
 #include <sys/stat.h>
 
 namespace {
-
-QString operator""_q(const char *text, size_t size)
-{
-    return QString::fromUtf8(text, int(size));
-}
 
 const QString kSearch = "Démarrage de la recherche de terminal"_q;
 const QString kNoTerminal = "Aucun terminal détecté"_q;
@@ -71,9 +67,10 @@ private slots:
         // Every message box is closed as soon as it shows, and remembered.
         connect(&boxCloser, &QTimer::timeout, this, [this] {
             if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
-                boxes << (box->icon() == QMessageBox::Critical  ? "critical: "_q
-                          : box->icon() == QMessageBox::Warning ? "warning: "_q
-                                                                : "information: "_q) +
+                const QMessageBox::Icon icon = box->icon();
+                boxes << (icon == QMessageBox::Critical  ? "critical: "_q
+                          : icon == QMessageBox::Warning ? "warning: "_q
+                                                         : "information: "_q) +
                              box->windowTitle() + " | "_q + box->text();
                 box->button(QMessageBox::Ok)->click();
             }
@@ -219,6 +216,8 @@ private slots:
         QVERIFY2(boxes.last().startsWith("information: Installation réalisée avec succès"_q),
                  qPrintable(boxes.last()));
         QCOMPARE(fleet.record(0).count(sim::Command::Activate), 3);
+        // The release frames after the result reach it where it came back.
+        QCOMPARE(fleet.record(0).frames.last().command, sim::Command::Release);
         QCOMPARE(fleet.record(1).frames.size(), fleet.record(1).count(sim::Command::Release));
         window.reset();
     }
@@ -359,6 +358,64 @@ private slots:
         const int searches = log().count(kSearch) - before;
         QVERIFY2(searches >= 1 && searches <= 3, qPrintable(log()));
         QVERIFY(window->close());
+    }
+
+    // Files activated but the restart unconfirmed: a warning box of its own, then the program
+    // ends as after a success. A terminal that stopped answering keeps its failure box, which
+    // says so, and the log says it after the result.
+    void unconfirmedOrSilent_data()
+    {
+        QTest::addColumn<QString>("options"); // of vardel-sim
+        QTest::addColumn<QString>("box");
+        QTest::addColumn<QStringList>("logged"); // the end of the result line, the next entry
+        const QString installed = "Terminal installé, à vérifier | Les fichiers ont été "
+                                  "installés, mais le terminal n'a pas redémarré comme prévu : "_q;
+        const QString check = "\nVérifiez le terminal avant de le remettre en service."_q;
+        const QString unconfirmed = "il n'a pas confirmé son redémarrage."_q + check;
+        const QStringList closing{" - [à vérifier]"_q, "Fermeture de l'application"_q};
+        QTest::newRow("reboot refused") << "--refuse reboot"_q
+                                        << "warning: "_q + installed + unconfirmed << closing;
+        QTest::newRow("reboot damaged") << "--damage reboot"_q
+                                        << "warning: "_q + installed + unconfirmed << closing;
+        QTest::newRow("silent after its reboot")
+            << "--reboot-silence 600000"_q
+            << "warning: "_q + installed +
+                   "il n'a pas répondu dans les 2 secondes qui ont suivi son redémarrage."_q + check
+            << closing;
+        const QString mirandol =
+            "L'application \"Mirandol\" n'est pas installée sur le terminal.\n"_q;
+        QTest::newRow("query unanswered")
+            << "--mute query"_q
+            << "critical: Erreur mirandol | "_q + mirandol +
+                   "\nLe terminal ne répond plus : vérifiez le câble qui le relie au PC, puis "
+                   "appuyez de nouveau sur « Démarrer la mise à jour »."_q
+            << QStringList{" - [échec]"_q, "Cause de l'échec : le terminal ne répond plus, "
+                                           "aucune réponse n'est arrivée à la dernière demande"_q};
+    }
+    void unconfirmedOrSilent()
+    {
+        QFETCH(QString, options);
+        QFETCH(QString, box);
+        QFETCH(QStringList, logged);
+        Model::Timing timing = fast;
+        timing.rebootWaitMinMs = 2000;
+        TestSeam::setInitialTiming(timing);
+        QVERIFY(startInstallation(behaviourOf(options), 0));
+        const bool ends = box.startsWith("warning"_q);
+        if (ends) {
+            QCOMPARE(execWithin(60000), 0);
+        } else {
+            QTRY_VERIFY_WITH_TIMEOUT(!boxes.isEmpty() && !window->isInstallStarted(), 20000);
+            QVERIFY(window->isVisible() && button()->isEnabled());
+        }
+        QCOMPARE(boxes, QStringList{box});
+        const QStringList entries = logMessages(logName());
+        const QString title = box.section(" | "_q, 0, 0).section(": "_q, 1);
+        int result = 0; // the window's result line
+        while (result < entries.size() && !entries[result].startsWith(title + " - "_q))
+            ++result;
+        QVERIFY2(result < entries.size() && entries[result].endsWith(logged[0]), qPrintable(log()));
+        QCOMPARE(entries.value(result + 1), logged[1]);
     }
 
     // A window destroyed while its workers run waits for them before the end banner and the
@@ -511,14 +568,18 @@ private:
                    : nullptr;
     }
 
-    // One terminal plugged in, the window ready, the start button pressed.
-    sim::Terminal *startInstallation(const sim::Behaviour &behaviour = sim::Behaviour())
+    // One terminal plugged in, the window ready, the start button pressed; the package's
+    // reboot delay replaced by `delayReboot` when one is given.
+    sim::Terminal *startInstallation(const sim::Behaviour &behaviour = sim::Behaviour(),
+                                     int delayReboot = -1)
     {
         sim::Terminal *terminal = plug("ttyACM", "Tarvenix", behaviour);
         window = std::make_unique<MainWindow>();
         if (!terminal ||
             !QTest::qWaitFor([this] { return window->isVisible() && button()->isEnabled(); }))
             return nullptr;
+        if (delayReboot >= 0)
+            window->getModel()->getConfiguration()->terminal->delayReboot = delayReboot;
         QTest::mouseClick(button(), Qt::LeftButton);
         return terminal;
     }

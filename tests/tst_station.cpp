@@ -339,6 +339,75 @@ private slots:
         QCOMPARE(r.summary["developmentKeys"_q].toBool(), devKeys);
     }
 
+    // How each terminal ended, as values: updated; installed but its restart refused or
+    // garbled (to check, so exit status 1); a port held by another program; a terminal that
+    // stopped answering. The JSON says it in keys, the summary and the log in words.
+    void outcomes()
+    {
+        // The port of device 3 is held: a lock file that names this (live) process.
+        QFile lock("/var/lock/LCK.."_q + port(3));
+        QVERIFY(lock.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        lock.write(QByteArray::number(QCoreApplication::applicationPid()) + "\ntst_station\n" +
+                   QSysInfo::machineHostName().toUtf8() + "\n");
+        lock.close();
+        const Run r = run("--devices 5 --catalogue 123456 --at 1 --refuse reboot --at 2 --damage "
+                          "reboot --at 4 --cut-at 1"_q,
+                          {"--package"_q, smallPackage});
+        lock.remove();
+        QVERIFY2(r.status == 1 && r.summary["exitStatus"_q].toInt() == 1, qPrintable(r.err));
+        QCOMPARE(r.terminals.size(), 5);
+        // outcome stage cause openFailure rebootAcknowledged returned success
+        const QStringList expected{"updated finished null null true true true"_q,
+                                   "installed-unverified finished null null false true false"_q,
+                                   "installed-unverified finished null null false true false"_q,
+                                   "failed opening port-unavailable busy null null false"_q,
+                                   "failed receiving-application no-answer null null null false"_q};
+        const QStringList results{
+            "Installation réalisée avec succès"_q, "Terminal installé, à vérifier"_q,
+            "Terminal installé, à vérifier"_q, "Erreur ouverture (port occupé)"_q,
+            "Erreur mirandol (pas de réponse)"_q};
+        const QStringList done{"mis à jour"_q, "installé, à vérifier"_q, "installé, à vérifier"_q,
+                               "Erreur ouverture"_q, "Erreur mirandol"_q};
+        for (int k = 0; k < 5; ++k) {
+            const QJsonObject &t = r.terminals.at(k);
+            QStringList values;
+            for (const char *key : {"outcome", "stage", "cause", "openFailure",
+                                    "rebootAcknowledged", "returned", "success"}) {
+                const QJsonValue v = t[QLatin1String(key)];
+                values << (v.isNull()   ? "null"_q
+                           : v.isBool() ? (v.toBool() ? "true"_q : "false"_q)
+                                        : v.toString());
+            }
+            QCOMPARE(values.join(QLatin1Char(' ')), expected.at(k));
+            QCOMPARE(t["activatedBatches"_q].toArray().size(), k < 3 ? 1 : 0);
+            // The summary's result, and the last plain line of each terminal (its end).
+            QVERIFY2(r.out.contains(
+                         QRegularExpression("\n%1 +TVX0000%2 +%3 "_q.arg(port(k)).arg(k + 1).arg(
+                             QRegularExpression::escape(results.at(k))))),
+                     qPrintable(r.out));
+            QVERIFY2(r.out.contains(QRegularExpression(
+                         "\\d  %1 +TVX0000%2 +%3\n"_q.arg(port(k)).arg(k + 1).arg(
+                             QRegularExpression::escape(done.at(k))))),
+                     qPrintable(r.out));
+        }
+        // The stages of the live lines come from the Model's values.
+        QVERIFY2(r.out.contains(QRegularExpression(
+                     "%1 +TVX00001 +téléchargement 1/1 +APP\\.BIN"_q.arg(port(0)))),
+                 qPrintable(r.out));
+        // The causes follow the result lines in the log, as the window writes them.
+        const QStringList tails{
+            "Terminal installé, à vérifier - Les fichiers ont été installés, mais le terminal "
+            "n'a pas redémarré comme prévu : il n'a pas confirmé son redémarrage.\nVérifiez le "
+            "terminal avant de le remettre en service. - [à vérifier]"_q,
+            "[échec]\nCause de l'échec d'ouverture : /dev/%1 est occupé par tst_station "
+            "(processus %2)"_q.arg(port(3))
+                .arg(QCoreApplication::applicationPid()),
+            "[échec]\nCause de l'échec : le terminal ne répond plus, aucune réponse n'est "
+            "arrivée à la dernière demande"_q};
+        for (int k : {1, 3, 4})
+            QVERIFY(entriesOf(r.log, port(k)).endsWith(tails.at(k == 1 ? 0 : k - 2)));
+    }
+
     // Two terminals come back from their reboot under new port names, at the same time; each
     // is followed by its serial number. A third one, left out by --port, hears nothing; one
     // of the two is named by its device path.
@@ -445,7 +514,7 @@ private slots:
         QTest::newRow("reboot SIGQUIT twice")
             << "reboot"_q << SIGQUIT << true
             << "--devices 1 --catalogue 123456 --reboot-silence 600000"_q << "small"_q
-            << kUpdated;
+            << "Terminal installé, à vérifier"_q;
     }
     void stopSignal()
     {
@@ -517,6 +586,14 @@ private slots:
                 const bool waited = !entriesOf(r.log, port(k))
                                          .contains("Attente du retour du terminal abandonnée"_q);
                 QCOMPARE(waited, !twice);
+                // Not waited for: installed, not checked.
+                QCOMPARE(r.terminals.at(k)["outcome"_q].toString(),
+                         twice ? "installed-unverified"_q : "updated"_q);
+                QCOMPARE(r.terminals.at(k)["returned"_q].toBool(), !twice);
+                QCOMPARE(r.terminals.at(k)["message"_q].toString().contains(
+                             "l'attente de son retour a été abandonnée à la demande de "
+                             "l'utilisateur"_q),
+                         twice);
             }
         }
     }
@@ -814,7 +891,8 @@ private slots:
             text.left(summary).split("\x1b[J"_q, Qt::SkipEmptyParts); // each ends so
         QVERIFY(drawings.size() > 3);
         const QRegularExpression counts(
-            "^en attente : \\d+   en cours : (\\d+)   mis à jour : \\d+   en échec : \\d+$"_q);
+            "^en attente : \\d+   en cours : (\\d+)   mis à jour : \\d+   à vérifier : \\d+   "
+            "en échec : \\d+$"_q);
         for (const QString &drawing : drawings.mid(0, drawings.size() - 1)) {
             QStringList lines = drawing.split("\r\x1b[2K"_q);
             lines.removeFirst(); // the cursor moves up before the first line

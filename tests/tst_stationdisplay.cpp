@@ -6,7 +6,8 @@
 
 namespace {
 
-// A terminal by its serial number, in a state: R running, W waiting, U updated, F failed.
+// A terminal by its serial number, in a state: R running, W waiting, U updated, V installed but
+// to be checked, F failed.
 JobView row(const QString &serial, char state)
 {
     JobView view;
@@ -16,6 +17,7 @@ JobView row(const QString &serial, char state)
                  : state == 'W' ? JobView::State::Waiting
                                 : JobView::State::Done;
     view.success = state == 'U';
+    view.unverified = state == 'V';
     view.stage = state == 'R' ? "initialisation"_q : state == 'U' ? "mis à jour"_q : "Erreur"_q;
     return view;
 }
@@ -37,15 +39,21 @@ private slots:
         QTest::addColumn<int>("height");
         QTest::addColumn<QString>("counts"); // the counts line, empty when none
         QTest::addColumn<QString>("shown");  // the terminals shown, by position, in order
-        const QString mixed = "en attente : 1   en cours : 2   mis à jour : 2   en échec : 1"_q;
+        const QString mixed =
+            "en attente : 1   en cours : 2   mis à jour : 2   à vérifier : 0   en échec : 1"_q;
         QTest::newRow("all fit") << "UFR"_q << QString() << 24 << QString() << "012"_q;
         QTest::newRow("exactly fit") << "UFRW"_q << QString() << 6 << QString() << "0123"_q;
         QTest::newRow("one too many") << "UFRWRU"_q << QString() << 7 << mixed << "2431"_q;
         QTest::newRow("few rows") << "UFRWRU"_q << QString() << 5 << mixed << "24"_q;
+        QTest::newRow("to check before updated")
+            << "UVRU"_q << QString() << 5
+            << "en attente : 0   en cours : 1   mis à jour : 2   à vérifier : 1   en échec : 0"_q
+            << "21"_q;
         QTest::newRow("header only") << "UFRWRU"_q << QString() << 3 << mixed << QString();
         QTest::newRow("status, all fit")
             << "UR"_q << "Mode atelier"_q << 24
-            << "Mode atelier — en attente : 0   en cours : 1   mis à jour : 1   en échec : 0"_q
+            << "Mode atelier — en attente : 0   en cours : 1   mis à jour : 1   à vérifier : 0   "
+               "en échec : 0"_q
             << "01"_q;
         QTest::newRow("status, too many") << "UFRWRU"_q << "Mode atelier"_q << 5
                                           << "Mode atelier — "_q + mixed << "24"_q;

@@ -260,10 +260,11 @@ void MainWindow::on_generateButton_clicked_final()
         model->log(logtexts::sleepNotInhibited(awake, sleepInhibitor.failureDetail()));
     // The label is taken here, on the GUI thread, when the installation starts.
     const QString portLabel = ui->terminalsNames->currentText();
-    QtConcurrent::run(this, &MainWindow::installThread, portLabel, followTerminal(portLabel));
+    followTerminal(portLabel);
+    QtConcurrent::run(this, &MainWindow::installThread, portLabel);
 }
 
-std::shared_ptr<PortFollower> MainWindow::followTerminal(const QString &portLabel)
+void MainWindow::followTerminal(const QString &portLabel)
 {
     // After its reboot the terminal may come back under another port name: each open of the
     // installation looks for it by its serial number.
@@ -271,7 +272,7 @@ std::shared_ptr<PortFollower> MainWindow::followTerminal(const QString &portLabe
     lastTerminal = terminal;
     if (!terminal->isFollowing()) {
         model->setPortResolver(nullptr);
-        return terminal;
+        return;
     }
     Model *installing = model;
     model->setPortResolver([installing, terminal](const QString &) {
@@ -281,45 +282,39 @@ std::shared_ptr<PortFollower> MainWindow::followTerminal(const QString &portLabe
             installing->log(logtexts::terminalFoundOn(now, terminal->serialNumber()));
         return now;
     });
-    return terminal;
 }
 
-void MainWindow::installThread(QString portLabel, std::shared_ptr<PortFollower> terminal)
+void MainWindow::installThread(QString portLabel)
 {
-    QString title;
-    QString message;
-    const bool success = model->install(portLabel, title, message);
-    // The release frames that follow the result go to the terminal where it is now.
-    const QString now = terminal->current();
-    if (now != portLabel) {
-        QStringList ports = model->getFoundTerminals();
-        ports.removeAll(portLabel);
-        if (!ports.contains(now))
-            ports << now;
-        model->getSerialPort()->setFoundPorts(ports, 0);
-    }
-    emit displayResult(success, title, message);
+    // The result says where the terminal is now: the release frames go there.
+    emit displayResult(model->install(portLabel));
 }
 
-void MainWindow::on_result_displayed(bool success, QString title, QString message)
+void MainWindow::on_result_displayed(const InstallResult &result)
 {
-    model->log(logtexts::result(title, message, success));
+    // The log first, then the box; the terminal is released once the operator has read it.
+    model->logResult(result);
     sleepInhibitor.release();
-    // A port that would not open: its cause follows in the log, its remedy in the box.
-    const Model::OpenFailure openFailure = model->takeOpenFailure();
-    if (!openFailure.logLine.isEmpty())
-        model->log(openFailure.logLine);
-    const QString shown =
-        openFailure.remedy.isEmpty() ? message : message + QLatin1Char('\n') + openFailure.remedy;
-    if (success)
-        QMessageBox::information(this, title, shown, QMessageBox::Ok);
-    else
-        QMessageBox::critical(this, title, shown, QMessageBox::Ok);
-    model->releaseTerminals();
+    const QString title = result.title;
+    const QString text = result.boxText();
+    switch (result.outcome) {
+    case InstallOutcome::Updated:
+        QMessageBox::information(this, title, text, QMessageBox::Ok);
+        break;
+    case InstallOutcome::InstalledUnverified:
+        QMessageBox::warning(this, title, text, QMessageBox::Ok);
+        break;
+    case InstallOutcome::Failed:
+    case InstallOutcome::Interrupted:
+        QMessageBox::critical(this, title, text, QMessageBox::Ok);
+        break;
+    }
+    model->releaseAfter(result);
     installStarted = false;
     ui->generateButton->setEnabled(true);
     ui->terminalsNames->setEnabled(true);
-    if (success) {
+    // Files installed: the program ends, whether the terminal's restart was confirmed or not.
+    if (result.success() || result.outcome == InstallOutcome::InstalledUnverified) {
         model->log(QStringLiteral("Fermeture de l'application"));
         QCoreApplication::quit();
     } else {

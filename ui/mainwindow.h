@@ -1,6 +1,7 @@
 #pragma once
 
 #include "app/sleepinhibitor.h"
+#include "model/installresult.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -47,7 +48,7 @@ public:
     void on_generateButton_clicked_final();
 
 signals:
-    void displayResult(bool success, QString title, QString message);
+    void displayResult(InstallResult result);
 
 private slots:
     void on_generateButton_clicked();
@@ -59,10 +60,10 @@ protected:
     void closeEvent(QCloseEvent *event) override;
 
 private:
-    void on_result_displayed(bool success, QString title, QString message);
-    void installThread(QString portLabel, std::shared_ptr<PortFollower> terminal);
-    // The terminal on portLabel, followed through the installation about to start.
-    std::shared_ptr<PortFollower> followTerminal(const QString &portLabel);
+    void on_result_displayed(const InstallResult &result);
+    void installThread(QString portLabel);
+    // Follows the terminal on portLabel through the installation about to start.
+    void followTerminal(const QString &portLabel);
     // Starts a search unless one is already running: one search at a time.
     void startSearch();
 

@@ -1,13 +1,18 @@
 #pragma once
 
 #include "config/configuration.h"
+#include "link/serialport.h"
 #include "model/model.h"
 
 // The test suite's only way into the Model's fixed waits; the shipped program has none.
 class TestSeam
 {
 public:
-    static void setTiming(Model &model, const Model::Timing &timing) { model.timing = timing; }
+    static void setTiming(Model &model, const Model::Timing &timing)
+    {
+        model.timing = timing;
+        model.serialPort->setReadTimeout(timing.exactReadTimeoutMs);
+    }
     static Model::Timing timing(const Model &model) { return model.timing; }
     // The waits of every Model built from now on (a window builds its own and starts its
     // workers at once, so its waits must be set before).

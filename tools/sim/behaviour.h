@@ -99,6 +99,9 @@ struct Behaviour
     bool finalAckWithLastReply = false; // sent in the same write as that acknowledgement
 
     int rebootSilenceMs = 0; // deaf after acknowledging a reboot
+    // The line goes dead at this received frame (0 = first): it and every later frame are
+    // recorded but never answered, as if the cable had come loose. -1: never.
+    int cutAtFrame = -1;
 
     // Every byte takes its time on a 9600-baud 8N1 line both ways. A reply is handed over in
     // pieces of pieceSize bytes, each once its last byte has crossed the line, as a serial

@@ -138,7 +138,9 @@ void Engine::handle(FrameKind kind, const QByteArray &bytes, Clock::time_point n
     frame.kind = kind;
     frame.bytes = bytes;
     frame.atMs = std::chrono::duration_cast<std::chrono::milliseconds>(now - origin).count();
-    const bool deaf = b.silent || now < rebootedAt + std::chrono::milliseconds(b.rebootSilenceMs);
+    const bool cut = b.cutAtFrame >= 0 && rec.frames.size() >= b.cutAtFrame;
+    const bool deaf =
+        b.silent || cut || now < rebootedAt + std::chrono::milliseconds(b.rebootSilenceMs);
 
     switch (kind) {
     case FrameKind::Short:

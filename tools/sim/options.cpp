@@ -115,6 +115,8 @@ QString usage()
         "  --final-ack-delay MS    pause before the final acknowledgement (default 10)\n"
         "  --final-ack-at-once     send it in the same write as the last block's reply\n"
         "  --reboot-silence MS     deaf for MS after acknowledging a reboot\n"
+        "  --cut-at N              the line goes dead at received frame N (0 = first): that\n"
+        "                          frame and every later one go unanswered\n"
         "  --pace-9600             every byte takes its time at 9600 baud, 8N1; replies are\n"
         "                          handed over in pieces (--piece N bytes, default 16), each\n"
         "                          once its last byte has crossed the line\n"
@@ -222,7 +224,7 @@ Parsed parseTerminalOption(const QStringList &arguments, int &i, Settings &setti
                option == QLatin1String("--reboot-silence") ||
                option == QLatin1String("--burst-size") || option == QLatin1String("--burst-gap") ||
                option == QLatin1String("--piece") || option == QLatin1String("--work") ||
-               option == QLatin1String("--late-ms")) {
+               option == QLatin1String("--late-ms") || option == QLatin1String("--cut-at")) {
         if (!value(text))
             return Parsed::Failed;
         if (!parseCount(text, number)) {
@@ -241,6 +243,8 @@ Parsed parseTerminalOption(const QStringList &arguments, int &i, Settings &setti
             b.workMs = number;
         else if (option == QLatin1String("--late-ms"))
             b.lateMs = number;
+        else if (option == QLatin1String("--cut-at"))
+            b.cutAtFrame = number;
         else
             b.burstGapMs = number;
     } else if (option == QLatin1String("--pace-9600")) {

@@ -85,7 +85,7 @@ ProgressView::Counts ProgressView::count(const QList<JobView> &rows)
             ++counts.running;
             break;
         case JobView::State::Done:
-            ++(row.success ? counts.updated : counts.failed);
+            ++(row.success ? counts.updated : row.unverified ? counts.unverified : counts.failed);
             break;
         }
     }
@@ -94,10 +94,12 @@ ProgressView::Counts ProgressView::count(const QList<JobView> &rows)
 
 QString ProgressView::countsText(const Counts &counts)
 {
-    return QStringLiteral("en attente : %1   en cours : %2   mis à jour : %3   en échec : %4")
+    return QStringLiteral("en attente : %1   en cours : %2   mis à jour : %3   à vérifier : %4   "
+                          "en échec : %5")
         .arg(counts.waiting)
         .arg(counts.running)
         .arg(counts.updated)
+        .arg(counts.unverified)
         .arg(counts.failed);
 }
 

@@ -21,6 +21,7 @@ public:
         int waiting = 0;
         int running = 0;
         int updated = 0;
+        int unverified = 0; // installed, to be checked
         int failed = 0;
     };
 
@@ -42,7 +43,7 @@ public:
     // The lines of one drawing on a terminal `height` rows high: the header, the status line
     // with the counts if there is one, then every terminal when they all fit; otherwise the
     // counts (on the status line, or a line of their own) and as many terminals as fit, running
-    // ones first, then waiting, failed and updated ones. The drawing leaves the terminal's last
+    // ones first, then waiting ones, those that failed or must be checked, and updated ones. The drawing leaves the terminal's last
     // row free, so that it never scrolls.
     QStringList layout(const QList<JobView> &rows, int height);
     static Counts count(const QList<JobView> &rows);

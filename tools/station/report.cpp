@@ -39,6 +39,38 @@ QJsonValue time(const QDateTime &at)
                         : QJsonValue();
 }
 
+// The result as the window's title says it, with the cause the window's box would add.
+QString resultColumn(const JobResult &result)
+{
+    const InstallResult &end = result.installation;
+    QString cause;
+    if (end.cause == FailureCause::NoAnswer) {
+        cause = QStringLiteral("pas de réponse");
+    } else if (end.cause == FailureCause::PortUnavailable) {
+        switch (end.openFailure) {
+        case PortDiagnosis::Cause::Busy:
+            cause = QStringLiteral("port occupé");
+            break;
+        case PortDiagnosis::Cause::NoPermission:
+            cause = QStringLiteral("accès refusé");
+            break;
+        case PortDiagnosis::Cause::Gone:
+            cause = QStringLiteral("débranché");
+            break;
+        case PortDiagnosis::Cause::Unknown:
+            break;
+        }
+    }
+    return cause.isEmpty() ? result.title
+                           : result.title + QStringLiteral(" (") + cause + QLatin1Char(')');
+}
+
+// A key, or null when there is none.
+QJsonValue keyOrNull(const QString &key)
+{
+    return key.isEmpty() ? QJsonValue() : QJsonValue(key);
+}
+
 } // namespace
 
 QString table(const QList<JobResult> &terminals)
@@ -49,7 +81,7 @@ QString table(const QList<JobResult> &terminals)
     QList<QStringList> rows{header};
     for (const JobResult &r : terminals)
         rows.append({portColumn(r), r.serialNumber.isEmpty() ? QStringLiteral("-") : r.serialNumber,
-                     r.title, duration(r.seconds), QString::number(r.bytesSent),
+                     resultColumn(r), duration(r.seconds), QString::number(r.bytesSent),
                      ProgressView::rate(perSecond(r))});
     QList<int> widths;
     for (int c = 0; c < header.size(); ++c) {
@@ -74,11 +106,26 @@ QString table(const QList<JobResult> &terminals)
 
 QJsonObject terminalJson(const JobResult &r)
 {
+    const InstallResult &end = r.installation;
+    const bool rebooted = !end.activated.isEmpty(); // a reboot was asked for
+    QJsonArray activated;
+    for (const ActivatedBatch &batch : end.activated)
+        activated.append(batch.batch);
     return QJsonObject{
         {QStringLiteral("port"), r.port},
         {QStringLiteral("startPort"), r.startPort},
         {QStringLiteral("serialNumber"), r.serialNumber},
         {QStringLiteral("success"), r.success},
+        {QStringLiteral("outcome"), outcomeKey(end.outcome)},
+        {QStringLiteral("stage"), stageKey(end.stage)},
+        {QStringLiteral("cause"), keyOrNull(causeKey(end.cause))},
+        {QStringLiteral("openFailure"), end.cause == FailureCause::PortUnavailable
+                                            ? QJsonValue(openFailureKey(end.openFailure))
+                                            : QJsonValue()},
+        {QStringLiteral("activatedBatches"), activated},
+        {QStringLiteral("rebootAcknowledged"),
+         rebooted ? QJsonValue(end.rebootAcknowledged()) : QJsonValue()},
+        {QStringLiteral("returned"), rebooted ? QJsonValue(end.returned()) : QJsonValue()},
         {QStringLiteral("result"), r.title},
         {QStringLiteral("message"), r.message},
         {QStringLiteral("start"), time(r.started)},

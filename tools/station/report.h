@@ -32,8 +32,9 @@ struct Run
 
 // Port, serial number, result, duration, bytes sent, bytes per second; one line per terminal.
 QString table(const QList<JobResult> &terminals);
-// One terminal's fields: port, startPort, serialNumber, success, result, message, start, end
-// (ISO 8601 with the UTC offset; null when never started), durationSeconds, bytesSent,
+// One terminal's fields: port, startPort, serialNumber, success, outcome, stage, cause,
+// openFailure, activatedBatches, rebootAcknowledged, returned, result, message, start, end (ISO
+// 8601 with the UTC offset; null when never started), durationSeconds, bytesSent,
 // bytesPerSecond.
 QJsonObject terminalJson(const JobResult &result);
 // The package's fields: package (the folder), packageTitle, packageVerdict, packageValid,

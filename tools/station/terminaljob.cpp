@@ -13,35 +13,50 @@ namespace {
 constexpr qint64 kRateWindowMs = 3000;
 constexpr qint64 kShortestRateMs = 500;
 
-const QString kDownloading = QStringLiteral("Téléchargement du fichier : ");
-
-// The short name of a stage, from the text the Model gives the total bar; an unknown text is
-// shown as it is.
-QString stageName(const QString &total)
+// The stage as the live lines show it.
+QString stageText(const InstallProgress &progress)
 {
-    static const std::pair<QString, QString> kStages[] = {
-        {QStringLiteral("Démarrage de l'installation"), QStringLiteral("démarrage")},
-        {QStringLiteral("Tentative d'accès au terminal"), QStringLiteral("ouverture du port")},
-        {QStringLiteral("Initialisation du terminal"), QStringLiteral("initialisation")},
-        {QStringLiteral("Initialisation de l'application"), QStringLiteral("application Mirandol")},
-        {QStringLiteral("Récupération de la configuration matérielle"),
-         QStringLiteral("lecture du matériel")},
-        {QStringLiteral("Vérification de la cohérence"), QStringLiteral("contrôle du matériel")},
-        {QStringLiteral("Vérification de la liste des applications"),
-         QStringLiteral("liste des applications")},
-        {QStringLiteral("Installation des applications"), QStringLiteral("activation")},
-        {QStringLiteral("Redémarrage du terminal"), QStringLiteral("redémarrage")},
-        {QStringLiteral("Installation réalisée avec succès"), QStringLiteral("terminé")},
-    };
-    // "Téléchargement des fichiers en cours (2/4)"
-    static const QString kFiles = QStringLiteral("Téléchargement des fichiers en cours (");
-    if (total.startsWith(kFiles))
-        return QStringLiteral("téléchargement ") + total.mid(kFiles.size()).chopped(1);
-    for (const auto &stage : kStages) {
-        if (total.startsWith(stage.first))
-            return stage.second;
+    switch (progress.stage) {
+    case InstallStage::Starting:
+        return QStringLiteral("démarrage");
+    case InstallStage::Opening:
+        return QStringLiteral("ouverture du port");
+    case InstallStage::Initialising:
+        return QStringLiteral("initialisation");
+    case InstallStage::ReceivingApplication:
+        return QStringLiteral("application Mirandol");
+    case InstallStage::HardwareRead:
+        return QStringLiteral("lecture du matériel");
+    case InstallStage::HardwareCheck:
+        return QStringLiteral("contrôle du matériel");
+    case InstallStage::ApplicationList:
+        return QStringLiteral("liste des applications");
+    case InstallStage::Advertisement:
+    case InstallStage::Authorisation:
+    case InstallStage::Download:
+        return QStringLiteral("téléchargement %1/%2").arg(progress.file).arg(progress.fileCount);
+    case InstallStage::Activation:
+        return QStringLiteral("activation");
+    case InstallStage::Reboot:
+    case InstallStage::RebootWait:
+        return QStringLiteral("redémarrage");
+    case InstallStage::Finished:
+        break;
     }
-    return total;
+    return QStringLiteral("terminé");
+}
+
+// A result that comes from the station itself (an unusable package, a run stopped before this
+// terminal started).
+InstallResult stationResult(InstallOutcome outcome, FailureCause cause, const QString &title,
+                            const QString &message)
+{
+    InstallResult result;
+    result.outcome = outcome;
+    result.cause = cause;
+    result.title = title;
+    result.message = message;
+    return result;
 }
 
 } // namespace
@@ -69,10 +84,19 @@ TerminalJob::TerminalJob(const FoundTerminal &terminal, PortBoard &portBoard)
     // Direct: on the job's thread, at the moment the Model reports, as the window would log it.
     QObject::connect(
         model.get(), &Model::setTotalProgression, model.get(),
-        [this](const QString &text, int value) { onTotal(text, value); }, Qt::DirectConnection);
+        [this](const QString &text, int value) {
+            model->log(logtexts::progress(QStringLiteral("Total"), text, value));
+        },
+        Qt::DirectConnection);
     QObject::connect(
         model.get(), &Model::setModuleProgression, model.get(),
-        [this](const QString &text, int value) { onModule(text, value); }, Qt::DirectConnection);
+        [this](const QString &text, int value) {
+            model->log(logtexts::progress(QStringLiteral("Module"), text, value));
+        },
+        Qt::DirectConnection);
+    QObject::connect(
+        model.get(), &Model::progressReported, model.get(),
+        [this](const InstallProgress &progress) { onProgress(progress); }, Qt::DirectConnection);
 }
 
 TerminalJob::~TerminalJob()
@@ -93,8 +117,9 @@ bool TerminalJob::prepare(const QString &packageDirectory)
     if (!loaded) {
         const QString path = model->getConfiguration()->configurationFile();
         model->log(logtexts::configurationMissing(path));
-        finish(QStringLiteral("Erreur fichier de configuration"),
-               logtexts::configurationMissingMessage(path), false);
+        finish(stationResult(InstallOutcome::Failed, FailureCause::Package,
+                             QStringLiteral("Erreur fichier de configuration"),
+                             logtexts::configurationMissingMessage(path)));
     }
     return loaded;
 }
@@ -114,8 +139,9 @@ void TerminalJob::start(Listener onEvent)
 
 void TerminalJob::markNotStarted()
 {
-    finish(QStringLiteral("Installation interrompue"),
-           QStringLiteral("L'installation n'a pas démarré sur ce terminal."), false);
+    finish(stationResult(InstallOutcome::Interrupted, FailureCause::None,
+                         QStringLiteral("Installation interrompue"),
+                         QStringLiteral("L'installation n'a pas démarré sur ce terminal.")));
 }
 
 void TerminalJob::cancel()
@@ -151,26 +177,24 @@ void TerminalJob::retire()
 
 void TerminalJob::run()
 {
-    QString title;
-    QString message;
-    const bool success = model->install(found.label, title, message);
-    model->log(logtexts::result(title, message, success));
-    // As the window does after every result: the release frames, where the terminal is now.
-    const QString label = followBySerial ? resolve() : found.label;
-    model->getSerialPort()->setFoundPorts({label}, 0);
-    model->releaseTerminals();
-    finish(title, message, success);
+    // The end as the window's: the result's log entries, then the release frames.
+    const InstallResult result = model->install(found.label);
+    model->logResult(result);
+    model->releaseAfter(result);
+    finish(result);
 }
 
-void TerminalJob::finish(const QString &title, const QString &message, bool success)
+void TerminalJob::finish(const InstallResult &result)
 {
     board.release(this); // the port is free for the next terminal
+    const bool success = result.success();
     JobView done;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        outcome.title = title;
-        outcome.message = message;
+        outcome.title = result.title;
+        outcome.message = result.message;
         outcome.success = success;
+        outcome.installation = result;
         outcome.port = state.port;
         outcome.seconds = clock.isValid() ? double(clock.elapsed()) / 1000.0 : 0.0;
         if (outcome.started.isValid())
@@ -178,7 +202,11 @@ void TerminalJob::finish(const QString &title, const QString &message, bool succ
         outcome.bytesSent = model->getSerialPort()->bytesWritten();
         state.state = JobView::State::Done;
         state.success = success;
-        state.stage = success ? QStringLiteral("mis à jour") : title;
+        state.unverified = result.outcome == InstallOutcome::InstalledUnverified;
+        state.stage = success ? QStringLiteral("mis à jour")
+                      : result.outcome == InstallOutcome::InstalledUnverified
+                          ? QStringLiteral("installé, à vérifier")
+                          : result.title;
         state.file.clear();
         state.percent = -1;
         state.bytesPerSecond = 0;
@@ -232,38 +260,21 @@ QString TerminalJob::resolve()
     return there->label;
 }
 
-void TerminalJob::onTotal(const QString &text, int value)
+// A new stage, file or quarter of a percentage is an event of its own.
+void TerminalJob::onProgress(const InstallProgress &progress)
 {
-    model->log(logtexts::progress(QStringLiteral("Total"), text, value));
-    notify(stageName(text), QString(), -1);
-}
-
-void TerminalJob::onModule(const QString &text, int value)
-{
-    model->log(logtexts::progress(QStringLiteral("Module"), text, value));
-    notify(QString(), text.startsWith(kDownloading) ? text.mid(kDownloading.size()) : QString(),
-           value);
-}
-
-// A new stage (empty: unchanged), file (empty: none) or percentage (-1: unchanged).
-void TerminalJob::notify(const QString &stage, const QString &file, int percent)
-{
+    const QString stage = stageText(progress);
+    const QString file = progress.stage == InstallStage::Download ? progress.fileName : QString();
     JobView now;
     bool milestone = false;
     {
         std::lock_guard<std::mutex> lock(mutex);
         sample(clock.elapsed(), model->getSerialPort()->bytesWritten());
-        if (!stage.isEmpty()) {
-            milestone = stage != state.stage;
-            state.stage = stage;
-            state.file.clear();
-            state.percent = -1;
-        }
-        if (percent >= 0) {
-            milestone = milestone || file != state.file || percent / 25 != state.percent / 25;
-            state.file = file;
-            state.percent = percent;
-        }
+        milestone = stage != state.stage || file != state.file ||
+                    (progress.percent >= 0 && progress.percent / 25 != state.percent / 25);
+        state.stage = stage;
+        state.file = file;
+        state.percent = progress.percent;
         now = state;
     }
     if (milestone && listener)

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "model/installresult.h"
 #include "portboard.h"
 
 #include <QDateTime>
@@ -27,12 +28,13 @@ struct JobView
     State state = State::Waiting;
     QString port; // where the terminal is now
     QString serialNumber;
-    QString stage; // short name of the scenario's stage, or the result once done
+    QString stage; // short name of the scenario's stage, or the outcome once done
     QString file;  // the file being downloaded
     int percent = -1;          // of the current step (a file, the reboot wait); -1: none yet
     double bytesPerSecond = 0; // over the last seconds
-    bool success = false;
-    QString note; // said beside a finished terminal (replugged after its update)
+    bool success = false;    // updated
+    bool unverified = false; // installed, but its restart unconfirmed: to be checked
+    QString note;            // said beside a finished terminal (replugged after its update)
 };
 
 // The outcome of one terminal, for the summary.
@@ -43,7 +45,8 @@ struct JobResult
     QString serialNumber;
     QString title;   // the title of the box the window would show
     QString message; // and its text
-    bool success = false;
+    bool success = false;       // updated, and its restart confirmed
+    InstallResult installation; // how the Model's installation ended: outcome, stage, causes
     double seconds = 0;
     quint64 bytesSent = 0;
     QDateTime started; // invalid for a terminal never started
@@ -80,7 +83,7 @@ public:
     void markNotStarted();
     // Stops the installation at its next safe point (see Model::requestCancel).
     void cancel();
-    // Also stops waiting for the terminal to come back from its reboot (unchecked).
+    // Also stops waiting for the terminal to come back from its reboot (left unchecked).
     void stopWaiting();
     bool isFinished() const { return finished; }
     void wait();
@@ -96,12 +99,10 @@ public:
 
 private:
     void run();
-    void onTotal(const QString &text, int value);
-    void onModule(const QString &text, int value);
+    void onProgress(const InstallProgress &progress);
     QString resolve();
     void sample(qint64 now, quint64 bytes); // under mutex
-    void finish(const QString &title, const QString &message, bool success);
-    void notify(const QString &stage, const QString &file, int percent);
+    void finish(const InstallResult &result);
 
     const FoundTerminal found;
     PortBoard &board;
@@ -114,8 +115,8 @@ private:
 
     mutable std::mutex mutex; // guards what follows: written by the job, read by the display
     QString currentLabel;
-    bool opened = false;       // the first open has been resolved
-    bool sharedNoted = false;  // the log said that the number is now shared
+    bool opened = false;      // the first open has been resolved
+    bool sharedNoted = false; // the log said that the number is now shared
     JobView state;
     JobResult outcome;
     std::deque<std::pair<qint64, quint64>> samples; // (ms since start, bytes sent)
