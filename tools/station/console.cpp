@@ -1,14 +1,14 @@
 #include "console.h"
 
+#include "writeall.h"
+
 #include <QByteArray>
 
 #include <atomic>
-#include <cerrno>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
 #include <thread>
-#include <unistd.h>
 
 namespace console {
 
@@ -43,26 +43,10 @@ qint64 gDropped = 0;   // texts refused while the queue was full
 bool gStopping = false;
 std::thread gThread;
 
-// The whole of `bytes`, or false once the stream cannot take any more.
-bool writeAll(int fd, const QByteArray &bytes)
-{
-    const char *data = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0)
-            return false; // EPIPE, EIO after a hang-up, a full disk...
-        data += n;
-        left -= n;
-    }
-    return true;
-}
-
 void put(Stream &stream, const QByteArray &bytes)
 {
-    if (!stream.closed && !writeAll(stream.fd, bytes))
+    // EPIPE, EIO after a hang-up, a full disk: the stream takes no more.
+    if (!stream.closed && writeAll(stream.fd, bytes) < bytes.size())
         stream.closed = true;
 }
 

@@ -1,6 +1,7 @@
 #include "journal.h"
 
 #include "app/oserror.h"
+#include "writeall.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -85,20 +86,12 @@ bool Journal::append(const QJsonObject &record, QString &error)
         line.prepend('\n');
     // One write for the whole line: with O_APPEND it lands after whatever the file holds, and
     // a process killed meanwhile leaves either all of it or nothing.
-    const char *data = line.constData();
-    qsizetype left = line.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, data, size_t(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n <= 0) {
-            error = QStringLiteral("le journal %1 ne peut pas être écrit : %2")
-                        .arg(QDir::toNativeSeparators(fileName), osErrorText(errno));
-            lineOpen = left != line.size();
-            return false;
-        }
-        data += n;
-        left -= n;
+    const qsizetype written = writeAll(fd, line);
+    if (written < line.size()) {
+        error = QStringLiteral("le journal %1 ne peut pas être écrit : %2")
+                    .arg(QDir::toNativeSeparators(fileName), osErrorText(errno));
+        lineOpen = lineOpen || written > 0;
+        return false;
     }
     lineOpen = false;
     if (::fsync(fd) != 0) {
