@@ -12,6 +12,10 @@
 #include <map>
 #include <mutex>
 
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
+
 // One open log file and the lock that keeps its entries whole.
 struct logger::SharedFile
 {
@@ -30,6 +34,17 @@ QString failureText(const QString &what, const QString &fileName, const QString 
            QStringLiteral(" (") + why + QLatin1Char(')');
 }
 
+bool isFifo(const QString &fileName)
+{
+#ifdef Q_OS_UNIX
+    struct stat info = {};
+    return ::stat(QFile::encodeName(fileName).constData(), &info) == 0 && S_ISFIFO(info.st_mode);
+#else
+    Q_UNUSED(fileName);
+    return false;
+#endif
+}
+
 // The log files open in this process, by absolute path; a file closes with its last writer.
 std::shared_ptr<logger::SharedFile> openShared(const QString &fileName)
 {
@@ -42,9 +57,13 @@ std::shared_ptr<logger::SharedFile> openShared(const QString &fileName)
     auto shared = std::make_shared<logger::SharedFile>();
     shared->file.setFileName(fileName);
     // A file that will not open does not stop the program: its entries are lost, and the
-    // failure is kept for the program to tell.
+    // failure is kept for the program to tell. A FIFO in its place is not opened: that would
+    // wait for a reader for ever.
     errno = 0;
-    if (!shared->file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+    if (isFifo(fileName)) {
+        shared->failure = failureText(QStringLiteral("le fichier de log ne peut pas être ouvert : "),
+                                      fileName, QStringLiteral("un tube nommé porte ce nom"));
+    } else if (!shared->file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
         const int error = QFileInfo(fileName).isDir() ? EISDIR : errno;
         shared->failure =
             failureText(QStringLiteral("le fichier de log ne peut pas être ouvert : "), fileName,

@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include <memory>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
@@ -42,6 +43,9 @@ private slots:
         QTest::newRow("folder") << "taken"_q
                                 << "le fichier de log ne peut pas être ouvert : %1 (un dossier "
                                    "porte ce nom)"_q;
+        QTest::newRow("FIFO") << "fifo"_q
+                              << "le fichier de log ne peut pas être ouvert : %1 (un tube nommé "
+                                 "porte ce nom)"_q;
         QTest::newRow("full disk") << "/dev/full"_q
                                    << "le fichier de log ne peut pas être écrit : %1 (plus de "
                                       "place sur le disque)"_q;
@@ -53,6 +57,7 @@ private slots:
         QFETCH(QString, failure);
         QVERIFY(QDir().mkpath(dir.filePath("quiet/taken"_q)) &&
                 QDir::setCurrent(dir.filePath("quiet"_q)));
+        QVERIFY(QFileInfo::exists("fifo"_q) || ::mkfifo("fifo", 0600) == 0);
         logger log(nullptr, name);
         log.write("perdu"_q);
         QCOMPARE(log.failure(), failure.isEmpty() ? failure : failure.arg(QFileInfo(name).absoluteFilePath()));

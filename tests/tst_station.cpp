@@ -25,6 +25,7 @@
 #include <fcntl.h>
 #include <functional>
 #include <pty.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -785,9 +786,16 @@ private slots:
         QTest::newRow("journal is a folder")
             << two << "--journal /tmp"_q << QString() << 2
             << "le journal /tmp ne peut pas être ouvert : un dossier porte ce nom."_q << false;
+        QTest::newRow("journal is a FIFO")
+            << two << "--journal fifo"_q << QString() << 2
+            << "le journal fifo ne peut pas être ouvert : ce n'est pas un fichier ordinaire."_q
+            << false;
         QTest::newRow("log is a folder") << two << QString() << "folder"_q << 2
                                          << "(un dossier porte ce nom) ; rien n'a été fait."_q
                                          << false;
+        QTest::newRow("log is a FIFO") << two << QString() << "fifo"_q << 2
+                                       << "(un tube nommé porte ce nom) ; rien n'a été fait."_q
+                                       << false;
         QTest::newRow("log on a full disk")
             << two << QString() << "/dev/full"_q << 2
             << "le fichier de log ne peut pas être écrit : "_q << false;
@@ -807,8 +815,13 @@ private slots:
         Setup setup{terminals, QStringList{"--package"_q, smallPackage} + words(arguments), {}};
         setup.before = [&](const QString &work) {
             const QString path = work + QLatin1Char('/') + logName;
-            return log.isEmpty() || (log == "folder"_q ? QDir().mkdir(path)
-                                                       : QFile::link(log, path));
+            const auto fifo = [](const QString &name) {
+                return ::mkfifo(QFile::encodeName(name).constData(), 0600) == 0;
+            };
+            return fifo(work + "/fifo"_q) &&
+                   (log.isEmpty() || (log == "folder"_q ? QDir().mkdir(path)
+                                      : log == "fifo"_q ? fifo(path)
+                                                        : QFile::link(log, path)));
         };
         const Run r = run(setup);
         QTEST(r.status, "status");

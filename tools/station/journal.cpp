@@ -39,19 +39,32 @@ bool Journal::open(const QString &path, QString &error)
 {
     fileName = path;
     const QByteArray name = QFile::encodeName(path);
-    const bool existed = QFileInfo::exists(path);
-    fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    struct stat before = {};
+    const bool existed = ::stat(name.constData(), &before) == 0;
+    if (existed && !S_ISREG(before.st_mode)) {
+        error = QStringLiteral("le journal %1 ne peut pas être ouvert : %2")
+                    .arg(QDir::toNativeSeparators(path),
+                         S_ISDIR(before.st_mode) ? osErrorText(EISDIR)
+                                                 : QStringLiteral("ce n'est pas un fichier "
+                                                                  "ordinaire"));
+        return false;
+    }
+    // Without blocking: a FIFO put in its place meanwhile would wait for a reader for ever (it
+    // is refused below, being no file).
+    fd = ::open(name.constData(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
     struct stat info = {};
     if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
         const int why = fd < 0 ? errno : EINVAL;
         error = QStringLiteral("le journal %1 ne peut pas être ouvert : %2")
                     .arg(QDir::toNativeSeparators(path),
-                         fd < 0 ? osErrorText(why) : QStringLiteral("ce n'est pas un fichier"));
+                         fd < 0 ? osErrorText(why)
+                                : QStringLiteral("ce n'est pas un fichier ordinaire"));
         if (fd >= 0)
             ::close(fd);
         fd = -1;
         return false;
     }
+    (void)::fcntl(fd, F_SETFL, O_WRONLY | O_APPEND);
     if (!existed)
         syncFolder(path);
     // Does the file end with a whole line?
