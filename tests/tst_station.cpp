@@ -868,8 +868,8 @@ private slots:
     }
 
     // On a terminal 8 rows high, seven terminals do not fit: every drawing keeps the header on
-    // its first line, is at most 7 lines tall (it never scrolls), and shows the counts and the
-    // running terminals first; the summary follows in full.
+    // its first line, is at most 7 lines tall (it never scrolls) and shows the counts (which
+    // terminals come first: tst_stationdisplay); the summary follows in full.
     void liveDisplayFitsHeight()
     {
         int master = -1;
@@ -904,7 +904,7 @@ private slots:
             text.left(summary).split("\x1b[J"_q, Qt::SkipEmptyParts); // each ends so
         QVERIFY(drawings.size() > 3);
         const QRegularExpression counts(
-            "^en attente : \\d+   en cours : (\\d+)   mis à jour : \\d+   à vérifier : \\d+   "
+            "^en attente : \\d+   en cours : \\d+   mis à jour : \\d+   à vérifier : \\d+   "
             "en échec : \\d+$"_q);
         for (const QString &drawing : drawings.mid(0, drawings.size() - 1)) {
             QStringList lines = drawing.split("\r\x1b[2K"_q);
@@ -913,13 +913,7 @@ private slots:
                 continue; // a drawing wiped for a message
             QVERIFY2(lines.size() <= 7 && lines.first().startsWith("Port"_q),
                      qPrintable(drawing));
-            const auto match = counts.match(lines.at(1).trimmed());
-            QVERIFY2(match.hasMatch(), qPrintable(drawing));
-            // The running terminals come first, as many as fit.
-            const int running = match.captured(1).toInt();
-            for (int k = 2; k < qMin(2 + running, int(lines.size())); ++k)
-                QVERIFY2(!lines.at(k).contains("Erreur"_q) && !lines.at(k).contains("mis à jour"_q),
-                         qPrintable(drawing));
+            QVERIFY2(counts.match(lines.at(1).trimmed()).hasMatch(), qPrintable(drawing));
         }
         QCOMPARE(text.mid(summary).count(QRegularExpression(" TVX0000\\d "_q)), 7);
     }
