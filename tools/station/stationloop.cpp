@@ -1,6 +1,6 @@
 // The terminals of a run: their jobs, started as the terminals are found (once, or as they
 // appear with --watch), the run's loop that draws their progress, writes the journal and takes
-// the stop signals, and one listing of the system's ports each second for every job.
+// the stop signals, and one listing of the system's ports every 2 s for every job.
 #include "station.h"
 
 #include "console.h"
@@ -50,13 +50,13 @@ void Station::serve(const QList<FoundTerminal> &chosen)
     view = std::make_unique<ProgressView>(::isatty(STDOUT_FILENO) == 1);
     if (view->isLive())
         ProgressView::captureQtMessages(view.get());
-    if (options.watch)
+    if (options.watch) {
         view->setStatus(QStringLiteral("Mode atelier, Ctrl-C pour terminer"));
-    if (options.watch)
         admit();
-    else
+    } else {
         for (const FoundTerminal &terminal : chosen)
             startJob(terminal);
+    }
 
     QElapsedTimer sinceListing;
     QElapsedTimer sinceSearch;
