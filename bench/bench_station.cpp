@@ -27,14 +27,8 @@
 #include <QThread>
 
 #include <cstdio>
-#include <fcntl.h>
-#include <functional>
-#include <spawn.h>
 #include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char **environ;
 
 namespace {
 
@@ -57,7 +51,7 @@ double seconds(const timeval &t)
 }
 
 // User and system time of a running process, from /proc; -1 when it cannot be read.
-double cpuOf(pid_t pid)
+double cpuOf(long pid)
 {
     QFile stat(QStringLiteral("/proc/%1/stat").arg(pid));
     if (!stat.open(QIODevice::ReadOnly))
@@ -69,26 +63,6 @@ double cpuOf(pid_t pid)
         return -1;
     const double ticks = double(::sysconf(_SC_CLK_TCK));
     return (fields.at(11).toDouble() + fields.at(12).toDouble()) / ticks; // utime, stime
-}
-
-// Starts the station with this process's environment, its output thrown away and its
-// messages kept in `errors`; 0 if it cannot start.
-pid_t startStation(const QString &package, const QByteArray &errors)
-{
-    QByteArray program(VARDEL_STATION_PATH);
-    QByteArray option("--package");
-    QByteArray directory = package.toLocal8Bit();
-    char *argv[] = {program.data(), option.data(), directory.data(), nullptr};
-
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errors.constData(),
-                                     O_WRONLY | O_CREAT | O_TRUNC, 0644);
-    pid_t pid = 0;
-    const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ);
-    posix_spawn_file_actions_destroy(&actions);
-    return spawned == 0 ? pid : 0;
 }
 
 // Every terminal of the fleet has acknowledged its reboot.
@@ -126,8 +100,8 @@ Measure measure(int terminals, const QString &package, int rebootSilenceMs = 0)
     }
     const QString errors = QDir::current().filePath(QStringLiteral("station.err"));
     const double start = bench::wallSeconds();
-    const pid_t pid = startStation(package, QFile::encodeName(errors));
-    if (pid == 0)
+    const long pid = bench::startStation(VARDEL_STATION_PATH, package, errors);
+    if (pid < 0)
         return m;
     if (rebootSilenceMs > 0) {
         // The window starts once every job is in its reboot wait, and ends well before the
@@ -142,14 +116,14 @@ Measure measure(int terminals, const QString &package, int rebootSilenceMs = 0)
         if (before >= 0 && after >= 0)
             m.waitCpu = (after - before) / (bench::wallSeconds() - from);
     }
-    int raw = 0;
+    int status = -1;
     rusage usage{};
-    const bool ran = ::wait4(pid, &raw, 0, &usage) == pid;
+    const bool ran = bench::waitStation(pid, status, usage);
     m.wall = bench::wallSeconds() - start;
     m.stationCpu = seconds(usage.ru_utime) + seconds(usage.ru_stime);
     fleet.stop();
     m.terminalsCpu = fleet.cpuSeconds();
-    m.updated = ran && WIFEXITED(raw) && WEXITSTATUS(raw) == 0;
+    m.updated = ran && status == 0;
     for (int k = 0; k < terminals; ++k) {
         const QList<sim::Download> done = fleet.record(k).completeDownloads();
         m.updated = m.updated && done.size() == 1 && done.first().content.size() == kPlainSize;
@@ -195,7 +169,9 @@ int main(int argc, char *argv[])
     const QString package = dir.filePath(QStringLiteral("configuration"));
     if (!fixture::writePackage(package) ||
         !fixture::write(package + QStringLiteral("/app.bin"),
-                        pack::seal(QByteArray(kPlainSize, 'v')))) {
+                        pack::seal(QByteArray(kPlainSize, 'v'))) ||
+        !fixture::write(package + QStringLiteral("/configuration.xml"),
+                        fixture::signXml(fixture::unsignedXml(), package + QLatin1Char('/')))) {
         std::fprintf(stderr, "cannot write the package\n");
         return 1;
     }

@@ -1,11 +1,15 @@
 #include "configuration.h"
 
-#include <QBuffer>
+#include "advertisement.h"
+
 #include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
+#include <QHash>
 
 #include <cstring>
+#include <iterator>
+#include <utility>
 
 Q_LOGGING_CATEGORY(lcConfiguration, "vardel.configuration", QtInfoMsg)
 
@@ -53,37 +57,37 @@ QString Configuration::configurationFile() const
 
 bool Configuration::load()
 {
+    if (!readFile())
+        return false;
+    parse();
+    return true;
+}
+
+// One reading: what is parsed is what is checked, whatever happens to the file meanwhile.
+bool Configuration::readFile()
+{
     const QString searched =
         fixedDirectory.isEmpty() ? QCoreApplication::applicationDirPath() : fixedDirectory;
     qCInfo(lcConfiguration, "Configuration::load searching in %s", searched.toLatin1().constData());
-
-    // One reading: what is parsed is what is checked, whatever happens to the file meanwhile.
     QByteArray bytes;
     if (!regularfile::read(configurationFile(), kMaxFileSize, bytes, fileFailure)) {
-        failure = QStringLiteral("Le fichier de configuration (") + configurationFile() +
-                  QStringLiteral(") ") + regularfile::describeFr(fileFailure) +
-                  QStringLiteral(" : refusé");
+        lines = QStringList{QStringLiteral("Le fichier de configuration (") + configurationFile() +
+                            QStringLiteral(") ") +
+                            regularfile::describe(fileFailure, wording::Language::French) +
+                            QStringLiteral(" : refusé")};
         return false;
     }
-    readBytes(bytes);
+    raw = bytes;
+    // The signature text comes from the raw bytes, not from the XML reading.
+    signature = signature::extractText(raw);
     return true;
 }
 
 void Configuration::readBytes(const QByteArray &bytes)
 {
     raw = bytes;
-    QBuffer buffer(&raw);
-    buffer.open(QIODevice::ReadOnly | QIODevice::Text);
-    read(buffer);
-    // The signature text comes from the raw bytes, not from the XML reading.
     signature = signature::extractText(raw);
-}
-
-QString Configuration::sha256() const
-{
-    if (raw.isNull())
-        return QString();
-    return QString::fromLatin1(QCryptographicHash::hash(raw, QCryptographicHash::Sha256).toHex());
+    parse();
 }
 
 bool Configuration::checkSignature()
@@ -93,31 +97,254 @@ bool Configuration::checkSignature()
     trailer = signature::UnsignedContent();
     lastVerdict = signature::check(raw, signature, key, &trailer);
     if (lastVerdict == signature::Verdict::Valid) {
-        failure.clear();
+        lines.clear();
         return true;
     }
-    failure = QStringLiteral("Signature du fichier de configuration refusée : ") +
-              signature::describeFr(lastVerdict, trailer);
+    lines = QStringList{QStringLiteral("Signature du fichier de configuration refusée : ") +
+                        signature::describe(lastVerdict, wording::Language::French, trailer)};
     return false;
 }
 
-void Configuration::readHTerminal(const QString &name)
+// The signature is checked on the bytes before their XML is read: a file that is not the one
+// signed costs its digest, never its parsing.
+bool Configuration::loadChecked()
 {
-    const QString path = configurationDirectory() + name;
+    if (!readFile() || !checkSignature())
+        return false;
+    parse();
+    return checkFiles();
+}
+
+namespace {
+
+using wording::Language;
+using wording::Text;
+
+// The most a picture may hold: an uncompressed one of the largest size the window shows (4096
+// x 4096 pixels of 4 bytes) and its header.
+constexpr qint64 kMaxPictureFile = 4096LL * 4096 * 4 + 1024 * 1024;
+
+// What a file read once is: its bytes and their digest.
+struct FileRead
+{
+    bool read = false;
+    regularfile::Failure failure;
+    QByteArray bytes;
+    QString digest;
+};
+
+qint64 limitFor(Configuration::NamedFile::Kind kind)
+{
+    return kind == Configuration::NamedFile::Kind::Picture ? kMaxPictureFile
+                                                           : SealedFile::kMaxFileSize;
+}
+
+bool outsideFolder(const regularfile::Failure &failure)
+{
+    using Reason = regularfile::Failure::Reason;
+    return failure.reason == Reason::ParentFolder || failure.reason == Reason::Absolute ||
+           failure.reason == Reason::LinkOutside;
+}
+
+// Indexed by NamedFile::Kind.
+constexpr Text kKinds[] = {
+    {"terminal picture", "L'image du terminal"},
+    {"hardware configuration file", "Le fichier de configuration matérielle"},
+    {"package file", "Le fichier du package"},
+};
+
+// Indexed by FileProblem::Kind. {kind} and {path} name the file; {why} is why it could not be
+// read, {expected} and {found} its signed and actual digests, {other} the file it clashes with
+// in batch {batch}, under the name {name}.
+constexpr Text kProblems[] = {
+    {"{kind} {path} {why}", "{kind} {path} {why}"},
+    {"{kind} {path} does not match the signed package: its SHA-256 is {found}, the signature "
+     "gives {expected}",
+     "{kind} {path} ne correspond pas au package signé : son empreinte SHA-256 est {found}, la "
+     "signature donne {expected}"},
+    {"{kind} {path} has no sha256 attribute while other files of the package have one: its "
+     "content is not bound to the signature",
+     "{kind} {path} n'a pas d'attribut sha256 alors que d'autres fichiers du package en ont un : "
+     "son contenu n'est pas lié à la signature"},
+    {"{kind} {path} and {other} of batch {batch} reach the terminal under the same name {name}: "
+     "it would keep only one of them",
+     "{kind} {path} et {other} du lot {batch} arrivent au terminal sous le même nom {name} : il "
+     "n'en garderait qu'un"},
+};
+static_assert(std::size(kProblems) == size_t(Configuration::FileProblem::Kind::SameName) + 1,
+              "one text per problem");
+
+// A package signed before its files carried digests: installed as before, and the log says so.
+const QString kUnboundLine =
+    QStringLiteral("Les fichiers de ce package ne sont pas liés à sa signature (aucun attribut "
+                   "sha256) : leur contenu est installé sans être contrôlé");
+
+QString sha256(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+}
+
+} // namespace
+
+QString Configuration::configurationSha256() const
+{
+    return raw.isNull() ? QString() : sha256(raw);
+}
+
+QString Configuration::describe(const FileProblem &problem, Language language) const
+{
+    const NamedFile &file = files.at(problem.file);
+    const NamedFile *other = problem.other >= 0 ? &files.at(problem.other) : nullptr;
+    const QString kind = kKinds[int(file.kind)].in(language);
+    const auto quoted = [](const QString &path) {
+        QString shown = path;
+        shown.replace(QLatin1Char('\n'), QLatin1String("\\n"))
+            .replace(QLatin1Char('\r'), QLatin1String("\\r"))
+            .replace(QLatin1Char('\t'), QLatin1String("\\t"));
+        return QLatin1Char('"') + shown + QLatin1Char('"');
+    };
+    return kProblems[int(problem.kind)]
+        .in(language)
+        .replace(QLatin1String("{kind}"), kind)
+        .replace(QLatin1String("{expected}"), file.digest)
+        .replace(QLatin1String("{found}"), file.found)
+        .replace(QLatin1String("{batch}"), QString::number(file.batch + 1))
+        .replace(QLatin1String("{name}"), other ? advertisement::fileName(file.path) : QString())
+        .replace(QLatin1String("{why}"), regularfile::describe(file.failure, language))
+        .replace(QLatin1String("{other}"), other ? quoted(other->path) : QString())
+        .replace(QLatin1String("{path}"), quoted(file.path));
+}
+
+bool Configuration::checkFiles()
+{
+    problems.clear();
+    ignoredHTerminals.clear();
+    qDeleteAll(hterms);
+    hterms.clear();
+    terminal->picture.clear();
+
+    int withDigest = 0;
+    for (const NamedFile &file : files)
+        withDigest += file.hasDigest ? 1 : 0;
+    fileBinding = withDigest == files.size() ? Binding::Bound
+                  : withDigest == 0          ? Binding::Unbound
+                                             : Binding::Mixed;
+
+    // Each file once, however many elements name it; its digest is taken before anything else
+    // is done with its bytes.
+    QHash<QString, FileRead> reads;
+    for (NamedFile &file : files) {
+        FileRead &read = reads[file.name];
+        if (!read.read && !read.failure.failed()) {
+            read.read = regularfile::readInside(configurationDirectory(), file.name,
+                                                limitFor(file.kind), read.bytes, read.failure);
+            read.digest = read.read ? sha256(read.bytes) : QString();
+        }
+        file.read = read.read;
+        file.failure = read.failure;
+        file.found = read.digest;
+    }
+
+    // A file outside the folder is never acceptable; one that is missing or differs from its
+    // digest is not when the files are bound to the signature.
+    for (int i = 0; i < files.size(); ++i) {
+        const NamedFile &file = files.at(i);
+        if (!file.read && (fileBinding != Binding::Unbound || outsideFolder(file.failure)))
+            problems.append({FileProblem::Kind::Unreadable, i, -1});
+        else if (file.read && file.hasDigest && file.digest != file.found)
+            problems.append({FileProblem::Kind::DigestMismatch, i, -1});
+        else if (!file.hasDigest && fileBinding == Binding::Mixed)
+            problems.append({FileProblem::Kind::NoDigest, i, -1});
+    }
+
+    // Then what the program uses of each: the scenario's files last, so that their bytes, held
+    // by nothing else by then, are decrypted where they lie.
+    for (const NamedFile &file : files) {
+        if (file.kind != NamedFile::Kind::PackageFile)
+            useFile(file, reads.value(file.name).bytes);
+    }
+    QHash<QString, const Application *> decoded;
+    for (const NamedFile &file : files) {
+        if (file.kind != NamedFile::Kind::PackageFile)
+            continue;
+        if (const Application *same = decoded.value(file.name)) {
+            file.application->status = same->status;
+            file.application->content = same->content;
+        } else if (file.read) {
+            file.application->setContent(std::move(reads[file.name].bytes));
+            decoded.insert(file.name, file.application);
+        } else {
+            file.application->setUnreadable(file.failure);
+        }
+    }
+    reads.clear();
+    checkNames();
+
+    lines.clear();
+    for (const FileProblem &problem : problems)
+        lines << describe(problem, Language::French);
+    if (problems.isEmpty() && fileBinding == Binding::Unbound && !files.isEmpty())
+        lines << kUnboundLine;
+    return problems.isEmpty();
+}
+
+void Configuration::useFile(const NamedFile &file, const QByteArray &bytes)
+{
+    if (file.kind == NamedFile::Kind::Picture)
+        terminal->picture = bytes;
+    else
+        useHTerminal(file, bytes);
+}
+
+void Configuration::useHTerminal(const NamedFile &file, const QByteArray &bytes)
+{
     SealedFile sealed;
-    const SealedFile::Status status = SealedFile::read(path, sealed, false);
+    sealed.failure = file.failure;
+    sealed.fileSize = file.failure.size;
+    using Reason = regularfile::Failure::Reason;
+    const bool tooLarge =
+        file.failure.reason == Reason::TooLarge || file.failure.reason == Reason::NoMemory;
+    const SealedFile::Status status = file.read  ? SealedFile::decode(bytes, sealed, false)
+                                      : tooLarge ? SealedFile::Status::TooLarge
+                                                 : SealedFile::Status::Unreadable;
     if (status != SealedFile::Status::Ok) {
-        ignoredHTerminals.append({path, status, 0, sealed.failure, sealed.fileSize});
+        ignoredHTerminals.append({file.path, status, 0, sealed.failure, sealed.fileSize});
         return;
     }
     // The first L decrypted bytes (all of them when L is not smaller), into a zero-filled
     // record; a content that does not fit the record is not taken at all.
     const QByteArray content = sealed.plain();
     if (content.size() > HTerminal::kRecordSize) {
-        ignoredHTerminals.append({path, status, content.size(), sealed.failure, sealed.fileSize});
+        ignoredHTerminals.append(
+            {file.path, status, content.size(), sealed.failure, sealed.fileSize});
         return;
     }
     auto *hterm = new HTerminal;
     std::memcpy(hterm->record.data(), content.constData(), size_t(content.size()));
     hterms.append(hterm);
+}
+
+// Two files of one batch that the terminal would receive under the same name: it keeps the
+// last, and the first is lost although the run says it was installed.
+void Configuration::checkNames()
+{
+    QHash<QPair<int, QByteArray>, int> sent; // (batch, advertised name) -> file
+    for (int i = 0; i < files.size(); ++i) {
+        const NamedFile &file = files.at(i);
+        const Application *application = file.application;
+        if (!application || (application->status != SealedFile::Status::Ok &&
+                             application->status != SealedFile::Status::NotWholeBlocks &&
+                             application->status != SealedFile::Status::LengthExceedsContent))
+            continue;
+        const advertisement::Advertisement advert =
+            advertisement::of(file.path, application->content.plainLength);
+        if (!advert.fits())
+            continue; // never sent
+        const auto key = qMakePair(file.batch, advert.encodedName);
+        const auto earlier = sent.constFind(key);
+        if (earlier == sent.constEnd())
+            sent.insert(key, i);
+        else
+            problems.append({FileProblem::Kind::SameName, *earlier, i});
+    }
 }

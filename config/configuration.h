@@ -4,29 +4,90 @@
 #include "records.h"
 #include "regularfile.h"
 #include "signature.h"
+#include "wording.h"
 
 #include <QList>
 #include <QLoggingCategory>
 #include <QObject>
 #include <QString>
-
-class QIODevice;
+#include <QStringList>
+#include <QVector>
 
 Q_DECLARE_LOGGING_CATEGORY(lcConfiguration)
 
-// The in-memory form of configuration.xml. Written once by load() on the configuration worker,
-// then only read.
+// The in-memory form of configuration.xml and of the files it names: the package. Written once
+// (load(), checkSignature(), checkFiles()), then only read; a loaded package may be shared by
+// several Models (the station's terminals), each reading the same bytes.
+//
+// Every file the package uses is read once, by checkFiles(), and only those bytes are used
+// afterwards: the picture the window shows, the hardware records of the coherency check and the
+// decrypted content of every file of the scenario. A package signed with the digests of its
+// files (a sha256 attribute on every element that names one) is refused when a file differs
+// from its digest, is missing or cannot be read.
 class Configuration : public QObject
 {
     Q_OBJECT
 
 public:
+    // A file that configuration.xml names and the program uses: the terminal's picture (the
+    // last image of a terminal), each hardware record and each file of the scenario, in the
+    // order of the document.
+    struct NamedFile
+    {
+        enum class Kind
+        {
+            Picture,
+            HardwareRecord,
+            PackageFile,
+        };
+        Kind kind = Kind::PackageFile;
+        QString name; // the element's text, relative to the configuration directory
+        QString path; // configuration directory + name
+        bool hasDigest = false;
+        QString digest; // its sha256 attribute, as written
+        // Where its start tag lies in the text the XML reader read (vardel-pack sign writes
+        // the digest there).
+        int tagStart = 0;
+        int tagEnd = 0;
+        Application *application = nullptr; // a file of the scenario: its record
+        int batch = -1;                     // and the index of its batch
+
+        // What checkFiles() found.
+        bool read = false;
+        regularfile::Failure failure; // why it could not be read
+        QString found;                // SHA-256 of the bytes read, lower-case hexadecimal
+    };
+
+    // Whether the package's files are bound to its signature: every named file carries its
+    // digest, none does (a package signed before digests existed), or some do and some do not.
+    enum class Binding
+    {
+        Bound,
+        Unbound,
+        Mixed,
+    };
+
+    // Why a named file makes the package invalid.
+    struct FileProblem
+    {
+        enum class Kind
+        {
+            Unreadable,     // missing, not a regular file, outside the folder...: `failure`
+            DigestMismatch, // its digest is not the signed one
+            NoDigest,       // it has none, while other files of the package have one
+            SameName,       // the terminal receives it and `other` under the same name
+        };
+        Kind kind = Kind::Unreadable;
+        int file = -1;  // index in namedFiles()
+        int other = -1; // SameName: the other file's index
+    };
+
     // An hterm element that added no HTerminal, and why.
     struct IgnoredHTerminal
     {
         QString path;
-        SealedFile::Status status; // Ok when the file is sealed but its content is too long
-        int contentSize = 0;       // bytes kept from the file when it was too long
+        SealedFile::Status status;    // Ok when the file is sealed but its content is too long
+        int contentSize = 0;          // bytes kept from the file when it was too long
         regularfile::Failure failure; // why it could not be read (Unreadable, TooLarge)
         qint64 fileSize = -1;
     };
@@ -34,7 +95,7 @@ public:
     // Reads the configuration directory of the program (directory()).
     Configuration();
     // Reads `configurationDirectory` instead, which ends with a separator: for vardel-pack,
-    // which checks a package before it ships, and for the tests.
+    // which checks a package before it ships, for the station's --package and for the tests.
     explicit Configuration(const QString &configurationDirectory);
     ~Configuration() override;
 
@@ -58,11 +119,15 @@ public:
     // True when the stored signature is that of the bytes load() read, under the built-in
     // public key, and nothing unsigned follows it.
     [[nodiscard]] bool checkSignature();
+    // Reads every named file once, checks it and keeps what the program uses of it; true when
+    // no file makes the package invalid (see FileProblem, and the digests above).
+    [[nodiscard]] bool checkFiles();
+    // The three, as the program checks a package before it uses anything of it; the signature
+    // is checked before the XML is read, which is then read only when it is the signed one.
+    [[nodiscard]] bool loadChecked();
     // What load() does with the bytes it read: the XML reading (in text mode, as the program
     // always read the file) and the signature text. For the tests and the fuzz target.
     void readBytes(const QByteArray &raw);
-    // The XML reading of load(), on an open device.
-    void read(QIODevice &device);
 
     // Where the XML reading stopped on an error, as the reader reports it; an empty message
     // when it read the document to its end.
@@ -78,10 +143,16 @@ public:
     // The outcome of the last checkSignature(), with what follows the signature element.
     signature::Verdict verdict() const { return lastVerdict; }
     const signature::UnsignedContent &unsignedContent() const { return trailer; }
-    // Why the file was refused, one line in French for the log; empty when it was not.
-    QString failureLine() const { return failure; }
+    // The files, and what checkFiles() found.
+    const QVector<NamedFile> &namedFiles() const { return files; }
+    Binding binding() const { return fileBinding; }
+    const QList<FileProblem> &fileProblems() const { return problems; }
+    QString describe(const FileProblem &problem, wording::Language language) const;
+    // What the checks have to say in the program's log, one entry each, in French: why the
+    // package was refused, or that its files are not bound to its signature.
+    QStringList logLines() const { return lines; }
     // SHA-256 of the bytes load() read (lower-case hexadecimal); empty before.
-    QString sha256() const;
+    QString configurationSha256() const;
 
     QString getImage() const { return terminal->image; }
     qint32 getDelayReboot() const { return terminal->delayReboot; }
@@ -99,13 +170,26 @@ public:
     QList<IgnoredHTerminal> ignoredHTerminals;
 
 private:
-    void readHTerminal(const QString &name);
+    struct Element;  // a start tag, as the XML reading met it
+    bool readFile(); // configuration.xml into `raw`, and the signature text
+    void parse();    // the XML reading of `raw`
+    void addNamedFile(NamedFile::Kind kind, const Element &element, const QString &value);
+    void useFile(const NamedFile &file, const QByteArray &bytes);
+    void useHTerminal(const NamedFile &file, const QByteArray &bytes);
+    void checkNames();
 
     QString fixedDirectory; // empty: directory()
+    QString directoryText;  // configurationDirectory() while reading
     QByteArray raw;         // configuration.xml as load() read it
     XmlError xmlStop;
     regularfile::Failure fileFailure;
     signature::Verdict lastVerdict = signature::Verdict::NoText;
     signature::UnsignedContent trailer;
-    QString failure;
+    QVector<NamedFile> files;
+    int picture = -1; // the picture's index in `files`
+    Binding fileBinding = Binding::Bound;
+    QList<FileProblem> problems;
+    QStringList lines;
 };
+
+Q_DECLARE_TYPEINFO(Configuration::NamedFile, Q_MOVABLE_TYPE);

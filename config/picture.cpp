@@ -1,19 +1,15 @@
 #include "picture.h"
 
-#include <QFile>
+#include <QBuffer>
+#include <QFileInfo>
 #include <QImageReader>
 
 namespace picture {
 namespace {
 
-// Opens the file and reads the header into `reader`; true when decoding may follow.
-bool readHeader(const QString &path, QFile &file, QImageReader &reader, Inspection &inspection)
+// Reads the header into `reader`; true when decoding may follow.
+bool readHeader(QImageReader &reader, Inspection &inspection)
 {
-    if (!regularfile::open(path, file, inspection.failure)) {
-        inspection.status = Inspection::Status::Unreadable;
-        return false;
-    }
-    reader.setDevice(&file);
     if (!reader.canRead()) {
         inspection.status = Inspection::Status::NotAPicture;
         return false;
@@ -34,13 +30,15 @@ bool readHeader(const QString &path, QFile &file, QImageReader &reader, Inspecti
 
 } // namespace
 
-QImage load(const QString &path, Inspection *inspection)
+QImage load(const QByteArray &bytes, const QString &name, Inspection *inspection)
 {
     Inspection found;
-    QFile file;
-    QImageReader reader;
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    QImageReader reader(&buffer, QFileInfo(name).suffix().toLower().toLatin1());
     QImage image;
-    if (readHeader(path, file, reader, found)) {
+    if (readHeader(reader, found)) {
         image = reader.read();
         if (image.isNull())
             found.status = Inspection::Status::Undecodable;
@@ -56,7 +54,7 @@ QString describe(const Inspection &inspection)
     case Inspection::Status::Ok:
         break;
     case Inspection::Status::Unreadable:
-        return regularfile::describe(inspection.failure);
+        return regularfile::describe(inspection.failure, wording::Language::English);
     case Inspection::Status::NotAPicture:
         return QStringLiteral("is not a picture the program can show");
     case Inspection::Status::UnknownSize:
@@ -69,7 +67,8 @@ QString describe(const Inspection &inspection)
             .arg(inspection.size.height())
             .arg(kMaxSide);
     case Inspection::Status::Undecodable:
-        return QStringLiteral("is a damaged %1 picture").arg(QString::fromLatin1(inspection.format));
+        return QStringLiteral("is a damaged %1 picture")
+            .arg(QString::fromLatin1(inspection.format));
     }
     return QString();
 }

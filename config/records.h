@@ -1,12 +1,17 @@
 #pragma once
 
+#include "crypto/sealedfile.h"
+
+#include <QByteArray>
 #include <QList>
 #include <QObject>
 #include <QString>
 
 #include <array>
 
-// Plain records of the configuration model, filled once by the reader and then only read.
+// Plain records of the configuration model, filled once by the reader and then only read. The
+// two a configuration may hold by the hundred thousand, Application and Batch, are plain
+// classes: a QObject each would double what reading such a file costs.
 
 class Terminal : public QObject
 {
@@ -15,6 +20,7 @@ public:
     QString name;
     QString code;
     QString image;          // full path of the terminal picture
+    QByteArray picture;     // its bytes as the package check read them; empty: no picture
     qint32 delayReboot = 0; // milliseconds
 };
 
@@ -26,20 +32,31 @@ public:
     QString description; // plain text or an HTML fragment
 };
 
-// One file to install, by its full path.
-class Application : public QObject
+// One file to install, by its full path, and its content as the package check read it: what
+// is advertised and sent to the terminal, never read again from the disk.
+class Application
 {
-    Q_OBJECT
 public:
-    explicit Application(const QString &path, QObject *parent = nullptr);
+    explicit Application(const QString &path);
+    // The file's bytes, as read: decrypted in place into `content`.
+    void setContent(QByteArray bytes);
+    // Why it could not be read.
+    void setUnreadable(const regularfile::Failure &failure);
+
     QString path;
+    // Ok, or why the content cannot be sent: LengthExceedsContent when the plain length is
+    // beyond the decrypted bytes, Unreadable until setContent() (content.failure says why).
+    SealedFile::Status status = SealedFile::Status::Unreadable;
+    SealedFile content;
 };
 
-class Batch : public QObject
+class Batch
 {
-    Q_OBJECT
 public:
-    ~Batch() override;
+    Batch() = default;
+    ~Batch();
+    Batch(const Batch &) = delete;
+    Batch &operator=(const Batch &) = delete;
     qint32 id = 0;
     QList<Application *> files;
 };

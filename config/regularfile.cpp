@@ -2,7 +2,10 @@
 
 #include <QFile>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QVector>
 
+#include <iterator>
 #include <new>
 
 #ifdef Q_OS_UNIX
@@ -106,12 +109,12 @@ bool open(const QString &path, QFile &file, Failure &failure)
 #endif
 }
 
-bool read(const QString &path, qint64 limit, QByteArray &data, Failure &failure)
+namespace {
+
+// The rest of an open file, `failure.size` bytes as open() found them, when that is at most
+// `limit`.
+bool readOpen(QFile &file, qint64 limit, QByteArray &data, Failure &failure)
 {
-    data.clear();
-    QFile file;
-    if (!open(path, file, failure))
-        return false;
     const qint64 size = failure.size;
     failure.limit = limit;
     if (size > limit) {
@@ -130,9 +133,8 @@ bool read(const QString &path, qint64 limit, QByteArray &data, Failure &failure)
     while (got < size) {
         const qint64 n = file.read(data.data() + got, size - got);
         if (n <= 0) {
-            failure.reason = Failure::Reason::System;
-            failure.system = n < 0 ? file.errorString()
-                                   : QStringLiteral("the file became shorter while it was read");
+            failure.reason = n < 0 ? Failure::Reason::System : Failure::Reason::Shrank;
+            failure.system = n < 0 ? file.errorString() : QString();
             data.clear();
             return false;
         }
@@ -141,13 +143,76 @@ bool read(const QString &path, qint64 limit, QByteArray &data, Failure &failure)
     char probe;
     const qint64 more = file.read(&probe, 1);
     if (more != 0) {
-        failure.reason = Failure::Reason::System;
-        failure.system = more < 0 ? file.errorString()
-                                  : QStringLiteral("the file grew while it was read");
+        failure.reason = more < 0 ? Failure::Reason::System : Failure::Reason::Grew;
+        failure.system = more < 0 ? file.errorString() : QString();
         data.clear();
         return false;
     }
     return true;
+}
+
+// Whether `name`, relative to a folder, stays in it: neither absolute nor with a ".." part,
+// whichever separator ("/" or "\", the platforms' two) it is written with.
+bool staysInside(const QString &name, Failure &failure)
+{
+    const bool drive = name.size() >= 2 && name[1] == QLatin1Char(':') && name[0].isLetter();
+    if (name.startsWith(QLatin1Char('/')) || name.startsWith(QLatin1Char('\\')) || drive) {
+        failure.reason = Failure::Reason::Absolute;
+        return false;
+    }
+    const QVector<QStringRef> parts = name.splitRef(QRegularExpression(QStringLiteral("[/\\\\]")));
+    for (const QStringRef &part : parts) {
+        if (part == QLatin1String("..")) {
+            failure.reason = Failure::Reason::ParentFolder;
+            return false;
+        }
+    }
+    return true;
+}
+
+// Whether `file`, opened from `path`, lies inside `directory` once every symbolic link is
+// followed. Its real path is looked up after it was opened and must still name what was
+// opened: a link changed in between is caught either way.
+bool openedInside(const QString &directory, const QString &path, const QFile &file,
+                  Failure &failure)
+{
+    const QString canonical = QFileInfo(directory).canonicalFilePath();
+    const QString folder =
+        canonical.endsWith(QLatin1Char('/')) ? canonical : canonical + QLatin1Char('/');
+    const QString real = QFileInfo(path).canonicalFilePath();
+    bool inside = !canonical.isEmpty() && real.startsWith(folder);
+#ifdef Q_OS_UNIX
+    struct stat opened;
+    struct stat named;
+    inside = inside && ::fstat(file.handle(), &opened) == 0 &&
+             ::stat(QFile::encodeName(real).constData(), &named) == 0 &&
+             opened.st_dev == named.st_dev && opened.st_ino == named.st_ino;
+#endif
+    if (!inside) {
+        failure.reason = Failure::Reason::LinkOutside;
+        failure.system = real.isEmpty() ? QFileInfo(path).symLinkTarget() : real;
+    }
+    return inside;
+}
+
+} // namespace
+
+bool read(const QString &path, qint64 limit, QByteArray &data, Failure &failure)
+{
+    data.clear();
+    QFile file;
+    return open(path, file, failure) && readOpen(file, limit, data, failure);
+}
+
+bool readInside(const QString &directory, const QString &name, qint64 limit, QByteArray &data,
+                Failure &failure)
+{
+    data.clear();
+    failure = Failure();
+    QFile file;
+    const QString path = directory + name;
+    return staysInside(name, failure) && open(path, file, failure) &&
+           openedInside(directory, path, file, failure) && readOpen(file, limit, data, failure);
 }
 
 bool readHead(const QString &path, int count, QByteArray &data, Failure &failure)
@@ -165,90 +230,60 @@ bool readHead(const QString &path, int count, QByteArray &data, Failure &failure
     return true;
 }
 
-QString typeName(Type type)
+namespace {
+
+using wording::Language;
+using wording::Text;
+
+// Indexed by Type.
+constexpr Text kTypes[] = {
+    {"a regular file", "un fichier ordinaire"},
+    {"a FIFO", "un tube nommé (FIFO)"},
+    {"a character device", "un périphérique en mode caractère"},
+    {"a block device", "un périphérique en mode bloc"},
+    {"a directory", "un répertoire"},
+    {"a socket", "une socket"},
+    {"something else", "un objet d'un autre type"},
+};
+static_assert(std::size(kTypes) == size_t(Type::Other) + 1, "one text per type");
+
+// Indexed by Failure::Reason; {type}, {size}, {limit} and {system} stand for the figures.
+constexpr Text kReasons[] = {
+    {"", ""},
+    {"does not exist", "est introuvable"},
+    {"is not a regular file but {type}", "n'est pas un fichier ordinaire mais {type}"},
+    {"has {size} bytes, more than the {limit} bytes that can be read",
+     "fait {size} octets, plus que les {limit} octets admis"},
+    {"has {size} bytes, more than the memory available can hold",
+     "fait {size} octets, plus que la mémoire disponible"},
+    {"cannot be read: {system}", "ne peut pas être lu : {system}"},
+    {"became shorter while it was read", "a raccourci pendant sa lecture"},
+    {"grew while it was read", "a grandi pendant sa lecture"},
+    {"is outside the package folder: its name climbs out of it (\"..\")",
+     "est hors du dossier du package : son nom en sort (« .. »)"},
+    {"is outside the package folder: its name is an absolute path",
+     "est hors du dossier du package : son nom est un chemin absolu"},
+    {"is outside the package folder: a symbolic link leads to {system}",
+     "est hors du dossier du package : un lien symbolique mène à {system}"},
+};
+static_assert(std::size(kReasons) == size_t(Failure::Reason::LinkOutside) + 1,
+              "one text per reason");
+
+} // namespace
+
+QString typeName(Type type, Language language)
 {
-    switch (type) {
-    case Type::Regular:
-        return QStringLiteral("a regular file");
-    case Type::Fifo:
-        return QStringLiteral("a FIFO");
-    case Type::CharacterDevice:
-        return QStringLiteral("a character device");
-    case Type::BlockDevice:
-        return QStringLiteral("a block device");
-    case Type::Directory:
-        return QStringLiteral("a directory");
-    case Type::Socket:
-        return QStringLiteral("a socket");
-    case Type::Other:
-        break;
-    }
-    return QStringLiteral("something else");
+    return kTypes[int(type)].in(language);
 }
 
-QString describe(const Failure &failure)
+QString describe(const Failure &failure, Language language)
 {
-    switch (failure.reason) {
-    case Failure::Reason::None:
-        break;
-    case Failure::Reason::Missing:
-        return QStringLiteral("does not exist");
-    case Failure::Reason::NotRegular:
-        return QStringLiteral("is not a regular file but %1").arg(typeName(failure.type));
-    case Failure::Reason::TooLarge:
-        return QStringLiteral("has %1 bytes, more than the %2 bytes that can be read")
-            .arg(failure.size)
-            .arg(failure.limit);
-    case Failure::Reason::NoMemory:
-        return QStringLiteral("has %1 bytes, more than the memory available can hold")
-            .arg(failure.size);
-    case Failure::Reason::System:
-        return QStringLiteral("cannot be read: %1").arg(failure.system);
-    }
-    return QString();
-}
-
-QString typeNameFr(Type type)
-{
-    switch (type) {
-    case Type::Regular:
-        return QStringLiteral("un fichier ordinaire");
-    case Type::Fifo:
-        return QStringLiteral("un tube nommé (FIFO)");
-    case Type::CharacterDevice:
-        return QStringLiteral("un périphérique en mode caractère");
-    case Type::BlockDevice:
-        return QStringLiteral("un périphérique en mode bloc");
-    case Type::Directory:
-        return QStringLiteral("un répertoire");
-    case Type::Socket:
-        return QStringLiteral("une socket");
-    case Type::Other:
-        break;
-    }
-    return QStringLiteral("un objet d'un autre type");
-}
-
-QString describeFr(const Failure &failure)
-{
-    switch (failure.reason) {
-    case Failure::Reason::None:
-        break;
-    case Failure::Reason::Missing:
-        return QStringLiteral("est introuvable");
-    case Failure::Reason::NotRegular:
-        return QStringLiteral("n'est pas un fichier ordinaire mais %1").arg(typeNameFr(failure.type));
-    case Failure::Reason::TooLarge:
-        return QStringLiteral("fait %1 octets, plus que les %2 octets admis")
-            .arg(failure.size)
-            .arg(failure.limit);
-    case Failure::Reason::NoMemory:
-        return QStringLiteral("fait %1 octets, plus que la mémoire disponible")
-            .arg(failure.size);
-    case Failure::Reason::System:
-        return QStringLiteral("ne peut pas être lu : %1").arg(failure.system);
-    }
-    return QString();
+    return kReasons[int(failure.reason)]
+        .in(language)
+        .replace(QLatin1String("{type}"), typeName(failure.type, language))
+        .replace(QLatin1String("{size}"), QString::number(failure.size))
+        .replace(QLatin1String("{limit}"), QString::number(failure.limit))
+        .replace(QLatin1String("{system}"), failure.system);
 }
 
 } // namespace regularfile

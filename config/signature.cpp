@@ -1,11 +1,13 @@
 #include "signature.h"
 
 #include "crypto/keys.h"
+#include "xmlinput.h"
 
 #include <QCryptographicHash>
 #include <QXmlStreamReader>
 
 #include <cstring>
+#include <iterator>
 #include <utility>
 
 namespace signature {
@@ -51,11 +53,11 @@ int skipSpace(const QByteArray &file, int at)
 // back a start tag that ends its input ("<c>" alone gives nothing), so one space follows it.
 QByteArray firstElement(const QByteArray &region)
 {
-    QXmlStreamReader reader(region + ' ');
-    while (!reader.atEnd()) {
-        reader.readNext();
-        if (reader.isStartElement())
-            return reader.qualifiedName().toUtf8();
+    const std::unique_ptr<QXmlStreamReader> reader = xmlinput::decode(region + ' ', false).reader();
+    while (!reader->atEnd()) {
+        reader->readNext();
+        if (reader->isStartElement())
+            return reader->qualifiedName().toUtf8();
     }
     return QByteArray();
 }
@@ -191,61 +193,46 @@ Verdict check(const QByteArray &file, const QString &text, const RsaPublicKey &k
     return recovered == block(signedRegion(file)) ? Verdict::Valid : Verdict::Mismatch;
 }
 
-QString describe(Verdict verdict, const UnsignedContent &found)
-{
-    switch (verdict) {
-    case Verdict::Valid:
-        return QStringLiteral("the signature is valid");
-    case Verdict::NoText:
-        return QStringLiteral("no signature text between \"<signature>\" and \"</signature>\"");
-    case Verdict::NotCanonical:
-        return QStringLiteral("the signature text is not 344 characters of canonical Base64");
-    case Verdict::UnsignedContent:
-        if (found.found.isEmpty())
-            return QStringLiteral("the file ends before the closing tags \"</signature>\" and "
-                                  "\"</%1>\" are complete")
-                .arg(QString::fromUtf8(found.root));
-        return QStringLiteral("unsigned content after the signature element, at byte offset %1: "
-                              "\"%2\" (only white space and the root's closing tag \"</%3>\" "
-                              "may follow the signature)")
-            .arg(found.offset)
-            .arg(found.excerpt(), QString::fromUtf8(found.root));
-    case Verdict::NotBelowModulus:
-        return QStringLiteral("the signature value is not below the key's modulus");
-    case Verdict::Mismatch:
-        return QStringLiteral("the signature does not match: the file changed after signing, "
-                              "or it was signed with another key");
-    }
-    return QString();
-}
+namespace {
 
-QString describeFr(Verdict verdict, const UnsignedContent &found)
+using wording::Language;
+using wording::Text;
+
+// Indexed by Verdict; {offset}, {found} and {root} stand for what follows the element.
+constexpr Text kVerdicts[] = {
+    {"the signature is valid", "la signature est valide"},
+    {"no signature text between \"<signature>\" and \"</signature>\"",
+     "aucun texte de signature entre « <signature> » et « </signature> »"},
+    {"the signature text is not 344 characters of canonical Base64",
+     "le texte de la signature n'est pas fait de 344 caractères Base64 canoniques"},
+    {"unsigned content after the signature element, at byte offset {offset}: \"{found}\" (only "
+     "white space and the root's closing tag \"</{root}>\" may follow the signature)",
+     "contenu non signé après la signature, à la position {offset} : « {found} » (seuls des "
+     "blancs et la balise de fermeture « </{root}> » peuvent suivre la signature)"},
+    {"the signature value is not below the key's modulus",
+     "la valeur de la signature n'est pas inférieure au module de la clé"},
+    {"the signature does not match: the file changed after signing, or it was signed with "
+     "another key",
+     "la signature ne correspond pas au fichier : il a été modifié après sa signature, ou signé "
+     "avec une autre clé"},
+};
+static_assert(std::size(kVerdicts) == size_t(Verdict::Mismatch) + 1, "one text per verdict");
+
+// UnsignedContent when nothing follows the signature element, not even its closing tags.
+constexpr Text kCutShort = {
+    "the file ends before the closing tags \"</signature>\" and \"</{root}>\" are complete",
+    "le fichier s'arrête avant la fin des balises de fermeture « </signature> » et « </{root}> »"};
+
+} // namespace
+
+QString describe(Verdict verdict, Language language, const UnsignedContent &found)
 {
-    switch (verdict) {
-    case Verdict::Valid:
-        return QStringLiteral("la signature est valide");
-    case Verdict::NoText:
-        return QStringLiteral("aucun texte de signature entre « <signature> » et « </signature> »");
-    case Verdict::NotCanonical:
-        return QStringLiteral("le texte de la signature n'est pas fait de 344 caractères Base64 "
-                              "canoniques");
-    case Verdict::UnsignedContent:
-        if (found.found.isEmpty())
-            return QStringLiteral("le fichier s'arrête avant la fin des balises de fermeture "
-                                  "« </signature> » et « </%1> »")
-                .arg(QString::fromUtf8(found.root));
-        return QStringLiteral("contenu non signé après la signature, à la position %1 : « %2 » "
-                              "(seuls des blancs et la balise de fermeture « </%3> » peuvent "
-                              "suivre la signature)")
-            .arg(found.offset)
-            .arg(found.excerpt(), QString::fromUtf8(found.root));
-    case Verdict::NotBelowModulus:
-        return QStringLiteral("la valeur de la signature n'est pas inférieure au module de la clé");
-    case Verdict::Mismatch:
-        return QStringLiteral("la signature ne correspond pas au fichier : il a été modifié après "
-                              "sa signature, ou signé avec une autre clé");
-    }
-    return QString();
+    const bool cutShort = verdict == Verdict::UnsignedContent && found.found.isEmpty();
+    return (cutShort ? kCutShort : kVerdicts[int(verdict)])
+        .in(language)
+        .replace(QLatin1String("{offset}"), QString::number(found.offset))
+        .replace(QLatin1String("{root}"), QString::fromUtf8(found.root))
+        .replace(QLatin1String("{found}"), found.excerpt());
 }
 
 } // namespace signature

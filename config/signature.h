@@ -1,6 +1,7 @@
 #pragma once
 
 #include "crypto/rsa.h"
+#include "wording.h"
 
 #include <QByteArray>
 #include <QString>
@@ -29,8 +30,8 @@ extern const QByteArray kCloseMarker; // "</signature" (without its '>')
 enum class Verdict
 {
     Valid,
-    NoText,       // no signature text between the markers
-    NotCanonical, // not the canonical 344-character Base64 of 256 bytes
+    NoText,          // no signature text between the markers
+    NotCanonical,    // not the canonical 344-character Base64 of 256 bytes
     UnsignedContent, // something other than white space and the root's closing tag follows
     NotBelowModulus,
     Mismatch, // the file changed after signing, or another key signed it
@@ -74,9 +75,9 @@ void builtInKey(RsaPublicKey &key);
 // alone otherwise.
 Verdict check(const QByteArray &file, const QString &text, const RsaPublicKey &key,
               UnsignedContent *found = nullptr);
-// An explanation for the package maker; for UnsignedContent, with what was found.
-QString describe(Verdict verdict, const UnsignedContent &found = UnsignedContent());
-// The same in French, for the program's log.
-QString describeFr(Verdict verdict, const UnsignedContent &found = UnsignedContent());
+// What the verdict means: in English for the package maker, in French for the program's log;
+// for UnsignedContent, with what was found.
+QString describe(Verdict verdict, wording::Language language,
+                 const UnsignedContent &found = UnsignedContent());
 
 } // namespace signature

@@ -9,8 +9,9 @@ namespace aes {
 constexpr int kBlockSize = 16;
 constexpr int kKeySize = 16;
 
-// Decrypts the whole 16-byte blocks of input[0..length-1] under `key` into output. A trailing
-// partial block is neither read nor written; a length of 0 does nothing.
+// Decrypts the whole 16-byte blocks of input[0..length-1] under `key` into output, which may be
+// the input itself. A trailing partial block is neither read nor written; a length of 0 does
+// nothing.
 void decryptEcb(const quint8 *key, const quint8 *input, quint32 length, quint8 *output);
 
 } // namespace aes

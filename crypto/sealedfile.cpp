@@ -37,10 +37,10 @@ SealedFile::Status SealedFile::read(const QString &path, SealedFile &out, bool s
         return reason == Reason::TooLarge || reason == Reason::NoMemory ? Status::TooLarge
                                                                         : Status::Unreadable;
     }
-    return decode(raw, out, strict);
+    return decode(std::move(raw), out, strict);
 }
 
-SealedFile::Status SealedFile::decode(const QByteArray &raw, SealedFile &out, bool strict)
+SealedFile::Status SealedFile::decode(QByteArray raw, SealedFile &out, bool strict)
 {
     out.fileSize = raw.size();
     if (raw.size() < kHeaderSize)
@@ -53,34 +53,17 @@ SealedFile::Status SealedFile::decode(const QByteArray &raw, SealedFile &out, bo
         return Status::LengthExceedsContent;
 
     try {
-        out.decrypted = QByteArray(cipherSize, '\0');
-    } catch (const std::bad_alloc &) {
+        // Each block is decrypted from a copy of it, so the output may be the input.
+        auto *bytes = reinterpret_cast<quint8 *>(raw.data()) + kHeaderSize;
+        decryptBuffer(bytes, quint32(cipherSize), bytes);
+        raw.remove(0, kHeaderSize);
+    } catch (const std::bad_alloc &) { // `raw` was shared, and there is no room for a copy
         out.failure.reason = regularfile::Failure::Reason::NoMemory;
-        out.failure.size = raw.size();
+        out.failure.size = out.fileSize;
         return Status::TooLarge;
     }
-    decryptBuffer(reinterpret_cast<const quint8 *>(raw.constData()) + kHeaderSize,
-                  quint32(cipherSize), reinterpret_cast<quint8 *>(out.decrypted.data()));
+    out.decrypted = std::move(raw);
     return Status::Ok;
-}
-
-QString SealedFile::describe(Status status)
-{
-    switch (status) {
-    case Status::Ok:
-        return QStringLiteral("fichier scellé valide");
-    case Status::Unreadable:
-        return QStringLiteral("fichier illisible");
-    case Status::TooShort:
-        return QStringLiteral("fichier de moins de 4 octets");
-    case Status::NotWholeBlocks:
-        return QStringLiteral("contenu chiffré incomplet (pas un multiple de 16 octets)");
-    case Status::LengthExceedsContent:
-        return QStringLiteral("longueur annoncée supérieure au contenu");
-    case Status::TooLarge:
-        return QStringLiteral("fichier trop grand");
-    }
-    return QString();
 }
 
 QByteArray SealedFile::plain() const

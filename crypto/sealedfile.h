@@ -37,14 +37,13 @@ public:
     // content is an error; otherwise plain() keeps all the decrypted bytes. Whatever the
     // outcome, `fileSize` and `failure` say what was found.
     static Status read(const QString &path, SealedFile &out, bool strict);
-    static Status decode(const QByteArray &raw, SealedFile &out, bool strict);
+    // The same on the bytes of a file, decrypted in place: `raw` becomes `decrypted`, so that
+    // a file is held once (a copy is made only when `raw` is shared).
+    static Status decode(QByteArray raw, SealedFile &out, bool strict);
 
-    // An explanation for an operator or a log line.
-    static QString describe(Status status);
-
-    quint32 plainLength = 0; // as the header declares it, once the header has been read
-    QByteArray decrypted;    // every decrypted byte, padding included
-    qint64 fileSize = -1;    // of the file read (or refused), when known
+    quint32 plainLength = 0;      // as the header declares it, once the header has been read
+    QByteArray decrypted;         // every decrypted byte, padding included
+    qint64 fileSize = -1;         // of the file read (or refused), when known
     regularfile::Failure failure; // why it could not be read (Unreadable, TooLarge)
 
     // The first min(L, decrypted size) decrypted bytes.

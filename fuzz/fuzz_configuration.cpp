@@ -1,5 +1,6 @@
-// The configuration reader on arbitrary bytes: the XML reading with its hterm files, the
-// signature extraction and the signature check, as the program runs them on the bytes it read.
+// The configuration reader on arbitrary bytes: the XML reading, the signature extraction and
+// the signature check, then the files it names (hterm files of every shape), as the program
+// runs them on the bytes it read.
 // A file accepted as valid must carry nothing unsigned: it must mean exactly what the file cut
 // right after the signature element means. The seeds hold a file signed with the development
 // keys, so that mutations of what follows the signature reach the accepted case.
@@ -37,13 +38,16 @@ QString hardwareFiles()
 // Everything the program takes from the model.
 QStringList meaning(const Configuration &c)
 {
-    QStringList out{c.terminal->name,  c.terminal->code, c.getImage(),
-                    QString::number(c.getDelayReboot()), c.getTitle(), c.getDescription()};
+    QStringList out{c.terminal->name, c.terminal->code,
+                    c.getImage(),     QString::number(c.getDelayReboot()),
+                    c.getTitle(),     c.getDescription()};
     for (const Batch *batch : c.getBatches()) {
         out << QStringLiteral("batch %1").arg(batch->id);
         for (const Application *file : batch->files)
             out << file->path;
     }
+    for (const Configuration::NamedFile &file : c.namedFiles())
+        out << file.name + QLatin1Char('=') + (file.hasDigest ? file.digest : QStringLiteral("-"));
     for (const HTerminal *hterm : c.getHTerminals())
         out << QString::fromLatin1(
             QByteArray(reinterpret_cast<const char *>(hterm->record.data()), HTerminal::kRecordSize)
@@ -63,6 +67,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
     configuration.readBytes(raw);
     if (!configuration.checkSignature())
         return 0;
+    const bool filesAccepted = configuration.checkFiles();
 
     // Accepted. Nothing but white space and the root's closing tag follows the signature...
     if (signature::unsignedContent(raw).any())
@@ -74,7 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
         __builtin_trap();
     Configuration signedPart(dir);
     signedPart.readBytes(raw.left(end));
-    if (meaning(configuration) != meaning(signedPart))
+    if (signedPart.checkFiles() != filesAccepted || meaning(configuration) != meaning(signedPart))
         __builtin_trap();
     return 0;
 }

@@ -10,7 +10,8 @@
 
 Model::Timing Model::initialTiming;
 
-Model::Model() : QObject(nullptr), configuration(new Configuration), serialPort(new SerialPort)
+Model::Model()
+    : QObject(nullptr), configuration(std::make_shared<Configuration>()), serialPort(new SerialPort)
 {
     const QString logName = QDir::currentPath() + QDir::separator() +
                             QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) +
@@ -25,7 +26,6 @@ Model::Model() : QObject(nullptr), configuration(new Configuration), serialPort(
 Model::~Model()
 {
     delete serialPort;
-    delete configuration;
 }
 
 void Model::log(const QString &text)
@@ -48,6 +48,11 @@ bool Model::commandFailed(FailureCause cause, const QString &logLine)
 QString Model::getImage() const
 {
     return configuration->getImage();
+}
+
+QByteArray Model::getPicture() const
+{
+    return configuration->terminal->picture;
 }
 
 QString Model::getTitle() const

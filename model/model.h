@@ -9,6 +9,7 @@
 #include <array>
 #include <atomic>
 #include <functional>
+#include <memory>
 
 class Application;
 class Batch;
@@ -59,12 +60,18 @@ public:
     // share the log); empty by default. Set it before the Model is used.
     void setLogPrefix(const QString &prefix) { logPrefix = prefix; }
 
-    // Configuration (worker), and what the window shows of it.
+    // Configuration (worker), and what the window shows of it. The package is read and checked
+    // once, files included, and the Model then uses only what was checked.
     void loadConfiguration();
     // Reads the package from `directory` (ending with a separator) instead of the configuration
     // folder beside the program. Call it before loadConfiguration.
     void setConfigurationDirectory(const QString &directory);
+    // Installs `package`, loaded and checked elsewhere (Configuration::loadChecked), instead of
+    // one of its own: several Models, one per terminal, share one package read-only. Call it
+    // before the installation starts.
+    void usePackage(std::shared_ptr<const Configuration> package);
     QString getImage() const;
+    QByteArray getPicture() const; // the picture's bytes, checked; empty: none
     QString getTitle() const;
     QString getDescription() const;
 
@@ -134,12 +141,14 @@ public:
     bool activateApplications(qint32 count);
     bool rebootTerminal();
 
-    // One file: advertisement, authorisation, download.
-    bool sendInfo(Application *file, bool &skipped);
+    // One file: advertisement, authorisation, download, from the content the package check
+    // read.
+    bool sendInfo(const Application *file, bool &skipped);
     bool getAuthorization();
-    bool load(Application *file);
+    bool load(const Application *file);
 
-    Configuration *getConfiguration() const { return configuration; }
+    const Configuration *getConfiguration() const { return configuration.get(); }
+    std::shared_ptr<const Configuration> package() const { return configuration; }
     SerialPort *getSerialPort() const { return serialPort; }
     const std::array<quint8, 126> &getTerminalRecord() const { return terminalRecord; }
     QStringList getApplicationList() const { return applications; }
@@ -158,7 +167,8 @@ signals:
 private:
     friend class TestSeam;
 
-    Configuration *configuration;
+    std::shared_ptr<const Configuration> configuration; // only read once loaded
+    QString packageDirectory;                           // empty: the program's own
     SerialPort *serialPort;
     std::array<quint8, 126> terminalRecord{};
     QStringList applications;
@@ -189,7 +199,7 @@ private:
     // after it appears); when it will not open, finds out why and says it in the result.
     bool openForInstallation(const QString &portLabel, InstallResult &result);
     bool openSession(Totals &totals, InstallResult &result);
-    bool installFile(Application *file, int value, InstallResult &result);
+    bool installFile(const Application *file, int value, InstallResult &result);
     bool activateAndReboot(int count, Totals &totals, InstallResult &result);
     // The reboot wait after a batch: returns once the terminal answers (true) or the wait is
     // over (false).
@@ -211,7 +221,7 @@ private:
 
     // The steps of a download (one file's plain content in numbered blocks).
     using DataBlock = std::array<quint8, 128>;
-    bool startDownload(const QString &path, SealedFile &sealed);
+    bool startDownload(const Application &file);
     bool sendBlocks(const SealedFile &sealed, const QString &progressText);
     bool sendBlock(const DataBlock &data, quint16 number);
     bool finalAcknowledgement();

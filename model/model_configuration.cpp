@@ -3,21 +3,30 @@
 #include "config/configuration.h"
 
 // Runs on a worker thread, once; the window learns the outcome from one of the two signals.
-// A refused file also leaves one line in the log that says why (unsigned content, a FIFO in
-// place of the file, a bad signature...).
+// The log says why a package was refused (unsigned content, a FIFO in place of the file, a bad
+// signature, a file that differs from its digest...), or that its files are not bound to its
+// signature.
 void Model::loadConfiguration()
 {
-    if (configuration->load() && configuration->checkSignature()) {
+    auto loaded = packageDirectory.isEmpty() ? std::make_shared<Configuration>()
+                                             : std::make_shared<Configuration>(packageDirectory);
+    const bool valid = loaded->loadChecked();
+    for (const QString &line : loaded->logLines())
+        log(line);
+    configuration = std::move(loaded);
+    if (valid)
         emit configurationLoaded();
-        return;
-    }
-    if (!configuration->failureLine().isEmpty())
-        log(configuration->failureLine());
-    emit configurationFailed();
+    else
+        emit configurationFailed();
 }
 
 void Model::setConfigurationDirectory(const QString &directory)
 {
-    delete configuration;
-    configuration = new Configuration(directory);
+    packageDirectory = directory;
+    configuration = std::make_shared<Configuration>(directory);
+}
+
+void Model::usePackage(std::shared_ptr<const Configuration> package)
+{
+    configuration = std::move(package);
 }

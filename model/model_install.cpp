@@ -95,7 +95,7 @@ bool Model::fail(bool reboot, const QString &title, const QString &message, Inst
 bool Model::installBatch(const Batch &batch, const QString &portLabel, Totals &totals,
                          InstallResult &result)
 {
-    const QList<Application *> files = batch.files;
+    const QList<Application *> &files = batch.files;
     const int count = files.size();
     if (cancelRequested)
         return interrupted(result);
@@ -174,7 +174,7 @@ bool Model::openSession(Totals &totals, InstallResult &result)
 }
 
 // One file: advertisement, authorisation and download, the whole sequence up to four times.
-bool Model::installFile(Application *file, int value, InstallResult &result)
+bool Model::installFile(const Application *file, int value, InstallResult &result)
 {
     const QString name = advertisement::fileName(file->path);
     const QString cannotLoad = QStringLiteral(" ne peut pas être chargé dans le terminal.");

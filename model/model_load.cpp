@@ -26,6 +26,7 @@ QString fileErrorLine(SealedFile::Status status)
 {
     switch (status) {
     case SealedFile::Status::Unreadable:
+    case SealedFile::Status::TooLarge:
         return exchange::errorLine(kCommand, QStringLiteral("_file.open"));
     case SealedFile::Status::LengthExceedsContent:
         return exchange::errorLine(kCommand, QStringLiteral("_file.length"));
@@ -36,21 +37,20 @@ QString fileErrorLine(SealedFile::Status status)
 
 } // namespace
 
-bool Model::load(Application *file)
+// The content sent is the one the package check read and decrypted, shared by every batch and
+// every terminal that sends it: nothing is read from the disk or copied here.
+bool Model::load(const Application *file)
 {
     const QString progressText =
         QStringLiteral("Téléchargement du fichier : ") + advertisement::fileName(file->path);
     showModule(progressText, 0);
-    SealedFile sealed;
-    if (!startDownload(file->path, sealed) || !sendBlocks(sealed, progressText))
-        return false;
-    sealed = SealedFile(); // the decrypted copy is not needed any more
-    return finalAcknowledgement();
+    return startDownload(*file) && sendBlocks(file->content, progressText) &&
+           finalAcknowledgement();
 }
 
-// The start block and its reply (not followed by clearInput), then the whole file, decrypted.
-// Its plain length must fit in what it holds.
-bool Model::startDownload(const QString &path, SealedFile &sealed)
+// The start block and its reply (not followed by clearInput); then the content must be whole
+// and its plain length fit in what it holds.
+bool Model::startDownload(const Application &file)
 {
     auto start = frame::block(frame::kCmdLoad);
     exchange::Step step;
@@ -62,9 +62,8 @@ bool Model::startDownload(const QString &path, SealedFile &sealed)
     exchange::Block reply{};
     if (!exchange::acknowledged(*this, start, reply, step))
         return false;
-    const SealedFile::Status status = SealedFile::read(path, sealed, true);
-    if (status != SealedFile::Status::Ok)
-        return commandFailed(FailureCause::Package, fileErrorLine(status));
+    if (file.status != SealedFile::Status::Ok)
+        return commandFailed(FailureCause::Package, fileErrorLine(file.status));
     return true;
 }
 

@@ -8,26 +8,27 @@
 #include "frames.h"
 #include "transfer.h"
 
-#include <QFile>
-
 #include <algorithm>
 
-bool Model::sendInfo(Application *file, bool &skipped)
+bool Model::sendInfo(const Application *file, bool &skipped)
 {
     skipped = false;
     const QString &path = file->path;
-    if (!QFile::exists(path))
-        return commandFailed(FailureCause::Package, QStringLiteral("sendInfo Erreur _file.exists"));
-    // Only the sealed file's header is needed: the announced length is the plain length.
-    quint32 plainLength = 0;
-    switch (SealedFile::readHeader(path, plainLength)) {
-    case SealedFile::Status::Ok:
-        break;
+    // The file as the package check read it: the announced length is its header's plain length.
+    switch (file->status) {
+    case SealedFile::Status::Unreadable:
+        return commandFailed(FailureCause::Package,
+                             file->content.failure.reason == regularfile::Failure::Reason::Missing
+                                 ? QStringLiteral("sendInfo Erreur _file.exists")
+                                 : QStringLiteral("sendInfo Erreur _file.open"));
+    case SealedFile::Status::TooLarge:
+        return commandFailed(FailureCause::Package, QStringLiteral("sendInfo Erreur _file.open"));
     case SealedFile::Status::TooShort:
         return commandFailed(FailureCause::Package, QStringLiteral("sendInfo Erreur _file.size"));
-    default:
-        return commandFailed(FailureCause::Package, QStringLiteral("sendInfo Erreur _file.open"));
+    default: // a whole header: the download tells what else is wrong
+        break;
     }
+    const quint32 plainLength = file->content.plainLength;
 
     // The rule vardel-pack verify applies too, on the bytes that go into the frame, so that it
     // never overflows.

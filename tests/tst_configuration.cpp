@@ -1,9 +1,12 @@
 #include "config/advertisement.h"
 #include "config/configuration.h"
 #include "config/signature.h"
+#include "pack.h"
 #include "packagefixture.h"
+#include "replies.h"
 #include "sealing.h"
 
+#include <QCryptographicHash>
 #include <QFileInfo>
 #include <QTemporaryDir>
 #include <QTest>
@@ -21,6 +24,11 @@ namespace {
 QByteArray bytes(const quint8 *data)
 {
     return QByteArray(reinterpret_cast<const char *>(data), kRsaMaxLength);
+}
+
+QString sha256(const QByteArray &bytes)
+{
+    return QString::fromLatin1(QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
 }
 
 // OpenSSL's b^e mod m (no CRT), as many bytes as m.
@@ -95,6 +103,7 @@ private slots:
         QVERIFY(fixture::write(path + QStringLiteral("configuration.xml"), xml));
         Configuration c(path);
         QVERIFY(c.load());
+        (void)c.checkFiles(); // the hterm files, which name no digest here
         QCOMPARE(fixture::summary(c).replace(path, QStringLiteral("DIR/")), expected);
     }
 
@@ -207,7 +216,7 @@ private slots:
         QVERIFY(c.load() && fixture::write(path, valid ? fixture::withAppendedBatch(good) : good));
         QCOMPARE(c.checkSignature(), valid);
         QCOMPARE(int(c.verdict()), verdict);
-        QCOMPARE(c.failureLine().isEmpty(), valid);
+        QCOMPARE(c.logLines().isEmpty(), valid);
     }
 
     // Two configurations checked at once on two threads, again and again, keep their verdicts.
@@ -230,6 +239,182 @@ private slots:
         QCOMPARE(wrong.load(), 0);
     }
 
+    // Markup that would make the XML reader slow: the reading stops before it, and says where
+    // and why, as for a malformed document; what comes before it is read. The look over the
+    // markup is not fooled by comments, CDATA sections or quoted values.
+    void hostileMarkup_data()
+    {
+        QTest::addColumn<QByteArray>("xml");
+        QTest::addColumn<QString>("title"); // what the reading kept
+        QTest::addColumn<QString>("error"); // "LINE: MESSAGE", empty: none
+        const auto attributes = [](int count, const char *name) {
+            QByteArray out;
+            for (int i = 0; i < count; ++i)
+                out += ' ' + QByteArray(name) + QByteArray::number(i) + "=\"u\"";
+            return out;
+        };
+        const auto document = [](const QByteArray &before, const QByteArray &after = {}) {
+            return "<?xml "
+                   "version=\"1.0\"?><configuration><operation><title>T</title></operation>\n" +
+                   before + "<operation><title>U</title></operation>" + after + "</configuration>";
+        };
+        const QString many = "2: An element has more than 16 attributes."_q;
+        QTest::newRow("16 attributes")
+            << document("<x" + attributes(16, "a") + "/>") << "U" << QString();
+        QTest::newRow("17 attributes")
+            << document("<x" + attributes(17, "a") + "/>") << "T" << many;
+        QTest::newRow("behind a quoted \">\"")
+            << document("<x y=\">\"" + attributes(16, "a") + "/>") << "T" << many;
+        QTest::newRow("behind a comment with a quote")
+            << document("<!-- <y z=\" -->\n<x" + attributes(17, "a") + "/>") << "T"
+            << "3: An element has more than 16 attributes."_q;
+        QTest::newRow("in a CDATA section, not markup")
+            << document("<d><![CDATA[<x" + attributes(17, "a") + "/>]]></d>") << "U" << QString();
+        QTest::newRow("behind a CDATA section")
+            << document("<d><![CDATA[<]]></d><x" + attributes(17, "a") + "/>") << "T" << many;
+        QByteArray deep, closed; // inside the root, around an operation and its title
+        for (int i = 0; i < 29; ++i)
+            deep += "<d>", closed += "</d>";
+        QTest::newRow("32 open") << document(deep, closed) << "U" << QString();
+        QTest::newRow("33 open") << document(deep + "<d>", "</d>" + closed) << "T"
+                                 << "2: More than 32 elements are open at once."_q;
+        QTest::newRow("16 namespaces in scope")
+            << document("<d" + attributes(8, "xmlns:p") + "><e" + attributes(8, "xmlns:q") + "/>",
+                        "</d>")
+            << "U" << QString();
+        QTest::newRow("17 namespaces in scope")
+            << document("<d" + attributes(8, "xmlns:p") + "><e" + attributes(9, "xmlns:q") + "/>",
+                        "</d>")
+            << "T"
+            << "2: More than 16 namespace declarations are in scope."_q;
+        QTest::newRow("document type")
+            << "<!DOCTYPE c [<!ENTITY e \"<x a='1'/>\">]>\n" + document("&e;") << QString()
+            << "1: A document type declaration is not accepted."_q;
+        QTest::newRow("ISO-8859-1 byte in UTF-8")
+            << document("\n<x a=\"\xe9\"/>") << "T"
+            << "3: Encountered incorrectly encoded content."_q;
+        QTest::newRow("ISO-8859-1 declared")
+            << document("<x a=\"\xe9\"/>")
+                   .replace("version=\"1.0\"", "version=\"1.0\" encoding=\"ISO-8859-1\"")
+            << "U" << QString();
+    }
+    void hostileMarkup()
+    {
+        QFETCH(QByteArray, xml);
+        QFETCH(QString, error);
+        Configuration c(QStringLiteral("/"));
+        c.readBytes(xml);
+        QTEST(c.getTitle(), "title");
+        const Configuration::XmlError &stop = c.xmlError();
+        QCOMPARE(stop.message.isEmpty() ? QString() : "%1: %2"_q.arg(stop.line).arg(stop.message),
+                 error);
+    }
+
+    // The files a package names, each changed after signing as anyone who can seal a file
+    // could: the package is refused, and the log names the file with its digest and the signed
+    // one, or says that it is missing. Untouched, it is accepted and the log says nothing.
+    void boundFiles_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QByteArray>("data"); // null: removed
+        QTest::addColumn<QString>("logged");  // DIR/ stands for the package's folder
+        QTest::newRow("untouched") << QString() << QByteArray() << QString();
+        const QString kinds[] = {"Le fichier du package"_q,
+                                 "Le fichier de configuration matérielle"_q,
+                                 "L'image du terminal"_q};
+        const QList<QByteArray> swapped = fixture::otherFiles();
+        const QList<QPair<QString, QByteArray>> files = fixture::files();
+        for (int k = 0; k < 3; ++k) {
+            const QString &name = files[k].first;
+            const QByteArray &original = files[k].second;
+            const QString named = kinds[k] + " \"DIR/"_q + name + "\" "_q;
+            const auto changed = [&](const char *how, const QByteArray &data) {
+                QTest::addRow("%s %s", qPrintable(name), how)
+                    << name << data
+                    << named + "ne correspond pas au package signé : son empreinte SHA-256 est "_q +
+                           sha256(data) + ", la signature donne "_q + sha256(original);
+            };
+            changed("swapped", swapped[k]);
+            changed("truncated", original.chopped(1));
+            changed("one byte longer", original + 'x');
+            QTest::addRow("%s removed", qPrintable(name))
+                << name << QByteArray() << named + "est introuvable"_q;
+        }
+    }
+    void boundFiles()
+    {
+        QFETCH(QString, file);
+        QFETCH(QByteArray, data);
+        QFETCH(QString, logged);
+        QTemporaryDir dir;
+        const QString path = dir.path() + QLatin1Char('/');
+        QVERIFY(fixture::writePackage(path));
+        QVERIFY(file.isEmpty() ||
+                (data.isNull() ? QFile::remove(path + file) : fixture::write(path + file, data)));
+        Configuration c(path);
+        QCOMPARE(c.loadChecked(), logged.isEmpty());
+        QCOMPARE(c.binding(), Configuration::Binding::Bound);
+        QCOMPARE(c.logLines(),
+                 logged.isEmpty() ? QStringList() : QStringList{logged.replace("DIR/"_q, path)});
+    }
+
+    // How the files are bound to the signature: a package with digests says nothing, one
+    // without any (signed by an older vardel-pack) is accepted and the log says that its files
+    // are not bound; one with some digests only is refused, and so is one whose files lie
+    // outside its folder or reach the terminal under one name, with digests or without.
+    void binding_data()
+    {
+        QTest::addColumn<QByteArray>("xml"); // signed
+        QTest::addColumn<int>("binding");
+        QTest::addColumn<bool>("valid");
+        QTest::addColumn<QStringList>("logged"); // DIR/ stands for the package's folder
+        using B = Configuration::Binding;
+        const QByteArray xml = fixture::unsignedXml();
+        const auto row = [](const char *name, const QByteArray &signedXml, B binding,
+                            const QStringList &logged) {
+            const bool valid = logged.isEmpty() || logged.first().startsWith("Les fichiers"_q);
+            QTest::newRow(name) << signedXml << int(binding) << valid << logged;
+        };
+        row("digests", fixture::signXml(xml), B::Bound, {});
+        row("no digests", fixture::signWithoutDigests(xml), B::Unbound,
+            {"Les fichiers de ce package ne sont pas liés à sa signature (aucun attribut sha256) : "
+             "leur contenu est installé sans être contrôlé"_q});
+        row("no file named", fixture::signXml("<c></c>\n"), B::Bound, {});
+        const QString missing = " n'a pas d'attribut sha256 alors que d'autres fichiers du "
+                                "package en ont un : son contenu n'est pas lié à la signature"_q;
+        row("some digests",
+            fixture::signWithoutDigests(QByteArray(xml).replace("<file>", "<file sha256=\"0\">")),
+            B::Mixed,
+            {"L'image du terminal \"DIR/terminal.png\""_q + missing,
+             "Le fichier de configuration matérielle \"DIR/hterm.bin\""_q + missing,
+             "Le fichier du package \"DIR/app.bin\" ne correspond pas au package signé : son "
+             "empreinte SHA-256 est "_q +
+                 sha256(fixture::files().first().second) + ", la signature donne 0"_q});
+        row("a name climbing out",
+            fixture::signWithoutDigests(QByteArray(xml).replace("<file>", "<file>../")), B::Unbound,
+            {"Le fichier du package \"DIR/../app.bin\" est hors du dossier du package : son nom "
+             "en sort (« .. »)"_q});
+        row("two files under one name",
+            fixture::signWithoutDigests(QByteArray(xml).replace(
+                "<file>app.bin</file>", "<file>app.bin</file><file>./APP.bin</file>")),
+            B::Unbound,
+            {"Le fichier du package \"DIR/app.bin\" et \"DIR/./APP.bin\" du lot 1 arrivent au "
+             "terminal sous le même nom APP.BIN : il n'en garderait qu'un"_q});
+    }
+    void binding()
+    {
+        QFETCH(QByteArray, xml);
+        QFETCH(QStringList, logged);
+        QTemporaryDir dir;
+        const QString path = dir.path() + QLatin1Char('/');
+        QVERIFY(fixture::writeFiles(path) && fixture::write(path + "configuration.xml"_q, xml) &&
+                QFile::copy(path + "app.bin"_q, path + "APP.bin"_q));
+        Configuration c(path);
+        QTEST(c.loadChecked(), "valid");
+        QTEST(int(c.binding()), "binding");
+        QCOMPARE(c.logLines(), logged.replaceInStrings("DIR/"_q, path));
+    }
+
     // Only regular files are read, and never more than the reader holds: a FIFO (which would
     // block for ever once opened) or a file beyond 16 MiB in place of configuration.xml is
     // refused unread, and the log line says why; a file of the limit itself is read. (A FIFO as an
@@ -242,11 +427,11 @@ private slots:
         Configuration fifo(path), big(path);
         QVERIFY(::mkfifo(QFile::encodeName(file.fileName()).constData(), 0600) == 0 &&
                 !fifo.load());
-        QVERIFY(fifo.failureLine().endsWith(
+        QVERIFY(fifo.logLines().value(0).endsWith(
             QStringLiteral("n'est pas un fichier ordinaire mais un tube nommé (FIFO) : refusé")));
         QVERIFY(file.remove() && file.open(QIODevice::WriteOnly) &&
                 file.resize(Configuration::kMaxFileSize + 1) && !big.load());
-        QVERIFY(big.failureLine().endsWith(
+        QVERIFY(big.logLines().value(0).endsWith(
             QStringLiteral("fait 16777217 octets, plus que les 16777216 octets admis : refusé")));
         QByteArray data; // the limit itself is allowed
         regularfile::Failure failure;

@@ -1,11 +1,14 @@
 // The installation scenario against the simulated terminal.
 #include "config/configuration.h"
+#include "packagefixture.h"
 #include "replies.h"
+#include "sealing.h"
 #include "simrig.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 #include <QTest>
 
 #include <algorithm>
@@ -247,6 +250,46 @@ private slots:
         QCOMPARE(rig->log().mid(rig->log().size() - entries.size()), entries);
     }
 
+    // A package read from its folder, with the digests of its files or without (signed by an
+    // older vardel-pack), is read and checked once: it installs although every file is
+    // changed or removed after the check, and the terminal receives what was checked. Without
+    // digests, the log says so first.
+    void packageFromFolder_data()
+    {
+        QTest::addColumn<QByteArray>("xml");
+        QTest::addColumn<QStringList>("logged");
+        QTest::newRow("digests") << fixture::signXml(fixture::unsignedXml()) << QStringList();
+        QTest::newRow("no digests")
+            << fixture::signWithoutDigests(fixture::unsignedXml())
+            << QStringList{"Les fichiers de ce package ne sont pas liés à sa signature (aucun "
+                           "attribut sha256) : leur contenu est installé sans être contrôlé"_q};
+    }
+    void packageFromFolder()
+    {
+        QFETCH(QByteArray, xml);
+        QFETCH(QStringList, logged);
+        QTemporaryDir folder;
+        const QString dir = folder.path() + QLatin1Char('/');
+        QVERIFY(fixture::writeFiles(dir) && fixture::write(dir + "configuration.xml"_q, xml));
+        rig = std::make_unique<SimRig>(behaviourOf("--catalogue 123456"_q));
+        QVERIFY(rig->ready());
+        Model &model = rig->model();
+        bool loaded = false;
+        connect(&model, &Model::configurationLoaded, this, [&loaded] { loaded = true; });
+        model.setConfigurationDirectory(dir);
+        model.loadConfiguration();
+        QVERIFY(loaded);
+        QCOMPARE(rig->log(), logged);
+        QVERIFY(fixture::write(dir + "app.bin"_q, sealing::seal("other")) &&
+                QFile::remove(dir + "hterm.bin"_q) && QFile::remove(dir + "terminal.png"_q));
+        result = model.install(rig->label());
+        QVERIFY2(result.success(), qPrintable(result.message));
+        const QList<sim::Download> received = rig->record().completeDownloads();
+        QCOMPARE(received.size(), 1);
+        QCOMPARE(received.first().content, QByteArray(300, 'a'));
+        QCOMPARE(rig->log(), logged);
+    }
+
     // A terminal that never comes back from its reboot: the wait lasts max(delayReboot, the
     // minimum) on the clock, although each try costs a whole read time-out (here twice a step).
     // The wait is no failure, but the terminal is not called updated, and the log says why.
@@ -440,7 +483,7 @@ private:
         if (accept) // the package accepts the terminal's hardware
             rig->acceptTerminal();
         Model &model = rig->model();
-        model.getConfiguration()->terminal->delayReboot = delayReboot;
+        rig->package().terminal->delayReboot = delayReboot;
         const auto keep = [this, &model](QStringList &steps) { // "TEXT VALUE"
             return [this, &model, &steps](const QString &text, int value) {
                 steps << text + QLatin1Char(' ') + QString::number(value);

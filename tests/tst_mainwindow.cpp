@@ -97,27 +97,31 @@ private slots:
     }
 
     // Hidden while loading, nothing to press; the configuration shows the window. "<html>"
-    // anywhere makes the description HTML; "<HTML>" alone does not. A picture too large to
-    // show (30000 x 30000 declared in a small file) is not decoded. Progress reaches the bars,
-    // their captions and the log.
+    // anywhere makes the description HTML; "<HTML>" alone does not. The picture is the one the
+    // package check read, whatever lies in the folder by then; one too large to show (30000 x
+    // 30000 declared in a small file) is not decoded. Progress reaches the bars, their captions
+    // and the log.
     void configurationShown()
     {
         window = std::make_unique<MainWindow>();
         QVERIFY(!window->isVisible() && !button()->isEnabled());
         QTRY_VERIFY(window->isVisible());
         QCOMPARE(widget<QLabel>("operationTitleLabel")->text(), "Mise à jour"_q);
+        QVERIFY(fixture::write(Configuration::directory() + "terminal.png"_q, "not a picture"));
+        window->on_configuration_loaded();
         QVERIFY(!picture().isNull());
-        Configuration *configuration = window->getModel()->getConfiguration();
         QStringList shown{widget<QTextBrowser>("operationDescriptionLabel")->toPlainText()};
+        auto other = std::make_shared<Configuration>();
         for (const QString &text :
              {"V\n<html><b>gras</b></html>"_q, "V\n<HTML><b>gras</b></HTML>"_q}) {
-            configuration->operation->description = text;
+            other->operation->description = text;
+            window->getModel()->usePackage(other);
             window->on_configuration_loaded();
             shown << widget<QTextBrowser>("operationDescriptionLabel")->toPlainText();
         }
         QCOMPARE(shown, (QStringList{"V2"_q, "V gras"_q, "V\n<HTML><b>gras</b></HTML>"_q}));
-        configuration->terminal->image = work.filePath("huge.png"_q);
-        QVERIFY(fixture::write(configuration->terminal->image, fixture::pngHeader(30000, 30000)));
+        other->terminal->image = work.filePath("huge.png"_q);
+        other->terminal->picture = fixture::pngHeader(30000, 30000);
         window->on_configuration_loaded();
         QVERIFY(picture().isNull());
 
@@ -222,30 +226,40 @@ private slots:
         window.reset();
     }
 
-    // A configuration refused (a batch added after the signature, a FIFO in its place): only
-    // the error box, the program ends once it is closed, the terminal hears nothing but the
-    // release frames, and the log says what was found.
+    // A configuration refused (a batch added after the signature, a FIFO in its place, a file
+    // of the package swapped after signing): only the error box, the program ends once it is
+    // closed, the terminal hears nothing but the release frames, and the log says what was
+    // found.
     void configurationRefused_data()
     {
-        QTest::addColumn<bool>("fifo");    // in place of the file; else a batch after the signature
-        QTest::addColumn<QString>("line"); // logged before the failure
-        QTest::newRow("appended batch") << false
+        QTest::addColumn<QString>("change"); // "appended", "FIFO" or "swapped"
+        QTest::addColumn<QString>("line");   // logged before the failure
+        QTest::newRow("appended batch") << "appended"_q
                                         << "== Signature du fichier de configuration refusée : "
                                            "contenu non signé après la signature, à la position "_q;
-        QTest::newRow("FIFO") << true
+        QTest::newRow("FIFO") << "FIFO"_q
                               << ") n'est pas un fichier ordinaire mais un tube nommé (FIFO) : "
                                  "refusé\n"_q;
+        QTest::newRow("swapped file")
+            << "swapped"_q
+            << "== Le fichier du package \""_q + Configuration::directory() +
+                   "app.bin\" ne correspond pas au package signé : son empreinte SHA-256 est "_q;
     }
     void configurationRefused()
     {
-        QFETCH(bool, fifo);
+        QFETCH(QString, change);
         QFETCH(QString, line);
         const QString file = Configuration::filePath();
         QFile current(file);
         QVERIFY(current.open(QIODevice::ReadOnly));
         const QByteArray tampered = fixture::withAppendedBatch(current.readAll());
-        QVERIFY(fifo ? current.remove() && ::mkfifo(QFile::encodeName(file).constData(), 0600) == 0
-                     : fixture::write(file, tampered));
+        if (change == "FIFO"_q)
+            QVERIFY(current.remove() && ::mkfifo(QFile::encodeName(file).constData(), 0600) == 0);
+        else if (change == "appended"_q)
+            QVERIFY(fixture::write(file, tampered));
+        else
+            QVERIFY(fixture::write(Configuration::directory() + "app.bin"_q,
+                                   fixture::otherFiles().first()));
         sim::Terminal *terminal = plug("ttyACM");
         QVERIFY(terminal);
         window = std::make_unique<MainWindow>();
@@ -603,7 +617,8 @@ private:
         xml.replace("<delayReboot>60000</delayReboot>", "<delayReboot>5000</delayReboot>");
         const QDir dir(Configuration::directory());
         return fixture::write(dir.filePath("small.bin"_q), pack::seal(QByteArray(200, 's'))) &&
-               fixture::write(Configuration::filePath(), fixture::signXml(xml));
+               fixture::write(Configuration::filePath(),
+                              fixture::signXml(xml, Configuration::directory()));
     }
     QString noBus() const { return "unix:path="_q + work.filePath("no-bus"_q); }
     static QString logName() { return QDate::currentDate().toString("yyyyMMdd"_q) + "_logs.txt"_q; }

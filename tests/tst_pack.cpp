@@ -1,16 +1,31 @@
 #include "pack.h"
 #include "packagefixture.h"
+#include "replies.h"
 
+#include <QCryptographicHash>
 #include <QDir>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTextCodec>
 
 #include <cerrno>
 #include <cstring>
 #include <sys/mount.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+namespace {
+// When a row's package is signed: before its file is changed (with digests), after (the change
+// is the maker's own), or without digests, as an older vardel-pack signed it.
+enum Signing
+{
+    kBefore,
+    kAfter,
+    kOld,
+};
+} // namespace
 
 class TestPack : public QObject
 {
@@ -50,13 +65,51 @@ class TestPack : public QObject
         return ended ? process.exitCode() : -1; // one still running is killed on return
     }
 
+    // Makes `name` whatever a row asks: null removes it, "FIFO" makes it a FIFO, "LINK:TARGET"
+    // a symbolic link to TARGET, anything else is written into it.
+    bool make(const QString &name, const QByteArray &data) const
+    {
+        const QString file = tmp->filePath(name);
+        QFile::remove(file);
+        if (data.isNull())
+            return true;
+        if (data == "FIFO")
+            return ::mkfifo(QFile::encodeName(file).constData(), 0600) == 0;
+        if (data.startsWith("LINK:"))
+            return QFile::link(QString::fromUtf8(data.mid(5)), file);
+        return fixture::write(file, data);
+    }
+    static QString sha256(const QByteArray &bytes)
+    {
+        return QString::fromLatin1(
+            QCryptographicHash::hash(bytes, QCryptographicHash::Sha256).toHex());
+    }
+    // The digests that sign writes and the signature element taken out: what was given to sign.
+    static QByteArray unsigned_(const QByteArray &xml)
+    {
+        QString text = QString::fromLatin1(xml); // byte for byte
+        text.remove(QRegularExpression(QStringLiteral("\\s+sha256\\s*=\\s*([\"'])[^\"']*\\1")));
+        text.remove(QRegularExpression(QStringLiteral("<signature>[^<]*</signature>\\r?\\n")));
+        return text.toLatin1();
+    }
+
 private slots:
     void init() { tmp.reset(new QTemporaryDir); }
 
-    // keygen, seal and unseal, sign and verify, as a package maker goes.
+    // keygen, seal and unseal, sign and verify, as a package maker goes. The keys are readable
+    // by their owner only, whatever the umask; sign writes the digest of every file.
     void endToEnd()
     {
-        QVERIFY(run("keygen keys") == 0 && run("keygen keys") == 1); // never over existing keys
+        const mode_t umask = ::umask(0);
+        const bool made = run("keygen keys") == 0 && run("keygen keys") == 1; // never over keys
+        ::umask(umask);
+        QVERIFY(made);
+        for (const char *key :
+             {"keys/package.key", "keys/signing-modulus.hex", "keys/signing-private.pem"}) {
+            struct stat status;
+            QVERIFY(::stat(QFile::encodeName(path(key)).constData(), &status) == 0);
+            QCOMPARE(status.st_mode & 0777, mode_t(0600));
+        }
         RsaPrivateKey key;
         QString error;
         QVERIFY(pack::privateKeyFromPem(contents("keys/signing-private.pem"), key, error));
@@ -71,61 +124,186 @@ private slots:
         QVERIFY2(run("verify p") == 1 && output.contains("problem: bad signature"),
                  output.constData());
         QCOMPARE(run("sign p/configuration.xml"), 0);
-        QVERIFY2(run("verify p") == 0 && output.contains("the package is clean"),
+        QVERIFY2(run("verify p") == 0 && output.endsWith("the package is clean\n"),
                  output.constData());
+        Configuration signedPackage(path("p/"));
+        QVERIFY(signedPackage.loadChecked());
+        QCOMPARE(signedPackage.namedFiles().size(), 3);
+        for (const Configuration::NamedFile &file : signedPackage.namedFiles())
+            QCOMPARE(file.digest, sha256(contents(qPrintable("p/"_q + file.name))));
+        // As an older vardel-pack signed it: accepted, with a warning.
+        QVERIFY(put("p/configuration.xml", fixture::signWithoutDigests(fixture::unsignedXml())));
+        QVERIFY2(run("verify p") == 0 &&
+                     output.contains("warning: the files are not bound to the signature") &&
+                     output.endsWith("the package is clean, with warnings\n"),
+                 output.constData());
+    }
+
+    // Where sign writes the digests, whatever the configuration looks like: a stale digest is
+    // replaced, nothing else of the file changes, and the program accepts the result with
+    // every file bound to it. Only a file the digests cannot be placed in is refused.
+    void signedDigests_data()
+    {
+        QTest::addColumn<QByteArray>("xml");
+        QTest::addColumn<QString>("error");
+        const QByteArray xml = fixture::unsignedXml();
+        QTest::newRow("as written") << xml << QString();
+        QTest::newRow("stale digests, other attributes")
+            << QByteArray(xml)
+                   .replace("<file>", "<file sha256=\"00\" x='>' >")
+                   .replace("<hterm>", "<hterm sha256 = 'ab'>")
+                   .replace("<image>", "<image\nsha256=\"\">")
+            << QString();
+        // Characters of two, three and four bytes before the elements, and CR LF line endings,
+        // which the program's reading drops.
+        QTest::newRow("CR LF, beyond ASCII")
+            << QByteArray(xml)
+                   .replace("\n", "\r\n")
+                   .replace("Iris", "Iris \xc3\xa9\xe2\x82\xac\xf0\x9f\x98\x80")
+            << QString();
+        QTest::newRow("ISO-8859-1")
+            << QByteArray(xml).replace("UTF-8", "ISO-8859-1").replace("\xc3\xa0", "\xe0")
+            << QString();
+        QTextCodec *utf16 = QTextCodec::codecForName("UTF-16LE");
+        QTest::newRow("UTF-16") << QByteArray("\xff\xfe") +
+                                       utf16->fromUnicode(QString::fromUtf8(
+                                           QByteArray(xml).replace("UTF-8", "UTF-16")))
+                                << "into a configuration in UTF-8, US-ASCII or ISO-8859-1 only"_q;
+    }
+    void signedDigests()
+    {
+        QFETCH(QByteArray, xml);
+        QFETCH(QString, error);
+        const QString dir = tmp->path() + QLatin1Char('/');
+        QVERIFY(fixture::writeFiles(dir));
+        QByteArray signedXml;
+        QString refused;
+        QCOMPARE(pack::sign(xml, dir, fixture::buildKey(), signedXml, refused), error.isEmpty());
+        QVERIFY2(refused.endsWith(error), qPrintable(refused));
+        if (!error.isEmpty())
+            return;
+        QCOMPARE(unsigned_(signedXml), unsigned_(xml));
+        Configuration c(dir);
+        c.readBytes(signedXml);
+        QVERIFY(c.xmlError().message.isEmpty() && c.checkSignature() && c.checkFiles());
+        QCOMPARE(c.binding(), Configuration::Binding::Bound);
+        QCOMPARE(c.namedFiles().size(), 3);
+        for (const Configuration::NamedFile &file : c.namedFiles())
+            QCOMPARE(file.digest, sha256(contents(qPrintable(file.name))));
     }
 
     void verifyProblems_data()
     {
-        QTest::addColumn<QByteArray>("file"); // of the package, replaced by `data`
-        QTest::addColumn<QByteArray>("data"); // null: the file removed; "FIFO": a FIFO
-        QTest::addColumn<QByteArray>("expected");
-        auto row = [](const char *name, const char *file, const QByteArray &data, const char *e) {
-            QTest::newRow(name) << QByteArray(file) << data << QByteArray(e);
+        QTest::addColumn<QByteArray>("xml");   // configuration.xml before signing
+        QTest::addColumn<int>("signing");      // kBefore, kAfter (the change) or kOld
+        QTest::addColumn<QString>("file");     // of the package, made `data`
+        QTest::addColumn<QByteArray>("data");  // as make() takes it
+        QTest::addColumn<QString>("expected"); // DIR/ stands for the package's folder
+        const QByteArray xml = fixture::unsignedXml(), none, fifo("FIFO");
+        const auto row = [&xml](const char *name, int signing, const char *file,
+                                const QByteArray &data, const QString &expected) {
+            QTest::newRow(name) << xml << signing << QString::fromLatin1(file) << data << expected;
         };
-        auto xml = [](const char *from, const char *to) {
-            return fixture::signXml(fixture::unsignedXml().replace(from, to));
+        const auto variant = [](const char *name, const QByteArray &changed, int signing,
+                                const QString &expected) {
+            QTest::newRow(name) << changed << signing << QString() << QByteArray() << expected;
         };
-        const QByteArray good = fixture::signXml(fixture::unsignedXml()), none, fifo("FIFO");
-        const char *config = "configuration.xml";
-        row("not well-formed", config, good.chopped(3), "not well-formed XML");
-        row("no batch", config, xml("batch", "b"), "no batch");
-        row("name too long", config, xml("app.bin", "abcdefghijklmnopqrs.bin"), "000300 exceed 28");
-        row("package file missing", "app.bin", none, "app.bin\" is missing");
-        row("package file not sealed", "app.bin", "1234567", "not a valid sealed file");
-        row("only hterm too long", "hterm.bin", pack::seal(QByteArray(200, 'h')),
+        // What the maker put in the package (signed after the change).
+        row("not well-formed", kAfter, "configuration.xml", "<configuration><",
+            "not well-formed XML"_q);
+        variant("no batch", QByteArray(xml).replace("batch", "b"), kAfter, "no batch"_q);
+        variant("name too long", QByteArray(xml).replace("app.bin", "abcdefghijklmnopqrs.bin"),
+                kAfter, "000300 exceed 28"_q);
+        row("package file not sealed", kAfter, "app.bin", "1234567", "not a valid sealed file"_q);
+        row("only hterm too long", kAfter, "hterm.bin", pack::seal(QByteArray(200, 'h')),
             "holds 200 bytes, more than the 128-byte record; the program ignores it\n"
-            "no usable hardware");
-        row("hterm FIFO", "hterm.bin", fifo, "not a regular file but a FIFO; the program ignores");
+            "no usable hardware"_q);
         // The picture's size comes from its header; beyond 4096 pixels a side the program
         // shows no picture, and does not decode it: 3.6 GB declared in about a hundred bytes.
         const char *picture = "terminal.png";
-        row("picture 4096 wide", picture, fixture::png(4096, 2), ""); // a clean package
-        row("picture 4097 wide", picture, fixture::png(4097, 2), "is 4097 x 2 pixels, more than");
-        row("picture 4097 high", picture, fixture::png(2, 4097), "is 2 x 4097 pixels, more than");
-        row("picture 30000 square", picture, fixture::pngHeader(30000, 30000),
-            "is 30000 x 30000 pixels, more than the 4096 pixels a side the program shows");
-        row("picture damaged", picture, fixture::pngHeader(16, 16), "is a damaged png picture");
-        row("not a picture", picture, "text", "is not a picture the program can show");
-        row("picture missing", picture, none, "terminal.png\" is missing");
-        row("picture FIFO", picture, fifo,
-            "is not a regular file but a FIFO: the program shows no picture");
+        row("picture 4096 wide", kAfter, picture, fixture::png(4096, 2), QString()); // clean
+        row("picture 4097 wide", kAfter, picture, fixture::png(4097, 2),
+            "is 4097 x 2 pixels, more than"_q);
+        row("picture 4097 high", kAfter, picture, fixture::png(2, 4097),
+            "is 2 x 4097 pixels, more than"_q);
+        row("picture 30000 square", kAfter, picture, fixture::pngHeader(30000, 30000),
+            "is 30000 x 30000 pixels, more than the 4096 pixels a side the program shows"_q);
+        row("picture damaged", kAfter, picture, fixture::pngHeader(16, 16),
+            "is a damaged png picture"_q);
+        row("not a picture", kAfter, picture, "text", "is not a picture the program can show"_q);
+        // A package whose files do not carry digests: a missing picture only shows none.
+        row("no digests, picture missing", kOld, picture, none,
+            "the terminal picture \"DIR/terminal.png\" is missing"_q);
+
+        // Every file changed after signing, as anyone who can seal a file could: refused.
+        const QString kinds[] = {"package file"_q, "hardware configuration file"_q,
+                                 "terminal picture"_q};
+        const QList<QByteArray> swapped = fixture::otherFiles();
+        const QList<QPair<QString, QByteArray>> files = fixture::files();
+        for (int k = 0; k < 3; ++k) {
+            const QByteArray name = files[k].first.toLatin1(), &original = files[k].second;
+            const QString prefix = kinds[k] + " \"DIR/"_q + files[k].first + "\" "_q;
+            const QString differs = prefix + "does not match the signed package: its SHA-256 is "_q;
+            const auto change = [&](const char *how, const QByteArray &data, const QString &e) {
+                row((name + ' ' + how).constData(), kBefore, name.constData(), data, e);
+            };
+            change("swapped", swapped[k], differs + sha256(swapped[k]));
+            change("truncated", original.chopped(1), differs);
+            change("one byte longer", original + 'x', differs);
+            change("removed", none, prefix + "does not exist"_q);
+            change("a FIFO", fifo, prefix + "is not a regular file but a FIFO"_q);
+        }
+        variant("some digests only",
+                QByteArray(xml).replace("<file>", "<file sha256=\"" +
+                                                      sha256(files[0].second).toLatin1() + "\">"),
+                kOld,
+                "hardware configuration file \"DIR/hterm.bin\" has no sha256 attribute while "
+                "other files of the package have one"_q);
+
+        // Files outside the folder, with digests or without.
+        row("link leading out", kBefore, "app.bin", "LINK:/etc/passwd",
+            "package file \"DIR/app.bin\" is outside the package folder: a symbolic link leads "
+            "to /etc/passwd"_q);
+        row("link inside", kAfter, "app.bin", "LINK:a/telepar.cfg", QString());
+        variant("name climbing out", QByteArray(xml).replace("<file>app.bin", "<file>a/../app.bin"),
+                kOld,
+                "package file \"DIR/a/../app.bin\" is outside the package folder: its name "
+                "climbs out of it"_q);
+        variant("absolute name", QByteArray(xml).replace("<hterm>", "<hterm>/etc/"), kOld,
+                "hardware configuration file \"DIR//etc/hterm.bin\" is outside the package folder: "
+                "its name is an absolute path"_q);
+        // Two files that the terminal would receive under one name: it would keep one.
+        const QByteArray two("<file>a/telepar.cfg</file><file>b/TELEPAR.CFG</file>");
+        variant("same name in a batch", QByteArray(xml).replace("<file>app.bin</file>", two), kOld,
+                "package file \"DIR/a/telepar.cfg\" and \"DIR/b/TELEPAR.CFG\" of batch 1 reach "
+                "the terminal under the same name TELEPAR.CFG"_q);
+        variant("same name in two batches",
+                QByteArray(xml).replace("</file>", "</file></batch><batch><file>app.bin</file>"),
+                kAfter, QString());
     }
-    // Each problem is reported; none when `expected` is empty.
+    // Each problem is reported, with the files it concerns; none when `expected` is empty.
     void verifyProblems()
     {
-        QFETCH(QByteArray, file);
+        QFETCH(QByteArray, xml);
+        QFETCH(int, signing);
+        QFETCH(QString, file);
         QFETCH(QByteArray, data);
-        QFETCH(QByteArray, expected);
-        // The package, with an extra file that only the row "name too long" refers to.
-        QVERIFY(fixture::writePackage(path("")) &&
-                QFile::copy(path("app.bin"), path("abcdefghijklmnopqrs.bin")));
-        QVERIFY(data == "FIFO"  ? makeFifo(file)
-                : data.isNull() ? QFile::remove(path(file))
-                                : put(file, data));
-        const QString problems = pack::verify(tmp->path()).join(QLatin1Char('\n'));
-        QVERIFY2(expected.isEmpty() ? problems.isEmpty()
-                                    : problems.contains(QString::fromLatin1(expected)),
+        QFETCH(QString, expected);
+        const QString dir = tmp->path() + QLatin1Char('/');
+        // The package, with the files that only some rows name.
+        QVERIFY(fixture::writeFiles(dir) && QDir(dir).mkpath("a"_q) && QDir(dir).mkpath("b"_q));
+        for (const char *copy : {"abcdefghijklmnopqrs.bin", "a/telepar.cfg", "b/TELEPAR.CFG"})
+            QVERIFY(QFile::copy(path("app.bin"), path(copy)));
+        const bool change = !file.isEmpty() && file != "configuration.xml"_q;
+        QVERIFY(signing != kAfter || !change || make(file, data));
+        const QByteArray signedXml =
+            signing == kOld ? fixture::signWithoutDigests(xml) : fixture::signXml(xml, dir);
+        QVERIFY(!signedXml.isEmpty());
+        QVERIFY(signing == kAfter || !change || make(file, data));
+        QVERIFY(put("configuration.xml", file == "configuration.xml"_q ? data : signedXml));
+        const QString problems = pack::verify(tmp->path()).problems.join(QLatin1Char('\n'));
+        expected.replace("DIR/"_q, dir);
+        QVERIFY2(expected.isEmpty() ? problems.isEmpty() : problems.contains(expected),
                  qPrintable(problems));
     }
 
@@ -133,7 +311,11 @@ private slots:
     // device or a FIFO (never opened: that would block for ever); files larger than the tool
     // can hold or than a sealed file's 4-byte length field can declare (sparse: nothing on the
     // disk, nothing read); damaged sealed files; content after the signature element, which
-    // sign does not sign and verify reports, as it reports a FIFO as configuration.xml.
+    // sign does not sign and verify reports, as it reports a FIFO as configuration.xml. An
+    // output that is a symbolic link is not written through, and keygen writes no key where a
+    // dangling link leads. sign refuses a package it cannot make valid: a file it cannot read,
+    // two files the terminal would receive under one name, and says on which line a byte is
+    // not UTF-8.
     void refusedCommands_data()
     {
         QTest::addColumn<QByteArray>("command");
@@ -157,6 +339,14 @@ private slots:
         row("verify .", "problem: the program refuses the file: unsigned content after the sig");
         row("verify fifo",
             "configuration.xml is not a regular file but a FIFO: the program refuses");
+        row("unseal sealed link", "cannot write link: it is a symbolic link (to ");
+        row("seal short link", "cannot write link: it is a symbolic link (to ");
+        row("keygen keys", "keys/signing-private.pem already exists: keygen never overwrites");
+        row("sign latin1/configuration.xml", "not well-formed XML (line 7, column 10: Encountered "
+                                             "incorrectly encoded content.)");
+        row("sign missing/configuration.xml", "missing/app.bin that configuration.xml names: it "
+                                              "does not exist");
+        row("sign same/configuration.xml", "the program would refuse the package: package file");
     }
     void refusedCommands()
     {
@@ -169,13 +359,33 @@ private slots:
         if (!big.open(QIODevice::WriteOnly) || !big.resize(3000000000LL) ||
             !huge.open(QIODevice::WriteOnly) || !huge.resize(5000000000LL))
             QSKIP("this file system holds no sparse files of 3 and 5 GB");
-        QVERIFY(put("configuration.xml", appended) && put("short", "abc") &&
-                put("ragged", sealed + "x") &&
+        QVERIFY(put("configuration.xml", appended) && fixture::writeFiles(path("")) &&
+                put("mirandol.agn", sealed) && put("short", "abc") && put("ragged", sealed + "x") &&
+                put("sealed", sealed) &&
                 put("long", QByteArray(sealed).replace(2, 2, "\x11\x11")) &&
                 QDir().mkpath(path("fifo")) && makeFifo("fifo/configuration.xml"));
+        // Links to a file that must stay as it is, and to where no key may be written.
+        QVERIFY(put("victim", "victim") && make("link"_q, "LINK:" + path("victim").toUtf8()) &&
+                QDir().mkpath(path("keys")) &&
+                make("keys/signing-private.pem"_q, "LINK:" + path("stolen-key").toUtf8()));
+        // Packages that sign refuses.
+        const QByteArray xml = fixture::unsignedXml();
+        const QByteArray two("<file>a/telepar.cfg</file><file>b/TELEPAR.CFG</file>");
+        for (const char *dir : {"latin1/", "missing/", "same/"})
+            QVERIFY(fixture::writeFiles(path(dir)));
+        QVERIFY(QDir().mkpath(path("same/a")) && QDir().mkpath(path("same/b")));
+        QVERIFY(
+            put("latin1/configuration.xml",
+                QByteArray(xml).replace("<hterm>", "\n\n\n<hterm x=\"\xe9\">")) &&
+            put("missing/configuration.xml", xml) && QFile::remove(path("missing/app.bin")) &&
+            put("same/a/telepar.cfg", sealed) && put("same/b/TELEPAR.CFG", sealed) &&
+            put("same/configuration.xml", QByteArray(xml).replace("<file>app.bin</file>", two)));
         QCOMPARE(run(command.constData()), 1);
         QVERIFY2(output.contains(expected), output.constData());
         QCOMPARE(contents("configuration.xml"), appended);
+        QCOMPARE(contents("victim"), QByteArray("victim"));
+        QVERIFY(!QFileInfo::exists(path("stolen-key")) &&
+                !QFileInfo::exists(path("keys/package.key")));
     }
 
     // Every step of an output is checked: a failed flush to the disk, close or rename names its
@@ -231,7 +441,8 @@ private slots:
         const std::unique_ptr<const char, void (*)(const char *)> unmount(
             point.constData(), [](const char *p) { ::umount2(p, MNT_DETACH); });
         const QByteArray sealed = pack::seal(QByteArray(3000, 's'));
-        QVERIFY(put("small/configuration.xml", fixture::unsignedXml()) &&
+        QVERIFY(fixture::writeFiles(path("small/")) &&
+                put("small/configuration.xml", fixture::unsignedXml()) &&
                 put("small/sealed", sealed) && put("small/out", "old output") &&
                 put("plain", QByteArray(1000, 'p')) && put("big", QByteArray(1 << 20, 'b')));
         const QStringList before = files("small");

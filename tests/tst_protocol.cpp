@@ -19,9 +19,9 @@
 
 namespace {
 
-// The bytes of the file on disk when the command runs (after the advertisement and the
-// authorisation of a download); these two stand for a removed file and a directory in its place.
-const QByteArray kGone("gone"), kDirectory("directory");
+// The bytes of the file on disk when the package check reads it; these stand for a missing
+// file, a directory in its place, and a file removed once it was read.
+const QByteArray kGone("gone"), kDirectory("directory"), kRemovedOnceRead("removed");
 // Replies in pieces far enough apart for a single-shot read to see the first one only (a real
 // line, every command in turn, is tst_install's).
 const QString kPieces = "--bursts --burst-gap 60"_q;
@@ -105,7 +105,8 @@ private slots:
         row(info, "file gone"_q, false, {"sendInfo Erreur _file.exists"_q}, -1, kGone);
         row(info, "directory"_q, false, {"sendInfo Erreur _file.open"_q}, -1, kDirectory);
         row(info, "3 bytes"_q, false, {"sendInfo Erreur _file.size"_q}, -1, QByteArray(3, '\1'));
-        row(load, "file gone"_q, false, {"load Erreur _file.open"_q}, -1, kGone);
+        // What was read is sent: the file is never read again.
+        row(load, "file removed once read"_q, true, {}, -1, kRemovedOnceRead);
         row(load, "not whole cipher blocks"_q, false, {"load Erreur _file.size"_q}, -1,
             sealed.chopped(1));
         row(load, "plain length beyond content"_q, false, {"load Erreur _file.length"_q}, -1,
@@ -154,6 +155,12 @@ private slots:
         QVERIFY(rig.ready() && rig.open());
         const QByteArray plain = randomBytes(300, 9); // three data blocks
         Application app(rig.writeFile("matrix.bin"_q, sealing::seal(plain)));
+        if (file == kGone || file == kDirectory)
+            QVERIFY(QFile::remove(app.path) && (file == kGone || QDir().mkpath(app.path)));
+        else if (!file.isNull() && file != kRemovedOnceRead)
+            rig.writeFile("matrix.bin"_q, file);
+        SimRig::readContent(app);
+        QVERIFY(file != kRemovedOnceRead || QFile::remove(app.path));
         Model &m = rig.model();
         bool skipped = false;
         const QHash<QString, std::function<bool()>> run = {
@@ -170,10 +177,6 @@ private slots:
         const bool download = command == "load"_q;
         if (download || command == "getAuthorization"_q)
             QVERIFY(m.sendInfo(&app, skipped) && (!download || m.getAuthorization()));
-        if (file == kGone || file == kDirectory)
-            QVERIFY(QFile::remove(app.path) && (file == kGone || QDir().mkpath(app.path)));
-        else if (!file.isNull())
-            rig.writeFile("matrix.bin"_q, file);
         rig.terminal().setBehaviour(behaviour);
         QVERIFY(!closed || rig.port().close());
         const int before = rig.log().size();
@@ -186,7 +189,7 @@ private slots:
             QCOMPARE(record.blockNumbers.count(1), sent);
         if (download && ok)
             QCOMPARE(record.completeDownloads().first().content, plain);
-        if (!file.isNull()) // the advertisement, authorisation and start of a download
+        if (!file.isNull() && !ok) // the advertisement, authorisation and start of a download
             QCOMPARE(record.frames.size(), download ? 3 : 0);
         const auto &stored = m.getTerminalRecord(); // whole but its CRC, and only when valid
         if (command == "getHTerminal"_q)
@@ -299,6 +302,7 @@ private slots:
         QVERIFY(rig.ready() && rig.open() && QDir().mkpath("sub/dir"_q));
         Application file(rig.writeFile("sub/dir/"_q + name,
                                        sealing::sealAnnouncing(QByteArray(16, 'x'), length)));
+        SimRig::readContent(file);
         bool skipped = false;
         const bool ok = rig.model().sendInfo(&file, skipped);
         QTextCodec::setCodecForLocale(previous);
@@ -326,6 +330,7 @@ private slots:
         SimRig rig(behaviourOf("--final-ack-at-once"_q));
         const QByteArray plain = randomBytes(size, quint32(size));
         Application file(rig.writeFile("pay.bin"_q, sealing::seal(plain)));
+        SimRig::readContent(file);
         bool skipped = true;
         QVERIFY(rig.ready() && rig.open() && rig.model().sendInfo(&file, skipped));
         QVERIFY(!skipped && rig.model().getAuthorization());
@@ -347,6 +352,7 @@ private slots:
         timing.hterminalDelayMs = 150;
         SimRig rig(behaviourOf("--bad-crc-block 0 --nok-block 0 --nok-block 1"_q), timing);
         Application file(rig.writeFile("f"_q, sealing::seal(randomBytes(200, 1))));
+        SimRig::readContent(file);
         bool skipped = true;
         QVERIFY(rig.ready() && rig.open());
         QElapsedTimer timer;

@@ -1,7 +1,8 @@
-// Tampering, exhaustively, on one small signed package: every single-byte change of
-// configuration.xml (each position, several values), every insertion of an element at each
-// element boundary, every truncation. The program's verdict on each is "invalid", or the file
-// means exactly what was signed.
+// Tampering, exhaustively, on one small signed package, with the digests of its files and as an
+// older vardel-pack signed it, without them: every single-byte change of configuration.xml
+// (each position, several values), every insertion of an element at each element boundary,
+// every truncation. The program's verdict on each (the signature, then the files) is "invalid",
+// or the package means exactly what was signed.
 #include "config/configuration.h"
 #include "packagefixture.h"
 
@@ -16,16 +17,27 @@ class TestTampering : public QObject
     Q_OBJECT
 
 private slots:
+    void exhaustive_data()
+    {
+        QTest::addColumn<QByteArray>("original");
+        QTest::addColumn<int>("binding");
+        QTest::newRow("digests") << fixture::signXml(fixture::unsignedXml())
+                                 << int(Configuration::Binding::Bound);
+        QTest::newRow("no digests") << fixture::signWithoutDigests(fixture::unsignedXml())
+                                    << int(Configuration::Binding::Unbound);
+    }
     void exhaustive()
     {
+        QFETCH(QByteArray, original);
+        QFETCH(int, binding);
         QLoggingCategory::setFilterRules(QStringLiteral("vardel.configuration.info=false"));
         QTemporaryDir dir; // the package, hterm.bin and all
         const QString path = dir.path() + QLatin1Char('/');
         QVERIFY(fixture::writePackage(path));
-        const QByteArray original = fixture::signXml(fixture::unsignedXml());
         Configuration reference(path);
         reference.readBytes(original);
-        QVERIFY(reference.checkSignature() && reference.getBatches().size() == 1);
+        QVERIFY(reference.checkSignature() && reference.checkFiles());
+        QVERIFY(int(reference.binding()) == binding && reference.getBatches().size() == 1);
         const QString signedMeaning = fixture::summary(reference);
         QStringList wrong; // accepted, meaning something else: none expected
         // The program's verdict on each variant: what load() does with the bytes it read, and
@@ -35,7 +47,7 @@ private slots:
             for (const QByteArray &variant : variants) {
                 Configuration c(path);
                 c.readBytes(variant);
-                if (!c.checkSignature())
+                if (!c.checkSignature() || !c.checkFiles())
                     ++invalid;
                 else if (fixture::summary(c) == signedMeaning)
                     ++same;

@@ -146,8 +146,9 @@ void MainWindow::startSearch()
 
 void MainWindow::on_configuration_loaded()
 {
-    // Decoded only when its header allows it (picture::load); otherwise no picture.
-    const QPixmap shown = QPixmap::fromImage(picture::load(model->getImage()));
+    // The bytes the package check read; decoded only when their header allows it
+    // (picture::load), otherwise no picture.
+    const QPixmap shown = QPixmap::fromImage(picture::load(model->getPicture(), model->getImage()));
     if (shown.isNull())
         ui->imageTerminal->clear();
     else

@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QImage>
 #include <QRegularExpression>
+#include <QTemporaryDir>
 
 namespace fixture {
 
@@ -35,11 +36,25 @@ const RsaPrivateKey &buildKey()
     return key;
 }
 
-QByteArray signXml(const QByteArray &xml)
+QByteArray signXml(const QByteArray &xml, const QString &dir)
 {
+    static const QTemporaryDir files;
+    static const bool written = writeFiles(files.path() + QLatin1Char('/'));
     QByteArray out;
     QString error;
-    return pack::sign(xml, buildKey(), out, error) ? out : QByteArray();
+    if (!written || !pack::sign(xml, dir.isEmpty() ? files.path() + QLatin1Char('/') : dir,
+                                buildKey(), out, error))
+        qWarning("fixture: cannot sign: %s", qUtf8Printable(error));
+    return out;
+}
+
+QByteArray signWithoutDigests(const QByteArray &xml)
+{
+    const int close = xml.lastIndexOf("</");
+    QString text;
+    if (close < 0 || !pack::signatureText(xml.left(close), buildKey(), text))
+        return QByteArray();
+    return xml.left(close) + "<signature>" + text.toLatin1() + "</signature>\n" + xml.mid(close);
 }
 
 bool write(const QString &path, const QByteArray &data)
@@ -48,15 +63,34 @@ bool write(const QString &path, const QByteArray &data)
     return file.open(QIODevice::WriteOnly) && file.write(data) == data.size();
 }
 
+QList<QPair<QString, QByteArray>> files()
+{
+    const QByteArray hterm = QByteArray(8, '\0') + QByteArray::fromHex("123456");
+    return {{QStringLiteral("app.bin"), pack::seal(QByteArray(300, 'a'))},
+            {QStringLiteral("hterm.bin"), pack::seal(hterm)},
+            {QStringLiteral("terminal.png"), png(8, 8)}};
+}
+
+QList<QByteArray> otherFiles()
+{
+    return {pack::seal("another payment application"),
+            pack::seal(QByteArray(8, '\0') + "\x65\x43\x21"), png(9, 9)};
+}
+
+bool writeFiles(const QString &dir)
+{
+    const QDir d(dir);
+    bool written = d.mkpath(dir);
+    for (const auto &file : files())
+        written = written && write(d.filePath(file.first), file.second);
+    return written;
+}
+
 bool writePackage(const QString &dir)
 {
     static const QByteArray configuration = signXml(unsignedXml()); // signed once
-    const QDir d(dir);
-    const QByteArray hterm = QByteArray(8, '\0') + QByteArray::fromHex("123456");
-    return d.mkpath(dir) && write(d.filePath(QStringLiteral("terminal.png")), png(8, 8)) &&
-           write(d.filePath(QStringLiteral("hterm.bin")), pack::seal(hterm)) &&
-           write(d.filePath(QStringLiteral("app.bin")), pack::seal(QByteArray(300, 'a'))) &&
-           write(d.filePath(QStringLiteral("configuration.xml")), configuration);
+    return writeFiles(dir) &&
+           write(QDir(dir).filePath(QStringLiteral("configuration.xml")), configuration);
 }
 
 QByteArray withAppendedBatch(const QByteArray &signedXml)
@@ -77,6 +111,10 @@ QString summary(const Configuration &c)
         out << QStringLiteral("batch %1").arg(batch->id);
         for (const Application *file : batch->files)
             out << file->path;
+    }
+    for (const Configuration::NamedFile &file : c.namedFiles()) {
+        if (file.hasDigest)
+            out << file.name + QLatin1Char('=') + file.digest;
     }
     QStringList hterms;
     for (const HTerminal *hterm : c.getHTerminals())

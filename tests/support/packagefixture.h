@@ -4,6 +4,8 @@
 #include "crypto/rsa.h"
 
 #include <QByteArray>
+#include <QList>
+#include <QPair>
 #include <QString>
 
 // A small clean package, made with vardel-pack's functions and the key files this build uses.
@@ -13,17 +15,27 @@ namespace fixture {
 QByteArray unsignedXml();
 // The private key of this build (VARDEL_KEY_DIR/signing-private.pem) as the library's record.
 const RsaPrivateKey &buildKey();
-QByteArray signXml(const QByteArray &xml); // with the build key
+// Signed as vardel-pack signs, with the build key and the digests of the files it names in
+// `dir` (empty: the package's own files, as writePackage writes them).
+QByteArray signXml(const QByteArray &xml, const QString &dir = QString());
+// Signed as vardel-pack signed before the files carried digests: a package of an older tool.
+QByteArray signWithoutDigests(const QByteArray &xml);
 bool write(const QString &path, const QByteArray &data);
-// Writes the whole package into `dir` (a configuration directory): signed configuration.xml,
-// app.bin, hterm.bin (catalogue code 12 34 56) and terminal.png.
+// The package's files: app.bin (300 bytes, sealed), hterm.bin (catalogue code 12 34 56,
+// sealed) and terminal.png, by name; writeFiles writes them into `dir` (a configuration
+// directory), writePackage adds configuration.xml, signed.
+QList<QPair<QString, QByteArray>> files();
+// For each of files(), another file of its kind, as anyone who can seal a file could make one.
+QList<QByteArray> otherFiles();
+bool writeFiles(const QString &dir);
 bool writePackage(const QString &dir);
 
 // A signed configuration.xml with an operation and a batch added after its signature element,
 // where the signature does not cover them.
 QByteArray withAppendedBatch(const QByteArray &signedXml);
 // Everything the program takes from the model, in one line: the fields, each batch ("batch ID"
-// and its paths), then the kept hterm records in hex with their zero tails cut, '|' between.
+// and its paths), the digest each named file must have, then the kept hterm records in hex
+// with their zero tails cut, '|' between.
 QString summary(const Configuration &c);
 // A PNG of `width` x `height` blue pixels.
 QByteArray png(int width, int height);

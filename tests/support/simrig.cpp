@@ -42,11 +42,14 @@ SimRig::SimRig(const sim::Behaviour &behaviour, const Model::Timing &timing)
         return;
     modelObject = std::make_unique<Model>(); // its log file goes to the working directory
     TestSeam::setTiming(*modelObject, timing);
+    ownPackage = std::make_shared<Configuration>();
+    modelObject->usePackage(ownPackage);
 }
 
 SimRig::~SimRig()
 {
     modelObject.reset(); // closes the port
+    ownPackage.reset();
     simulator.stop();
     bed.reset();
     QDir::setCurrent(previousDir);
@@ -69,10 +72,23 @@ QString SimRig::writeFile(const QString &name, const QByteArray &bytes) const
 void SimRig::addBatch(const QList<QPair<QString, QByteArray>> &files)
 {
     auto *batch = new Batch;
-    batch->id = modelObject->getConfiguration()->batches.size() + 1;
-    for (const auto &file : files)
-        batch->files.append(new Application(writeFile(file.first, sealing::seal(file.second))));
-    modelObject->getConfiguration()->batches.append(batch);
+    batch->id = ownPackage->batches.size() + 1;
+    for (const auto &file : files) {
+        auto *application = new Application(writeFile(file.first, sealing::seal(file.second)));
+        readContent(*application);
+        batch->files.append(application);
+    }
+    ownPackage->batches.append(batch);
+}
+
+void SimRig::readContent(Application &file)
+{
+    QByteArray bytes;
+    regularfile::Failure failure;
+    if (regularfile::read(file.path, SealedFile::kMaxFileSize, bytes, failure))
+        file.setContent(bytes);
+    else
+        file.setUnreadable(failure);
 }
 
 void SimRig::acceptTerminal()
@@ -81,7 +97,7 @@ void SimRig::acceptTerminal()
     auto *hterm = new HTerminal;
     for (int i = 0; i < 3; ++i)
         hterm->record[8 + i] = quint8(record[10 + i]);
-    modelObject->getConfiguration()->hterms.append(hterm);
+    ownPackage->hterms.append(hterm);
 }
 
 sim::Behaviour behaviourOf(const QString &words)

@@ -11,6 +11,8 @@
 
 #include <memory>
 
+class Configuration;
+
 namespace mockbed {
 class Testbed;
 }
@@ -41,10 +43,14 @@ public:
     QStringList log() const;
     // A file of these bytes in the working directory; returns its path.
     QString writeFile(const QString &name, const QByteArray &bytes) const;
-    // A batch of package files (sealed from the contents) appended to the configuration, and
-    // an accepted hardware configuration matching the simulator's catalogue code.
+    // The package the Model installs, filled by the test before the installation: a batch of
+    // package files (sealed from the contents, written and read once), an accepted hardware
+    // configuration matching the simulator's catalogue code.
+    Configuration &package() { return *ownPackage; }
     void addBatch(const QList<QPair<QString, QByteArray>> &files);
     void acceptTerminal();
+    // Reads `file.path` into the record once, as the package check does.
+    static void readContent(Application &file);
 
 private:
     QTemporaryDir dir;
@@ -53,6 +59,7 @@ private:
     std::unique_ptr<mockbed::Testbed> bed;
     sim::Terminal simulator;
     std::unique_ptr<Model> modelObject;
+    std::shared_ptr<Configuration> ownPackage;
 };
 
 // The terminal that vardel-sim's option words describe ("--mute init --damage apps").

@@ -22,10 +22,4 @@ public:
     static void setFirstSearch(bool first) { Model::firstSearch = first; }
     // A fake PC/SC service in place of the platform's own (null: the platform's own again).
     static void setPcsc(Model &model, const PcscApi *api) { model.pcscApi = api; }
-    // Replaces the Model's configuration, e.g. with one that reads a temporary directory.
-    static void setConfiguration(Model &model, Configuration *configuration)
-    {
-        delete model.configuration;
-        model.configuration = configuration;
-    }
 };

@@ -25,7 +25,8 @@ bool readFile(const QString &path, QByteArray &data, QString &error, qint64 limi
     regularfile::Failure failure;
     if (regularfile::read(path, limit, data, failure))
         return true;
-    error = QStringLiteral("cannot read %1: it %2").arg(path, regularfile::describe(failure));
+    error = QStringLiteral("cannot read %1: it %2")
+                .arg(path, regularfile::describe(failure, wording::Language::English));
     return false;
 }
 
@@ -62,20 +63,26 @@ public:
 
 bool writeFile(const QString &path, const QByteArray &data, QString &error, bool privateFile)
 {
-    // A symbolic link is followed: the file it names is replaced, the link stays.
-    const QFileInfo info(path);
-    const QString targetPath = info.isSymLink() ? info.symLinkTarget() : path;
-    const QByteArray target = QFile::encodeName(targetPath);
-
+    // Never through a symbolic link: whoever can make the target a link (another user, in a
+    // folder anyone may write to) would choose which file is replaced. The check is on the name
+    // itself; the rename below replaces a link made after it, never what the link names.
+    const QByteArray target = QFile::encodeName(path);
     struct stat existing;
-    const bool exists = ::stat(target.constData(), &existing) == 0;
+    const bool exists = ::lstat(target.constData(), &existing) == 0;
+    if (exists && S_ISLNK(existing.st_mode)) {
+        error = QStringLiteral("cannot write %1: it is a symbolic link (to %2), and vardel-pack "
+                               "does not write through links; remove it, or name the file it "
+                               "leads to")
+                    .arg(QDir::toNativeSeparators(path), QFileInfo(path).symLinkTarget());
+        return false;
+    }
     if (exists && !S_ISREG(existing.st_mode)) {
         error = QStringLiteral("cannot write %1: it is not a regular file")
                     .arg(QDir::toNativeSeparators(path));
         return false;
     }
     // The permissions of the file it replaces, or those of a new file (0600 for a private
-    // key, whatever the umask).
+    // file, whatever the umask).
     mode_t mode = 0600;
     if (!privateFile) {
         const mode_t mask = ::umask(0);

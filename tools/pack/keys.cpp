@@ -208,7 +208,8 @@ bool generateKeys(const QString &dir, QString &error)
 {
     const QStringList names{kPackageKeyFile, kSigningModulusFile, kSigningPrivateFile};
     for (const QString &name : names) {
-        if (QFileInfo::exists(QDir(dir).filePath(name))) {
+        const QFileInfo existing(QDir(dir).filePath(name));
+        if (existing.exists() || existing.isSymLink()) { // a dangling link is there too
             error = QStringLiteral("%1 already exists: keygen never overwrites a key")
                         .arg(QDir(dir).filePath(name));
             return false;
@@ -259,10 +260,10 @@ bool generateKeys(const QString &dir, QString &error)
         return false;
     }
 
-    // Write all three or none.
+    // Write all three or none, readable by their owner only.
     const QByteArray contents[] = {packageKey.toHex() + '\n', hexLines(modulus), pem};
     for (int i = 0; i < names.size(); ++i) {
-        if (!writeFile(QDir(dir).filePath(names[i]), contents[i], error, i == 2)) {
+        if (!writeFile(QDir(dir).filePath(names[i]), contents[i], error, true)) {
             for (int j = 0; j < i; ++j)
                 QFile::remove(QDir(dir).filePath(names[j]));
             return false;

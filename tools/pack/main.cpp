@@ -5,6 +5,7 @@
 #include "pack.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QStringList>
 
@@ -69,7 +70,8 @@ int unseal(const QString &sealedPath, const QString &plainPath)
         break;
     case SealedFile::Status::Unreadable:
         return fail(QStringLiteral("cannot read %1: it %2")
-                        .arg(sealedPath, regularfile::describe(sealed.failure)));
+                        .arg(sealedPath,
+                             regularfile::describe(sealed.failure, wording::Language::English)));
     case SealedFile::Status::TooLarge:
         if (sealed.failure.reason == regularfile::Failure::Reason::NoMemory)
             return fail(QStringLiteral("cannot unseal %1: its %2 bytes need more memory than is "
@@ -115,7 +117,8 @@ int sign(const QString &configPath, const QString &keyPath)
         return fail(error);
     if (!pack::privateKeyFromPem(pem, key, error))
         return fail(QStringLiteral("%1: %2").arg(keyPath, error));
-    if (!pack::sign(xml, key, signedXml, error))
+    const QString directory = QFileInfo(configPath).absolutePath() + QLatin1Char('/');
+    if (!pack::sign(xml, directory, key, signedXml, error))
         return fail(QStringLiteral("%1: %2").arg(configPath, error));
     if (!pack::writeFile(configPath, signedXml, error))
         return fail(error);
@@ -129,14 +132,17 @@ int sign(const QString &configPath, const QString &keyPath)
 
 int verify(const QString &dir)
 {
-    const QStringList problems = pack::verify(dir);
-    for (const QString &problem : problems)
+    const pack::Verdict verdict = pack::verify(dir);
+    for (const QString &problem : verdict.problems)
         std::printf("problem: %s\n", qUtf8Printable(problem));
-    if (problems.isEmpty()) {
-        std::printf("%s: the package is clean\n", qUtf8Printable(dir));
+    for (const QString &warning : verdict.warnings)
+        std::printf("warning: %s\n", qUtf8Printable(warning));
+    if (verdict.problems.isEmpty()) {
+        std::printf("%s: the package is clean%s\n", qUtf8Printable(dir),
+                    verdict.warnings.isEmpty() ? "" : ", with warnings");
         return kExitOk;
     }
-    std::printf("%s: %lld problem(s)\n", qUtf8Printable(dir), qint64(problems.size()));
+    std::printf("%s: %lld problem(s)\n", qUtf8Printable(dir), qint64(verdict.problems.size()));
     return kExitFailed;
 }
 

@@ -22,7 +22,8 @@ extern const QString kSigningPrivateFile; // signing-private.pem: the private ke
 // never more than `limit` bytes. An output is written to a temporary file beside its target,
 // flushed to the disk, closed and renamed over the target; every step is checked, and a failed
 // one leaves the target exactly as it was, with an error that names the cause ("No space left
-// on device").
+// on device"). A target that is a symbolic link is refused: vardel-pack never writes through
+// one. A private file (a key) is made readable by its owner only, whatever the umask.
 [[nodiscard]] bool readFile(const QString &path, QByteArray &data, QString &error,
                             qint64 limit = Configuration::kMaxFileSize);
 [[nodiscard]] bool writeFile(const QString &path, const QByteArray &data, QString &error,
@@ -39,7 +40,8 @@ struct WriteCalls
 WriteCalls &writeCalls();
 
 // Keys. generateKeys writes a new RSA-2048 key pair (e = 65537, p > q) and a new package key
-// into `dir` and never overwrites an existing key file.
+// into `dir`, as private files, and never overwrites an existing key file (nor writes where a
+// link in its place leads).
 [[nodiscard]] bool generateKeys(const QString &dir, QString &error);
 // A PEM private key (RSA-2048, e = 65537) as the library's record, p the larger prime; the
 // CRT values are recomputed when the file holds the primes the other way round.
@@ -57,14 +59,24 @@ QByteArray seal(const QByteArray &plain);
 // length field can declare or than vardel-pack can hold (SealedFile::kMaxSealablePlain).
 [[nodiscard]] bool sealFile(const QString &plainPath, QByteArray &sealed, QString &error);
 
-// The signed configuration: the text of the last signature element replaced, or a signature
-// element inserted before the root's closing tag; the bytes before the marker unchanged. The
-// result is checked the way the program checks it before it is returned.
-[[nodiscard]] bool sign(const QByteArray &xml, const RsaPrivateKey &key, QByteArray &signedXml,
-                        QString &error);
+// The signed configuration of the package in `directory` (ending with a separator): a sha256
+// attribute on every element that names a file the program uses, with the digest of that file
+// as it lies in the folder (lower-case hexadecimal; an existing one is replaced), then the text
+// of the last signature element replaced, or a signature element inserted before the root's
+// closing tag. Nothing else changes. The result is checked the way the program checks it
+// before it is returned.
+[[nodiscard]] bool sign(const QByteArray &xml, const QString &directory, const RsaPrivateKey &key,
+                        QByteArray &signedXml, QString &error);
+// The signature text of a signed region: the private-key operation on its block.
+[[nodiscard]] bool signatureText(const QByteArray &region, const RsaPrivateKey &key, QString &text);
 
-// Every problem an operator would meet with the package in `configurationDir`; empty for a
-// clean package.
-QStringList verify(const QString &configurationDir);
+// What verify finds in a package: every problem an operator would meet (none: the package is
+// clean), and what the package maker should know although the program accepts it.
+struct Verdict
+{
+    QStringList problems;
+    QStringList warnings;
+};
+Verdict verify(const QString &configurationDir);
 
 } // namespace pack

@@ -20,8 +20,7 @@ bool sealInPlace(QByteArray &buffer, qint64 plainLength)
 {
     const int cipherSize = buffer.size() - SealedFile::kHeaderSize;
     auto *bytes = reinterpret_cast<unsigned char *>(buffer.data());
-    std::memset(bytes + SealedFile::kHeaderSize + plainLength, 0,
-                size_t(cipherSize - plainLength));
+    std::memset(bytes + SealedFile::kHeaderSize + plainLength, 0, size_t(cipherSize - plainLength));
     const quint32 length = quint32(plainLength);
     bytes[0] = quint8(length >> 24);
     bytes[1] = quint8(length >> 16);
@@ -76,7 +75,7 @@ bool sealFile(const QString &plainPath, QByteArray &sealed, QString &error)
                         .arg(SealedFile::kMaxSealablePlain);
         else
             error = QStringLiteral("cannot seal %1: it %2")
-                        .arg(plainPath, regularfile::describe(failure));
+                        .arg(plainPath, regularfile::describe(failure, wording::Language::English));
         return false;
     }
     // One buffer: the plain bytes move behind the header's room and are encrypted in place.
@@ -89,8 +88,7 @@ bool sealFile(const QString &plainPath, QByteArray &sealed, QString &error)
                     .arg(plainLength);
         return false;
     }
-    std::memmove(buffer.data() + SealedFile::kHeaderSize, buffer.constData(),
-                 size_t(plainLength));
+    std::memmove(buffer.data() + SealedFile::kHeaderSize, buffer.constData(), size_t(plainLength));
     if (!sealInPlace(buffer, plainLength)) {
         error = QStringLiteral("cannot seal %1: the encryption failed").arg(plainPath);
         return false;

@@ -1,35 +1,34 @@
 #include "pack.h"
 
 #include "config/signature.h"
+#include "config/xmlinput.h"
 
 #include <QXmlStreamReader>
+
+#include <algorithm>
 
 namespace pack {
 namespace {
 
-// The name of the root element, when the document is well-formed XML.
-bool rootOf(const QByteArray &xml, QString &root, QString &error)
+using wording::Language;
+
+// The name of the root element: the first element of the text the reader reads.
+QString rootOf(const QByteArray &xml)
 {
-    QXmlStreamReader reader(xml);
-    while (!reader.atEnd()) {
-        reader.readNext();
-        if (reader.isStartElement() && root.isEmpty())
-            root = reader.name().toString();
+    const std::unique_ptr<QXmlStreamReader> reader = xmlinput::decode(xml, false).reader();
+    while (!reader->atEnd() && !reader->hasError()) {
+        reader->readNext();
+        if (reader->isStartElement())
+            return reader->name().toString();
     }
-    if (reader.hasError()) {
-        error = QStringLiteral("not well-formed XML (line %1, column %2: %3)")
-                    .arg(reader.lineNumber())
-                    .arg(reader.columnNumber())
-                    .arg(reader.errorString());
-        return false;
-    }
-    return true;
+    return QString();
 }
 
 // Whether the last child element of the root is a signature element holding `text`.
 bool signatureIsLastElement(const QByteArray &xml, const QString &text)
 {
-    QXmlStreamReader reader(xml);
+    const std::unique_ptr<QXmlStreamReader> input = xmlinput::decode(xml, false).reader();
+    QXmlStreamReader &reader = *input;
     int depth = 0;
     QString last;
     QString lastText;
@@ -50,8 +49,93 @@ bool signatureIsLastElement(const QByteArray &xml, const QString &text)
     return !reader.hasError() && last == QLatin1String("signature") && lastText == text;
 }
 
-// The private-key operation of the library on the block of `region`.
-bool signRegion(const QByteArray &region, const RsaPrivateKey &key, QString &text)
+// One change of the text: `length` characters at `at` replaced by `with`.
+struct Edit
+{
+    int at;
+    int length;
+    QByteArray with;
+};
+
+// Where the digest goes in the start tag text[start, end): over the value of its sha256
+// attribute, or as a new attribute before the tag's ">" or "/>". The reader has read the tag, so
+// it is well-formed.
+Edit digestEdit(const QString &text, int start, int end, const QByteArray &digest)
+{
+    const auto space = [&text](int i) {
+        const QChar c = text[i];
+        return c == QLatin1Char(' ') || c == QLatin1Char('\t') || c == QLatin1Char('\n') ||
+               c == QLatin1Char('\r');
+    };
+    const auto nameEnd = [&](int i) {
+        while (i < end && !space(i) && text[i] != QLatin1Char('=') && text[i] != QLatin1Char('>') &&
+               text[i] != QLatin1Char('/'))
+            ++i;
+        return i;
+    };
+    int i = nameEnd(start + 1); // after "<" and the element's name
+    for (;;) {
+        while (i < end && space(i))
+            ++i;
+        if (text[i] == QLatin1Char('>') || text[i] == QLatin1Char('/'))
+            return {i, 0, " sha256=\"" + digest + '"'};
+        const int name = i;
+        i = nameEnd(i);
+        const bool ours = text.midRef(name, i - name) == QLatin1String("sha256");
+        while (text[i] != QLatin1Char('"') && text[i] != QLatin1Char('\''))
+            ++i; // over "=" and white space
+        const int close = text.indexOf(text[i], i + 1);
+        if (ours)
+            return {i + 1, close - i - 1, digest};
+        i = close + 1;
+    }
+}
+
+// The digest of every file the configuration names, written on its element, in the raw bytes.
+bool writeDigests(const QByteArray &xml, const QString &directory, QByteArray &withDigests,
+                  QString &error)
+{
+    Configuration configuration(directory);
+    configuration.readBytes(xml);
+    const Configuration::XmlError &xmlError = configuration.xmlError();
+    if (!xmlError.message.isEmpty()) {
+        error = QStringLiteral("not well-formed XML (line %1, column %2: %3)")
+                    .arg(xmlError.line)
+                    .arg(xmlError.column)
+                    .arg(xmlError.message);
+        return false;
+    }
+    (void)configuration.checkFiles(); // reads each file once and takes its digest
+    const xmlinput::Input input = xmlinput::decode(xml, true);
+    const QString text = input.text();
+    QList<Edit> edits;
+    for (const Configuration::NamedFile &file : configuration.namedFiles()) {
+        if (!file.read) {
+            error = QStringLiteral("cannot read the file %1 that configuration.xml names: it %2")
+                        .arg(file.path, regularfile::describe(file.failure, Language::English));
+            return false;
+        }
+        edits << digestEdit(text, file.tagStart, file.tagEnd, file.found.toLatin1());
+    }
+    std::sort(edits.begin(), edits.end(), [](const Edit &a, const Edit &b) { return a.at < b.at; });
+    QVector<int> offsets;
+    for (const Edit &edit : edits)
+        offsets << edit.at << edit.at + edit.length;
+    QVector<int> raw;
+    if (!input.rawOffsets(offsets, raw)) {
+        error = QStringLiteral("the digests can be written into a configuration in UTF-8, US-ASCII "
+                               "or ISO-8859-1 only");
+        return false;
+    }
+    withDigests = xml;
+    for (int i = edits.size() - 1; i >= 0; --i)
+        withDigests.replace(raw[2 * i], raw[2 * i + 1] - raw[2 * i], edits[i].with);
+    return true;
+}
+
+} // namespace
+
+bool signatureText(const QByteArray &region, const RsaPrivateKey &key, QString &text)
 {
     const QByteArray block = signature::block(region);
     QByteArray value(signature::kValueSize, '\0');
@@ -67,13 +151,13 @@ bool signRegion(const QByteArray &region, const RsaPrivateKey &key, QString &tex
     return true;
 }
 
-} // namespace
-
-bool sign(const QByteArray &xml, const RsaPrivateKey &key, QByteArray &signedXml, QString &error)
+bool sign(const QByteArray &original, const QString &directory, const RsaPrivateKey &key,
+          QByteArray &signedXml, QString &error)
 {
-    QString root;
-    if (!rootOf(xml, root, error))
+    QByteArray xml;
+    if (!writeDigests(original, directory, xml, error))
         return false;
+    const QString root = rootOf(xml);
     if (root.isEmpty()) {
         error = QStringLiteral("no root element");
         return false;
@@ -104,33 +188,40 @@ bool sign(const QByteArray &xml, const RsaPrivateKey &key, QByteArray &signedXml
     }
 
     QString text;
-    if (!signRegion(before, key, text)) {
+    if (!signatureText(before, key, text)) {
         error = QStringLiteral("the RSA private-key operation failed");
         return false;
     }
     QByteArray result = before + signature::kOpenMarker + text.toLatin1() + after;
 
     // Check the outcome the way the program will: the byte search must find this text, the
-    // public key must accept it and nothing unsigned may follow the element; and the XML must
-    // keep the signature as its last element.
+    // public key must accept it and nothing unsigned may follow the element; the XML must keep
+    // the signature as its last element; and the files must be the ones signed.
     signature::UnsignedContent unsignedPart;
     const signature::Verdict verdict =
         signature::check(result, signature::extractText(result), key.publicKey, &unsignedPart);
     if (verdict == signature::Verdict::UnsignedContent) {
         error = QStringLiteral("the program would refuse the signed file: %1; remove it before "
                                "signing")
-                    .arg(signature::describe(verdict, unsignedPart));
+                    .arg(signature::describe(verdict, Language::English, unsignedPart));
         return false;
     }
     if (verdict != signature::Verdict::Valid) {
         error = QStringLiteral("the signed file would not pass the check: %1 (a \"</signature\" "
                                "after the signature element?)")
-                    .arg(signature::describe(verdict));
+                    .arg(signature::describe(verdict, Language::English));
         return false;
     }
     if (!signatureIsLastElement(result, text)) {
         error = QStringLiteral("the last \"<signature>\" of the file is not the last element of "
                                "the root (is it inside a comment?)");
+        return false;
+    }
+    Configuration check(directory);
+    check.readBytes(result);
+    if (!check.checkFiles()) {
+        error = QStringLiteral("the program would refuse the package: %1")
+                    .arg(check.describe(check.fileProblems().first(), Language::English));
         return false;
     }
     signedXml = result;

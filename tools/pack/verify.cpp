@@ -8,9 +8,12 @@
 #include "crypto/sealedfile.h"
 
 #include <QDir>
+#include <QSet>
 
 namespace pack {
 namespace {
+
+using wording::Language;
 
 // A path as the package maker should see it, line breaks and tabs made visible.
 QString quoted(const QString &path)
@@ -31,7 +34,7 @@ QString sealedProblem(SealedFile::Status status, const SealedFile &sealed)
     case SealedFile::Status::Unreadable:
         return sealed.failure.reason == regularfile::Failure::Reason::Missing
                    ? QStringLiteral("is missing")
-                   : regularfile::describe(sealed.failure);
+                   : regularfile::describe(sealed.failure, Language::English);
     case SealedFile::Status::TooLarge:
         return QStringLiteral("has %1 bytes, more than the %2 bytes of the largest sealed file "
                               "the program can hold")
@@ -82,25 +85,30 @@ void checkXml(const Configuration &configuration, QStringList &problems)
 }
 
 // The picture as the program shows it: its size read first, decoded only when it fits.
-void checkImage(const Configuration &configuration, QStringList &problems)
+void checkImage(const Configuration::NamedFile &file, const QByteArray &bytes,
+                QStringList &problems)
 {
-    const QString image = configuration.getImage();
-    if (image.isEmpty())
-        return;
     picture::Inspection found;
-    if (!picture::load(image, &found).isNull())
+    if (!file.read) {
+        found.status = picture::Inspection::Status::Unreadable;
+        found.failure = file.failure;
+    } else if (!picture::load(bytes, file.name, &found).isNull()) {
         return;
+    }
     if (found.status == picture::Inspection::Status::Unreadable &&
         found.failure.reason == regularfile::Failure::Reason::Missing)
-        problems << QStringLiteral("the terminal picture %1 is missing").arg(quoted(image));
+        problems << QStringLiteral("the terminal picture %1 is missing").arg(quoted(file.path));
     else
         problems << QStringLiteral("the terminal picture %1 %2: the program shows no picture")
-                        .arg(quoted(image), picture::describe(found));
+                        .arg(quoted(file.path), picture::describe(found));
 }
 
-void checkHTerminals(const Configuration &configuration, QStringList &problems)
+void checkHTerminals(const Configuration &configuration, const QSet<QString> &refused,
+                     QStringList &problems)
 {
     for (const Configuration::IgnoredHTerminal &ignored : configuration.ignoredHTerminals) {
+        if (refused.contains(ignored.path))
+            continue;
         QString why;
         if (ignored.status == SealedFile::Status::Ok) {
             why = QStringLiteral("holds %1 bytes, more than the %2-byte record")
@@ -120,63 +128,84 @@ void checkHTerminals(const Configuration &configuration, QStringList &problems)
                                    "would fail the hardware check");
 }
 
-void checkBatches(const Configuration &configuration, QStringList &problems)
+void checkPackageFile(const Application &file, QStringList &problems)
 {
-    const QList<Batch *> batches = configuration.getBatches();
-    if (batches.isEmpty())
-        problems << QStringLiteral("no batch: the installation would refuse to start");
-    for (const Batch *batch : batches) {
-        for (const Application *file : batch->files) {
-            SealedFile sealed;
-            const SealedFile::Status status = SealedFile::read(file->path, sealed, true);
-            if (status != SealedFile::Status::Ok) {
-                problems << QStringLiteral("package file %1 %2")
-                                .arg(quoted(file->path), sealedProblem(status, sealed));
-                continue;
-            }
-            const QString skipped = advertisementProblem(file->path, sealed.plainLength);
-            if (!skipped.isEmpty())
-                problems << skipped;
-        }
+    if (file.status != SealedFile::Status::Ok) {
+        problems << QStringLiteral("package file %1 %2")
+                        .arg(quoted(file.path), sealedProblem(file.status, file.content));
+        return;
     }
+    const QString skipped = advertisementProblem(file.path, file.content.plainLength);
+    if (!skipped.isEmpty())
+        problems << skipped;
 }
 
 } // namespace
 
-QStringList verify(const QString &configurationDir)
+Verdict verify(const QString &configurationDir)
 {
     QString dir = configurationDir;
     if (!dir.endsWith(QLatin1Char('/')) && !dir.endsWith(QDir::separator()))
         dir += QLatin1Char('/');
 
     // The package read the way the program reads it: configuration.xml once, and every check
-    // on those bytes.
+    // on those bytes; then each file it names once, and every check on those bytes.
+    Verdict verdict;
     Configuration configuration(dir);
     if (!configuration.load()) {
         const regularfile::Failure &failure = configuration.readFailure();
-        return {failure.reason == regularfile::Failure::Reason::Missing
+        verdict.problems
+            << (failure.reason == regularfile::Failure::Reason::Missing
                     ? QStringLiteral("%1 is missing").arg(configuration.configurationFile())
                     : QStringLiteral("%1 %2: the program refuses it")
                           .arg(configuration.configurationFile(),
-                               regularfile::describe(failure))};
+                               regularfile::describe(failure, Language::English)));
+        return verdict;
     }
 
-    QStringList problems;
+    QStringList &problems = verdict.problems;
     checkXml(configuration, problems);
-
     if (!configuration.checkSignature()) {
-        const signature::Verdict verdict = configuration.verdict();
-        if (verdict == signature::Verdict::UnsignedContent)
-            problems << QStringLiteral("the program refuses the file: %1")
-                            .arg(signature::describe(verdict, configuration.unsignedContent()));
-        else
-            problems << QStringLiteral("bad signature: %1").arg(signature::describe(verdict));
+        const signature::Verdict signatureVerdict = configuration.verdict();
+        const QString why = signature::describe(signatureVerdict, Language::English,
+                                                configuration.unsignedContent());
+        problems << (signatureVerdict == signature::Verdict::UnsignedContent
+                         ? QStringLiteral("the program refuses the file: %1").arg(why)
+                         : QStringLiteral("bad signature: %1").arg(why));
     }
 
-    checkImage(configuration, problems);
-    checkHTerminals(configuration, problems);
-    checkBatches(configuration, problems);
-    return problems;
+    // A file the program refuses is told once, with why; the other checks are for the rest.
+    (void)configuration.checkFiles();
+    const QVector<Configuration::NamedFile> &files = configuration.namedFiles();
+    QSet<int> refused;
+    QSet<QString> refusedPaths;
+    for (const Configuration::FileProblem &problem : configuration.fileProblems()) {
+        problems << configuration.describe(problem, Language::English);
+        if (problem.kind != Configuration::FileProblem::Kind::SameName) {
+            refused.insert(problem.file);
+            refusedPaths.insert(files.at(problem.file).path);
+        }
+    }
+    if (configuration.binding() == Configuration::Binding::Unbound && !files.isEmpty())
+        verdict.warnings << QStringLiteral(
+            "the files are not bound to the signature (no sha256 attribute): the program "
+            "installs whatever lies in the folder under their names; sign the package again to "
+            "bind them");
+
+    for (int i = 0; i < files.size(); ++i) {
+        const Configuration::NamedFile &file = files.at(i);
+        if (file.kind == Configuration::NamedFile::Kind::Picture && !refused.contains(i))
+            checkImage(file, configuration.terminal->picture, problems);
+    }
+    checkHTerminals(configuration, refusedPaths, problems);
+    if (configuration.getBatches().isEmpty())
+        problems << QStringLiteral("no batch: the installation would refuse to start");
+    for (int i = 0; i < files.size(); ++i) {
+        const Configuration::NamedFile &file = files.at(i);
+        if (file.application && !refused.contains(i))
+            checkPackageFile(*file.application, problems);
+    }
+    return verdict;
 }
 
 } // namespace pack

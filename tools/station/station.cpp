@@ -10,6 +10,7 @@
 
 #include <QDir>
 #include <QElapsedTimer>
+#include <QThread>
 
 #include <atomic>
 #include <thread>
@@ -120,41 +121,57 @@ bool Station::runListening(const std::function<void()> &work)
     return true;
 }
 
-// The package as the window reads it, plus a scenario to run; the reason for a refusal is the
-// one the program logs. False when a stop signal came during the reading.
+// The package as the window reads it, plus a scenario to run: read and checked once, files
+// included, and shared by every terminal's installation. The reason for a refusal is the one
+// the program logs. False when a stop signal came during the reading.
 bool Station::checkPackage()
 {
-    auto checked = std::make_shared<report::Package>(package);
-    const bool read = runListening([checked] {
-        Configuration configuration(checked->directory);
-        const QString file = QDir::toNativeSeparators(configuration.configurationFile());
-        const bool loaded = configuration.load();
-        checked->configurationSha256 = configuration.sha256();
-        if (loaded && configuration.checkSignature() && !configuration.getBatches().isEmpty()) {
+    struct Checked
+    {
+        report::Package package;
+        std::shared_ptr<Configuration> configuration;
+        QStringList logLines;
+    };
+    auto checked = std::make_shared<Checked>();
+    checked->package = package;
+    QThread *const mainThread = QThread::currentThread();
+    const bool read = runListening([checked, mainThread] {
+        report::Package &p = checked->package;
+        auto configuration = std::make_shared<Configuration>(p.directory);
+        const bool loaded = configuration->loadChecked();
+        p.configurationSha256 = configuration->configurationSha256();
+        checked->logLines = configuration->logLines();
+        if (loaded && !configuration->getBatches().isEmpty()) {
             int files = 0;
-            for (const Batch *batch : configuration.getBatches())
+            for (const Batch *batch : configuration->getBatches())
                 files += batch->files.size();
-            checked->valid = true;
-            checked->title = configuration.getTitle();
-            checked->verdict = QStringLiteral("valide : « %1 », %2 lot(s), %3 fichier(s)")
-                                   .arg(configuration.getTitle())
-                                   .arg(configuration.getBatches().size())
-                                   .arg(files);
-        } else if (!configuration.failureLine().isEmpty()) {
-            checked->verdict = configuration.failureLine();
+            p.valid = true;
+            p.title = configuration->getTitle();
+            p.verdict = QStringLiteral("valide : « %1 », %2 lot(s), %3 fichier(s)")
+                            .arg(configuration->getTitle())
+                            .arg(configuration->getBatches().size())
+                            .arg(files);
+        } else if (!loaded) {
+            p.verdict = checked->logLines.join(QStringLiteral(" ; "));
         } else {
-            checked->verdict = QStringLiteral("aucun scénario d'installation (%1)").arg(file);
+            p.verdict = QStringLiteral("aucun scénario d'installation (%1)")
+                            .arg(QDir::toNativeSeparators(configuration->configurationFile()));
         }
+        // Read here, used by the run's thread and the jobs': it belongs to the run's thread.
+        configuration->moveToThread(mainThread);
+        checked->configuration = std::move(configuration);
     });
     if (!read) {
         package.verdict = QStringLiteral("lecture interrompue");
         return false;
     }
-    package = *checked;
+    package = checked->package;
+    for (const QString &line : checked->logLines)
+        station->log(line);
     if (package.valid) {
         station->log(QStringLiteral("Configuration chargée avec succès"));
+        loaded = std::move(checked->configuration);
     } else {
-        station->log(package.verdict);
         station->log(logtexts::configurationMissing(
             QDir::toNativeSeparators(package.directory + QStringLiteral("configuration.xml"))));
     }

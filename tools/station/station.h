@@ -15,6 +15,7 @@
 #include <memory>
 #include <vector>
 
+class Configuration;
 class Model;
 class ProgressView;
 
@@ -75,6 +76,7 @@ private:
     PortBoard board;
     Journal journal;
     report::Package package;
+    std::shared_ptr<const Configuration> loaded; // the package once checked, for every job
     std::unique_ptr<ProgressView> view;
     std::vector<Entry> entries;
     QList<JobResult> absent; // ports named by --port where no terminal was found

@@ -91,9 +91,7 @@ void Station::startJob(const FoundTerminal &terminal)
 {
     entries.push_back({std::make_unique<TerminalJob>(terminal, board)});
     TerminalJob &job = *entries.back().job;
-    // One package read after another: the signature check is not made to run twice at once.
-    if (!job.prepare(package.directory))
-        return;
+    job.prepare(loaded); // the package checked once: every terminal gets the same bytes
     if (stopSignals.stopped())
         job.markNotStarted();
     else

@@ -105,23 +105,9 @@ TerminalJob::~TerminalJob()
     board.release(this);
 }
 
-bool TerminalJob::prepare(const QString &packageDirectory)
+void TerminalJob::prepare(std::shared_ptr<const Configuration> package)
 {
-    if (!packageDirectory.isEmpty())
-        model->setConfigurationDirectory(packageDirectory);
-    bool loaded = false;
-    const auto connection =
-        QObject::connect(model.get(), &Model::configurationLoaded, [&loaded] { loaded = true; });
-    model->loadConfiguration();
-    QObject::disconnect(connection);
-    if (!loaded) {
-        const QString path = model->getConfiguration()->configurationFile();
-        model->log(logtexts::configurationMissing(path));
-        finish(stationResult(InstallOutcome::Failed, FailureCause::Package,
-                             QStringLiteral("Erreur fichier de configuration"),
-                             logtexts::configurationMissingMessage(path)));
-    }
-    return loaded;
+    model->usePackage(std::move(package));
 }
 
 void TerminalJob::start(Listener onEvent)

@@ -13,6 +13,7 @@
 #include <memory>
 #include <mutex>
 
+class Configuration;
 class Model;
 class QThread;
 
@@ -75,9 +76,9 @@ public:
     TerminalJob(const TerminalJob &) = delete;
     TerminalJob &operator=(const TerminalJob &) = delete;
 
-    // Loads and checks the package in the job's Model (calling thread). On failure the job is
-    // finished with the outcome the window would show.
-    bool prepare(const QString &packageDirectory);
+    // The package to install: loaded and checked once by the station, shared read-only by
+    // every job.
+    void prepare(std::shared_ptr<const Configuration> package);
     void start(Listener listener);
     // Never started: finished as interrupted.
     void markNotStarted();
