@@ -1,4 +1,5 @@
 // The window, built in this process, against simulated terminals on mocked serial ports.
+#include "childsignal.h"
 #include "fleet.h"
 #include "logindstandin.h"
 #include "mockbed.h"
@@ -57,6 +58,7 @@ public slots:
 private slots:
     void initTestCase()
     {
+        QVERIFY(kChildSignalBlocked && childsignal::takeHere()); // see childsignal.h
         fast = SimRig::fastTiming();
         fast.searchPauseMs = 150;
         QApplication::setQuitOnLastWindowClosed(true);

@@ -3,6 +3,7 @@
 // what the station did from its exit status, its output, its JSON summary, its journal and the
 // shared log.
 #include "logindstandin.h"
+#include "childsignal.h"
 #include "pack.h"
 #include "packagefixture.h"
 #include "replies.h"
@@ -237,6 +238,7 @@ class TestStation : public QObject
 private slots:
     void initTestCase()
     {
+        QVERIFY(kChildSignalBlocked && childsignal::takeHere()); // see childsignal.h
         base = "ttyST%1_"_q.arg(QCoreApplication::applicationPid());
         // No system bus, unless a test brings logind's stand-in.
         qputenv("DBUS_SYSTEM_BUS_ADDRESS",
