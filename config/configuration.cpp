@@ -186,6 +186,11 @@ QString sha256(const QByteArray &bytes)
 
 } // namespace
 
+QString Configuration::configurationSha256() const
+{
+    return raw.isNull() ? QString() : sha256(raw);
+}
+
 QString Configuration::describe(const FileProblem &problem, Language language) const
 {
     const NamedFile &file = files.at(problem.file);

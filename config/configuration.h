@@ -151,6 +151,8 @@ public:
     // What the checks have to say in the program's log, one entry each, in French: why the
     // package was refused, or that its files are not bound to its signature.
     QStringList logLines() const { return lines; }
+    // SHA-256 of the bytes load() read (lower-case hexadecimal); empty before.
+    QString configurationSha256() const;
 
     QString getImage() const { return terminal->image; }
     qint32 getDelayReboot() const { return terminal->delayReboot; }
