@@ -53,9 +53,8 @@ private slots:
         const QString watching = "Mode atelier, Ctrl-C pour terminer"_q;
         QTest::newRow("status, all fit")
             << "UR"_q << watching << 24
-            << watching +
-                   "\nen attente : 0   en cours : 1   mis à jour : 1   à vérifier : 0   "
-                   "en échec : 0"_q
+            << watching + "\nen attente : 0   en cours : 1   mis à jour : 1   à vérifier : 0   "
+                          "en échec : 0"_q
             << "01"_q;
         QTest::newRow("status, too many")
             << "UFRWRU"_q << watching << 6 << watching + "\n"_q + mixed << "24"_q;
