@@ -1,23 +1,49 @@
 #include "logger.h"
 
+#include "oserror.h"
+
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QTextStream>
 
+#include <cerrno>
 #include <map>
 #include <mutex>
+
+#ifdef Q_OS_UNIX
+#include <sys/stat.h>
+#endif
 
 // One open log file and the lock that keeps its entries whole.
 struct logger::SharedFile
 {
     QFile file;
     std::mutex mutex; // std::mutex rather than QMutex: visible to ThreadSanitizer
+    QString failure;  // the first failure to open or write, under mutex
 };
 
 namespace {
 
 const QString kRule = QStringLiteral("***********************************");
+
+QString failureText(const QString &what, const QString &fileName, const QString &why)
+{
+    return what + QDir::toNativeSeparators(QFileInfo(fileName).absoluteFilePath()) +
+           QStringLiteral(" (") + why + QLatin1Char(')');
+}
+
+bool isFifo(const QString &fileName)
+{
+#ifdef Q_OS_UNIX
+    struct stat info = {};
+    return ::stat(QFile::encodeName(fileName).constData(), &info) == 0 && S_ISFIFO(info.st_mode);
+#else
+    Q_UNUSED(fileName);
+    return false;
+#endif
+}
 
 // The log files open in this process, by absolute path; a file closes with its last writer.
 std::shared_ptr<logger::SharedFile> openShared(const QString &fileName)
@@ -30,8 +56,19 @@ std::shared_ptr<logger::SharedFile> openShared(const QString &fileName)
         return shared;
     auto shared = std::make_shared<logger::SharedFile>();
     shared->file.setFileName(fileName);
-    // Not checked on purpose: a log that cannot be opened must not stop the program.
-    (void)shared->file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text);
+    // A file that will not open does not stop the program: its entries are lost, and the
+    // failure is kept for the program to tell. A FIFO in its place is not opened: that would
+    // wait for a reader for ever.
+    errno = 0;
+    if (isFifo(fileName)) {
+        shared->failure = failureText(QStringLiteral("le fichier de log ne peut pas être ouvert : "),
+                                      fileName, QStringLiteral("un tube nommé porte ce nom"));
+    } else if (!shared->file.open(QIODevice::WriteOnly | QIODevice::Append | QIODevice::Text)) {
+        const int error = QFileInfo(fileName).isDir() ? EISDIR : errno;
+        shared->failure =
+            failureText(QStringLiteral("le fichier de log ne peut pas être ouvert : "), fileName,
+                        osErrorText(error));
+    }
     registry[key] = shared;
     return shared;
 }
@@ -60,6 +97,14 @@ QString logger::formatEntry(const QString &value)
            QStringLiteral(" == ") + value + QLatin1Char('\n');
 }
 
+QString logger::failure() const
+{
+    if (!file)
+        return QString();
+    std::lock_guard<std::mutex> lock(file->mutex);
+    return file->failure;
+}
+
 void logger::write(const QString &value)
 {
     if (!file)
@@ -71,5 +116,13 @@ void logger::write(const QString &value)
     stream.setCodec("UTF-8");
     stream.setGenerateByteOrderMark(false);
     stream << formatEntry(value);
-    // The stream flushes into the file when it goes out of scope, while the lock is still held.
+    // Into the file now, while the lock is held; the first entry that does not reach it (a
+    // full disk) is remembered.
+    errno = 0;
+    stream.flush();
+    const bool written = stream.status() == QTextStream::Ok && file->file.flush();
+    if (!written && file->failure.isEmpty())
+        file->failure =
+            failureText(QStringLiteral("le fichier de log ne peut pas être écrit : "),
+                        file->file.fileName(), osErrorText(errno));
 }

@@ -14,8 +14,8 @@ class logger : public QObject
     Q_OBJECT
 
 public:
-    // An empty name creates no file and makes write() a no-op. A file that cannot be opened is
-    // not reported: the program runs on and its entries are lost.
+    // An empty name creates no file and makes write() a no-op. A file that cannot be opened
+    // loses its entries; failure() says why, for the program to tell the person.
     logger(QObject *parent, const QString &fileName);
     ~logger() override;
 
@@ -24,6 +24,11 @@ public:
 
     static const QString startBanner;
     static const QString endBanner;
+
+    // Why the file could not be opened, or why an entry could not be written to it (the first
+    // such failure, in French, naming the file); empty while every entry has reached it, and
+    // for a logger without a file.
+    QString failure() const;
 
     struct SharedFile; // one open log file, shared by its writers
 

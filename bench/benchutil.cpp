@@ -122,15 +122,19 @@ int openRaw(const QString &deviceName)
     return fd;
 }
 
-long startStation(const char *program, const QString &package)
+long startStation(const char *program, const QString &package, const QString &errors)
 {
     QByteArray path(program);
     QByteArray option("--package");
     QByteArray directory = package.toLocal8Bit();
+    const QByteArray errorFile = errors.toLocal8Bit();
     char *argv[] = {path.data(), option.data(), directory.data(), nullptr};
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    if (!errors.isEmpty())
+        posix_spawn_file_actions_addopen(&actions, STDERR_FILENO, errorFile.constData(),
+                                         O_WRONLY | O_CREAT | O_TRUNC, 0644);
     pid_t pid = 0;
     const int spawned = posix_spawn(&pid, argv[0], &actions, nullptr, argv, environ);
     posix_spawn_file_actions_destroy(&actions);

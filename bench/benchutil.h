@@ -42,8 +42,9 @@ private:
 int openRaw(const QString &deviceName);
 
 // Starts `program` (vardel-station) on `package` with this process's environment, its output
-// thrown away; its process id, or -1.
-long startStation(const char *program, const QString &package);
+// thrown away, and its messages too unless `errors` names a file to keep them in; its process
+// id, or -1.
+long startStation(const char *program, const QString &package, const QString &errors = {});
 // Waits for it: its exit status (128 when a signal ended it) and its resource usage; false when
 // it was not this process's child.
 bool waitStation(long pid, int &status, rusage &usage);

@@ -90,13 +90,6 @@ void Configuration::readBytes(const QByteArray &bytes)
     parse();
 }
 
-QString Configuration::configurationSha256() const
-{
-    if (raw.isNull())
-        return QString();
-    return QString::fromLatin1(QCryptographicHash::hash(raw, QCryptographicHash::Sha256).toHex());
-}
-
 bool Configuration::checkSignature()
 {
     RsaPublicKey key;
@@ -192,6 +185,11 @@ QString sha256(const QByteArray &bytes)
 }
 
 } // namespace
+
+QString Configuration::configurationSha256() const
+{
+    return raw.isNull() ? QString() : sha256(raw);
+}
 
 QString Configuration::describe(const FileProblem &problem, Language language) const
 {

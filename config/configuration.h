@@ -144,8 +144,6 @@ public:
     // The outcome of the last checkSignature(), with what follows the signature element.
     signature::Verdict verdict() const { return lastVerdict; }
     const signature::UnsignedContent &unsignedContent() const { return trailer; }
-    // SHA-256 of the bytes load() read (lower-case hexadecimal); empty before.
-    QString configurationSha256() const;
     // How many bytes load() read; -1 before.
     qint64 fileSize() const { return raw.isNull() ? -1 : raw.size(); }
     // The files, and what checkFiles() found.
@@ -156,6 +154,8 @@ public:
     // What the checks have to say in the program's log, one entry each, in French: why the
     // package was refused, or that its files are not bound to its signature.
     QStringList logLines() const { return lines; }
+    // SHA-256 of the bytes load() read (lower-case hexadecimal); empty before.
+    QString configurationSha256() const;
 
     QString getImage() const { return terminal->image; }
     qint32 getDelayReboot() const { return terminal->delayReboot; }

@@ -60,7 +60,7 @@ bool SerialPort::open(const QString &label)
 
 bool SerialPort::selectPort(const QString &label)
 {
-    const auto available = QSerialPortInfo::availablePorts();
+    const auto available = lister ? lister() : QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : available) {
         if (labelFor(info) == label) {
             port.setPort(info);

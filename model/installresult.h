@@ -70,6 +70,7 @@ struct ActivatedBatch
     int batch = 0;                   // from 1
     bool rebootAcknowledged = false; // at least one of the reboot frames was accepted
     bool returned = false;           // the terminal answered again within the reboot wait
+    bool waitStopped = false;        // the wait was stopped on request before it answered
 };
 
 // The end of one installation.

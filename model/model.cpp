@@ -36,6 +36,11 @@ void Model::log(const QString &text)
     capture.add(logPrefix + text);
 }
 
+QString Model::logFailure() const
+{
+    return logger->failure();
+}
+
 bool Model::commandFailed(FailureCause cause, const QString &logLine)
 {
     log(logLine);
@@ -45,22 +50,22 @@ bool Model::commandFailed(FailureCause cause, const QString &logLine)
 
 QString Model::getImage() const
 {
-    return configuration->getImage();
+    return package()->getImage();
 }
 
 QByteArray Model::getPicture() const
 {
-    return configuration->terminal->picture;
+    return package()->terminal->picture;
 }
 
 QString Model::getTitle() const
 {
-    return configuration->getTitle();
+    return package()->getTitle();
 }
 
 QString Model::getDescription() const
 {
-    return configuration->getDescription();
+    return package()->getDescription();
 }
 
 QStringList Model::getFoundTerminals() const

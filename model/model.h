@@ -13,6 +13,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <optional>
 
 class Application;
@@ -57,6 +58,9 @@ public:
 
     // One log entry, from any thread.
     void log(const QString &text);
+    // Why the log file cannot be opened or written (French, naming the file); empty while it
+    // can. From any thread.
+    QString logFailure() const;
     // Text put at the start of every entry of this Model ("[ttyACM1] " when several terminals
     // share the log); empty by default. Set it before the Model is used.
     void setLogPrefix(const QString &prefix) { logPrefix = prefix; }
@@ -121,6 +125,10 @@ public:
     // set for the life of the Model.
     void requestCancel() { cancelRequested = true; }
     bool isCancelRequested() const { return cancelRequested; }
+    // Asks a running installation not to wait any longer for its terminal to come back from a
+    // reboot: the wait ends before its next try, and the terminal is left unchecked. From any
+    // thread; stays set for the life of the Model.
+    void requestStopWaiting() { stopWaitingRequested = true; }
 
     // Why the last command that failed did (its log line says it in words): written by the
     // commands when they fail, read by the scenario. commandFailed writes the log line too and
@@ -156,8 +164,11 @@ public:
     bool getAuthorization();
     bool load(const Application *file);
 
-    const Configuration *getConfiguration() const { return configuration.get(); }
-    std::shared_ptr<const Configuration> package() const { return configuration; }
+    // The package in use: loaded on a worker thread, read by the window's thread and the
+    // installation's. The pointer is handed over under a lock, so that every thread reads it,
+    // and the package it points to, whole.
+    const Configuration *getConfiguration() const { return package().get(); }
+    std::shared_ptr<const Configuration> package() const;
     SerialPort *getSerialPort() const { return serialPort; }
     const std::array<quint8, 126> &getTerminalRecord() const { return terminalRecord; }
     // Whether the last installation read the terminal's hardware record (whole and checked),
@@ -183,6 +194,9 @@ signals:
 private:
     friend class TestSeam;
 
+    void setPackage(std::shared_ptr<const Configuration> loaded);
+
+    mutable std::mutex configurationMutex;              // guards configuration, not what it holds
     std::shared_ptr<const Configuration> configuration; // only read once loaded
     QString packageDirectory;                           // empty: the program's own
     SerialPort *serialPort;
@@ -202,6 +216,7 @@ private:
     const PcscApi *pcscApi = nullptr;     // the PC/SC service; null: the platform's own
     std::function<QString(const QString &)> portResolver;
     std::atomic<bool> cancelRequested{false};
+    std::atomic<bool> stopWaitingRequested{false};
     FailureCause failure = FailureCause::None; // of the last command that failed
     InstallProgress progress;                  // of the running installation (its thread)
     StageMeter meter;                          // of the running installation (its thread)

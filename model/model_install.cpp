@@ -56,7 +56,7 @@ InstallResult Model::install(const QString &portLabel)
 
 void Model::runScenario(const QString &portLabel, InstallResult &result)
 {
-    const QList<Batch *> batches = configuration->getBatches();
+    const QList<Batch *> batches = package()->getBatches();
     progress = InstallProgress();
     progress.batchCount = result.batchCount = batches.size();
     result.rebootWaitMs = rebootWaitMs();
@@ -142,7 +142,9 @@ bool Model::installBatch(const Batch &batch, const QString &portLabel, Totals &t
     if (!activateAndReboot(count, totals, result))
         return false;
     serialPort->close();
-    result.activated.last().returned = waitForReboot(portLabel);
+    ActivatedBatch &activated = result.activated.last();
+    activated.returned = waitForReboot(portLabel);
+    activated.waitStopped = !activated.returned && stopWaitingRequested;
     return true;
 }
 
@@ -261,7 +263,7 @@ bool Model::activateAndReboot(int count, Totals &totals, InstallResult &result)
 
 qint64 Model::rebootWaitMs() const
 {
-    return std::max<qint64>({configuration->getDelayReboot(), timing.rebootWaitMinMs, 1});
+    return std::max<qint64>({package()->getDelayReboot(), timing.rebootWaitMinMs, 1});
 }
 
 // Measured against a clock: one try at each step of the wait, and a try that takes long (a
@@ -283,6 +285,13 @@ bool Model::waitForReboot(const QString &portLabel)
             QThread::msleep(ulong(until - now));
         else
             due = now; // the last try ran past this step: the next one starts at once
+        if (stopWaitingRequested) {
+            showModule(kPleaseWait, 100);
+            log(QStringLiteral("Attente du retour du terminal abandonnée après %1 ms, à la "
+                               "demande de l'utilisateur : le terminal n'a pas été vérifié")
+                    .arg(clock.elapsed()));
+            return false;
+        }
         const qint64 elapsed = std::min(due, wait);
         showModule(kPleaseWait, int(elapsed * 100 / wait));
         if (serialPort->open(currentLabel(portLabel))) {

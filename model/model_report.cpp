@@ -21,7 +21,7 @@ QString Model::writeReportAbout(const InstallResult *result)
     content.program = QCoreApplication::applicationFilePath();
     content.developmentKeys = devkeys::inUse();
     content.system = SystemSurvey::take();
-    content.package = configuration;
+    content.package = package();
     const auto available = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : available)
         content.ports.append({info.portName(), info.description(), info.manufacturer(),

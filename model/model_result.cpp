@@ -17,8 +17,14 @@ QString activatedBatches(int count)
 QString unverifiedMessage(const InstallResult &result)
 {
     const QString wait = QStringLiteral("les %1 secondes").arg((result.rebootWaitMs + 999) / 1000);
+    bool stopped = false;
+    for (const ActivatedBatch &batch : result.activated)
+        stopped = stopped || batch.waitStopped;
     QString why;
-    if (!result.rebootAcknowledged() && !result.returned())
+    if (stopped)
+        why = QStringLiteral("l'attente de son retour a été abandonnée à la demande de "
+                             "l'utilisateur.");
+    else if (!result.rebootAcknowledged() && !result.returned())
         why = QStringLiteral("il n'a pas confirmé son redémarrage, puis n'a pas répondu pendant ") +
               wait + QStringLiteral(" d'attente.");
     else if (!result.rebootAcknowledged())

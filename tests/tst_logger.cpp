@@ -7,6 +7,7 @@
 #include <QTest>
 
 #include <memory>
+#include <sys/stat.h>
 #include <thread>
 #include <vector>
 
@@ -32,15 +33,35 @@ private slots:
         QCOMPARE(logger::endBanner, "\n%1\nFin de l'application\n%1\n"_q.arg(rule));
     }
 
-    // A log that cannot be opened (its name is taken by a folder) or has no name loses its
-    // entries quietly and creates nothing.
-    void unopenableLogIsQuiet()
+    // A log that cannot be opened (its name is taken by a folder) or written (the disk is full)
+    // loses its entries, creates nothing, and says why, naming the file; one without a name
+    // has nothing to say.
+    void unwritableLogSaysWhy_data()
     {
-        const QString path = dir.filePath("quiet/taken"_q);
-        QVERIFY(QDir().mkpath(path) && QDir::setCurrent(dir.filePath("quiet"_q)));
-        logger(nullptr, path).write("perdu"_q);
-        logger(nullptr, QString()).write("perdu"_q);
-        QVERIFY(QFileInfo(path).isDir());
+        QTest::addColumn<QString>("name"); // relative to the test's folder, or absolute
+        QTest::addColumn<QString>("failure");
+        QTest::newRow("folder") << "taken"_q
+                                << "le fichier de log ne peut pas être ouvert : %1 (un dossier "
+                                   "porte ce nom)"_q;
+        QTest::newRow("FIFO") << "fifo"_q
+                              << "le fichier de log ne peut pas être ouvert : %1 (un tube nommé "
+                                 "porte ce nom)"_q;
+        QTest::newRow("full disk") << "/dev/full"_q
+                                   << "le fichier de log ne peut pas être écrit : %1 (plus de "
+                                      "place sur le disque)"_q;
+        QTest::newRow("no name") << QString() << QString();
+    }
+    void unwritableLogSaysWhy()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, failure);
+        QVERIFY(QDir().mkpath(dir.filePath("quiet/taken"_q)) &&
+                QDir::setCurrent(dir.filePath("quiet"_q)));
+        QVERIFY(QFileInfo::exists("fifo"_q) || ::mkfifo("fifo", 0600) == 0);
+        logger log(nullptr, name);
+        log.write("perdu"_q);
+        QCOMPARE(log.failure(), failure.isEmpty() ? failure : failure.arg(QFileInfo(name).absoluteFilePath()));
+        QVERIFY(QFileInfo("taken"_q).isDir());
         QCOMPARE(QDir().entryList(QDir::Files), QStringList());
     }
 

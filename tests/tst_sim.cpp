@@ -1,6 +1,7 @@
 // The simulated terminal itself: its frame parser, its command line, and vardel-sim running a
 // command against a mocked serial device or serving a tty. Run with --probe, this program is
 // such a command: a Model opens a session on the first serial port it sees.
+#include "childsignal.h"
 #include "link/serialport.h"
 #include "model/model.h"
 #include "parser.h"
@@ -10,7 +11,9 @@
 #include <QSerialPortInfo>
 #include <QtTest>
 
+#include <csignal>
 #include <fcntl.h>
+#include <pthread.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -52,6 +55,11 @@ class TestSim : public QObject
     }
 
 private slots:
+    void initTestCase()
+    {
+        QVERIFY(kChildSignalBlocked && childsignal::takeHere()); // see childsignal.h
+    }
+
     // Bytes that cannot start a frame are dropped, and so is a frame cut short once the line
     // goes quiet, whatever the pieces the bytes arrive in.
     void parserResyncs()
@@ -124,6 +132,38 @@ private slots:
         QTEST(sim.exitCode(), "status");
         const QString said = QString::fromLocal8Bit(sim.readAllStandardError());
         QVERIFY2(said.contains(err), qPrintable(said));
+    }
+
+    // COMMAND starts with the signal dispositions a shell gives it, whatever vardel-sim
+    // inherited: here SIGPIPE ignored (as QProcess leaves it in its parent) and SIGINT and
+    // SIGHUP blocked. No standard signal is ignored or blocked in COMMAND.
+    void commandStartsAsFromShell()
+    {
+        ::signal(SIGPIPE, SIG_IGN);
+        sigset_t blocked;
+        sigset_t previous;
+        sigemptyset(&blocked);
+        sigaddset(&blocked, SIGINT);
+        sigaddset(&blocked, SIGHUP);
+        ::pthread_sigmask(SIG_BLOCK, &blocked, &previous);
+        QProcess sim;
+        sim.start(QStringLiteral(VARDEL_SIM_PATH),
+                  {"--mock"_q, "--quiet"_q, "--device"_q,
+                   "ttyACM%1"_q.arg(QCoreApplication::applicationPid()), "--"_q, "cat"_q,
+                   "/proc/self/status"_q});
+        ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+        QVERIFY(sim.waitForFinished(60000) && sim.exitCode() == 0);
+        const QString status = QString::fromLatin1(sim.readAllStandardOutput());
+        const auto mask = [&status](const char *field) {
+            const QString hex = QRegularExpression("\\n"_q + QLatin1String(field) +
+                                                   ":\\s*([0-9a-f]+)\\n"_q)
+                                    .match(status)
+                                    .captured(1);
+            return hex.isEmpty() ? ~0ULL : hex.toULongLong(nullptr, 16);
+        };
+        const quint64 standard = 0x7fffffffULL; // signals 1 to 31
+        QCOMPARE(mask("SigIgn") & standard, 0ULL);
+        QCOMPARE(mask("SigBlk") & standard, 0ULL);
     }
 
     // --tty serves a pty until it is told to stop.

@@ -1,25 +1,35 @@
 // vardel-station as its users run it: vardel-sim --mock --devices N -- vardel-station, with the
 // shipped waits and a tiny package. What each terminal heard comes from vardel-sim's summary,
-// what the station did from its exit status, its JSON summary and the shared log.
+// what the station did from its exit status, its output, its JSON summary, its journal and the
+// shared log.
 #include "logindstandin.h"
+#include "childsignal.h"
 #include "pack.h"
 #include "packagefixture.h"
 #include "replies.h"
 
+#include <QCryptographicHash>
+#include <QDateTime>
 #include <QDir>
 #include <QElapsedTimer>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QSet>
 #include <QTemporaryDir>
 #include <QTest>
 
 #include <csignal>
+#include <fcntl.h>
 #include <functional>
+#include <pty.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
+// What a run left behind.
 struct Run
 {
     int status = -1;
@@ -27,11 +37,57 @@ struct Run
     QList<QJsonObject> terminals; // from --json, by serial number
     QJsonObject summary;
     QStringList log;
+    QList<QJsonObject> journal; // from --journal, one a line
+    QStringList journalLines;
+};
+
+// While a run goes on: what the station printed and logged so far, and the processes.
+struct During
+{
+    QProcess &sim;
+    QString out;
+    QString log;     // the log file's text
+    QString journal; // the journal's text
+    QString work;    // the run's working directory
+};
+
+// vardel-sim whose command starts with its standard output on `fd` (a pipe with no reader, a
+// pty) instead of QProcess's pipe.
+class RedirectedProcess : public QProcess
+{
+public:
+    int output = -1;
+
+protected:
+    void setupChildProcess() override
+    {
+        if (output >= 0)
+            ::dup2(output, STDOUT_FILENO);
+    }
+};
+
+struct Setup
+{
+    QString terminals;                                    // vardel-sim's options
+    QStringList station;                                  // the station's, after --json FILE
+    std::function<bool(During &)> during;                 // true once it has acted
+    std::function<bool(const QString &work)> before = {}; // prepares the working directory
+    int output = -1;                                      // see RedirectedProcess
+    int timeoutMs = 120000;
 };
 
 QStringList words(const QString &text)
 {
     return text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+}
+
+// A regular file's text (never a device such as /dev/full, which has no end).
+QString readText(const QString &path)
+{
+    QFile file(path);
+    return QFileInfo(path).isFile() && file.open(QIODevice::ReadOnly)
+               ? QString::fromUtf8(file.readAll())
+               : QString();
 }
 
 // The entries of `port`, without their "[port] ", one a line.
@@ -89,6 +145,33 @@ const QStringList kFileStages = {"lecture du matériel"_q,    "contrôle du mat�
                                  "liste des applications"_q, "annonce"_q,
                                  "autorisation"_q,           "téléchargement"_q};
 
+// What vardel-sim says device `port` heard: its "frames:" line.
+QString framesOf(const QString &err, const QString &port)
+{
+    return QRegularExpression("\\[%1( -> [^\\]]*)?\\] frames: ([^\\n]*)\\n"_q.arg(port))
+        .match(err)
+        .captured(2);
+}
+
+// The process the station runs in: vardel-sim's child.
+pid_t stationOf(const QProcess &sim)
+{
+    const QString pid = QString::number(sim.processId());
+    return pid_t(readText("/proc/%1/task/%1/children"_q.arg(pid)).simplified().toInt());
+}
+
+// Whether this build holds the committed development keys, found apart from the program.
+bool developmentKeys()
+{
+    const auto hex = [](const QString &file) {
+        return readText(file).toLower().simplified().remove(QLatin1Char(' '));
+    };
+    for (const QString &name : {"/package.key"_q, "/signing-modulus.hex"_q})
+        if (hex(VARDEL_TEST_KEY_DIR ""_q + name) == hex(VARDEL_TEST_DEV_KEY_DIR ""_q + name))
+            return true;
+    return false;
+}
+
 // Every terminal's first steps, and those of a terminal whose application was found.
 const QStringList kSession = {
     "Total : Démarrage de l'installation - 0"_q, "Total : Tentative d'accès au terminal - 10"_q,
@@ -100,6 +183,8 @@ const QStringList kToFiles = {
     "Total : Vérification de la liste des applications du terminal - 50"_q,
     "Total : Téléchargement des fichiers en cours (1/1) - 60"_q,
     "Module : Téléchargement du fichier : APP.BIN - 0"_q};
+const QString kUpdated = "Installation réalisée avec succès"_q;
+const QString kSearchLine = "Démarrage de la recherche de terminal"_q;
 
 } // namespace
 
@@ -113,30 +198,39 @@ class TestStation : public QObject
     QString base;         // device names of this test process: lock files are shared
 
     // Runs vardel-sim with the terminals' options, then the station with its own; `during`
-    // sees the station's output as it comes and may act on the simulator's process.
-    Run run(const QString &terminals, const QStringList &station,
-            const std::function<bool(QProcess &, const QString &)> &during = {})
+    // sees the station's output and log as they come, and may act on the processes.
+    Run run(const Setup &setup)
     {
         Run result;
         QTemporaryDir work;
         const QString json = work.filePath("summary.json"_q);
-        QProcess sim;
+        const QString journal = work.filePath("journal.txt"_q);
+        if (setup.before && !setup.before(work.path()))
+            qWarning("the working directory could not be prepared");
+        RedirectedProcess sim;
+        sim.output = setup.output;
         sim.setWorkingDirectory(work.path());
         sim.start(QStringLiteral(VARDEL_SIM_PATH),
-                  QStringList{"--mock"_q, "--device"_q, base} + words(terminals) +
+                  QStringList{"--mock"_q, "--device"_q, base} + words(setup.terminals) +
                       QStringList{"--"_q, QStringLiteral(VARDEL_STATION_PATH), "--json"_q, json} +
-                      station);
-        bool acted = !during;
+                      setup.station);
+        During now{sim, {}, {}, {}, work.path()};
+        bool acted = !setup.during;
         QElapsedTimer clock;
         clock.start();
-        while (sim.state() != QProcess::NotRunning && clock.elapsed() < 120000) {
+        while (sim.state() != QProcess::NotRunning && clock.elapsed() < setup.timeoutMs) {
             sim.waitForReadyRead(200);
-            result.out += QString::fromUtf8(sim.readAllStandardOutput());
-            acted = acted || during(sim, result.out);
+            now.out += QString::fromUtf8(sim.readAllStandardOutput());
+            if (!acted) {
+                const QStringList logs = QDir(work.path()).entryList({"*_logs.txt"_q});
+                now.log = logs.isEmpty() ? QString() : readText(work.filePath(logs.first()));
+                now.journal = readText(journal);
+                acted = setup.during(now);
+            }
         }
         if (!sim.waitForFinished(1000))
             sim.kill();
-        result.out += QString::fromUtf8(sim.readAllStandardOutput());
+        result.out = now.out + QString::fromUtf8(sim.readAllStandardOutput());
         result.err = QString::fromUtf8(sim.readAllStandardError());
         result.status = sim.exitStatus() == QProcess::NormalExit ? sim.exitCode() : -1;
         QFile summary(json);
@@ -148,15 +242,33 @@ class TestStation : public QObject
             result.terminals = bySerial.values();
         }
         const QStringList logs = QDir(work.path()).entryList({"*_logs.txt"_q});
-        result.log = logMessages(work.filePath(logs.value(0)));
+        if (!logs.isEmpty() && QFileInfo(work.filePath(logs.first())).isFile())
+            result.log = logMessages(work.filePath(logs.first()));
+        result.journalLines = readText(journal).split(QLatin1Char('\n'));
+        for (const QString &line : result.journalLines) {
+            if (!line.isEmpty())
+                result.journal << QJsonDocument::fromJson(line.toUtf8()).object();
+        }
         return result;
+    }
+    Run run(const QString &terminals, const QStringList &station,
+            const std::function<bool(During &)> &during = {})
+    {
+        return run(Setup{terminals, station, during});
     }
 
     QString port(int k) const { return base + QString::number(k); }
 
+    // Sends `signal` to vardel-sim, which hands it on to the station as a shell would.
+    static bool send(QProcess &sim, int signal)
+    {
+        return ::kill(pid_t(sim.processId()), signal) == 0;
+    }
+
 private slots:
     void initTestCase()
     {
+        QVERIFY(kChildSignalBlocked && childsignal::takeHere()); // see childsignal.h
         base = "ttyST%1_"_q.arg(QCoreApplication::applicationPid());
         // No system bus, unless a test brings logind's stand-in.
         qputenv("DBUS_SYSTEM_BUS_ADDRESS",
@@ -178,15 +290,17 @@ private slots:
     // Four terminals at once: one without its receiving application, one that stops every
     // download. The other two are updated; the summary, the exit status and each terminal's
     // entries in the shared log say so, each terminal's entries in the order of its scenario.
+    // The journal has one whole record per terminal; a build with the development keys says so.
     void fourTerminals()
     {
         const Run r =
             run("--devices 4 --catalogue 123456 --at 1 --refuse-app --at 2 --refuse data"_q,
-                {"--package"_q, smallPackage});
+                {"--package"_q, smallPackage, "--journal"_q, "journal.txt"_q});
         QVERIFY2(r.status == 1 && r.summary["exitStatus"_q].toInt() == 1, qPrintable(r.err));
         QCOMPARE(r.terminals.size(), 4);
-        const QString done = "Installation réalisée avec succès"_q;
-        const QStringList results = {done, "Erreur mirandol"_q, "Erreur chargement"_q, done};
+        const QStringList results = {kUpdated, "Erreur mirandol"_q, "Erreur chargement"_q,
+                                     kUpdated};
+        QCOMPARE(r.journal.size(), 4);
         for (int k = 0; k < 4; ++k) {
             const QJsonObject &t = r.terminals.at(k);
             QCOMPARE(t["serialNumber"_q].toString(), "TVX0000%1"_q.arg(k + 1));
@@ -198,6 +312,25 @@ private slots:
                 QRegularExpression::escape(results.at(k)))); // in the summary table
             QVERIFY2(r.out.contains(row), qPrintable(r.out));
         }
+        // The journal: the same fields, with the package, an id of its own and the host.
+        QSet<QString> serials, ids;
+        for (const QJsonObject &record : r.journal) {
+            serials << record["serialNumber"_q].toString();
+            ids << record["id"_q].toString();
+            QCOMPARE(record["configurationSha256"_q].toString(),
+                     r.summary["configurationSha256"_q].toString());
+            QCOMPARE(record["packageTitle"_q].toString(), "Mise à jour"_q);
+            QVERIFY(!record["host"_q].toString().isEmpty());
+            QVERIFY(QDateTime::fromString(record["start"_q].toString(), Qt::ISODateWithMs) <=
+                    QDateTime::fromString(record["end"_q].toString(), Qt::ISODateWithMs));
+        }
+        QCOMPARE(serials.size(), 4);
+        QCOMPARE(ids.size(), 4);
+        QFile configuration(smallPackage + "/configuration.xml"_q);
+        QVERIFY(configuration.open(QIODevice::ReadOnly));
+        QCOMPARE(r.summary["configurationSha256"_q].toString().toLatin1(),
+                 QCryptographicHash::hash(configuration.readAll(), QCryptographicHash::Sha256)
+                     .toHex());
         QVERIFY(
             r.err.contains("[%1] download: APP.BIN, 300 of 300 bytes, complete"_q.arg(port(3))));
 
@@ -219,7 +352,7 @@ private slots:
                                        QStringList{"activation"_q, "redémarrage"_q,
                                                    "attente du retour"_q}),
                         downloadEntry(1, 300, 3),
-                        done + " - Le terminal a été correctement mis à jour. - [succès]"_q};
+                        kUpdated + " - Le terminal a été correctement mis à jour. - [succès]"_q};
         const QStringList refusedApp =
             kSession + QStringList{"isVardelOnTerminal Erreur _buff"_q,
                                    durationsEntry(kSessionStages),
@@ -240,11 +373,19 @@ private slots:
             QVERIFY2(inSequence(entriesOf(r.log, port(k)), expected.at(k)), qPrintable(port(k)));
         // Nothing else and nothing torn: the station's own entries around the terminals'.
         const QStringList own = r.log.filter(QRegularExpression("^[^[]"_q));
-        // banner, package, search, four found, no sleep lock (no system bus here), end banner
-        QCOMPARE(own.size(), 9);
-        QVERIFY(own.at(7).startsWith("Mise en veille du PC non empêchée (pas de bus système"_q));
+        const bool devKeys = developmentKeys();
+        // banner, [development keys], package, search, four found, no sleep lock (no system bus
+        // here), end banner
+        QCOMPARE(own.size(), devKeys ? 10 : 9);
+        QVERIFY(own.at(devKeys ? 8 : 7)
+                    .startsWith("Mise en veille du PC non empêchée (pas de bus système"_q));
         QVERIFY(own.first().contains("Démarrage de l'application"_q) &&
                 own.last().contains("Fin de l'application"_q));
+        const QString mark = "Attention : ce programme est construit avec les clés de "
+                             "développement"_q;
+        QCOMPARE(own.at(1).startsWith(mark), devKeys);
+        QCOMPARE(r.err.contains(mark), devKeys);
+        QCOMPARE(r.summary["developmentKeys"_q].toBool(), devKeys);
     }
 
     // How each terminal ended, as values: updated; installed but its restart refused or
@@ -323,14 +464,16 @@ private slots:
     }
 
     // Two terminals come back from their reboot under new port names, at the same time; each
-    // is followed by its serial number. A third one, left out by --port, hears nothing.
+    // is followed by its serial number. A third one, left out by --port, hears nothing; one
+    // of the two is named by its device path.
     void renumbered()
     {
-        const Run r = run("--devices 3 --catalogue 123456 --renumber --reboot-silence 1500"_q,
-                          {"--package"_q, smallPackage, "--port"_q, port(1), "--port"_q, port(2)});
+        const Run r =
+            run("--devices 3 --catalogue 123456 --renumber --reboot-silence 1500"_q,
+                {"--package"_q, smallPackage, "--port"_q, port(1), "--port"_q, "/dev/"_q + port(2)});
         QVERIFY2(r.status == 0, qPrintable(r.out + r.err));
         QCOMPARE(r.terminals.size(), 2);
-        QVERIFY(r.err.contains("[%1] frames: none"_q.arg(port(0))));
+        QCOMPARE(framesOf(r.err, port(0)), "none"_q);
         for (int k = 1; k <= 2; ++k) {
             const QJsonObject &t = r.terminals.at(k - 1);
             // vardel-sim says under which name each device came back.
@@ -349,53 +492,279 @@ private slots:
         }
     }
 
-    // Ctrl-C while three terminals download: none starts anything new, each is released
-    // without its file being activated, and the summary says so with exit status 1.
-    void interrupted()
+    // A USB serial number that two devices report is never followed: the update goes to the
+    // port the terminal was found on, the other device hears nothing, and the log says that
+    // the terminal is followed by its port. Once with a device that is not a terminal (another
+    // maker's), once with --port naming one of two terminals.
+    void sharedSerialNumber_data()
     {
-        bool sent = false;
-        const Run r = run("--devices 3 --catalogue 123456 --pace-9600 --work 30"_q,
-                          {"--package"_q, largePackage}, [&](QProcess &sim, const QString &out) {
-                              // One plain line per event: each terminal has sent a quarter of
-                              // its file and not all of it.
-                              for (int k = 0; k < 3; ++k) {
-                                  if (!out.contains(QRegularExpression(
-                                          port(k) + " .* APP\\.BIN +(2[5-9]|[3-9]\\d) %"_q)))
-                                      return false;
+        QTest::addColumn<QString>("terminals");
+        QTest::addColumn<QString>("ports"); // --port, or none
+        QTest::addColumn<int>("updated");   // the device that must be updated
+        QTest::addColumn<int>("silent");    // the one that must hear nothing
+        QTest::newRow("not a terminal")
+            << "--devices 2 --at 0 --vendor Acme --serial 0001 --at 1 --serial 0001"_q
+            << QString() << 1 << 0;
+        QTest::newRow("port named") << "--devices 2 --serial 0001"_q << "1"_q << 1 << 0;
+    }
+    void sharedSerialNumber()
+    {
+        QFETCH(QString, terminals);
+        QFETCH(QString, ports);
+        QFETCH(int, updated);
+        QFETCH(int, silent);
+        QStringList station{"--package"_q, smallPackage};
+        if (!ports.isEmpty())
+            station << "--port"_q << port(ports.toInt());
+        const Run r = run("--catalogue 123456 "_q + terminals, station);
+        QVERIFY2(r.status == 0, qPrintable(r.out + r.err));
+        QCOMPARE(r.terminals.size(), 1);
+        QCOMPARE(r.terminals.first()["port"_q].toString(), port(updated));
+        QCOMPARE(framesOf(r.err, port(silent)), "none"_q);
+        QVERIFY(r.err.contains("[%1] download: APP.BIN, 300 of 300 bytes, complete"_q.arg(
+            port(updated))));
+        const QString entries = entriesOf(r.log, port(updated));
+        QVERIFY2(entries.startsWith("Numéro de série 0001 porté par 2 ports : le terminal est "
+                                    "suivi par son port\n"_q) &&
+                     !entries.contains("Terminal retrouvé"_q),
+                 qPrintable(entries));
+    }
+
+    // Terminals that appear a few seconds after the station starts (behind a card reader, or
+    // plugged a second late) are found by the searches that follow, and updated.
+    void lateTerminals()
+    {
+        const Run r = run("--devices 2 --catalogue 123456 --plug-at 3000"_q,
+                          {"--package"_q, smallPackage});
+        QVERIFY2(r.status == 0, qPrintable(r.out + r.err));
+        QCOMPARE(r.terminals.size(), 2);
+        for (const QJsonObject &t : r.terminals)
+            QCOMPARE(t["result"_q].toString(), kUpdated);
+    }
+
+    // A stop signal in each phase: during the package read (a configuration that takes long to
+    // read), the search for terminals (none there yet), a paced download, and the reboot wait.
+    // The run ends soon after: no new terminal, downloads released without activation,
+    // activated terminals finished; the summary, the JSON, the log's end banner; exit 1. A
+    // second signal, in the reboot wait, stops waiting: the terminal is not checked.
+    void stopSignal_data()
+    {
+        QTest::addColumn<QString>("phase");
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<bool>("twice");
+        QTest::addColumn<QString>("terminals");
+        QTest::addColumn<QString>("package");
+        QTest::addColumn<QString>("result"); // of each terminal; none when none was found
+        const QString paced = "--devices 2 --catalogue 123456 --pace-9600 --work 30"_q;
+        const QString interrupted = "Installation interrompue"_q;
+        QTest::newRow("package SIGTERM") << "package"_q << SIGTERM << false << "--devices 1"_q
+                                         << "slow"_q << QString();
+        QTest::newRow("search SIGHUP") << "search"_q << SIGHUP << false
+                                       << "--devices 1 --unplugged"_q << "small"_q << QString();
+        QTest::newRow("download SIGINT")
+            << "download"_q << SIGINT << false << paced << "large"_q << interrupted;
+        QTest::newRow("reboot SIGTERM")
+            << "reboot"_q << SIGTERM << false
+            << "--devices 1 --catalogue 123456 --reboot-silence 4000"_q << "small"_q << kUpdated;
+        QTest::newRow("reboot SIGQUIT twice")
+            << "reboot"_q << SIGQUIT << true
+            << "--devices 1 --catalogue 123456 --reboot-silence 600000"_q << "small"_q
+            << "Terminal installé, à vérifier"_q;
+    }
+    void stopSignal()
+    {
+        QFETCH(QString, phase);
+        QFETCH(int, signal);
+        QFETCH(bool, twice);
+        QFETCH(QString, terminals);
+        QFETCH(QString, package);
+        QFETCH(QString, result);
+        const QString folder = package == "small"_q   ? smallPackage
+                               : package == "large"_q ? largePackage
+                                                      : slowPackage();
+        QElapsedTimer sinceSignal;
+        int sent = 0;
+        const Run r = run(terminals, {"--package"_q, folder, "--wait"_q, "60"_q},
+                          [&](During &now) {
+                              if (sent == 1 && twice && sinceSignal.elapsed() > 1500) {
+                                  sent += send(now.sim, signal) ? 1 : 0;
+                                  return true;
                               }
-                              // vardel-sim hands the signal on, as a shell's Ctrl-C would.
-                              sent = ::kill(pid_t(sim.processId()), SIGINT) == 0;
-                              return true;
+                              if (sent > 0)
+                                  return sent > 1 || !twice;
+                              if (!reached(phase, now))
+                                  return false;
+                              sinceSignal.start();
+                              sent += send(now.sim, signal) ? 1 : 0;
+                              return !twice;
                           });
-        QVERIFY2(sent && r.status == 1, qPrintable(r.out + r.err));
+        const qint64 endedAfter = sinceSignal.elapsed();
+        QVERIFY2(sent == (twice ? 2 : 1) && r.status == 1, qPrintable(r.out + r.err));
+        // Well before the 60 s of --wait, the 60 s of the reboot wait or a slow package read.
+        QVERIFY2(endedAfter < 20000, qPrintable(QString::number(endedAfter)));
         QVERIFY(r.summary["interrupted"_q].toBool());
-        QCOMPARE(r.terminals.size(), 3);
-        for (int k = 0; k < 3; ++k) {
-            QCOMPARE(r.terminals.at(k)["result"_q].toString(), "Installation interrompue"_q);
-            // What the terminal heard: part of the file, the release, never an activation.
-            const QString frames =
-                QRegularExpression("\\[%1\\] frames: ([^\\n]*)\\n"_q.arg(port(k)))
-                    .match(r.err)
-                    .captured(1);
-            QVERIFY2(frames.contains("release 2"_q) && !frames.contains("activate"_q) &&
-                         !frames.contains("reboot"_q),
-                     qPrintable(r.err));
-            QVERIFY(r.err.contains(QRegularExpression(
-                "\\[%1\\] download: APP\\.BIN, \\d+ of 2400 bytes, incomplete"_q.arg(port(k)))));
-            // The interruption, the figures (the download unfinished), the result, the report.
-            const QRegularExpression stopped(
-                QRegularExpression::escape(
-                    "Installation interrompue avant l'activation des fichiers\n"_q) +
-                "Durées de l'installation : [^\n]*\nTéléchargement de APP\\.BIN \\(lot 1, "
-                "fichier 1, essai 1, inachevé\\) : [^\n]*\n"_q +
-                QRegularExpression::escape(
-                    "Installation interrompue - L'installation a été interrompue avant "
-                    "l'activation des fichiers.\nVeuillez relancer la mise à jour du terminal. "
-                    "- [échec]"_q) +
-                "\nRapport de diagnostic enregistré : \\S+_rapport\\.txt$"_q);
-            const QString entries = entriesOf(r.log, port(k));
-            QVERIFY2(entries.contains(stopped), qPrintable(entries));
+        QCOMPARE(r.summary["exitStatus"_q].toInt(), 1);
+        QVERIFY(r.log.last().contains("Fin de l'application"_q));
+        const QString name = QString::fromLatin1(signal == SIGINT    ? "SIGINT"
+                                                 : signal == SIGTERM ? "SIGTERM"
+                                                 : signal == SIGHUP  ? "SIGHUP"
+                                                                     : "SIGQUIT");
+        QVERIFY(r.log.contains("Interruption demandée (%1) : les terminaux en téléchargement "
+                               "sont libérés sans activation"_q.arg(name)));
+        if (result.isEmpty()) {
+            QCOMPARE(r.terminals.size(), 0);
+            QVERIFY(r.out.contains("Aucun terminal n'a été mis à jour."_q));
+            QCOMPARE(framesOf(r.err, port(0)), "none"_q);
+            return;
         }
+        QCOMPARE(r.terminals.size(), words(terminals).at(1).toInt());
+        for (int k = 0; k < r.terminals.size(); ++k) {
+            QCOMPARE(r.terminals.at(k)["result"_q].toString(), result);
+            const QString frames = framesOf(r.err, port(k));
+            if (phase == "download"_q) {
+                // Part of the file, the release, never an activation.
+                QVERIFY2(frames.contains("release 2"_q) && !frames.contains("activate"_q) &&
+                             !frames.contains("reboot"_q),
+                         qPrintable(r.err));
+                QVERIFY(r.err.contains(QRegularExpression(
+                    "\\[%1\\] download: APP\\.BIN, \\d+ of 2400 bytes, incomplete"_q.arg(
+                        port(k)))));
+                // The interruption, the figures (the download unfinished), the result, the
+                // report.
+                const QRegularExpression stopped(
+                    QRegularExpression::escape(
+                        "Installation interrompue avant l'activation des fichiers\n"_q) +
+                    "Durées de l'installation : [^\n]*\nTéléchargement de APP\\.BIN \\(lot 1, "
+                    "fichier 1, essai 1, inachevé\\) : [^\n]*\n"_q +
+                    QRegularExpression::escape(
+                        "Installation interrompue - L'installation a été interrompue avant "
+                        "l'activation des fichiers.\nVeuillez relancer la mise à jour du "
+                        "terminal. - [échec]"_q) +
+                    "\nRapport de diagnostic enregistré : \\S+_%1_rapport\\.txt$"_q.arg(port(k)));
+                const QString entries = entriesOf(r.log, port(k));
+                QVERIFY2(entries.contains(stopped), qPrintable(entries));
+            } else {
+                // Activated and rebooted: the reboot is not cut.
+                QVERIFY2(frames.contains("activate 1"_q) && frames.contains("reboot"_q),
+                         qPrintable(r.err));
+                const bool waited = !entriesOf(r.log, port(k))
+                                         .contains("Attente du retour du terminal abandonnée"_q);
+                QCOMPARE(waited, !twice);
+                // Not waited for: installed, not checked.
+                QCOMPARE(r.terminals.at(k)["outcome"_q].toString(),
+                         twice ? "installed-unverified"_q : "updated"_q);
+                QCOMPARE(r.terminals.at(k)["returned"_q].toBool(), !twice);
+                QCOMPARE(r.terminals.at(k)["message"_q].toString().contains(
+                             "l'attente de son retour a été abandonnée à la demande de "
+                             "l'utilisateur"_q),
+                         twice);
+            }
+        }
+    }
+
+    // A closed standard output (vardel-station --list | true, a reader gone) stops the
+    // printing, never the work: the terminals are listed or updated, the log and the JSON
+    // summary are written whole, and the exit status is the run's.
+    void closedOutput_data()
+    {
+        QTest::addColumn<bool>("list");
+        QTest::newRow("--list") << true;
+        QTest::newRow("update") << false;
+    }
+    void closedOutput()
+    {
+        QFETCH(bool, list);
+        int pipe[2];
+        QVERIFY(::pipe2(pipe, O_CLOEXEC) == 0);
+        ::close(pipe[0]); // no reader: every write fails with EPIPE, or kills with SIGPIPE
+        Setup setup{"--devices 2 --catalogue 123456"_q, {"--package"_q, smallPackage}, {}};
+        if (list)
+            setup.station << "--list"_q;
+        setup.output = pipe[1];
+        const Run r = run(setup);
+        ::close(pipe[1]);
+        QVERIFY2(r.status == 0, qPrintable(QString::number(r.status) + r.err));
+        QVERIFY(r.log.last().contains("Fin de l'application"_q));
+        QCOMPARE(r.terminals.size(), list ? 0 : 2);
+        for (const QJsonObject &t : r.terminals)
+            QCOMPARE(t["result"_q].toString(), kUpdated);
+    }
+
+    // --watch, as a workshop uses it: one terminal plugged at a time. Each is updated once; the
+    // first one, plugged in again after its update, is not updated again and the display says
+    // so; Ctrl-C ends the session with the summary, every terminal in the JSON and the journal.
+    void watch()
+    {
+        int step = 0;
+        const auto plug = [](QProcess &sim, const char *lines) {
+            return sim.write(lines) == qint64(qstrlen(lines));
+        };
+        const Run r =
+            run(Setup{"--devices 3 --catalogue 123456 --control --at 1 --unplugged --at 2 "
+                      "--unplugged"_q,
+                      {"--package"_q, smallPackage, "--watch"_q, "--journal"_q, "journal.txt"_q},
+                      [&](During &now) {
+                          const auto done = [&](int k) {
+                              return now.out.contains(QRegularExpression(
+                                  " TVX0000%1 +mis à jour\\n"_q.arg(k + 1)));
+                          };
+                          if (step == 0 && done(0))
+                              step += plug(now.sim, "unplug 0\nplug 1\n") ? 1 : 100;
+                          else if (step == 1 && done(1))
+                              step += plug(now.sim, "unplug 1\nplug 0\n") ? 1 : 100;
+                          else if (step == 2 &&
+                                   now.out.contains(QRegularExpression(
+                                       " TVX00001 +mis à jour : rebranché, déjà mis à jour"_q)))
+                              step += plug(now.sim, "plug 2\n") ? 1 : 100;
+                          else if (step == 3 && done(2))
+                              step += send(now.sim, SIGINT) ? 1 : 100;
+                          return step >= 4;
+                      },
+                      {},
+                      -1,
+                      180000});
+        QVERIFY2(step == 4 && r.status == 0, qPrintable(r.out + r.err));
+        QVERIFY(!r.summary["interrupted"_q].toBool());
+        QCOMPARE(r.terminals.size(), 3);
+        QCOMPARE(r.journal.size(), 3);
+        for (int k = 0; k < 3; ++k) {
+            QCOMPARE(r.terminals.at(k)["result"_q].toString(), kUpdated);
+            QCOMPARE(r.journal.at(k)["serialNumber"_q].toString(), "TVX0000%1"_q.arg(k + 1));
+            QCOMPARE(r.err.count(QRegularExpression(
+                         "\\[%1( -> \\S+)?\\] download: APP.BIN, 300 of 300 bytes, complete"_q.arg(
+                             port(k)))),
+                     1);
+        }
+        QVERIFY2(r.log.filter(QRegularExpression("^Terminal TVX00001 rebranché sur \\S+ - "
+                                                 "\\(Terminal USB\\) après son passage : il "
+                                                 "n'est pas mis à jour une seconde fois$"_q))
+                         .size() == 1,
+                 qPrintable(r.log.join(QLatin1Char('\n'))));
+    }
+
+    // A journal survives the station's sudden death (kill -9, a power cut): the terminals
+    // that had finished are in it, one whole line each, and nothing else.
+    void journalSurvivesKill()
+    {
+        pid_t killed = 0;
+        const Run r = run(
+            "--devices 3 --catalogue 123456 --at 0 --refuse-app --at 2 --pace-9600 --work 60"_q,
+            {"--package"_q, largePackage, "--journal"_q, "journal.txt"_q}, [&](During &now) {
+                if (now.journal.count(QLatin1Char('\n')) < 2)
+                    return false;
+                killed = stationOf(now.sim);
+                return killed > 0 && ::kill(killed, SIGKILL) == 0;
+            });
+        QVERIFY2(killed > 0 && r.status == 128 + SIGKILL, qPrintable(r.out + r.err));
+        QCOMPARE(r.journalLines.size(), 3); // two lines, then nothing after the last '\n'
+        QVERIFY(r.journalLines.last().isEmpty());
+        QStringList serials;
+        for (const QJsonObject &record : r.journal)
+            serials << record["serialNumber"_q].toString();
+        serials.sort();
+        QCOMPARE(serials, (QStringList{"TVX00001"_q, "TVX00002"_q}));
+        QVERIFY(r.err.contains(QRegularExpression(
+            "\\[%1\\] download: APP\\.BIN, \\d+ of 2400 bytes, incomplete"_q.arg(port(2)))));
     }
 
     // The PC stays awake while terminals are being written: logind's stand-in lists the
@@ -416,16 +785,13 @@ private slots:
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", logind.address().toUtf8()); // the station's, too
         QStringList held;
         const Run r = run("--devices 2 --catalogue 123456 --pace-9600"_q,
-                          {"--package"_q, largePackage}, [&](QProcess &sim, const QString &out) {
+                          {"--package"_q, largePackage}, [&](During &now) {
                               // Both terminals in their download.
-                              for (int k = 0; k < 2; ++k) {
-                                  if (!out.contains(QRegularExpression(
-                                          port(k) + " .* APP\\.BIN +(2[5-9]|[3-9]\\d) %"_q)))
-                                      return false;
-                              }
+                              if (!reached("download"_q, now))
+                                  return false;
                               held = logind.inhibitors();
                               if (interrupt)
-                                  ::kill(pid_t(sim.processId()), SIGINT);
+                                  send(now.sim, SIGINT);
                               return true;
                           });
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", previous);
@@ -437,47 +803,235 @@ private slots:
         QVERIFY(!r.log.join(QLatin1Char('\n')).contains("Mise en veille du PC"_q));
     }
 
-    // Nothing starts, with a French message on standard error and the status 2, and nothing
-    // is sent; among them a package one of whose files changed after signing. --list shows
-    // what would be updated and installs nothing.
+    // Nothing starts, with a French message on standard error and the status 2, before any
+    // terminal hears anything and before the card readers are switched (the first search logs
+    // its start): bad arguments, a refused package (with the reason the program logs; among them
+    // a package one of whose files changed after signing), a JSON summary or journal that cannot
+    // be written, a log that cannot be opened or written. --list shows what would be updated and
+    // installs nothing.
     void cannotStart_data()
     {
         QTest::addColumn<QString>("terminals"); // vardel-sim's options
         QTest::addColumn<QString>("arguments"); // the station's, after --package
+        QTest::addColumn<QString>("log");       // in place of the log: a folder, or /dev/full
         QTest::addColumn<int>("status");
         QTest::addColumn<QString>("said"); // on standard error, or standard output for --list
+        QTest::addColumn<bool>("searched");
+        const QString two = "--devices 2"_q;
         QTest::newRow("bad option")
-            << "--devices 2"_q
-            << "--bogus"_q << 2 << "vardel-station : option inconnue : --bogus"_q;
-        QTest::newRow("no terminal")
-            << "--vendor Acme"_q << QString() << 2 << "vardel-station : aucun terminal détecté."_q;
+            << two << "--bogus"_q << QString() << 2
+            << "vardel-station : option inconnue : --bogus"_q << false;
+        QTest::newRow("bad wait")
+            << two << "--wait -1"_q << QString() << 2
+            << "--wait attend un nombre de secondes (0 ou plus) : -1"_q << false;
+        QTest::newRow("no terminal") << "--vendor Acme"_q << "--wait 0"_q << QString() << 2
+                                     << "vardel-station : aucun terminal détecté."_q << true;
         QTest::newRow("invalid package")
-            << "--devices 2"_q
-            << "--package "_q + packages.filePath("none"_q) << 2
-            << "ne peut pas être installé : fichier de configuration manquant ou illisible"_q;
+            << two << "--package "_q + packages.filePath("none"_q) << QString() << 2
+            << "ne peut pas être installé : Le fichier de configuration ("_q +
+                   packages.filePath("none/configuration.xml"_q) + ") est introuvable : refusé."_q
+            << false;
         for (const auto &file : fixture::files())
             QTest::addRow("%s changed", qPrintable(file.first))
-                << "--devices 2"_q
-                << "--package "_q + packages.filePath("swapped-"_q + file.first) << 2
-                << file.first + "\" ne correspond pas au package signé : son empreinte "_q;
-        QTest::newRow("unknown port")
-            << "--devices 2"_q
-            << "--port ttyNONE"_q << 2 << "aucun terminal détecté sur : ttyNONE."_q;
-        QTest::newRow("list") << "--devices 2"_q
-                              << "--list"_q << 0
+                << two << "--package "_q + packages.filePath("swapped-"_q + file.first)
+                << QString() << 2
+                << file.first + "\" ne correspond pas au package signé : son empreinte "_q << false;
+        QTest::newRow("unknown port") << two << "--wait 0 --port ttyNONE"_q << QString() << 2
+                                      << "aucun terminal détecté sur : ttyNONE."_q << true;
+        QTest::newRow("JSON folder missing")
+            << two << "--json /nonexistent/dir/s.json"_q << QString() << 2
+            << "le bilan JSON ne pourra pas être écrit dans /nonexistent/dir/s.json : le "
+               "dossier /nonexistent/dir n'existe pas."_q
+            << false;
+        QTest::newRow("JSON is a folder")
+            << two << "--json /tmp"_q << QString() << 2
+            << "le bilan JSON ne pourra pas être écrit dans /tmp : /tmp est un dossier."_q
+            << false;
+        QTest::newRow("journal folder missing")
+            << two << "--journal /nonexistent/dir/j.txt"_q << QString() << 2
+            << "le journal /nonexistent/dir/j.txt ne peut pas être ouvert : le dossier "
+               "n'existe pas."_q
+            << false;
+        QTest::newRow("journal is a folder")
+            << two << "--journal /tmp"_q << QString() << 2
+            << "le journal /tmp ne peut pas être ouvert : un dossier porte ce nom."_q << false;
+        QTest::newRow("journal is a FIFO")
+            << two << "--journal fifo"_q << QString() << 2
+            << "le journal fifo ne peut pas être ouvert : ce n'est pas un fichier ordinaire."_q
+            << false;
+        QTest::newRow("log is a folder") << two << QString() << "folder"_q << 2
+                                         << "(un dossier porte ce nom) ; rien n'a été fait."_q
+                                         << false;
+        QTest::newRow("log is a FIFO") << two << QString() << "fifo"_q << 2
+                                       << "(un tube nommé porte ce nom) ; rien n'a été fait."_q
+                                       << false;
+        QTest::newRow("log on a full disk")
+            << two << QString() << "/dev/full"_q << 2
+            << "le fichier de log ne peut pas être écrit : "_q << false;
+        QTest::newRow("list") << two << "--list"_q << QString() << 0
                               << "valide : « Mise à jour », 1 lot(s), 1 fichier(s)\n"
-                                 "2 terminal(aux) détecté(s) :"_q;
+                                 "2 terminal(aux) détecté(s) :"_q
+                              << true;
     }
     void cannotStart()
     {
         QFETCH(QString, terminals);
         QFETCH(QString, arguments);
+        QFETCH(QString, log);
         QFETCH(QString, said);
-        const Run r = run(terminals, QStringList{"--package"_q, smallPackage} + words(arguments));
+        QFETCH(bool, searched);
+        const QString logName = QDate::currentDate().toString("yyyyMMdd"_q) + "_logs.txt"_q;
+        Setup setup{terminals, QStringList{"--package"_q, smallPackage} + words(arguments), {}};
+        setup.before = [&](const QString &work) {
+            const QString path = work + QLatin1Char('/') + logName;
+            const auto fifo = [](const QString &name) {
+                return ::mkfifo(QFile::encodeName(name).constData(), 0600) == 0;
+            };
+            return fifo(work + "/fifo"_q) &&
+                   (log.isEmpty() || (log == "folder"_q ? QDir().mkdir(path)
+                                      : log == "fifo"_q ? fifo(path)
+                                                        : QFile::link(log, path)));
+        };
+        const Run r = run(setup);
         QTEST(r.status, "status");
         QVERIFY2((r.status == 0 ? r.out : r.err).contains(said), qPrintable(r.out + r.err));
         // No terminal heard a single frame, as vardel-sim's summary says.
         QCOMPARE(r.err.count("frames: none"_q), terminals.startsWith("--devices 2"_q) ? 2 : 1);
+        if (log.isEmpty() && !arguments.startsWith("--bogus"_q) &&
+            !arguments.startsWith("--wait -1"_q)) {
+            QCOMPARE(r.log.contains(kSearchLine), searched);
+            QVERIFY(r.log.last().contains("Fin de l'application"_q));
+        }
+        // The JSON summary, when it can be written: the package's verdict, no terminal.
+        if (r.status == 2 && !r.summary.isEmpty()) {
+            QCOMPARE(r.summary["exitStatus"_q].toInt(), 2);
+            QVERIFY(r.summary["terminals"_q].toArray().isEmpty());
+            QCOMPARE(r.summary["packageValid"_q].toBool(), !arguments.startsWith("--package"_q));
+            const QString verdict = r.summary["packageVerdict"_q].toString();
+            QVERIFY2((said.contains(verdict) || verdict.contains(said)) ==
+                         arguments.startsWith("--package"_q),
+                     qPrintable(verdict));
+        }
+        const bool json = arguments == "--wait 0"_q || arguments.startsWith("--package"_q) ||
+                          arguments.startsWith("--wait 0 --port"_q);
+        QCOMPARE(!r.summary.isEmpty(), json);
+    }
+
+    // The JSON summary that cannot be written at the end (its folder went away during the run)
+    // is a failure of the run: exit 1 and the reason, the terminal updated all the same.
+    void jsonLostDuringRun()
+    {
+        Setup setup{"--devices 1 --catalogue 123456"_q, {"--package"_q, smallPackage}, {}};
+        setup.before = [](const QString &work) { return QDir(work).mkdir("out"_q); };
+        bool removed = false;
+        setup.station << "--json"_q << "out/s.json"_q;
+        setup.during = [&](During &now) {
+            if (!now.out.contains("démarrage"_q))
+                return false;
+            removed = QDir(now.work + "/out"_q).removeRecursively();
+            return true;
+        };
+        const Run r = run(setup);
+        QVERIFY2(removed && r.status == 1, qPrintable(r.out + r.err));
+        QVERIFY2(r.err.contains("vardel-station : le bilan JSON ne peut pas être écrit dans "
+                                "out/s.json"_q),
+                 qPrintable(r.err));
+        QVERIFY(r.out.contains(QRegularExpression("\\n%1 +TVX00001 +%2 "_q.arg(port(0), kUpdated))));
+    }
+
+    // On a terminal 8 rows high, seven terminals do not fit: every drawing keeps the header on
+    // its first line, is at most 7 lines tall (it never scrolls) and shows the counts (which
+    // terminals come first: tst_stationdisplay); the summary follows in full.
+    void liveDisplayFitsHeight()
+    {
+        int master = -1;
+        int slave = -1;
+        winsize size{};
+        size.ws_row = 8;
+        size.ws_col = 120;
+        QVERIFY(::openpty(&master, &slave, nullptr, nullptr, &size) == 0);
+        ::fcntl(master, F_SETFL, ::fcntl(master, F_GETFL) | O_NONBLOCK);
+        QByteArray screen;
+        const auto drain = [&] {
+            char buffer[4096];
+            for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;)
+                screen.append(buffer, int(n));
+        };
+        Setup setup{"--devices 7 --catalogue 123456 --at 6 --refuse-app"_q,
+                    {"--package"_q, smallPackage},
+                    [&](During &) {
+                        drain(); // the pty must not fill up
+                        return false;
+                    }};
+        setup.output = slave;
+        const Run r = run(setup);
+        ::close(slave);
+        drain();
+        ::close(master);
+        QVERIFY2(r.status == 1, qPrintable(r.err));
+        const QString text = QString::fromUtf8(screen);
+        const int summary = text.indexOf("N° de série"_q);
+        QVERIFY(summary > 0);
+        const QStringList drawings =
+            text.left(summary).split("\x1b[J"_q, Qt::SkipEmptyParts); // each ends so
+        QVERIFY(drawings.size() > 3);
+        const QRegularExpression counts(
+            "^en attente : \\d+   en cours : \\d+   mis à jour : \\d+   à vérifier : \\d+   "
+            "en échec : \\d+$"_q);
+        for (const QString &drawing : drawings.mid(0, drawings.size() - 1)) {
+            QStringList lines = drawing.split("\r\x1b[2K"_q);
+            lines.removeFirst(); // the cursor moves up before the first line
+            if (lines.isEmpty())
+                continue; // a drawing wiped for a message
+            QVERIFY2(lines.size() <= 7 && lines.first().startsWith("Port"_q),
+                     qPrintable(drawing));
+            QVERIFY2(counts.match(lines.at(1).trimmed()).hasMatch(), qPrintable(drawing));
+        }
+        QCOMPARE(text.mid(summary).count(QRegularExpression(" TVX0000\\d "_q)), 7);
+    }
+
+private:
+    // Whether the run has reached `phase`: for the package, its start; no terminal yet for
+    // the search; a quarter of the file on every terminal for the download; the reboot wait.
+    bool reached(const QString &phase, const During &now) const
+    {
+        if (phase == "package"_q)
+            return now.log.contains("Démarrage de l'application"_q);
+        if (phase == "search"_q)
+            return now.log.contains(kSearchLine);
+        if (phase == "reboot"_q) // its first try has failed
+            return now.log.indexOf("Module : Veuillez patienter ... - 1\n"_q,
+                                   now.log.indexOf("Redémarrage du terminal en cours."_q)) > 0;
+        for (int k = 0; k < 2; ++k) {
+            if (!now.out.contains(
+                    QRegularExpression(port(k) + " .* APP\\.BIN +(2[5-9]|[3-9]\\d) %"_q)))
+                return false;
+        }
+        return true;
+    }
+
+    // A valid package that takes a while to read and check: its one file of the scenario is
+    // decrypted and digested before any terminal is looked for. Signing the package does the
+    // same check, with the same code built the same way: the file grows until signing took at
+    // least a second and a half, whatever the build's speed.
+    QString slowPackage()
+    {
+        const QString folder = packages.filePath("slow"_q);
+        if (QFileInfo::exists(folder))
+            return folder;
+        bool written = fixture::writePackage(folder);
+        QElapsedTimer signing;
+        for (int size = 1 << 20; written && size <= (128 << 20); size *= 2) {
+            written = fixture::write(folder + "/app.bin"_q, pack::seal(QByteArray(size, 's')));
+            signing.start();
+            const QByteArray xml = fixture::signXml(fixture::unsignedXml(), folder + "/"_q);
+            written = written && !xml.isEmpty() && fixture::write(folder + "/configuration.xml"_q, xml);
+            if (signing.elapsed() >= 1500)
+                break;
+        }
+        if (!written)
+            qWarning("the slow package could not be written");
+        return folder;
     }
 };
 

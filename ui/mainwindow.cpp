@@ -15,6 +15,7 @@
 #include <QComboBox>
 #include <QDir>
 #include <QDesktopServices>
+#include <QDir>
 #include <QGuiApplication>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -23,6 +24,7 @@
 #include <QScrollArea>
 #include <QStyle>
 #include <QThreadPool>
+#include <QTimer>
 #include <QUrl>
 #include <QtConcurrent>
 
@@ -51,6 +53,19 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     model->log(logger::startBanner);
     if (devkeys::inUse())
         model->log(devkeys::logLine());
+    // Once, when the event loop runs: the operator learns that this session leaves no trace.
+    if (const QString failure = model->logFailure(); !failure.isEmpty())
+        QTimer::singleShot(0, this, [this, failure] {
+            QMessageBox::warning(
+                this, QStringLiteral("Log impossible à écrire"),
+                failure.at(0).toUpper() + failure.mid(1) +
+                    QStringLiteral(".\nDossier du log : %1\nLa mise à jour reste possible, mais "
+                                   "ses étapes ne seront pas enregistrées. Pour les garder, "
+                                   "lancez le programme depuis un dossier où vous pouvez "
+                                   "écrire.")
+                        .arg(QDir::toNativeSeparators(QDir::currentPath())),
+                QMessageBox::Ok);
+        });
     connect(model, &Model::configurationLoaded, this, &MainWindow::on_configuration_loaded);
     connect(model, &Model::configurationFailed, this, &MainWindow::on_configuration_failed);
     connect(model, &Model::terminalsFound, this, &MainWindow::on_terminals_found);

@@ -3,6 +3,7 @@
 #include <umockdev.h>
 
 #include <cstdio>
+#include <unistd.h>
 
 namespace mockbed {
 
@@ -59,6 +60,9 @@ void Testbed::remove(const std::string &name)
         if (it->name == name) {
             for (auto path = it->sysPaths.rbegin(); path != it->sysPaths.rend(); ++path)
                 umockdev_testbed_remove_device(bed, path->c_str());
+            // umockdev leaves the node under /dev (a link to the pty): gone with the device,
+            // so that an open by name fails.
+            ::unlink((root() + "/dev/" + name).c_str());
             entries.erase(it);
             return;
         }

@@ -39,7 +39,9 @@ public:
 
     // Adds a USB device with one tty interface. Returns false when umockdev refuses it.
     bool add(const Device &device);
-    // Removes a device added before (as if it were unplugged).
+    // Removes a device added before (as if it were unplugged): from the listing and from
+    // /dev. A program that holds its port open keeps it (umockdev keeps the pty), but hears
+    // nothing more. umockdev refuses a name it has given before: add it again under another.
     void remove(const std::string &name);
     // Master side of the pty behind /dev/NAME, or -1. Owned by the testbed.
     int masterFd(const std::string &name);

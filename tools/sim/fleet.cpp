@@ -8,7 +8,8 @@ namespace sim {
 
 namespace {
 
-// How often the watcher looks for a reboot whose silence is over.
+// How often the watcher looks for a reboot whose silence is over, or a scheduled plug or unplug
+// whose time has come.
 constexpr std::chrono::milliseconds kWatchPeriod{20};
 
 mockbed::Device deviceFor(const QString &name, const DeviceOptions &options)
@@ -28,6 +29,9 @@ struct Fleet::Unit
     DeviceOptions options;
     QStringList names;
     Terminal terminal;
+    bool plugged = false;
+    int unplugs = 0;   // times it was unplugged
+    int nextEvent = 0; // in options.schedule
     Engine::Clock::time_point followed = Engine::Clock::time_point::min(); // last reboot handled
 };
 
@@ -41,16 +45,75 @@ Fleet::~Fleet()
 bool Fleet::add(const QString &name, const DeviceOptions &device)
 {
     std::lock_guard<std::mutex> lock(mutex);
-    if (!bed->add(deviceFor(name, device)))
-        return false;
     auto unit = std::make_unique<Unit>(device);
     unit->names << name;
-    if (!unit->terminal.start(bed->masterFd(name.toStdString()), true))
+    if (!device.unplugged && !plugLocked(*unit))
         return false;
     units.push_back(std::move(unit));
-    if (device.renumber && !watcher.joinable())
-        watcher = std::thread(&Fleet::watch, this);
+    if (device.renumber)
+        startWatcher();
     return true;
+}
+
+bool Fleet::plug(int k)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return plugLocked(*units.at(std::size_t(k)));
+}
+
+void Fleet::unplug(int k)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    unplugLocked(*units.at(std::size_t(k)));
+}
+
+bool Fleet::isPlugged(int k) const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return units.at(std::size_t(k))->plugged;
+}
+
+bool Fleet::plugLocked(Unit &unit)
+{
+    if (unit.plugged)
+        return true;
+    // umockdev never gives a name twice: a device plugged in again gets a fresh one, as a USB
+    // serial device often does.
+    if (unit.unplugs > 0)
+        unit.names << freshName(unit.names.last());
+    const QString name = unit.names.last();
+    if (!bed->add(deviceFor(name, unit.options)))
+        return false;
+    unit.plugged = unit.terminal.start(bed->masterFd(name.toStdString()), true);
+    return unit.plugged;
+}
+
+// As a pulled cable, as far as umockdev goes: the device leaves the listing and /dev.
+void Fleet::unplugLocked(Unit &unit)
+{
+    if (!unit.plugged)
+        return;
+    unit.terminal.stop();
+    bed->remove(unit.names.last().toStdString());
+    unit.plugged = false;
+    ++unit.unplugs;
+}
+
+void Fleet::startSchedule()
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    scheduleStart = Engine::Clock::now();
+    scheduling = true;
+    for (const auto &unit : units) {
+        if (!unit->options.schedule.isEmpty())
+            startWatcher();
+    }
+}
+
+void Fleet::startWatcher()
+{
+    if (!watcher.joinable())
+        watcher = std::thread(&Fleet::watch, this);
 }
 
 void Fleet::stop()
@@ -97,10 +160,24 @@ void Fleet::watch()
     while (!wake.wait_for(lock, kWatchPeriod, [this] { return stopping; })) {
         const auto now = Engine::Clock::now();
         for (auto &unit : units) {
+            // The schedule: every event whose time has come, in order.
+            const QList<PlugEvent> &schedule = unit->options.schedule;
+            while (scheduling && unit->nextEvent < schedule.size() &&
+                   now >= scheduleStart + std::chrono::milliseconds(
+                                              schedule.at(unit->nextEvent).atMs)) {
+                const bool plugged = schedule.at(unit->nextEvent++).plugged;
+                if (!plugged)
+                    unplugLocked(*unit);
+                else if (!plugLocked(*unit))
+                    std::fprintf(stderr, "vardel-sim: %s could not be plugged in\n",
+                                 qPrintable(unit->names.last()));
+            }
+            // Renumbering after a reboot.
             const auto reboot = unit->terminal.lastReboot();
             const auto silence = std::chrono::milliseconds(unit->options.behaviour.rebootSilenceMs);
-            if (!unit->options.renumber || reboot == Engine::Clock::time_point::min() ||
-                reboot <= unit->followed || now < reboot + silence)
+            if (!unit->options.renumber || !unit->plugged ||
+                reboot == Engine::Clock::time_point::min() || reboot <= unit->followed ||
+                now < reboot + silence)
                 continue;
             unit->followed = reboot;
             if (!renumber(*unit))
@@ -113,14 +190,8 @@ void Fleet::watch()
 // Unplugs the device and plugs it in again under a fresh name; its terminal keeps its record.
 bool Fleet::renumber(Unit &unit)
 {
-    unit.terminal.stop();
-    const QString old = unit.names.last();
-    const QString name = freshName(old);
-    bed->remove(old.toStdString());
-    if (!bed->add(deviceFor(name, unit.options)))
-        return false;
-    unit.names << name;
-    return unit.terminal.start(bed->masterFd(name.toStdString()), true);
+    unplugLocked(unit);
+    return plugLocked(unit);
 }
 
 // The old name's stem with the first number no device of this fleet has had.

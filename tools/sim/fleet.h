@@ -22,6 +22,12 @@ namespace sim {
 // per device, each on the pty of its own device. A device that renumbers is unplugged once the
 // silence after an accepted reboot is over and plugged in again under a new port name, with
 // the same serial number and manufacturer, and its terminal goes on serving the new pty.
+//
+// A device can be unplugged and plugged in again at any time (plug(), unplug(), or its
+// schedule once startSchedule() has run): unplugged, it leaves the system's listing and /dev
+// and its terminal stops (a port still open stays open, silent); plugged in again, it comes
+// back under a new port name (umockdev never gives a name twice) with the same serial number,
+// and its terminal, which keeps its record, serves it.
 class Fleet
 {
 public:
@@ -30,9 +36,18 @@ public:
     Fleet(const Fleet &) = delete;
     Fleet &operator=(const Fleet &) = delete;
 
-    // Plugs in a device named `name` under /dev and starts its terminal.
+    // A device named `name` under /dev: plugged in, its terminal started, unless its options
+    // say that it starts unplugged.
     [[nodiscard]] bool add(const QString &name, const DeviceOptions &device);
-    // Stops every terminal; the devices stay until the fleet goes.
+    // Plugs device k in (false when umockdev refuses it), or unplugs it; nothing when it is
+    // already so. From any thread.
+    [[nodiscard]] bool plug(int k);
+    void unplug(int k);
+    bool isPlugged(int k) const;
+    // From now on, each device's schedule (DeviceOptions::schedule) is played, its times counted
+    // from this call.
+    void startSchedule();
+    // Stops every terminal and the schedules; the devices stay until the fleet goes.
     void stop();
 
     // The directory UMOCKDEV_DIR must name for a program to see the devices.
@@ -48,13 +63,18 @@ private:
     void watch();
     bool renumber(Unit &unit);
     QString freshName(const QString &old) const;
+    bool plugLocked(Unit &unit);   // under mutex
+    void unplugLocked(Unit &unit); // under mutex
+    void startWatcher();           // under mutex
 
     std::unique_ptr<mockbed::Testbed> bed;
     std::vector<std::unique_ptr<Unit>> units;
     mutable std::mutex mutex; // guards the bed and the names
     std::condition_variable wake;
     bool stopping = false;
-    std::thread watcher; // runs while a device renumbers
+    bool scheduling = false;
+    Engine::Clock::time_point scheduleStart;
+    std::thread watcher; // runs while a device renumbers or has a schedule
 };
 
 // What vardel-sim prints of device k at the end of a run.

@@ -14,7 +14,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <thread>
 #include <fcntl.h>
+#include <poll.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -29,17 +31,84 @@ namespace {
 std::atomic<pid_t> gChild{0};
 static_assert(std::atomic<pid_t>::is_always_lock_free, "read in a signal handler");
 
-void forwardSignal(int signal)
+void say(const QString &text)
+{
+    std::fprintf(stderr, "%s\n", qPrintable(text));
+}
+
+// The signals handed on to COMMAND, as a shell's job would get them.
+constexpr int kForwarded[] = {SIGINT, SIGTERM, SIGHUP, SIGQUIT};
+
+// A signal sent to this process (kill, a supervisor) is handed on to COMMAND. One the terminal
+// sent (Ctrl-C, Ctrl-\) has reached COMMAND already: it is in the same foreground process
+// group, and must not get it twice.
+void forwardSignal(int signal, siginfo_t *info, void *)
 {
     const int saved = errno; // kill() may set it under the interrupted code's feet
-    if (const pid_t child = gChild.load(); child > 0)
+    const bool fromTerminal = info && info->si_code == SI_KERNEL;
+    if (const pid_t child = gChild.load(); child > 0 && !fromTerminal)
         ::kill(child, signal);
     errno = saved;
 }
 
-void say(const QString &text)
+// COMMAND starts as a shell would start it: every signal at its default disposition and none
+// blocked, whatever this process inherited (a test harness that ignores SIGPIPE, say).
+bool shellAttributes(posix_spawnattr_t &attributes)
 {
-    std::fprintf(stderr, "%s\n", qPrintable(text));
+    sigset_t defaults;
+    sigset_t none;
+    sigemptyset(&defaults);
+    sigemptyset(&none);
+    for (int signal = 1; signal < NSIG; ++signal) {
+        if (signal != SIGKILL && signal != SIGSTOP)
+            sigaddset(&defaults, signal); // refused for the C library's own: they stay as they are
+    }
+    return posix_spawnattr_init(&attributes) == 0 &&
+           posix_spawnattr_setsigdefault(&attributes, &defaults) == 0 &&
+           posix_spawnattr_setsigmask(&attributes, &none) == 0 &&
+           posix_spawnattr_setflags(&attributes,
+                                    short(POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK)) == 0;
+}
+
+// --control: "plug K" and "unplug K", one a line, on standard input, until it ends or `stop`
+// is written to.
+void readControl(sim::Fleet &fleet, int stop)
+{
+    QByteArray pending;
+    for (;;) {
+        pollfd fds[2] = {{STDIN_FILENO, POLLIN, 0}, {stop, POLLIN, 0}};
+        if (::poll(fds, 2, -1) < 0) {
+            if (errno == EINTR)
+                continue;
+            return;
+        }
+        if (fds[1].revents)
+            return;
+        char buffer[256];
+        const ssize_t n = ::read(STDIN_FILENO, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            return;
+        pending.append(buffer, int(n));
+        for (int end = pending.indexOf('\n'); end >= 0; end = pending.indexOf('\n')) {
+            const QList<QByteArray> words = pending.left(end).simplified().split(' ');
+            pending.remove(0, end + 1);
+            bool number = false;
+            const int k = words.size() == 2 ? words.at(1).toInt(&number) : -1;
+            if (!number || k < 0 || k >= fleet.size() ||
+                (words.at(0) != "plug" && words.at(0) != "unplug")) {
+                say(QStringLiteral("vardel-sim: --control: not understood: ") +
+                    QString::fromLocal8Bit(words.join(' ')));
+                continue;
+            }
+            if (words.at(0) == "unplug")
+                fleet.unplug(k);
+            else if (!fleet.plug(k))
+                say(QStringLiteral("vardel-sim: --control: device %1 could not be plugged in")
+                        .arg(k));
+        }
+    }
 }
 
 // The modem-line shim: beside an installed vardel-sim, or in the build tree it was built in.
@@ -174,14 +243,42 @@ int runMock(const sim::Options &options)
     argv.push_back(nullptr);
 
     struct sigaction forward = {};
-    forward.sa_handler = forwardSignal;
-    ::sigaction(SIGINT, &forward, nullptr);
-    ::sigaction(SIGTERM, &forward, nullptr);
+    forward.sa_sigaction = forwardSignal;
+    forward.sa_flags = SA_SIGINFO;
+    for (int signal : kForwarded)
+        ::sigaction(signal, &forward, nullptr);
+    posix_spawnattr_t attributes;
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (options.control) // standard input is ours
+        posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (!shellAttributes(attributes)) {
+        say(QStringLiteral("vardel-sim: cannot prepare the command's signals"));
+        fleet.stop();
+        return 125;
+    }
+    int stopControl[2] = {-1, -1};
+    std::thread control;
+    if (options.control && ::pipe2(stopControl, O_CLOEXEC) == 0)
+        control = std::thread(readControl, std::ref(fleet), stopControl[0]);
+    fleet.startSchedule();
     pid_t child = 0;
-    const int spawned = ::posix_spawnp(&child, argv[0], nullptr, nullptr, argv.data(), environ);
+    const int spawned =
+        ::posix_spawnp(&child, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    const auto stopReading = [&] {
+        if (!control.joinable())
+            return;
+        (void)!::write(stopControl[1], "x", 1);
+        control.join();
+        ::close(stopControl[0]);
+        ::close(stopControl[1]);
+    };
     if (spawned != 0) {
         say(QStringLiteral("vardel-sim: cannot run %1: %2")
                 .arg(options.command.first(), QString::fromLocal8Bit(std::strerror(spawned))));
+        stopReading();
         fleet.stop();
         return 127;
     }
@@ -190,6 +287,7 @@ int runMock(const sim::Options &options)
     while (::waitpid(child, &status, 0) < 0 && errno == EINTR) {
     }
     gChild.store(0);
+    stopReading();
     fleet.stop();
     finish(options, fleet);
     return exitCodeOf(status);

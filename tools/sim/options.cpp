@@ -4,6 +4,8 @@
 
 #include <QFile>
 
+#include <algorithm>
+
 namespace sim {
 
 namespace {
@@ -42,6 +44,8 @@ struct Settings
     bool vendorGiven = false;
     bool serialGiven = false;
     bool renumber = false;
+    bool unplugged = false;
+    QList<PlugEvent> schedule;
 };
 
 enum class Parsed
@@ -78,6 +82,15 @@ QString usage()
         "  --serial TEXT           its USB serial number ('' for none)\n"
         "  --renumber              the device comes back from each reboot under a new port\n"
         "                          name, once its reboot silence is over\n"
+        "  --plug-at MS            the device is plugged in MS milliseconds after COMMAND\n"
+        "                          starts (absent before when this is its first event)\n"
+        "  --unplug-at MS          the device is unplugged MS milliseconds after COMMAND starts\n"
+        "                          (both repeatable, per device with --at: --at 1 --plug-at 3000\n"
+        "                          --unplug-at 20000 --plug-at 25000)\n"
+        "  --unplugged             the device is absent when COMMAND starts\n"
+        "  --control               read \"plug K\" and \"unplug K\" lines on standard input and\n"
+        "                          plug or unplug device K at once (COMMAND's standard input is\n"
+        "                          then /dev/null)\n"
         "\n"
         "Terminal:\n"
         "  --catalogue HEX         catalogue code, 6 hex digits (record bytes 10 to 12)\n"
@@ -159,6 +172,16 @@ Parsed parseTerminalOption(const QStringList &arguments, int &i, Settings &setti
         return taken(settings.serialGiven = value(settings.serial));
     if (option == QLatin1String("--renumber")) {
         settings.renumber = true;
+    } else if (option == QLatin1String("--unplugged")) {
+        settings.unplugged = true;
+    } else if (option == QLatin1String("--plug-at") || option == QLatin1String("--unplug-at")) {
+        if (!value(text))
+            return Parsed::Failed;
+        if (!parseCount(text, number)) {
+            error = option + QStringLiteral(" needs a time in milliseconds");
+            return Parsed::Failed;
+        }
+        settings.schedule.append({number, option == QLatin1String("--plug-at")});
     } else if (option == QLatin1String("--apps")) {
         if (!value(text))
             return Parsed::Failed;
@@ -307,6 +330,11 @@ bool deviceOptions(Settings settings, const QStringList &words, int k, DeviceOpt
     device.serial = settings.serialGiven ? settings.serial
                                          : QStringLiteral("TVX%1").arg(k + 1, 5, 10, QLatin1Char('0'));
     device.renumber = settings.renumber;
+    device.schedule = settings.schedule;
+    std::stable_sort(device.schedule.begin(), device.schedule.end(),
+                     [](const PlugEvent &a, const PlugEvent &b) { return a.atMs < b.atMs; });
+    device.unplugged =
+        settings.unplugged || (!device.schedule.isEmpty() && device.schedule.first().plugged);
     return true;
 }
 
@@ -357,6 +385,8 @@ bool parseOptions(const QStringList &arguments, Options &options, QString &error
                 return false;
         } else if (option == QLatin1String("--quiet")) {
             options.quiet = true;
+        } else if (option == QLatin1String("--control")) {
+            options.control = true;
         } else {
             const Parsed parsed = parseTerminalOption(arguments, i, common, error);
             if (parsed == Parsed::Failed)
@@ -376,8 +406,9 @@ bool parseOptions(const QStringList &arguments, Options &options, QString &error
         error = QStringLiteral("say where to serve the terminal: --tty PATH or --mock");
         return false;
     }
-    if (options.mode == Options::Mode::Tty && (options.deviceCount > 0 || !perDevice.isEmpty())) {
-        error = QStringLiteral("--devices and --at need --mock");
+    if (options.mode == Options::Mode::Tty &&
+        (options.deviceCount > 0 || !perDevice.isEmpty() || options.control)) {
+        error = QStringLiteral("--devices, --at and --control need --mock");
         return false;
     }
     if (options.mode == Options::Mode::Mock && options.command.isEmpty()) {

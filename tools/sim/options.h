@@ -8,6 +8,13 @@
 
 namespace sim {
 
+// A moment of a device's schedule: plugged in or unplugged, so long after the command starts.
+struct PlugEvent
+{
+    int atMs = 0;
+    bool plugged = true;
+};
+
 // One mocked terminal of --mock: how it behaves and how it shows on the USB bus.
 struct DeviceOptions
 {
@@ -15,6 +22,8 @@ struct DeviceOptions
     QString vendor;        // the manufacturer the system reports
     QString serial;        // the USB serial number; empty: the device has none
     bool renumber = false; // comes back from each reboot under a new port name
+    bool unplugged = false;     // absent when the command starts (--unplugged, or a first --plug-at)
+    QList<PlugEvent> schedule; // --plug-at and --unplug-at, in the order of their times
 };
 
 // The command line of vardel-sim.
@@ -34,6 +43,7 @@ struct Options
     bool deviceGiven = false;                   // --device was given
     int deviceCount = 0;                        // --devices N; 0: the one device --device
     QStringList command;                        // what runs against the mocked devices
+    bool control = false; // --control: "plug K" and "unplug K" lines on standard input
     QString saveDir;                            // where complete downloads are written
     bool quiet = false;                         // no summary at the end
     bool help = false;

@@ -1,38 +1,42 @@
 // vardel-station: the package installed on every connected terminal at once.
+#include "console.h"
 #include "station.h"
 #include "stationoptions.h"
+#include "stopsignals.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
 
-#include <csignal>
-#include <cstdio>
-#include <pthread.h>
+#include <cstdlib>
 
 int main(int argc, char *argv[])
 {
-    // Ctrl-C and SIGTERM are taken by the run's own loop: blocked here, before any thread
-    // starts, so that every thread inherits the mask.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+    // Before any thread starts, so that every thread inherits the mask: the stop signals are
+    // taken by the run's own loop, in every phase.
+    StopSignals::install();
+    console::start();
 
     QCoreApplication application(argc, argv);
     // The developers' traces stay quiet unless QT_LOGGING_RULES asks for them.
     QLoggingCategory::setFilterRules(QStringLiteral("vardel.*.debug=false\nvardel.*.info=false"));
     StationOptions options;
     QString error;
+    int status = Station::kNothingStarted;
     if (!parseStationOptions(QCoreApplication::arguments().mid(1), options, error)) {
-        std::fputs(qUtf8Printable(QStringLiteral("vardel-station : ") + error +
-                                  QStringLiteral("\nAide : vardel-station --help\n")),
-                   stderr);
-        return Station::kNothingStarted;
+        console::err(QStringLiteral("vardel-station : ") + error +
+                     QStringLiteral("\nAide : vardel-station --help\n"));
+    } else if (options.help) {
+        console::out(stationUsage());
+        status = 0;
+    } else {
+        Station station(options);
+        status = station.run();
+        if (station.leftWorkRunning()) {
+            // Only a package read or a port listing is left: end without waiting for it.
+            console::finish();
+            std::_Exit(status);
+        }
     }
-    if (options.help) {
-        std::fputs(qUtf8Printable(stationUsage()), stdout);
-        return 0;
-    }
-    return Station(options, stopSignals).run();
+    console::finish();
+    return status;
 }

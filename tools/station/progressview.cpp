@@ -1,7 +1,10 @@
 #include "progressview.h"
 
+#include "console.h"
+
 #include <QTime>
 
+#include <algorithm>
 #include <atomic>
 
 #include <sys/ioctl.h>
@@ -23,13 +26,16 @@ void forwardQtMessage(QtMsgType type, const QMessageLogContext &context, const Q
         gPreviousHandler(type, context, text);
 }
 
-// The width of the terminal; lines longer than that would wrap and spoil the redrawing.
-int terminalColumns()
+// The size of the terminal; lines longer than it would wrap and spoil the redrawing, and a
+// drawing taller than it would scroll its header away.
+winsize terminalSize()
 {
     winsize size{};
-    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_col > 0)
-        return size.ws_col;
-    return 80;
+    if (::ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) != 0 || size.ws_col == 0 || size.ws_row == 0) {
+        size.ws_col = 80;
+        size.ws_row = 24;
+    }
+    return size;
 }
 
 QString cell(const QString &text, int width)
@@ -38,17 +44,23 @@ QString cell(const QString &text, int width)
                                : text.leftJustified(width);
 }
 
-void put(const QString &text, FILE *stream)
+// The order of the rows when they do not all fit: what needs the person's eyes first.
+int rank(const JobView &row)
 {
-    const QByteArray bytes = text.toUtf8();
-    std::fwrite(bytes.constData(), 1, size_t(bytes.size()), stream);
+    switch (row.state) {
+    case JobView::State::Running:
+        return 0;
+    case JobView::State::Waiting:
+        return 1;
+    case JobView::State::Done:
+        break;
+    }
+    return row.success ? 3 : 2;
 }
 
 } // namespace
 
-ProgressView::ProgressView(bool isLive, int ports, int serials)
-    : live(isLive), portWidth(qMax(ports, 4)), serialWidth(qMax(serials, 8))
-{}
+ProgressView::ProgressView(bool isLive) : live(isLive) {}
 
 QString ProgressView::rate(double bytesPerSecond)
 {
@@ -61,6 +73,58 @@ QString ProgressView::rate(double bytesPerSecond)
            QStringLiteral(" Ko/s");
 }
 
+ProgressView::Counts ProgressView::count(const QList<JobView> &rows)
+{
+    Counts counts;
+    for (const JobView &row : rows) {
+        switch (row.state) {
+        case JobView::State::Waiting:
+            ++counts.waiting;
+            break;
+        case JobView::State::Running:
+            ++counts.running;
+            break;
+        case JobView::State::Done:
+            ++(row.success ? counts.updated : row.unverified ? counts.unverified : counts.failed);
+            break;
+        }
+    }
+    return counts;
+}
+
+QString ProgressView::countsText(const Counts &counts)
+{
+    return QStringLiteral("en attente : %1   en cours : %2   mis à jour : %3   à vérifier : %4   "
+                          "en échec : %5")
+        .arg(counts.waiting)
+        .arg(counts.running)
+        .arg(counts.updated)
+        .arg(counts.unverified)
+        .arg(counts.failed);
+}
+
+void ProgressView::setStatus(const QString &text)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    status = text;
+}
+
+void ProgressView::widen(const QList<JobView> &rows)
+{
+    for (const JobView &row : rows) {
+        portWidth = qMax(portWidth, int(row.port.size()));
+        serialWidth = qMax(serialWidth, int(row.serialNumber.size()));
+    }
+}
+
+QString ProgressView::header() const
+{
+    return cell(QStringLiteral("Port"), portWidth) + QStringLiteral("  ") +
+           cell(QStringLiteral("N° série"), serialWidth) + QStringLiteral("  ") +
+           cell(QStringLiteral("Étape"), kStageWidth) + QStringLiteral("  ") +
+           cell(QStringLiteral("Fichier"), kFileWidth) + QStringLiteral("      %  Débit");
+}
+
 QString ProgressView::line(const JobView &row) const
 {
     const bool running = row.state == JobView::State::Running;
@@ -70,33 +134,61 @@ QString ProgressView::line(const JobView &row) const
                                 : QStringLiteral("     ");
     const QString stage = row.state == JobView::State::Waiting ? QStringLiteral("en attente")
                                                                : row.stage;
-    return cell(row.port, portWidth) + QStringLiteral("  ") +
-           cell(row.serialNumber.isEmpty() ? QStringLiteral("-") : row.serialNumber, serialWidth) +
-           QStringLiteral("  ") + cell(stage, kStageWidth) + QStringLiteral("  ") +
-           cell(row.file, kFileWidth) + QStringLiteral("  ") + percent + QStringLiteral("  ") +
+    QString text = cell(row.port, portWidth) + QStringLiteral("  ") +
+                   cell(row.serialNumber.isEmpty() ? QStringLiteral("-") : row.serialNumber,
+                        serialWidth) +
+                   QStringLiteral("  ");
+    // A finished terminal's result and note take the rest of the line.
+    if (row.state == JobView::State::Done)
+        return text + stage + (row.note.isEmpty() ? QString() : QStringLiteral(" : ") + row.note);
+    return text + cell(stage, kStageWidth) + QStringLiteral("  ") + cell(row.file, kFileWidth) +
+           QStringLiteral("  ") + percent + QStringLiteral("  ") +
            (running ? rate(row.bytesPerSecond) : QString());
+}
+
+QStringList ProgressView::layout(const QList<JobView> &rows, int height)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    widen(rows);
+    QStringList lines{header()};
+    // The status and the counts on lines of their own: together they were wider than a
+    // terminal of 100 columns, and the failures' count was cut off.
+    if (!status.isEmpty())
+        lines << status << countsText(count(rows));
+    // The last row of the terminal stays free: the cursor waits there.
+    const int room = height - 1 - int(lines.size());
+    if (int(rows.size()) <= room) {
+        for (const JobView &row : rows)
+            lines << line(row);
+        return lines;
+    }
+    if (status.isEmpty())
+        lines << countsText(count(rows));
+    QList<JobView> ordered = rows;
+    std::stable_sort(ordered.begin(), ordered.end(),
+                     [](const JobView &a, const JobView &b) { return rank(a) < rank(b); });
+    const int fit = status.isEmpty() ? room - 1 : room;
+    for (int k = 0; k < fit; ++k)
+        lines << line(ordered.at(k));
+    return lines;
 }
 
 void ProgressView::redraw(const QList<JobView> &rows)
 {
     if (!live)
         return;
-    const int columns = terminalColumns() - 1;
-    QStringList lines{cell(QStringLiteral("Port"), portWidth) + QStringLiteral("  ") +
-                      cell(QStringLiteral("N° série"), serialWidth) + QStringLiteral("  ") +
-                      cell(QStringLiteral("Étape"), kStageWidth) + QStringLiteral("  ") +
-                      cell(QStringLiteral("Fichier"), kFileWidth) +
-                      QStringLiteral("      %  Débit")};
-    for (const JobView &row : rows)
-        lines << line(row);
-    QString text;
+    const winsize size = terminalSize();
+    const QStringList lines = layout(rows, size.ws_row);
+    const int columns = size.ws_col - 1;
     std::lock_guard<std::mutex> lock(mutex);
+    QString text;
     if (drawn > 0)
         text += QStringLiteral("\x1b[%1A").arg(drawn); // back to the first line of the drawing
     for (const QString &l : lines)
         text += QStringLiteral("\r\x1b[2K") + l.left(columns).trimmed() + QLatin1Char('\n');
-    put(text, stdout);
-    std::fflush(stdout);
+    // A drawing shorter than the last one leaves nothing of it below.
+    text += QStringLiteral("\x1b[J");
+    console::out(text);
     drawn = int(lines.size());
 }
 
@@ -104,19 +196,17 @@ void ProgressView::event(const JobView &row)
 {
     if (live)
         return;
-    const QString text = QTime::currentTime().toString(QStringLiteral("HH:mm:ss  ")) +
-                         line(row).trimmed() + QLatin1Char('\n');
     std::lock_guard<std::mutex> lock(mutex);
-    put(text, stdout);
-    std::fflush(stdout);
+    widen({row});
+    console::out(QTime::currentTime().toString(QStringLiteral("HH:mm:ss  ")) + line(row).trimmed() +
+                 QLatin1Char('\n'));
 }
 
 void ProgressView::wipe()
 {
     if (drawn == 0)
         return;
-    put(QStringLiteral("\x1b[%1A\r\x1b[J").arg(drawn), stdout);
-    std::fflush(stdout);
+    console::out(QStringLiteral("\x1b[%1A\r\x1b[J").arg(drawn));
     drawn = 0;
 }
 
@@ -124,8 +214,7 @@ void ProgressView::message(const QString &text)
 {
     std::lock_guard<std::mutex> lock(mutex);
     wipe();
-    put(text + QLatin1Char('\n'), stderr);
-    std::fflush(stderr);
+    console::err(text + QLatin1Char('\n'));
 }
 
 void ProgressView::close()

@@ -4,21 +4,34 @@
 
 #include <QList>
 #include <QString>
+#include <QStringList>
 
-#include <cstdio>
 #include <mutex>
 
-// The progress of every terminal on standard output. On a terminal (live), one line per
-// terminal under a header, redrawn in place; otherwise one plain, time-stamped line per event.
-// Messages for the person (interruption, Qt's own warnings) go to standard error without
-// tearing the live lines.
+// The progress of every terminal on standard output. On a terminal (live), a header and one
+// line per terminal, redrawn in place and cut to the terminal's size; otherwise one plain,
+// time-stamped line per event. Messages for the person (interruption, Qt's own warnings) go to
+// standard error without tearing the live lines.
 class ProgressView
 {
 public:
-    ProgressView(bool live, int portWidth, int serialWidth);
+    // How many terminals are in each state.
+    struct Counts
+    {
+        int waiting = 0;
+        int running = 0;
+        int updated = 0;
+        int unverified = 0; // installed, to be checked
+        int failed = 0;
+    };
+
+    explicit ProgressView(bool live);
 
     bool isLive() const { return live; }
-    // Live: draws the lines again in place of the previous drawing (main thread).
+    // A line under the header, above the terminals, followed by the counts (watch mode: what
+    // the station waits for); none when empty.
+    void setStatus(const QString &text);
+    // Live: draws the lines again in place of the previous drawing (run's thread).
     void redraw(const QList<JobView> &rows);
     // Not live: one line for this event (any thread).
     void event(const JobView &row);
@@ -27,6 +40,15 @@ public:
     // The last drawing stays; what follows is written below it.
     void close();
 
+    // The lines of one drawing on a terminal `height` rows high: the header, the status line
+    // with the counts if there is one, then every terminal when they all fit; otherwise the
+    // counts (on the status line, or a line of their own) and as many terminals as fit, running
+    // ones first, then waiting ones, those that failed or must be checked, and updated ones. The drawing leaves the terminal's last
+    // row free, so that it never scrolls.
+    QStringList layout(const QList<JobView> &rows, int height);
+    static Counts count(const QList<JobView> &rows);
+    static QString countsText(const Counts &counts);
+
     // Routes Qt's messages through message() while `view` lives (null: Qt's own handler).
     static void captureQtMessages(ProgressView *view);
 
@@ -34,12 +56,15 @@ public:
     static QString rate(double bytesPerSecond);
 
 private:
-    QString line(const JobView &row) const;
-    void wipe(); // under mutex
+    QString line(const JobView &row) const; // under mutex
+    QString header() const;                 // under mutex
+    void widen(const QList<JobView> &rows); // under mutex
+    void wipe();                            // under mutex
 
     const bool live;
-    const int portWidth;
-    const int serialWidth;
-    std::mutex mutex;
+    std::mutex mutex; // guards what follows
+    QString status;
+    int portWidth = 4;
+    int serialWidth = 8;
     int drawn = 0; // lines of the current drawing
 };

@@ -1,11 +1,14 @@
 #include "report.h"
 
+#include "figuresjson.h"
 #include "progressview.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QJsonObject>
 #include <QSaveFile>
+#include <QTemporaryFile>
 
 namespace report {
 
@@ -28,6 +31,13 @@ QString portColumn(const JobResult &result)
     return result.port == result.startPort
                ? result.port
                : result.startPort + QStringLiteral(" > ") + result.port;
+}
+
+QJsonValue time(const QDateTime &at)
+{
+    return at.isValid() ? QJsonValue(at.toOffsetFromUtc(at.offsetFromUtc())
+                                         .toString(Qt::ISODateWithMs))
+                        : QJsonValue();
 }
 
 // The result as the window's title says it, with the cause the window's box would add.
@@ -95,46 +105,92 @@ QString table(const QList<JobResult> &terminals)
     return text;
 }
 
+QJsonObject terminalJson(const JobResult &r)
+{
+    const InstallResult &end = r.installation;
+    const bool rebooted = !end.activated.isEmpty(); // a reboot was asked for
+    QJsonArray activated;
+    for (const ActivatedBatch &batch : end.activated)
+        activated.append(batch.batch);
+    QJsonObject fields{
+        {QStringLiteral("port"), r.port},
+        {QStringLiteral("startPort"), r.startPort},
+        {QStringLiteral("serialNumber"), r.serialNumber},
+        {QStringLiteral("success"), r.success},
+        {QStringLiteral("outcome"), outcomeKey(end.outcome)},
+        {QStringLiteral("stage"), stageKey(end.stage)},
+        {QStringLiteral("cause"), keyOrNull(causeKey(end.cause))},
+        {QStringLiteral("openFailure"), end.cause == FailureCause::PortUnavailable
+                                            ? QJsonValue(openFailureKey(end.openFailure))
+                                            : QJsonValue()},
+        {QStringLiteral("activatedBatches"), activated},
+        {QStringLiteral("rebootAcknowledged"),
+         rebooted ? QJsonValue(end.rebootAcknowledged()) : QJsonValue()},
+        {QStringLiteral("returned"), rebooted ? QJsonValue(end.returned()) : QJsonValue()},
+        {QStringLiteral("result"), r.title},
+        {QStringLiteral("message"), r.message},
+        {QStringLiteral("start"), time(r.started)},
+        {QStringLiteral("end"), time(r.ended)},
+        {QStringLiteral("durationSeconds"), qRound(r.seconds * 10) / 10.0},
+        {QStringLiteral("bytesSent"), double(r.bytesSent)},
+        {QStringLiteral("bytesPerSecond"), qRound(perSecond(r))},
+    };
+    // Where the time went, and the report written about the terminal.
+    const QJsonObject figures = figuresjson::fields(end);
+    for (auto it = figures.begin(); it != figures.end(); ++it)
+        fields.insert(it.key(), it.value());
+    return fields;
+}
+
+QJsonObject packageJson(const Package &package)
+{
+    return QJsonObject{
+        {QStringLiteral("package"), package.directory},
+        {QStringLiteral("packageTitle"), package.title},
+        {QStringLiteral("packageVerdict"), package.verdict},
+        {QStringLiteral("packageValid"), package.valid},
+        {QStringLiteral("configurationSha256"), package.configurationSha256},
+    };
+}
+
 bool writeJson(const QString &path, const Run &run, QString &error)
 {
     QJsonArray terminals;
-    for (const JobResult &r : run.terminals) {
-        const InstallResult &end = r.installation;
-        const bool rebooted = !end.activated.isEmpty(); // a reboot was asked for
-        QJsonArray activated;
-        for (const ActivatedBatch &batch : end.activated)
-            activated.append(batch.batch);
-        terminals.append(QJsonObject{
-            {QStringLiteral("port"), r.port},
-            {QStringLiteral("startPort"), r.startPort},
-            {QStringLiteral("serialNumber"), r.serialNumber},
-            {QStringLiteral("success"), r.success},
-            {QStringLiteral("outcome"), outcomeKey(end.outcome)},
-            {QStringLiteral("stage"), stageKey(end.stage)},
-            {QStringLiteral("cause"), keyOrNull(causeKey(end.cause))},
-            {QStringLiteral("openFailure"), end.cause == FailureCause::PortUnavailable
-                                                ? QJsonValue(openFailureKey(end.openFailure))
-                                                : QJsonValue()},
-            {QStringLiteral("activatedBatches"), activated},
-            {QStringLiteral("rebootAcknowledged"),
-             rebooted ? QJsonValue(end.rebootAcknowledged()) : QJsonValue()},
-            {QStringLiteral("returned"), rebooted ? QJsonValue(end.returned()) : QJsonValue()},
-            {QStringLiteral("result"), r.title},
-            {QStringLiteral("message"), r.message},
-            {QStringLiteral("durationSeconds"), qRound(r.seconds * 10) / 10.0},
-            {QStringLiteral("bytesSent"), double(r.bytesSent)},
-            {QStringLiteral("bytesPerSecond"), qRound(perSecond(r))},
-        });
-    }
-    const QJsonObject root{{QStringLiteral("package"), run.package},
-                           {QStringLiteral("interrupted"), run.interrupted},
-                           {QStringLiteral("exitStatus"), run.exitStatus},
-                           {QStringLiteral("terminals"), terminals}};
+    for (const JobResult &r : run.terminals)
+        terminals.append(terminalJson(r));
+    QJsonObject root = packageJson(run.package);
+    root.insert(QStringLiteral("developmentKeys"), run.developmentKeys);
+    root.insert(QStringLiteral("interrupted"), run.interrupted);
+    root.insert(QStringLiteral("exitStatus"), run.exitStatus);
+    root.insert(QStringLiteral("terminals"), terminals);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) ||
         file.write(QJsonDocument(root).toJson(QJsonDocument::Indented)) < 0 || !file.commit()) {
         error = QStringLiteral("le bilan JSON ne peut pas être écrit dans ") + path +
                 QStringLiteral(" : ") + file.errorString();
+        return false;
+    }
+    return true;
+}
+
+bool checkWritable(const QString &path, QString &error)
+{
+    const QFileInfo target(path);
+    const QString folder = QDir::toNativeSeparators(target.absolutePath());
+    if (target.isDir()) {
+        error = QStringLiteral("%1 est un dossier").arg(QDir::toNativeSeparators(path));
+        return false;
+    }
+    if (!QFileInfo(target.absolutePath()).isDir()) {
+        error = QStringLiteral("le dossier %1 n'existe pas").arg(folder);
+        return false;
+    }
+    // A file really made there: the only sure answer (root passes every permission check, a
+    // read-only file system does not show in the folder's mode).
+    QTemporaryFile probe(target.absolutePath() + QStringLiteral("/.vardel-station-XXXXXX"));
+    if (!probe.open()) {
+        error = QStringLiteral("impossible de créer un fichier dans le dossier %1 (%2)")
+                    .arg(folder, probe.errorString());
         return false;
     }
     return true;

@@ -2,15 +2,29 @@
 
 #include "terminaljob.h"
 
+#include <QJsonObject>
 #include <QList>
 #include <QString>
 
-// The summary at the end of a run: a table for the person, JSON for automation.
+// The summary at the end of a run: a table for the person, JSON for automation. The fields of
+// one terminal are made in one place (terminalJson), which the JSON summary and the journal
+// share.
 namespace report {
+
+// The package a run installs.
+struct Package
+{
+    QString directory;           // the configuration folder read
+    QString title;               // the operation's title: what the package maker called it
+    QString verdict;             // why it can or cannot be installed (French)
+    QString configurationSha256; // of configuration.xml as read; empty when unread
+    bool valid = false;
+};
 
 struct Run
 {
-    QString package; // the configuration folder read
+    Package package;
+    bool developmentKeys = false; // this build holds the public development keys
     bool interrupted = false;
     int exitStatus = 0;
     QList<JobResult> terminals;
@@ -18,7 +32,18 @@ struct Run
 
 // Port, serial number, result, duration, bytes sent, bytes per second; one line per terminal.
 QString table(const QList<JobResult> &terminals);
+// One terminal's fields: port, startPort, serialNumber, success, outcome, stage, cause,
+// openFailure, activatedBatches, rebootAcknowledged, returned, result, message, start, end (ISO
+// 8601 with the UTC offset; null when never started), durationSeconds, bytesSent,
+// bytesPerSecond; then timings, downloads and report (figuresjson.h).
+QJsonObject terminalJson(const JobResult &result);
+// The package's fields: package (the folder), packageTitle, packageVerdict, packageValid,
+// configurationSha256.
+QJsonObject packageJson(const Package &package);
 // Written whole or not at all; false with `error` (French) when the file cannot be written.
 [[nodiscard]] bool writeJson(const QString &path, const Run &run, QString &error);
+// Whether a file can be made at `path` (its folder exists and takes a new file; `path` is not
+// a folder): false with `error` (French). Leaves nothing behind.
+[[nodiscard]] bool checkWritable(const QString &path, QString &error);
 
 } // namespace report

@@ -1,50 +1,45 @@
 #include "station.h"
 
+#include "app/devkeys.h"
 #include "app/logger.h"
-#include "app/sleepinhibitor.h"
 #include "config/configuration.h"
-#include "link/serialport.h"
+#include "console.h"
 #include "model/logtexts.h"
 #include "model/model.h"
 #include "progressview.h"
 
 #include <QDir>
-#include <QSerialPortInfo>
+#include <QElapsedTimer>
+#include <QThread>
 
-#include <algorithm>
-#include <cerrno>
-#include <cstdio>
-#include <ctime>
-#include <unistd.h>
+#include <atomic>
+#include <thread>
 
 namespace {
 
-// How often the live lines are drawn again and a stop signal is looked for.
-constexpr long kTickNs = 250L * 1000 * 1000;
+// How often a running piece of work (the package read, the first search) is looked at.
+constexpr int kWorkTickMs = 20;
+// Between two searches for terminals, as the window does.
+constexpr int kSearchPauseMs = 2000;
 
-void say(const QString &text, FILE *stream = stdout)
+void sayOut(const QString &text)
 {
-    std::fputs(qUtf8Printable(text + QLatin1Char('\n')), stream);
-    std::fflush(stream);
+    console::out(text + QLatin1Char('\n'));
 }
 
-bool allFinished(const std::vector<std::unique_ptr<TerminalJob>> &jobs)
+void sayErr(const QString &text)
 {
-    for (const auto &job : jobs) {
-        if (!job->isFinished())
-            return false;
-    }
-    return true;
+    console::err(QStringLiteral("vardel-station : ") + text + QLatin1Char('\n'));
 }
 
 } // namespace
 
-Station::Station(const StationOptions &given, const sigset_t &blocked)
-    : options(given), stopSignals(blocked), station(std::make_unique<Model>())
+Station::Station(const StationOptions &given)
+    : options(given), station(std::make_unique<Model>())
 {
-    packageDirectory = options.packageDir.isEmpty()
-                           ? Configuration::directory()
-                           : QDir(options.packageDir).absolutePath() + QLatin1Char('/');
+    package.directory = options.packageDir.isEmpty()
+                            ? Configuration::directory()
+                            : QDir(options.packageDir).absolutePath() + QLatin1Char('/');
 }
 
 Station::~Station() = default;
@@ -52,225 +47,301 @@ Station::~Station() = default;
 int Station::run()
 {
     station->log(logger::startBanner);
-    checkPackage();
-    const QList<FoundTerminal> found = findTerminals();
-    int status = kNothingStarted;
-    if (options.list) {
-        status = list(found);
-    } else if (!packageValid) {
-        status = cannotStart(QStringLiteral("le package %1 ne peut pas être installé : %2.")
-                                 .arg(QDir::toNativeSeparators(packageDirectory), packageVerdict));
-    } else {
-        QList<FoundTerminal> chosen = found;
-        QList<JobResult> absent;
-        if (!options.ports.isEmpty()) {
-            chosen.clear();
-            for (const QString &wanted : options.ports) {
-                bool present = false;
-                for (const FoundTerminal &terminal : found) {
-                    const bool named = terminal.port == wanted || terminal.label == wanted;
-                    const bool taken = std::any_of(chosen.begin(), chosen.end(),
-                                                   [&](const FoundTerminal &t) {
-                                                       return t.label == terminal.label;
-                                                   });
-                    present = present || named;
-                    if (named && !taken)
-                        chosen << terminal;
-                }
-                if (!present) {
-                    JobResult missing;
-                    missing.startPort = missing.port = wanted;
-                    missing.title = QStringLiteral("Terminal absent");
-                    missing.message = QStringLiteral("Aucun terminal n'a été détecté sur ce port.");
-                    absent << missing;
-                }
-            }
+    // A station left alone must leave its trace: without a log it does not start.
+    if (const QString failure = station->logFailure(); !failure.isEmpty()) {
+        sayErr(failure + QStringLiteral(" ; rien n'a été fait."));
+        return kNothingStarted;
+    }
+    if (devkeys::inUse()) {
+        station->log(devkeys::logLine());
+        sayErr(devkeys::logLine() + QLatin1Char('.'));
+    }
+    if (!openOutputs())
+        return kNothingStarted;
+    if (!checkPackage())
+        return finish();
+    if (!package.valid && !options.list)
+        return cannotStart(QStringLiteral("le package %1 ne peut pas être installé : %2.")
+                               .arg(QDir::toNativeSeparators(package.directory), package.verdict),
+                           true);
+    QList<FoundTerminal> found;
+    if (!search(found))
+        return finish();
+    if (options.list)
+        return list(found);
+    const QList<FoundTerminal> chosen = choose(found);
+    if (chosen.isEmpty() && !options.watch)
+        return cannotStart(found.isEmpty() || options.ports.isEmpty()
+                               ? QStringLiteral("aucun terminal détecté.")
+                               : QStringLiteral("aucun terminal détecté sur : ") +
+                                     options.ports.join(QStringLiteral(", ")) + QLatin1Char('.'),
+                           true);
+    serve(chosen);
+    return finish();
+}
+
+// The JSON summary's folder and the journal, checked before any terminal is touched: a run
+// whose results would be lost does not start.
+bool Station::openOutputs()
+{
+    QString error;
+    if (!options.jsonFile.isEmpty() && !report::checkWritable(options.jsonFile, error)) {
+        cannotStart(QStringLiteral("le bilan JSON ne pourra pas être écrit dans %1 : %2.")
+                        .arg(QDir::toNativeSeparators(options.jsonFile), error),
+                    false);
+        return false;
+    }
+    if (!options.journalFile.isEmpty() && !journal.open(options.journalFile, error)) {
+        cannotStart(error + QLatin1Char('.'), false);
+        return false;
+    }
+    return true;
+}
+
+// Runs `work` on a thread of its own while the stop signals are watched. True once it has
+// finished; false when a stop signal came first: the work then runs on alone (it reads files or
+// lists ports, never a terminal) and the run ends without it.
+bool Station::runListening(const std::function<void()> &work)
+{
+    auto done = std::make_shared<std::atomic<bool>>(false);
+    std::thread worker([work, done] {
+        work();
+        done->store(true);
+    });
+    while (!done->load()) {
+        const StopSignals::Event event = stopSignals.wait(kWorkTickMs);
+        if (event != StopSignals::Event::None) {
+            onSignal(event);
+            abandoned = true;
+            worker.detach();
+            return false;
         }
-        if (chosen.isEmpty())
-            status = cannotStart(found.isEmpty() || options.ports.isEmpty()
-                                     ? QStringLiteral("aucun terminal détecté.")
-                                     : QStringLiteral("aucun terminal détecté sur : ") +
-                                           options.ports.join(QStringLiteral(", ")) +
-                                           QLatin1Char('.'));
-        else
-            status = install(chosen, absent);
+    }
+    worker.join();
+    return true;
+}
+
+// The package as the window reads it, plus a scenario to run: read and checked once, files
+// included, and shared by every terminal's installation. The reason for a refusal is the one
+// the program logs. False when a stop signal came during the reading.
+bool Station::checkPackage()
+{
+    struct Checked
+    {
+        report::Package package;
+        std::shared_ptr<Configuration> configuration;
+        QStringList logLines;
+    };
+    auto checked = std::make_shared<Checked>();
+    checked->package = package;
+    QThread *const mainThread = QThread::currentThread();
+    const bool read = runListening([checked, mainThread] {
+        report::Package &p = checked->package;
+        auto configuration = std::make_shared<Configuration>(p.directory);
+        const bool loaded = configuration->loadChecked();
+        p.configurationSha256 = configuration->configurationSha256();
+        checked->logLines = configuration->logLines();
+        if (loaded && !configuration->getBatches().isEmpty()) {
+            int files = 0;
+            for (const Batch *batch : configuration->getBatches())
+                files += batch->files.size();
+            p.valid = true;
+            p.title = configuration->getTitle();
+            p.verdict = QStringLiteral("valide : « %1 », %2 lot(s), %3 fichier(s)")
+                            .arg(configuration->getTitle())
+                            .arg(configuration->getBatches().size())
+                            .arg(files);
+        } else if (!loaded) {
+            p.verdict = checked->logLines.join(QStringLiteral(" ; "));
+        } else {
+            p.verdict = QStringLiteral("aucun scénario d'installation (%1)")
+                            .arg(QDir::toNativeSeparators(configuration->configurationFile()));
+        }
+        // Read here, used by the run's thread and the jobs': it belongs to the run's thread.
+        configuration->moveToThread(mainThread);
+        checked->configuration = std::move(configuration);
+    });
+    if (!read) {
+        package.verdict = QStringLiteral("lecture interrompue");
+        return false;
+    }
+    package = checked->package;
+    for (const QString &line : checked->logLines)
+        station->log(line);
+    if (package.valid) {
+        station->log(QStringLiteral("Configuration chargée avec succès"));
+        loaded = std::move(checked->configuration);
+    } else {
+        station->log(logtexts::configurationMissing(
+            QDir::toNativeSeparators(package.directory + QStringLiteral("configuration.xml"))));
+    }
+    return true;
+}
+
+bool Station::named(const FoundTerminal &terminal) const
+{
+    if (options.ports.isEmpty())
+        return true;
+    for (const QString &wanted : options.ports) {
+        if (terminal.port == wanted || terminal.label == wanted || terminal.location == wanted)
+            return true;
+    }
+    return false;
+}
+
+// Every port named by --port, or else any terminal at all.
+bool Station::enough(const QList<FoundTerminal> &found) const
+{
+    if (options.ports.isEmpty())
+        return !found.isEmpty();
+    for (const QString &wanted : options.ports) {
+        bool present = false;
+        for (const FoundTerminal &terminal : found)
+            present = present || terminal.port == wanted || terminal.label == wanted ||
+                      terminal.location == wanted;
+        if (!present)
+            return false;
+    }
+    return true;
+}
+
+// The first search switches the card readers, as the window's first search does; then the
+// ports are listed again every 2 s until terminals are there or --wait is over. False when a
+// stop signal came.
+bool Station::search(QList<FoundTerminal> &found)
+{
+    if (!runListening([this] { station->searchTerminals(); }))
+        return false;
+    board.refresh();
+    found = board.terminals();
+    if (!options.watch && !options.list) {
+        const qint64 deadline = qint64(options.waitSeconds) * 1000;
+        QElapsedTimer clock;
+        clock.start();
+        while (!enough(found) && clock.elapsed() < deadline) {
+            const qint64 pause = std::min<qint64>(kSearchPauseMs, deadline - clock.elapsed());
+            const StopSignals::Event event = stopSignals.wait(int(pause));
+            if (event != StopSignals::Event::None) {
+                onSignal(event);
+                return false;
+            }
+            board.refresh();
+            found = board.terminals();
+        }
+    }
+    if (options.watch)
+        return true; // each terminal is logged as it is taken on
+    if (found.isEmpty())
+        station->log(QStringLiteral("Aucun terminal détecté"));
+    for (const FoundTerminal &terminal : found)
+        station->log(QStringLiteral("Terminal détecté : ") + terminal.label);
+    return true;
+}
+
+// The terminals --port names (all of them without it); a named port without a terminal is a
+// failure of its own.
+QList<FoundTerminal> Station::choose(const QList<FoundTerminal> &found)
+{
+    QList<FoundTerminal> chosen;
+    for (const FoundTerminal &terminal : found) {
+        if (named(terminal))
+            chosen << terminal;
+    }
+    if (options.watch)
+        return chosen;
+    for (const QString &wanted : options.ports) {
+        bool present = false;
+        for (const FoundTerminal &terminal : chosen)
+            present = present || terminal.port == wanted || terminal.label == wanted ||
+                      terminal.location == wanted;
+        if (!present) {
+            JobResult missing;
+            missing.startPort = missing.port = wanted;
+            missing.title = QStringLiteral("Terminal absent");
+            missing.message = QStringLiteral("Aucun terminal n'a été détecté sur ce port.");
+            absent << missing;
+        }
+    }
+    return chosen;
+}
+
+int Station::list(const QList<FoundTerminal> &terminals) const
+{
+    sayOut(QStringLiteral("Package %1 : %2")
+               .arg(QDir::toNativeSeparators(package.directory), package.verdict));
+    int status = package.valid ? kAllUpdated : kNothingStarted;
+    if (terminals.isEmpty()) {
+        sayOut(QStringLiteral("Aucun terminal détecté."));
+        status = kNothingStarted;
+    } else {
+        sayOut(QStringLiteral("%1 terminal(aux) détecté(s) :").arg(terminals.size()));
+        for (const FoundTerminal &t : terminals)
+            sayOut(QStringLiteral("  %1  %2  %3  %4")
+                       .arg(t.port, -12)
+                       .arg(t.serialNumber.isEmpty() ? QStringLiteral("-") : t.serialNumber, -12)
+                       .arg(t.manufacturer, -10)
+                       .arg(t.label));
     }
     station->log(logger::endBanner);
     return status;
 }
 
-int Station::cannotStart(const QString &text)
+// Nothing could start: the reason on standard error and in the log, the JSON summary when it
+// can be written, and the end banner.
+int Station::cannotStart(const QString &text, bool withJson)
 {
-    say(QStringLiteral("vardel-station : ") + text, stderr);
+    sayErr(text);
+    station->log(QStringLiteral("La station ne démarre pas : ") + text);
+    if (withJson && !options.jsonFile.isEmpty()) {
+        report::Run run;
+        run.package = package;
+        run.developmentKeys = devkeys::inUse();
+        run.exitStatus = kNothingStarted;
+        QString error;
+        if (!report::writeJson(options.jsonFile, run, error))
+            sayErr(error);
+    }
+    station->log(logger::endBanner);
     return kNothingStarted;
 }
 
-// The package as the window reads it, plus a scenario to run: read and checked once, files
-// included, and shared by every terminal's installation.
-void Station::checkPackage()
+// The end of a run that got past its checks: the journal's last lines, the JSON summary, the
+// end banner, then the summary for the person.
+int Station::finish()
 {
-    auto loaded = std::make_shared<Configuration>(packageDirectory);
-    const QString file = QDir::toNativeSeparators(loaded->configurationFile());
-    const bool checked = loaded->loadChecked();
-    if (loaded->readFailure().failed())
-        packageVerdict =
-            QStringLiteral("fichier de configuration manquant ou illisible (%1)").arg(file);
-    else if (loaded->verdict() != signature::Verdict::Valid)
-        packageVerdict = QStringLiteral("signature invalide (%1)").arg(file);
-    else if (!checked)
-        packageVerdict = QStringLiteral("fichiers refusés (%1)")
-                             .arg(loaded->logLines().join(QStringLiteral(" ; ")));
-    else if (loaded->getBatches().isEmpty())
-        packageVerdict = QStringLiteral("aucun scénario d'installation (%1)").arg(file);
-    else
-        packageValid = true;
-    for (const QString &line : loaded->logLines())
-        station->log(line);
-
-    if (packageValid) {
-        int files = 0;
-        for (const Batch *batch : loaded->getBatches())
-            files += batch->files.size();
-        packageVerdict = QStringLiteral("valide : « %1 », %2 lot(s), %3 fichier(s)")
-                             .arg(loaded->getTitle())
-                             .arg(loaded->getBatches().size())
-                             .arg(files);
-        station->log(QStringLiteral("Configuration chargée avec succès"));
-        package = std::move(loaded);
-    } else {
-        station->log(logtexts::configurationMissing(file));
-    }
-}
-
-// One search, as the window's first: the card readers are switched, then the ports listed.
-QList<FoundTerminal> Station::findTerminals()
-{
-    station->searchTerminals();
-    const QStringList labels = station->getFoundTerminals();
-    if (labels.isEmpty())
-        station->log(QStringLiteral("Aucun terminal détecté"));
-    const auto available = QSerialPortInfo::availablePorts();
-    QList<FoundTerminal> found;
-    for (const QString &label : labels) {
-        station->log(QStringLiteral("Terminal détecté : ") + label);
-        for (const QSerialPortInfo &info : available) {
-            if (SerialPort::labelFor(info) == label) {
-                found.append({label, info.portName(), info.serialNumber(), info.manufacturer()});
-                break;
-            }
-        }
-    }
-    return found;
-}
-
-int Station::list(const QList<FoundTerminal> &terminals) const
-{
-    say(QStringLiteral("Package %1 : %2")
-            .arg(QDir::toNativeSeparators(packageDirectory), packageVerdict));
-    if (terminals.isEmpty()) {
-        say(QStringLiteral("Aucun terminal détecté."));
-        return kNothingStarted;
-    }
-    say(QStringLiteral("%1 terminal(aux) détecté(s) :").arg(terminals.size()));
-    for (const FoundTerminal &t : terminals)
-        say(QStringLiteral("  %1  %2  %3  %4")
-                .arg(t.port, -12)
-                .arg(t.serialNumber.isEmpty() ? QStringLiteral("-") : t.serialNumber, -12)
-                .arg(t.manufacturer, -10)
-                .arg(t.label));
-    return packageValid ? kAllUpdated : kNothingStarted;
-}
-
-int Station::install(const QList<FoundTerminal> &terminals, const QList<JobResult> &absent)
-{
-    int portWidth = 0;
-    int serialWidth = 0;
-    for (const FoundTerminal &t : terminals) {
-        portWidth = qMax(portWidth, int(t.port.size()));
-        serialWidth = qMax(serialWidth, int(t.serialNumber.size()));
-    }
-    ProgressView view(::isatty(STDOUT_FILENO) == 1, portWidth, serialWidth);
-    if (view.isLive())
-        ProgressView::captureQtMessages(&view);
-
-    // A serial number found twice cannot tell its terminals apart: those are followed by port.
-    for (const FoundTerminal &t : terminals) {
-        int same = 0;
-        for (const FoundTerminal &other : terminals)
-            same += other.serialNumber == t.serialNumber ? 1 : 0;
-        jobs.push_back(std::make_unique<TerminalJob>(t, !t.serialNumber.isEmpty() && same == 1));
-    }
-    // Every terminal gets the same bytes, checked once.
-    for (auto &job : jobs)
-        job->prepare(package);
-
-    sigset_t pending;
-    const bool stopped = sigpending(&pending) == 0 && (sigismember(&pending, SIGINT) == 1 ||
-                                                       sigismember(&pending, SIGTERM) == 1);
-    // The PC stays awake while any terminal is being written; without logind it may sleep.
-    SleepInhibitor awake;
-    if (!stopped && !allFinished(jobs)) {
-        const SleepInhibitor::Outcome outcome = awake.acquire();
-        if (outcome != SleepInhibitor::Outcome::Held)
-            station->log(logtexts::sleepNotInhibited(outcome, awake.failureDetail()));
-    }
-    for (auto &job : jobs) {
-        if (job->isFinished())
-            continue;
-        if (stopped)
-            job->markNotStarted();
-        else
-            job->start([&view](const JobView &row) { view.event(row); });
-    }
-    const bool interrupted = waitForJobs(view) || stopped;
-    awake.release();
-    view.close();
-    ProgressView::captureQtMessages(nullptr);
-
     report::Run run;
-    run.package = packageDirectory;
+    run.package = package;
+    run.developmentKeys = devkeys::inUse();
     run.interrupted = interrupted;
-    bool allUpdated = absent.isEmpty();
-    for (const auto &job : jobs) {
-        run.terminals << job->result();
+    bool allUpdated = served && absent.isEmpty();
+    for (const Entry &entry : entries) {
+        run.terminals << entry.job->result();
         allUpdated = allUpdated && run.terminals.last().success;
     }
     run.terminals << absent;
-    run.exitStatus = allUpdated && !interrupted ? kAllUpdated : kSomeFailed;
-    say(QString());
-    std::fputs(qUtf8Printable(report::table(run.terminals)), stdout);
+    if (served && entries.empty() && absent.isEmpty())
+        run.exitStatus = interrupted ? kSomeFailed : kNothingStarted; // --watch, no terminal
+    else
+        run.exitStatus = allUpdated && !interrupted && failedWrites == 0 ? kAllUpdated
+                                                                         : kSomeFailed;
     QString error;
-    if (!options.jsonFile.isEmpty() && !report::writeJson(options.jsonFile, run, error))
-        say(QStringLiteral("vardel-station : ") + error, stderr);
-    return run.exitStatus;
-}
-
-// Until every job has finished; the first stop signal cancels them all. True when stopped.
-bool Station::waitForJobs(ProgressView &view)
-{
-    bool interrupted = false;
-    const timespec tick{0, kTickNs};
-    for (;;) {
-        QList<JobView> rows;
-        for (auto &job : jobs)
-            rows << job->view();
-        view.redraw(rows);
-        if (allFinished(jobs))
-            break;
-        const int signal = sigtimedwait(&stopSignals, nullptr, &tick);
-        if ((signal == SIGINT || signal == SIGTERM) && !interrupted) {
-            interrupted = true;
-            station->log(QStringLiteral("Interruption demandée : les terminaux en téléchargement "
-                                        "sont libérés sans activation"));
-            view.message(QStringLiteral(
-                "vardel-station : interruption demandée. Les terminaux en téléchargement sont "
-                "libérés sans activer leurs fichiers ; ceux qui activent ou redémarrent "
-                "terminent."));
-            for (auto &job : jobs)
-                job->cancel();
+    if (!options.jsonFile.isEmpty()) {
+        if (!report::writeJson(options.jsonFile, run, error)) {
+            sayErr(error);
+            run.exitStatus = qMax(run.exitStatus, int(kSomeFailed));
         }
     }
-    for (auto &job : jobs)
-        job->wait();
-    return interrupted;
+    const QString logFailure = station->logFailure();
+    if (!logFailure.isEmpty()) {
+        sayErr(logFailure);
+        run.exitStatus = qMax(run.exitStatus, int(kSomeFailed));
+    }
+    station->log(logger::endBanner);
+    if (run.terminals.isEmpty()) {
+        sayOut(QStringLiteral("Aucun terminal n'a été mis à jour."));
+    } else {
+        sayOut(QString());
+        console::out(report::table(run.terminals));
+    }
+    return run.exitStatus;
 }

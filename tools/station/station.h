@@ -1,20 +1,28 @@
 #pragma once
 
+#include "app/sleepinhibitor.h"
+#include "journal.h"
+#include "portboard.h"
 #include "report.h"
 #include "stationoptions.h"
+#include "stopsignals.h"
 #include "terminaljob.h"
 
 #include <QList>
+#include <QSet>
 
-#include <csignal>
+#include <functional>
 #include <memory>
 #include <vector>
 
 class Configuration;
 class Model;
+class ProgressView;
 
-// One run of vardel-station: the package checked once, the card readers switched and the
-// terminals found once, then one installation per terminal, all at the same time.
+// One run of vardel-station: the log, the outputs and the package checked before any terminal
+// is touched; the card readers switched once; the terminals searched for (every 2 s, for up to
+// --wait seconds, or for ever with --watch); one installation per terminal, all at the same
+// time; the summary. The stop signals are taken in every phase (see StopSignals).
 class Station
 {
 public:
@@ -23,27 +31,62 @@ public:
     static constexpr int kSomeFailed = 1;
     static constexpr int kNothingStarted = 2;
 
-    // `stopSignals` are blocked in every thread; the run waits for them itself.
-    Station(const StationOptions &options, const sigset_t &stopSignals);
+    // StopSignals::install() must have run before.
+    explicit Station(const StationOptions &options);
     ~Station();
 
     int run();
+    // A stop signal ended the run while the package was being read or the ports listed: that
+    // work is still running on a thread of its own, touches no terminal, and the process must
+    // end without waiting for it (std::_Exit, once the output is written).
+    bool leftWorkRunning() const { return abandoned; }
 
 private:
-    void checkPackage(); // sets packageValid and packageVerdict
-    QList<FoundTerminal> findTerminals();
+    struct Entry
+    {
+        std::unique_ptr<TerminalJob> job;
+        bool recorded = false; // its journal line is written
+    };
+
+    // Before any terminal (station.cpp).
+    [[nodiscard]] bool openOutputs();
+    [[nodiscard]] bool checkPackage();
+    [[nodiscard]] bool search(QList<FoundTerminal> &found);
+    [[nodiscard]] bool runListening(const std::function<void()> &work);
+    bool named(const FoundTerminal &terminal) const;
+    bool enough(const QList<FoundTerminal> &found) const;
+    QList<FoundTerminal> choose(const QList<FoundTerminal> &found);
     int list(const QList<FoundTerminal> &terminals) const;
-    int install(const QList<FoundTerminal> &terminals, const QList<JobResult> &absent);
-    bool waitForJobs(class ProgressView &view);
-    int cannotStart(const QString &text);
+    int cannotStart(const QString &text, bool withJson);
+    int finish();
+
+    // The terminals (stationloop.cpp).
+    void serve(const QList<FoundTerminal> &chosen);
+    void startJob(const FoundTerminal &terminal);
+    void admit();
+    void recordFinished();
+    void onSignal(StopSignals::Event event);
+    void keepAwake();
+    bool allFinished() const;
+    QList<JobView> rows();
 
     const StationOptions options;
-    const sigset_t stopSignals;
-    std::unique_ptr<Model> station; // the run's own entries and the terminal search
-    QString packageDirectory;       // ends with a separator
-    // The package once checked, for every job.
-    std::shared_ptr<const Configuration> package;
-    QString packageVerdict;
-    bool packageValid = false;
-    std::vector<std::unique_ptr<TerminalJob>> jobs;
+    StopSignals stopSignals;
+    std::unique_ptr<Model> station; // the run's own entries and the first terminal search
+    PortBoard board;
+    Journal journal;
+    report::Package package;
+    std::shared_ptr<const Configuration> loaded; // the package once checked, for every job
+    std::unique_ptr<ProgressView> view;
+    std::vector<Entry> entries;
+    QList<JobResult> absent; // ports named by --port where no terminal was found
+    bool served = false;     // terminals were taken on: the summary and results follow
+    bool interrupted = false;
+    bool abandoned = false;
+    int failedWrites = 0; // journal records, and the JSON, that could not be written
+    SleepInhibitor awake;  // held while a terminal runs
+    bool sleepNoted = false; // the log said once that the PC may sleep
+    // --watch: what the last look at the ports showed
+    QSet<QString> presentSerials;
+    QSet<QString> presentPorts;
 };

@@ -3,33 +3,47 @@
 QString stationUsage()
 {
     return QStringLiteral(
-        "usage : vardel-station [--package DOSSIER] [--port NOM]... [--list] [--json FICHIER]\n"
+        "usage : vardel-station [--package DOSSIER] [--port NOM]... [--wait S | --watch]\n"
+        "                       [--json FICHIER] [--journal FICHIER] [--list]\n"
         "\n"
         "Installe le package sur tous les terminaux branchés, en même temps : un port et un\n"
         "déroulement complet par terminal, comme la fenêtre de Vardel le fait pour un seul.\n"
         "Un terminal qui revient de son redémarrage sous un autre port est suivi par son\n"
-        "numéro de série USB.\n"
+        "numéro de série USB, quand aucun autre port ne porte ce numéro.\n"
         "\n"
         "  --package DOSSIER  le package à installer (par défaut : le dossier configuration\n"
         "                     à côté du programme)\n"
-        "  --port NOM         seulement ce port (ttyACM0, ou le libellé complet) ; répétable\n"
+        "  --port NOM         seulement ce port (ttyACM0, /dev/ttyACM0, ou le libellé\n"
+        "                     complet) ; répétable\n"
+        "  --wait S           cherche les terminaux toutes les 2 s pendant S secondes au plus\n"
+        "                     (10 par défaut ; 0 : une seule recherche), jusqu'à en trouver\n"
+        "                     (avec --port : jusqu'à trouver tous ceux qui sont nommés)\n"
+        "  --watch            mode atelier : ne s'arrête pas de lui-même ; chaque terminal\n"
+        "                     qui apparaît est mis à jour une fois (reconnu par son numéro de\n"
+        "                     série USB) ; Ctrl-C termine, avec le bilan\n"
+        "  --json FICHIER     écrit aussi le bilan final dans FICHIER, au format JSON\n"
+        "  --journal FICHIER  ajoute à FICHIER une ligne JSON par terminal terminé, écrite\n"
+        "                     sur le disque dès qu'il a fini\n"
         "  --list             affiche les terminaux détectés et l'état du package, n'installe\n"
         "                     rien\n"
-        "  --json FICHIER     écrit aussi le bilan final dans FICHIER, au format JSON\n"
         "  -h, --help         cette aide\n"
         "\n"
         "Sur un terminal, une ligne par terminal redessinée en place (port, numéro de série,\n"
-        "étape, fichier, pourcentage, débit) ; sinon une ligne par événement. Bilan à la fin.\n"
-        "Le journal du jour (AAAAMMJJ_logs.txt, dossier courant) est partagé : chaque entrée\n"
-        "d'un terminal commence par son port, par exemple « [ttyACM1] Module : ... ».\n"
+        "étape, fichier, pourcentage, débit), à la hauteur de la fenêtre ; sinon une ligne\n"
+        "par événement. Bilan à la fin. Le log du jour (AAAAMMJJ_logs.txt, dossier courant)\n"
+        "est partagé : chaque entrée d'un terminal commence par son port, par exemple\n"
+        "« [ttyACM1] Module : ... ». Sans log, la station ne démarre pas.\n"
         "\n"
-        "Ctrl-C : aucun nouveau terminal ne démarre ; un terminal en téléchargement est libéré\n"
-        "sans que ses fichiers soient activés ; un terminal en cours d'activation ou de\n"
-        "redémarrage termine. Puis le bilan, et le code de sortie 1.\n"
+        "Ctrl-C, SIGTERM, SIGHUP ou SIGQUIT : aucun nouveau terminal ne démarre ; un terminal\n"
+        "en téléchargement est libéré sans que ses fichiers soient activés ; un terminal en\n"
+        "cours d'activation ou de redémarrage termine. Puis le bilan, et le code de sortie 1.\n"
+        "Un second signal, une seconde après le premier au moins, cesse d'attendre le retour\n"
+        "des terminaux qui redémarrent : ils sont signalés non vérifiés.\n"
         "\n"
-        "Codes de sortie : 0 tous les terminaux sont à jour ; 1 au moins un échec ou une\n"
-        "interruption ; 2 rien n'a pu démarrer (aucun terminal, package invalide, arguments\n"
-        "incorrects).\n");
+        "Codes de sortie : 0 tous les terminaux sont à jour ; 1 au moins un échec, une\n"
+        "interruption ou un bilan qui n'a pas pu être écrit ; 2 rien n'a pu démarrer (aucun\n"
+        "terminal, package invalide, arguments incorrects, log, bilan JSON ou journal\n"
+        "impossibles à écrire).\n");
 }
 
 bool parseStationOptions(const QStringList &arguments, StationOptions &options, QString &error)
@@ -55,14 +69,32 @@ bool parseStationOptions(const QStringList &arguments, StationOptions &options, 
         } else if (option == QLatin1String("--json")) {
             if (!value(options.jsonFile))
                 return false;
+        } else if (option == QLatin1String("--journal")) {
+            if (!value(options.journalFile))
+                return false;
         } else if (option == QLatin1String("--port")) {
             if (!value(text))
                 return false;
             options.ports << text;
+        } else if (option == QLatin1String("--watch")) {
+            options.watch = true;
+        } else if (option == QLatin1String("--wait")) {
+            if (!value(text))
+                return false;
+            bool number = false;
+            options.waitSeconds = text.toInt(&number);
+            if (!number || options.waitSeconds < 0) {
+                error = QStringLiteral("--wait attend un nombre de secondes (0 ou plus) : ") + text;
+                return false;
+            }
         } else {
             error = QStringLiteral("option inconnue : ") + option;
             return false;
         }
+    }
+    if (options.watch && options.list) {
+        error = QStringLiteral("--watch et --list ne vont pas ensemble");
+        return false;
     }
     return true;
 }

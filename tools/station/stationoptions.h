@@ -6,9 +6,14 @@
 // The command line of vardel-station.
 struct StationOptions
 {
+    static constexpr int kDefaultWaitSeconds = 10;
+
     QString packageDir; // --package; empty: the configuration folder beside the program
-    QStringList ports;  // --port, repeatable: only these (names like ttyACM0, or whole labels)
+    QStringList ports;  // --port, repeatable: only these (ttyACM0, /dev/ttyACM0, or whole labels)
     QString jsonFile;   // --json: the summary for automation
+    QString journalFile; // --journal: one line per finished terminal, as each finishes
+    int waitSeconds = kDefaultWaitSeconds; // --wait: how long to search for terminals
+    bool watch = false; // --watch: update every terminal that appears, until stopped
     bool list = false;  // --list: show the terminals and the package verdict, install nothing
     bool help = false;
 };

@@ -5,7 +5,6 @@
 #include "model/logtexts.h"
 #include "model/model.h"
 
-#include <QSerialPortInfo>
 #include <QThread>
 
 namespace {
@@ -62,16 +61,27 @@ InstallResult stationResult(InstallOutcome outcome, FailureCause cause, const QS
 
 } // namespace
 
-TerminalJob::TerminalJob(const FoundTerminal &terminal, bool follow)
-    : found(terminal), followBySerial(follow), model(std::make_unique<Model>()),
+TerminalJob::TerminalJob(const FoundTerminal &terminal, PortBoard &portBoard)
+    : found(terminal), board(portBoard), model(std::make_unique<Model>()),
       currentLabel(terminal.label)
 {
     state.port = outcome.startPort = outcome.port = terminal.port;
     state.serialNumber = outcome.serialNumber = terminal.serialNumber;
     model->setLogPrefix(QLatin1Char('[') + terminal.port + QStringLiteral("] "));
+    model->getSerialPort()->setPortLister([this] { return board.listing(); });
+    board.hold(this, terminal.port);
     model->setReportTag(terminal.port); // several terminals' reports share the folder
+    const int carriers = terminal.serialNumber.isEmpty() ? 0 : board.sharing(terminal.serialNumber);
+    followBySerial = carriers == 1;
     if (followBySerial)
         model->setPortResolver([this](const QString &) { return resolve(); });
+    else if (carriers == 0)
+        model->log(QStringLiteral("Terminal sans numéro de série USB : il est suivi par son port"));
+    else
+        model->log(QStringLiteral("Numéro de série %1 porté par %2 ports : le terminal est suivi "
+                                  "par son port")
+                       .arg(terminal.serialNumber)
+                       .arg(carriers));
     // Direct: on the job's thread, at the moment the Model reports, as the window would log it.
     QObject::connect(
         model.get(), &Model::setTotalProgression, model.get(),
@@ -93,6 +103,7 @@ TerminalJob::TerminalJob(const FoundTerminal &terminal, bool follow)
 TerminalJob::~TerminalJob()
 {
     wait();
+    board.release(this);
 }
 
 void TerminalJob::prepare(std::shared_ptr<const Configuration> package)
@@ -106,6 +117,7 @@ void TerminalJob::start(Listener onEvent)
     {
         std::lock_guard<std::mutex> lock(mutex);
         state.state = JobView::State::Running;
+        outcome.started = QDateTime::currentDateTime();
     }
     clock.start();
     thread.reset(QThread::create([this] { run(); }));
@@ -121,13 +133,33 @@ void TerminalJob::markNotStarted()
 
 void TerminalJob::cancel()
 {
-    model->requestCancel();
+    if (model)
+        model->requestCancel();
+}
+
+void TerminalJob::stopWaiting()
+{
+    if (model)
+        model->requestStopWaiting();
+}
+
+void TerminalJob::setNote(const QString &note)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    state.note = note;
 }
 
 void TerminalJob::wait()
 {
     if (thread)
         thread->wait();
+}
+
+void TerminalJob::retire()
+{
+    wait();
+    thread.reset();
+    model.reset();
 }
 
 void TerminalJob::run()
@@ -141,6 +173,7 @@ void TerminalJob::run()
 
 void TerminalJob::finish(const InstallResult &result)
 {
+    board.release(this); // the port is free for the next terminal
     const bool success = result.success();
     JobView done;
     {
@@ -151,9 +184,12 @@ void TerminalJob::finish(const InstallResult &result)
         outcome.installation = result;
         outcome.port = state.port;
         outcome.seconds = clock.isValid() ? double(clock.elapsed()) / 1000.0 : 0.0;
+        if (outcome.started.isValid())
+            outcome.ended = QDateTime::currentDateTime();
         outcome.bytesSent = model->getSerialPort()->bytesWritten();
         state.state = JobView::State::Done;
         state.success = success;
+        state.unverified = result.outcome == InstallOutcome::InstalledUnverified;
         state.stage = success ? QStringLiteral("mis à jour")
                       : result.outcome == InstallOutcome::InstalledUnverified
                           ? QStringLiteral("installé, à vérifier")
@@ -168,28 +204,47 @@ void TerminalJob::finish(const InstallResult &result)
         listener(done);
 }
 
-// A terminal followed by its serial number: the port that carries it now. While it is away
-// (rebooting), the port it was last seen on: the open fails and the scenario tries again.
+// The label to open now. The first open is on the port the terminal was found on. Every later
+// one comes after a reboot (the next batch, the tries of the reboot wait) or is the release:
+// the terminal stays on its port while no other port carries its serial number, and follows
+// the number to the one terminal port of the last listing that carries it and that no other
+// job holds. While it is away (rebooting) the port it was last seen on is kept: the open fails
+// and the scenario tries again.
 QString TerminalJob::resolve()
 {
-    const auto available = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : available) {
-        if (info.serialNumber() != found.serialNumber)
-            continue;
-        const QString label = SerialPort::labelFor(info);
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (!opened) {
+            opened = true;
+            return currentLabel;
+        }
+    }
+    const std::optional<FoundTerminal> there = board.find(this, found.serialNumber);
+    if (!there) {
+        bool note = false;
         {
             std::lock_guard<std::mutex> lock(mutex);
-            if (label == currentLabel)
-                return label;
-            currentLabel = label;
-            state.port = info.portName();
+            note = !sharedNoted && board.sharing(found.serialNumber) > 1;
+            sharedNoted = sharedNoted || note;
         }
-        model->log(QStringLiteral("Terminal retrouvé sur ") + label +
-                   QStringLiteral(" (numéro de série ") + found.serialNumber + QLatin1Char(')'));
-        return label;
+        if (note)
+            model->log(QStringLiteral("Numéro de série %1 porté par plusieurs ports : le "
+                                      "terminal n'est plus suivi que par son port")
+                           .arg(found.serialNumber));
+        std::lock_guard<std::mutex> lock(mutex);
+        return currentLabel;
     }
-    std::lock_guard<std::mutex> lock(mutex);
-    return currentLabel;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        if (there->label == currentLabel)
+            return currentLabel;
+        currentLabel = there->label;
+        state.port = there->port;
+    }
+    board.hold(this, there->port);
+    model->log(QStringLiteral("Terminal retrouvé sur ") + there->label +
+               QStringLiteral(" (numéro de série ") + found.serialNumber + QLatin1Char(')'));
+    return there->label;
 }
 
 // A new stage, file or quarter of a percentage is an event of its own.

@@ -1,7 +1,9 @@
 #pragma once
 
 #include "model/installresult.h"
+#include "portboard.h"
 
+#include <QDateTime>
 #include <QElapsedTimer>
 #include <QString>
 
@@ -14,15 +16,6 @@
 class Configuration;
 class Model;
 class QThread;
-
-// A terminal as the search found it.
-struct FoundTerminal
-{
-    QString label;        // "ttyACM0 - (Terminal USB)": what the Model opens
-    QString port;         // "ttyACM0"
-    QString serialNumber; // empty: the system reports none
-    QString manufacturer;
-};
 
 // One terminal at a moment, as the progress display shows it.
 struct JobView
@@ -40,7 +33,9 @@ struct JobView
     QString file;  // the file being downloaded
     int percent = -1;          // of the current step (a file, the reboot wait); -1: none yet
     double bytesPerSecond = 0; // over the last seconds
-    bool success = false;
+    bool success = false;    // updated
+    bool unverified = false; // installed, but its restart unconfirmed: to be checked
+    QString note;            // said beside a finished terminal (replugged after its update)
 };
 
 // The outcome of one terminal, for the summary.
@@ -55,20 +50,28 @@ struct JobResult
     InstallResult installation; // how the Model's installation ended: outcome, stage, causes
     double seconds = 0;
     quint64 bytesSent = 0;
+    QDateTime started; // invalid for a terminal never started
+    QDateTime ended;
 };
 
 // One terminal's installation on a thread of its own, with its own Model and port: the Model
 // and its port are used by that thread only. The Model's log entries carry the terminal's
 // port ("[ttyACM1] "); its progress is logged as the window logs it ("Module : ..."), on the
 // same thread, so each terminal's entries keep the order in which they happened.
+//
+// The job opens first the port its terminal was found on. Later opens (the next batch, the
+// tries of the reboot wait, the release) follow the terminal by its USB serial number when no
+// other port of the system reports that number: among the terminals' ports of the station's
+// last listing that no other job holds. A terminal without a serial number, or whose number
+// another port reports, is followed by its port, and its log says so.
 class TerminalJob
 {
 public:
     // Called on the job's thread whenever its stage, file or a quarter of its percentage changes.
     using Listener = std::function<void(const JobView &)>;
 
-    // `followBySerial`: find the terminal by its serial number at each open, wherever it is.
-    TerminalJob(const FoundTerminal &terminal, bool followBySerial);
+    // The job's opens look ports up in `board`'s listing, and it holds its port there.
+    TerminalJob(const FoundTerminal &terminal, PortBoard &board);
     ~TerminalJob();
     TerminalJob(const TerminalJob &) = delete;
     TerminalJob &operator=(const TerminalJob &) = delete;
@@ -81,11 +84,19 @@ public:
     void markNotStarted();
     // Stops the installation at its next safe point (see Model::requestCancel).
     void cancel();
+    // Also stops waiting for the terminal to come back from its reboot (left unchecked).
+    void stopWaiting();
     bool isFinished() const { return finished; }
     void wait();
+    // Once finished: lets its thread and its Model go, keeping what the display and the
+    // summary show (a long --watch session keeps every terminal's result, not its Model).
+    void retire();
 
     JobView view(); // also takes a sample of the rate
     JobResult result() const;
+    const FoundTerminal &terminal() const { return found; }
+    // Shown beside the finished terminal.
+    void setNote(const QString &note);
 
 private:
     void run();
@@ -95,7 +106,8 @@ private:
     void finish(const InstallResult &result);
 
     const FoundTerminal found;
-    const bool followBySerial;
+    PortBoard &board;
+    bool followBySerial = false;
     std::unique_ptr<Model> model;
     std::unique_ptr<QThread> thread;
     Listener listener;
@@ -104,6 +116,8 @@ private:
 
     mutable std::mutex mutex; // guards what follows: written by the job, read by the display
     QString currentLabel;
+    bool opened = false;      // the first open has been resolved
+    bool sharedNoted = false; // the log said that the number is now shared
     JobView state;
     JobResult outcome;
     std::deque<std::pair<qint64, quint64>> samples; // (ms since start, bytes sent)
