@@ -39,6 +39,7 @@ struct Run
     QStringList log;
     QList<QJsonObject> journal; // from --journal, one a line
     QStringList journalLines;
+    QMap<QString, QByteArray> reports; // the reports for support, by file name
 };
 
 // While a run goes on: what the station printed and logged so far, and the processes.
@@ -244,6 +245,11 @@ class TestStation : public QObject
         const QStringList logs = QDir(work.path()).entryList({"*_logs.txt"_q});
         if (!logs.isEmpty() && QFileInfo(work.filePath(logs.first())).isFile())
             result.log = logMessages(work.filePath(logs.first()));
+        for (const QString &name : QDir(work.path()).entryList({"*_rapport.txt"_q})) {
+            QFile report(work.filePath(name));
+            if (report.open(QIODevice::ReadOnly))
+                result.reports.insert(name, report.readAll());
+        }
         result.journalLines = readText(journal).split(QLatin1Char('\n'));
         for (const QString &line : result.journalLines) {
             if (!line.isEmpty())
@@ -311,10 +317,35 @@ private slots:
             const QRegularExpression row("\n%1 +TVX0000%2 +%3 "_q.arg(port(k)).arg(k + 1).arg(
                 QRegularExpression::escape(results.at(k)))); // in the summary table
             QVERIFY2(r.out.contains(row), qPrintable(r.out));
+            // Where the time went, each download, and the report of a terminal not updated,
+            // named after its port.
+            const QJsonObject timings = t["timings"_q].toObject();
+            QVERIFY(timings["totalMs"_q].toDouble() > 0 &&
+                    timings["stageMs"_q].toObject().contains("hardware-read"_q) == (k != 1) &&
+                    timings["stages"_q].toArray().first()["stage"_q].toString() == "starting"_q);
+            const QJsonArray downloads = t["downloads"_q].toArray();
+            QCOMPARE(downloads.size(), QList<int>({1, 0, 4, 1}).at(k));
+            for (const QJsonValue &d : downloads) {
+                QCOMPARE(d["fileName"_q].toString(), "APP.BIN"_q);
+                QCOMPARE(d["bytes"_q].toInt(), t["success"_q].toBool() ? 300 : 0);
+                QCOMPARE(d["complete"_q].toBool(), t["success"_q].toBool());
+                QVERIFY(d["blocks"_q].toInt() == d["bytes"_q].toInt() / 100 &&
+                        d["resends"_q].toInt() == 0 &&
+                        (d["lineShare"_q].toDouble() > 0) == t["success"_q].toBool());
+            }
+            const QString report = t["report"_q].toString();
+            QCOMPARE(report.isEmpty(), t["success"_q].toBool());
+            QVERIFY2(report.isEmpty() || (report.endsWith("_%1_rapport.txt"_q.arg(port(k))) &&
+                                          r.reports.contains(QFileInfo(report).fileName())),
+                     qPrintable(report));
         }
         // The journal: the same fields, with the package, an id of its own and the host.
         QSet<QString> serials, ids;
         for (const QJsonObject &record : r.journal) {
+            const QJsonObject &t =
+                r.terminals.at(record["serialNumber"_q].toString().right(1).toInt() - 1);
+            for (const QString &field : {"timings"_q, "downloads"_q, "report"_q})
+                QCOMPARE(record[field], t[field]);
             serials << record["serialNumber"_q].toString();
             ids << record["id"_q].toString();
             QCOMPARE(record["configurationSha256"_q].toString(),
@@ -326,6 +357,7 @@ private slots:
         }
         QCOMPARE(serials.size(), 4);
         QCOMPARE(ids.size(), 4);
+        QCOMPARE(r.reports.size(), 2);
         QFile configuration(smallPackage + "/configuration.xml"_q);
         QVERIFY(configuration.open(QIODevice::ReadOnly));
         QCOMPARE(r.summary["configurationSha256"_q].toString().toLatin1(),
@@ -490,6 +522,37 @@ private slots:
             QVERIFY2(entries.contains(found.arg(now).arg(k + 1)) && entries.endsWith("[succès]"_q),
                      qPrintable(entries));
         }
+    }
+
+    // A terminal's failure at the station, played back by vardel-sim from its report: the
+    // station ends it the same way and logs the same entries (the times aside), and the replay
+    // finds every frame as recorded.
+    void replayed()
+    {
+        const Run first = run("--devices 1 --catalogue 123456 --refuse auth"_q,
+                              {"--package"_q, smallPackage});
+        QCOMPARE(first.terminals.size(), 1);
+        const QString name = QFileInfo(first.terminals.first()["report"_q].toString()).fileName();
+        QVERIFY2(first.reports.contains(name), qPrintable(name));
+        QTemporaryDir kept;
+        const QString report = kept.filePath(name);
+        QVERIFY(fixture::write(report, first.reports.value(name)));
+
+        const Run second = run("--devices 1 --replay "_q + report, {"--package"_q, smallPackage});
+        QCOMPARE(second.terminals.size(), 1);
+        for (const QString &field : {"outcome"_q, "stage"_q, "cause"_q, "result"_q, "message"_q})
+            QCOMPARE(second.terminals.first()[field], first.terminals.first()[field]);
+        const auto comparable = [this](const Run &r) {
+            QString entries = entriesOf(r.log, port(0));
+            entries.replace(QRegularExpression("\\d+ (ms|o/s|% des)"_q), "N \\1"_q);
+            entries.replace(QRegularExpression("(Rapport de diagnostic enregistré : )\\S+"_q),
+                            "\\1REPORT"_q);
+            return entries;
+        };
+        QCOMPARE(comparable(second), comparable(first));
+        QVERIFY2(second.err.contains(" as recorded, 0 differing, 0 data blocks answered for "
+                                     "dropped exchanges, "_q),
+                 qPrintable(second.err));
     }
 
     // A USB serial number that two devices report is never followed: the update goes to the
