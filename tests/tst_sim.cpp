@@ -4,7 +4,10 @@
 #include "childsignal.h"
 #include "link/serialport.h"
 #include "model/model.h"
+#include "model/frames.h"
+#include "model/replyrecording.h"
 #include "parser.h"
+#include "replayer.h"
 #include "ptypeer.h"
 #include "replies.h"
 
@@ -84,6 +87,57 @@ private slots:
             QCOMPARE(found, frames + kInit.toHex() + ' ');
             QCOMPARE(parser.garbage(), qint64(3 * junk.size() + cut.size()));
         }
+    }
+
+    // A replayed terminal answers a data block whose exchange the report dropped with the reply
+    // most data blocks got, skips recorded requests the program did not send again, and leaves
+    // a frame beyond the recording unanswered.
+    void replayerStandsIn()
+    {
+        const auto block = [](quint8 number) {
+            QByteArray bytes(frame::kLongBlockSize, '\0');
+            bytes[0] = char(frame::kCmdLoad);
+            bytes[2] = char(number);
+            bytes[3] = 1; // a chunk of one byte
+            const quint16 crc = frame::crc16(reinterpret_cast<const quint8 *>(bytes.constData()),
+                                             frame::kLongBlockCrcOffset);
+            bytes[frame::kLongBlockCrcOffset] = char(crc & 0xFF);
+            bytes[frame::kLongBlockCrcOffset + 1] = char(crc >> 8);
+            return bytes;
+        };
+        // Request 1, a data block, was dropped; 4 is a reboot frame the program will not send.
+        const QByteArray report = "[réponses du terminal, format 1]\n"
+                                  "> 0 frame 2fc004001400c8a4fc\n< 0 +1 2fc0024f4b75bd\n"
+                                  "> 2 data 04000201\n< 2 +0 aa\n"
+                                  "> 3 data 04000301\n< 3 +0 bb\n< 3 +1 cc\n"
+                                  "> 4 frame 06"_q.toUtf8() + QByteArray(58, '0') +
+                                  "2ac2\n< 4 +0 01\n"
+                                  "> 5 frame 2fc004001400c8a4fc\n< 5 +0 02\n"
+                                  "[fin des réponses]\n"_q.toUtf8();
+        auto recording = std::make_shared<ReplyRecording>();
+        QString error;
+        QVERIFY2(ReplyRecording::parse(report, *recording, error), qPrintable(error));
+        sim::Replayer replayer(recording);
+        QStringList replies;
+        const auto send = [&](const QByteArray &frame) {
+            std::vector<sim::Responder::Output> out;
+            replayer.receive(frame.constData(), frame.size(), sim::Responder::Clock::now(), out);
+            QByteArray reply;
+            for (const sim::Responder::Output &piece : out)
+                reply += piece.bytes;
+            replies << QString::fromLatin1(reply.toHex());
+        };
+        // The init frame, blocks 1 to 3, the init frame again (recorded after the reboot frame),
+        // then one frame too many.
+        for (const QByteArray &frame : {kInit, block(1), block(2), block(3), kInit, kInit})
+            send(frame);
+        QCOMPARE(replies, QStringList({"2fc0024f4b75bd"_q, "aa"_q, "aa"_q, "bbcc"_q, "02"_q, ""_q}));
+        const QStringList notes = replayer.record().replayNotes;
+        QVERIFY2(notes.first().startsWith("6 frames received, 4 as recorded, 0 differing, 1 "
+                                          "data blocks answered for dropped exchanges, 1 beyond "
+                                          "the 6 recorded requests"_q) &&
+                     notes.contains("frame 4: 1 recorded request(s) not sent, from request 4"_q),
+                 qPrintable(notes.join("\n"_q)));
     }
 
     // The command runs against the mocked device, which the terminal serves with the faults
