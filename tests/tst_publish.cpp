@@ -621,28 +621,110 @@ private slots:
         }
     }
 
-    // A station that vanishes (kill -9) is marked offline by the broker: its last will.
-    void lastWill()
+    // A station that ends in the middle of a download. Stopped by a signal (SIGTERM, as a
+    // supervisor sends it): the terminal's record (interrupted) and "offline" at its end. Killed
+    // (kill -9): the broker publishes its last will, "offline" with "lost".
+    void stationEnds_data()
     {
-        const QString work = workFolder("will"_q);
+        QTest::addColumn<int>("signal");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("SIGTERM") << int(SIGTERM) << "end"_q;
+        QTest::newRow("SIGKILL") << int(SIGKILL) << "lost"_q;
+    }
+    void stationEnds()
+    {
+        QFETCH(int, signal);
+        QFETCH(QString, reason);
+        const QString work = workFolder("ends-"_q + QString::fromUtf8(QTest::currentDataTag()));
         const int port = freePort();
         Broker broker(work, port);
         QVERIFY(broker.start());
         Subscriber live(port, "atelier"_q);
         QVERIFY(live.subscribed());
-        const Run r = run(work, "--devices 1 --catalogue 123456 --reboot-silence 30000"_q,
-                          {"--publish"_q, broker.url("atelier"_q)}, [&](QProcess &sim, const QString &) {
-                              if (live.messages("/progress/"_q).isEmpty())
-                                  return false;
-                              ::kill(stationOf(sim), SIGKILL);
-                              return true;
+        const Run r = run(work, "--devices 1 --catalogue 123456 --pace-9600 --work 60"_q,
+                          {"--publish"_q, broker.url("atelier"_q)},
+                          [&](QProcess &sim, const QString &) {
+                              for (const Message &m : live.messages("/progress/"_q)) {
+                                  if (m.json["stage"_q] == "download"_q) {
+                                      // SIGTERM through vardel-sim, as a shell hands it on.
+                                      ::kill(signal == SIGKILL ? stationOf(sim)
+                                                               : pid_t(sim.processId()),
+                                             signal);
+                                      return true;
+                                  }
+                              }
+                              return false;
                           });
-        QVERIFY(r.journal.isEmpty());
-        QVERIFY(waitFor([&] { return live.messages("/stations/"_q).size() >= 2; }, 20000));
+        QVERIFY(waitFor(
+            [&] {
+                const QList<Message> states = live.messages("/stations/"_q);
+                return states.size() >= 2 && states.last().json["state"_q] == "offline"_q;
+            },
+            20000));
         const QList<Message> states = live.messages("/stations/"_q);
         QCOMPARE(states.first().json["state"_q].toString(), "online"_q);
-        QCOMPARE(states.last().json["state"_q].toString(), "offline"_q);
-        QCOMPARE(states.last().json["reason"_q].toString(), "lost"_q);
+        QCOMPARE(states.last().json["reason"_q].toString(), reason);
+        if (signal == SIGKILL) {
+            QVERIFY(r.journal.isEmpty());
+            return;
+        }
+        QCOMPARE(r.status, 1);
+        QCOMPARE(r.journal.size(), 1);
+        QCOMPARE(r.acked, idsOf(r.journal));
+        const QList<Message> records = live.messages("/terminals/"_q);
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records.first().json["outcome"_q].toString(), "interrupted"_q);
+    }
+
+    // mqtts://: the broker's certificate checked against --publish-ca. Signed by that
+    // authority: published; by another one: the TLS failure said once, the terminal updated.
+    void tls_data()
+    {
+        QTest::addColumn<bool>("sameAuthority");
+        QTest::newRow("its authority") << true;
+        QTest::newRow("another authority") << false;
+    }
+    void tls()
+    {
+        QFETCH(bool, sameAuthority);
+        const QString work =
+            workFolder(sameAuthority ? "tls-same"_q : "tls-other"_q);
+        const auto openssl = [&](const QStringList &arguments) {
+            QProcess p;
+            p.setWorkingDirectory(work);
+            p.start("openssl"_q, arguments);
+            return p.waitForFinished(30000) && p.exitCode() == 0;
+        };
+        const QString days = "1"_q;
+        for (const QString &ca : {"ca"_q, "other"_q})
+            QVERIFY(openssl({"req"_q, "-x509"_q, "-newkey"_q, "rsa:2048"_q, "-nodes"_q,
+                             "-keyout"_q, ca + ".key"_q, "-out"_q, ca + ".pem"_q, "-subj"_q,
+                             "/CN=vardel test "_q + ca, "-days"_q, days}));
+        QVERIFY(openssl({"req"_q, "-new"_q, "-newkey"_q, "rsa:2048"_q, "-nodes"_q, "-keyout"_q,
+                         "server.key"_q, "-out"_q, "server.csr"_q, "-subj"_q, "/CN=127.0.0.1"_q,
+                         "-addext"_q, "subjectAltName=IP:127.0.0.1"_q}));
+        QVERIFY(openssl({"x509"_q, "-req"_q, "-in"_q, "server.csr"_q, "-CA"_q, "ca.pem"_q,
+                         "-CAkey"_q, "ca.key"_q, "-CAcreateserial"_q, "-out"_q, "server.pem"_q,
+                         "-days"_q, days, "-copy_extensions"_q, "copy"_q}));
+        const int port = freePort();
+        Broker broker(work, port,
+                      "allow_anonymous true\ncafile %1/ca.pem\ncertfile %1/server.pem\n"
+                      "keyfile %1/server.key"_q.arg(work));
+        QVERIFY(broker.start());
+        const QString url = "mqtts://127.0.0.1:%1/atelier"_q.arg(port);
+        const Run r = run(work, "--devices 1 --catalogue 123456"_q,
+                          {"--publish"_q, url, "--publish-ca"_q,
+                           work + (sameAuthority ? "/ca.pem"_q : "/other.pem"_q)});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.journal.size(), 1);
+        if (sameAuthority) {
+            QCOMPARE(r.acked, idsOf(r.journal));
+        } else {
+            QVERIFY(r.acked.isEmpty());
+            QCOMPARE((r.out + r.err).count("la connexion TLS au serveur MQTT 127.0.0.1:%1 a échoué"_q
+                                               .arg(port)),
+                     1);
+        }
     }
 };
 
