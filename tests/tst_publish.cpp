@@ -1,6 +1,7 @@
 // vardel-station --publish against a real broker: mosquitto started by the test on 127.0.0.1
 // and a free port, and subscribers made with the station's own client library. The station runs
 // as its users run it, under vardel-sim with mocked terminals and a tiny package.
+#include "brokeraddress.h"
 #include "pack.h"
 #include "packagefixture.h"
 #include "replies.h"
@@ -335,6 +336,37 @@ private slots:
     }
     void cleanupTestCase() { mosquitto_lib_cleanup(); }
 
+    // The addresses a station takes, and the topic levels made from what a terminal reports.
+    void addresses_data()
+    {
+        QTest::addColumn<QString>("url");
+        QTest::addColumn<bool>("tls");
+        QTest::addColumn<QString>("host");
+        QTest::addColumn<int>("port");
+        QTest::addColumn<QString>("prefix");
+        QTest::newRow("default port") << "mqtt://broker/vardel"_q << false << "broker"_q << 1883
+                                      << "vardel"_q;
+        QTest::newRow("TLS, levels, trailing slash")
+            << "mqtts://broker.example:8884/usine/atelier-3/"_q << true << "broker.example"_q
+            << 8884 << "usine/atelier-3"_q;
+        QTest::newRow("TLS default port") << "MQTTS://10.0.0.5/v"_q << true << "10.0.0.5"_q
+                                          << 8883 << "v"_q;
+        QTest::newRow("IPv6") << "mqtt://[::1]:1884/v"_q << false << "::1"_q << 1884 << "v"_q;
+    }
+    void addresses()
+    {
+        QFETCH(QString, url);
+        BrokerAddress address;
+        QString error;
+        QVERIFY2(parseBrokerAddress(url, address, error), qPrintable(error));
+        QTEST(address.tls, "tls");
+        QTEST(address.host, "host");
+        QTEST(address.port, "port");
+        QTEST(address.prefix, "prefix");
+        QCOMPARE(topicLevel("A/B+C#D\n"_q), "A_B_C_D_"_q);
+        QCOMPARE(topicLevel(QString()), "_"_q);
+    }
+
     // An address that cannot be used ends the station before anything is touched: no log, no
     // journal, not one frame to any terminal.
     void unusableAddress_data()
@@ -358,6 +390,8 @@ private slots:
                                      << "a un niveau vide"_q;
         QTest::newRow("no host") << QStringList{"--publish"_q, "mqtt://:1883/a"_q}
                                  << "le nom du serveur manque"_q;
+        QTest::newRow("unclosed IPv6") << QStringList{"--publish"_q, "mqtt://[::1/a"_q}
+                                       << "il manque le « ] » de l'adresse IPv6"_q;
         QTest::newRow("authority for plain MQTT")
             << QStringList{"--publish"_q, "mqtt://127.0.0.1/a"_q, "--publish-ca"_q, "ca.pem"_q}
             << "--publish-ca ne sert qu'avec une adresse mqtts://"_q;
