@@ -309,9 +309,13 @@ class TestPublish : public QObject
         return result;
     }
 
-    QString workFolder(const QString &name)
+    // A working folder for the current test function and data row.
+    QString workFolder()
     {
-        const QString path = folder.filePath(name);
+        QString name = QString::fromUtf8(QTest::currentTestFunction());
+        if (QTest::currentDataTag())
+            name += QLatin1Char('-') + QString::fromUtf8(QTest::currentDataTag());
+        const QString path = folder.filePath(name.replace(QLatin1Char(' '), QLatin1Char('-')));
         QDir().mkpath(path);
         return path;
     }
@@ -404,7 +408,7 @@ private slots:
     {
         QFETCH(QStringList, options);
         QFETCH(QString, message);
-        const QString work = workFolder("address-"_q + QString::fromUtf8(QTest::currentDataTag()).replace(QLatin1Char(' '), QLatin1Char('-')));
+        const QString work = workFolder();
         const Run r = run(work, "--devices 1 --catalogue 123456"_q, options);
         QCOMPARE(r.status, 2);
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
@@ -421,7 +425,7 @@ private slots:
     // offline at its end.
     void recordsReachTheBroker()
     {
-        const QString work = workFolder("records"_q);
+        const QString work = workFolder();
         const int port = freePort();
         Broker broker(work, port);
         QVERIFY(broker.start());
@@ -510,7 +514,7 @@ private slots:
     void brokerRestartsMidRun()
     {
         QFETCH(bool, freeze);
-        const QString work = workFolder("restart-"_q + QString::fromUtf8(QTest::currentDataTag()));
+        const QString work = workFolder();
         const int port = freePort();
         Broker broker(work, port);
         QVERIFY(broker.start());
@@ -571,7 +575,7 @@ private slots:
     // and a second --flush has nothing to send.
     void unsentRecordsThenFlush()
     {
-        const QString work = workFolder("flush"_q);
+        const QString work = workFolder();
         const int port = freePort();
         Broker broker(work, port);
         const QString url = broker.url("atelier"_q);
@@ -626,8 +630,7 @@ private slots:
         QFETCH(QString, user);
         QFETCH(QString, password);
         QFETCH(QString, message);
-        const QString work = workFolder("link-"_q + QString::fromUtf8(QTest::currentDataTag())
-                                                       .replace(QLatin1Char(' '), QLatin1Char('-')));
+        const QString work = workFolder();
         const int port = freePort();
         QProcess passwd;
         passwd.start(QStandardPaths::findExecutable("mosquitto_passwd"_q),
@@ -669,7 +672,7 @@ private slots:
     {
         QFETCH(int, signal);
         QFETCH(QString, reason);
-        const QString work = workFolder("ends-"_q + QString::fromUtf8(QTest::currentDataTag()));
+        const QString work = workFolder();
         const int port = freePort();
         Broker broker(work, port);
         QVERIFY(broker.start());
@@ -721,8 +724,7 @@ private slots:
     void tls()
     {
         QFETCH(bool, sameAuthority);
-        const QString work =
-            workFolder(sameAuthority ? "tls-same"_q : "tls-other"_q);
+        const QString work = workFolder();
         const auto openssl = [&](const QStringList &arguments) {
             QProcess p;
             p.setWorkingDirectory(work);
