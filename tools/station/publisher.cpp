@@ -102,6 +102,7 @@ struct Publisher::State
     Clock::time_point connectStarted{};
     int refusal = -1; // the CONNACK code of a refused connection
     std::deque<Pending> queue;
+    bool announce = false; // "online" is due on the new connection
     int onlineMid = -1;
     int offlineMid = -1;
     bool offlineAcked = false;
@@ -118,6 +119,12 @@ struct Publisher::State
     void sendProgress();
     bool shouldEnd(const Clock::time_point &now, bool announcesEnd);
     void say(const Event &event);
+    QByteArray stationTopicBytes() const
+    {
+        return (settings.address.prefix + QStringLiteral("/stations/") +
+                topicLevel(settings.station))
+            .toUtf8();
+    }
 
     static void onConnect(mosquitto *, void *self, int rc);
     static void onPublish(mosquitto *, void *self, int mid);
@@ -139,16 +146,9 @@ void Publisher::State::onConnect(mosquitto *, void *self, int rc)
     s->connected = true;
     s->retryMs = kFirstRetryMs;
     s->outageSaid = false;
+    s->announce = true; // not from here: libmosquitto holds its own locks around a callback
     s->say({Link::Connected, 0, 0});
     qCInfo(lcPublisher) << "connected to" << s->settings.address.text();
-    if (!s->settings.station.isEmpty() && !s->settings.online.isEmpty()) {
-        const QByteArray topic = (s->settings.address.prefix + QStringLiteral("/stations/") +
-                                  topicLevel(s->settings.station))
-                                     .toUtf8();
-        (void)mosquitto_publish(s->client, &s->onlineMid, topic.constData(),
-                                int(s->settings.online.size()), s->settings.online.constData(), 1,
-                                true);
-    }
 }
 
 void Publisher::State::onPublish(mosquitto *, void *self, int mid)
@@ -193,9 +193,7 @@ void Publisher::State::connect()
     mosquitto_publish_callback_set(client, &State::onPublish);
     const BrokerAddress &a = settings.address;
     if (!settings.station.isEmpty() && !settings.will.isEmpty()) {
-        const QByteArray topic =
-            (a.prefix + QStringLiteral("/stations/") + topicLevel(settings.station)).toUtf8();
-        mosquitto_will_set(client, topic.constData(), int(settings.will.size()),
+        mosquitto_will_set(client, stationTopicBytes().constData(), int(settings.will.size()),
                            settings.will.constData(), 1, true);
     }
     if (!settings.user.isEmpty())
@@ -233,6 +231,7 @@ void Publisher::State::drop(Link link, int osError, int code)
         client = nullptr;
     }
     connected = false;
+    announce = false;
     onlineMid = offlineMid = -1;
     for (Pending &p : queue) {
         if (p.mid >= 0 && !p.acked) {
@@ -338,13 +337,18 @@ bool Publisher::State::turn()
         return true;
     }
     if (connected) {
+        if (announce) {
+            // The station first, then what waits.
+            announce = false;
+            if (!settings.station.isEmpty() && !settings.online.isEmpty())
+                (void)mosquitto_publish(client, &onlineMid, stationTopicBytes().constData(),
+                                        int(settings.online.size()), settings.online.constData(),
+                                        1, true);
+        }
         sendRecords();
         sendProgress();
         if (closingNow && announcesEnd && offlineMid < 0 && !offlineAcked) {
-            const QByteArray topic = (settings.address.prefix + QStringLiteral("/stations/") +
-                                      topicLevel(settings.station))
-                                         .toUtf8();
-            if (mosquitto_publish(client, &offlineMid, topic.constData(),
+            if (mosquitto_publish(client, &offlineMid, stationTopicBytes().constData(),
                                   int(offlineNow.size()), offlineNow.constData(), 1,
                                   true) != MOSQ_ERR_SUCCESS)
                 offlineMid = -1;
@@ -483,15 +487,4 @@ Publisher::Tally Publisher::tally() const
 QString Publisher::recordTopic(const QString &key) const
 {
     return state->settings.address.prefix + QStringLiteral("/terminals/") + topicLevel(key);
-}
-
-QString Publisher::progressTopic(const QString &key) const
-{
-    return state->settings.address.prefix + QStringLiteral("/progress/") + topicLevel(key);
-}
-
-QString Publisher::stationTopic() const
-{
-    return state->settings.address.prefix + QStringLiteral("/stations/") +
-           topicLevel(state->settings.station);
 }

@@ -107,8 +107,6 @@ public:
     Tally tally() const;
 
     QString recordTopic(const QString &key) const;
-    QString progressTopic(const QString &key) const;
-    QString stationTopic() const;
 
 private:
     struct State;
