@@ -77,7 +77,7 @@ private:
     [[nodiscard]] bool preparePublishing(QString &error);
     void startPublishing();
     void publishRecord(const QJsonObject &record);
-    void publishProgress();
+    void publishProgress(const QList<JobView> &now); // rows(), in the order of `entries`
     void sayPublisherEvents();
     void closePublishing();
     int flush();

@@ -73,10 +73,11 @@ void Station::serve(const QList<FoundTerminal> &chosen)
             sinceSearch.restart();
         }
         recordFinished();
-        publishProgress();
         sayPublisherEvents();
         keepAwake();
-        view->redraw(rows());
+        const QList<JobView> now = rows();
+        publishProgress(now);
+        view->redraw(now);
         if (!waiting && allFinished())
             break;
         onSignal(stopSignals.wait(kTickMs));

@@ -190,17 +190,16 @@ void Station::publishRecord(const QJsonObject &record)
 }
 
 // The running terminals' stage and percent, as values.
-void Station::publishProgress()
+void Station::publishProgress(const QList<JobView> &now)
 {
     if (!publisher)
         return;
     const QString host = QSysInfo::machineHostName();
-    for (Entry &entry : entries) {
-        if (entry.recorded || entry.job->isFinished())
-            continue;
-        const JobView row = entry.job->view();
+    for (int i = 0; i < now.size() && i < int(entries.size()); ++i) {
+        const JobView &row = now.at(i);
         if (row.state != JobView::State::Running)
             continue;
+        const Entry &entry = entries.at(size_t(i));
         const InstallProgress &p = row.progress;
         const FoundTerminal &terminal = entry.job->terminal();
         publisher->publishProgress(
