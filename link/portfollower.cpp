@@ -6,30 +6,26 @@
 
 PortFollower::PortFollower(const QString &start) : label(start)
 {
-    QString found;
-    int reporting = 0;
     const auto available = QSerialPortInfo::availablePorts();
     for (const QSerialPortInfo &info : available) {
-        if (SerialPort::labelFor(info) == start)
-            found = info.serialNumber();
+        if (SerialPort::labelFor(info) != start)
+            continue;
+        // Followed only when the number says which terminal this is and no other port has it.
+        const auto followed = SerialPort::terminalBySerial(available, info.serialNumber());
+        if (followed && followed->portName() == info.portName())
+            serial = info.serialNumber();
     }
-    for (const QSerialPortInfo &info : available)
-        reporting += !found.isEmpty() && info.serialNumber() == found ? 1 : 0;
-    if (reporting == 1)
-        serial = found;
 }
 
 QString PortFollower::current(bool *moved)
 {
     QString now;
     if (isFollowing()) {
-        const auto available = QSerialPortInfo::availablePorts();
-        for (const QSerialPortInfo &info : available) {
-            if (info.serialNumber() == serial) {
-                now = SerialPort::labelFor(info);
-                break;
-            }
-        }
+        // While the terminal is away, another device with its number (an adapter that reports
+        // the same one) is not it: only a terminal's port that alone reports it is followed.
+        if (const auto info =
+                SerialPort::terminalBySerial(QSerialPortInfo::availablePorts(), serial))
+            now = SerialPort::labelFor(*info);
     }
     std::lock_guard<std::mutex> lock(mutex);
     const bool changed = !now.isEmpty() && now != label;

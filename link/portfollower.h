@@ -7,7 +7,8 @@
 // One terminal followed by its USB serial number while it goes away (its reboot) and comes
 // back, perhaps under another port name: what a label is worth at each open of an installation.
 // A terminal whose port reports no serial number, or one that another port reports too, cannot
-// be told apart that way and keeps its label. From any thread.
+// be told apart that way and keeps its label; a device of another maker that reports the number
+// is never taken for it (SerialPort::terminalBySerial). From any thread.
 class PortFollower
 {
 public:

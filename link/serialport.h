@@ -10,6 +10,7 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
+#include <optional>
 
 // The one serial link to the terminal. It opens a port by its label, applies the terminal's
 // line settings and offers blocking transfers: write, the exact-length read, the single-shot
@@ -37,6 +38,12 @@ public:
     static QString labelFor(const QSerialPortInfo &info);
     // Whether the system lists a terminal of the brand on this port (by its manufacturer).
     static bool isTerminal(const QSerialPortInfo &info);
+    // The port of `listing` that reports this USB serial number, when it is the only one that
+    // does and it is a terminal's: how a terminal is followed when it comes back under another
+    // name. Nothing for an empty number, an absent one, or one that two ports report (cheap
+    // adapters share theirs), terminals or not.
+    static std::optional<QSerialPortInfo> terminalBySerial(const QList<QSerialPortInfo> &listing,
+                                                           const QString &serialNumber);
 
     // Where open() looks up a label: by default the system's listing, taken at each open. A
     // driver that lists the ports itself (the station, once for all its terminals) hands its

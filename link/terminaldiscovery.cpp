@@ -16,6 +16,25 @@ bool SerialPort::isTerminal(const QSerialPortInfo &info)
     return manufacturer == QLatin1String("tarvenix") || manufacturer == QLatin1String("quelmo");
 }
 
+std::optional<QSerialPortInfo>
+SerialPort::terminalBySerial(const QList<QSerialPortInfo> &listing, const QString &serialNumber)
+{
+    if (serialNumber.isEmpty())
+        return std::nullopt;
+    std::optional<QSerialPortInfo> found;
+    int carriers = 0;
+    for (const QSerialPortInfo &info : listing) {
+        if (info.serialNumber() != serialNumber)
+            continue;
+        ++carriers;
+        if (isTerminal(info))
+            found = info;
+    }
+    if (carriers != 1)
+        return std::nullopt;
+    return found;
+}
+
 bool SerialPort::detectTerminals()
 {
     const auto available = QSerialPortInfo::availablePorts();

@@ -47,22 +47,22 @@ bool Model::commandFailed(FailureCause cause, const QString &logLine)
 
 QString Model::getImage() const
 {
-    return configuration->getImage();
+    return package()->getImage();
 }
 
 QByteArray Model::getPicture() const
 {
-    return configuration->terminal->picture;
+    return package()->terminal->picture;
 }
 
 QString Model::getTitle() const
 {
-    return configuration->getTitle();
+    return package()->getTitle();
 }
 
 QString Model::getDescription() const
 {
-    return configuration->getDescription();
+    return package()->getDescription();
 }
 
 QStringList Model::getFoundTerminals() const

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 
 class Application;
 class Batch;
@@ -147,8 +148,11 @@ public:
     bool getAuthorization();
     bool load(const Application *file);
 
-    const Configuration *getConfiguration() const { return configuration.get(); }
-    std::shared_ptr<const Configuration> package() const { return configuration; }
+    // The package in use: loaded on a worker thread, read by the window's thread and the
+    // installation's. The pointer is handed over under a lock, so that every thread reads it,
+    // and the package it points to, whole.
+    const Configuration *getConfiguration() const { return package().get(); }
+    std::shared_ptr<const Configuration> package() const;
     SerialPort *getSerialPort() const { return serialPort; }
     const std::array<quint8, 126> &getTerminalRecord() const { return terminalRecord; }
     QStringList getApplicationList() const { return applications; }
@@ -167,6 +171,9 @@ signals:
 private:
     friend class TestSeam;
 
+    void setPackage(std::shared_ptr<const Configuration> loaded);
+
+    mutable std::mutex configurationMutex;              // guards configuration, not what it holds
     std::shared_ptr<const Configuration> configuration; // only read once loaded
     QString packageDirectory;                           // empty: the program's own
     SerialPort *serialPort;

@@ -13,7 +13,7 @@ void Model::loadConfiguration()
     const bool valid = loaded->loadChecked();
     for (const QString &line : loaded->logLines())
         log(line);
-    configuration = std::move(loaded);
+    setPackage(std::move(loaded));
     if (valid)
         emit configurationLoaded();
     else
@@ -23,10 +23,22 @@ void Model::loadConfiguration()
 void Model::setConfigurationDirectory(const QString &directory)
 {
     packageDirectory = directory;
-    configuration = std::make_shared<Configuration>(directory);
+    setPackage(std::make_shared<Configuration>(directory));
 }
 
 void Model::usePackage(std::shared_ptr<const Configuration> package)
 {
-    configuration = std::move(package);
+    setPackage(std::move(package));
+}
+
+void Model::setPackage(std::shared_ptr<const Configuration> loaded)
+{
+    std::lock_guard<std::mutex> lock(configurationMutex);
+    configuration = std::move(loaded);
+}
+
+std::shared_ptr<const Configuration> Model::package() const
+{
+    std::lock_guard<std::mutex> lock(configurationMutex);
+    return configuration;
 }

@@ -42,7 +42,7 @@ bool Model::checkHTerminalCoherency()
 {
     constexpr int c = frame::kCatalogueOffset;
     constexpr int h = frame::kHTermCatalogueOffset;
-    const QList<HTerminal *> accepted = configuration->getHTerminals();
+    const QList<HTerminal *> accepted = package()->getHTerminals();
     for (const HTerminal *hterm : accepted) {
         const auto &record = hterm->record;
         if (record[h] == terminalRecord[c] && record[h + 1] == terminalRecord[c + 1] &&

@@ -42,7 +42,7 @@ QString fileMessage(const QString &name, const QString &what)
 InstallResult Model::install(const QString &portLabel)
 {
     InstallResult result;
-    const QList<Batch *> batches = configuration->getBatches();
+    const QList<Batch *> batches = package()->getBatches();
     progress = InstallProgress();
     progress.batchCount = result.batchCount = batches.size();
     result.rebootWaitMs = rebootWaitMs();
@@ -250,7 +250,7 @@ bool Model::activateAndReboot(int count, Totals &totals, InstallResult &result)
 
 qint64 Model::rebootWaitMs() const
 {
-    return std::max<qint64>({configuration->getDelayReboot(), timing.rebootWaitMinMs, 1});
+    return std::max<qint64>({package()->getDelayReboot(), timing.rebootWaitMinMs, 1});
 }
 
 // Measured against a clock: one try at each step of the wait, and a try that takes long (a

@@ -1,4 +1,5 @@
 // The window, built in this process, against simulated terminals on mocked serial ports.
+#include "childsignal.h"
 #include "fleet.h"
 #include "logindstandin.h"
 #include "mockbed.h"
@@ -57,6 +58,7 @@ public slots:
 private slots:
     void initTestCase()
     {
+        QVERIFY(kChildSignalBlocked && childsignal::takeHere()); // see childsignal.h
         fast = SimRig::fastTiming();
         fast.searchPauseMs = 150;
         QApplication::setQuitOnLastWindowClosed(true);
@@ -223,6 +225,45 @@ private slots:
         // The release frames after the result reach it where it came back.
         QCOMPARE(fleet.record(0).frames.last().command, sim::Command::Release);
         QCOMPARE(fleet.record(1).frames.size(), fleet.record(1).count(sim::Command::Release));
+        window.reset();
+    }
+
+    // While the terminal is away for its reboot, another maker's device that reports the same
+    // serial number (cheap adapters share theirs) is plugged in, then unplugged as the terminal
+    // comes back under a new name. The installation waits for the terminal and follows it
+    // there; the other device hears nothing.
+    void sameSerialWhileAway()
+    {
+        bed.reset();
+        QVERIFY(writeTwoBatches());
+        sim::Fleet fleet;
+        for (int k = 0; k < 2; ++k) {
+            sim::DeviceOptions options;
+            options.behaviour.setCatalogue(0x12, 0x34, 0x56);
+            options.behaviour.rebootSilenceMs = 1000; // away before it could answer
+            options.vendor = k == 0 ? "Tarvenix"_q : "Acme"_q;
+            options.serial = "0001"_q;
+            options.unplugged = k == 1;
+            QVERIFY(fleet.add(device("ttySS") + "_%1"_q.arg(k), options));
+        }
+        window = std::make_unique<MainWindow>();
+        QTRY_VERIFY(window->isVisible() && combo()->count() == 1 && button()->isEnabled());
+        QTest::mouseClick(button(), Qt::LeftButton);
+        QTRY_VERIFY_WITH_TIMEOUT(log().contains("Redémarrage du terminal en cours."_q), 60000);
+        fleet.unplug(0);
+        QVERIFY(fleet.plug(1));
+        QTest::qWait(2000); // two tries of the reboot wait
+        fleet.unplug(1);
+        QVERIFY(fleet.plug(0));
+        QCOMPARE(execWithin(60000), 0);
+        QVERIFY2(boxes.last().startsWith("information: Installation réalisée avec succès"_q),
+                 qPrintable(boxes.join("\n"_q)));
+        QCOMPARE(fleet.names(0).size(), 2);
+        QVERIFY2(logged("Terminal retrouvé sur "_q + fleet.names(0).last() +
+                        " - (Terminal USB) (numéro de série 0001)"_q),
+                 qPrintable(log()));
+        QCOMPARE(fleet.record(1).frames.size(), 0);
+        QCOMPARE(fleet.record(0).count(sim::Command::Activate), 2);
         window.reset();
     }
 

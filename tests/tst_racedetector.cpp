@@ -3,6 +3,8 @@
 // under the project's ThreadSanitizer settings (TSAN_OPTIONS and its suppressions, as ctest
 // gives them to every test); the same program with the count guarded is not. A suppression that
 // names a whole Qt library again blinds the detector to the first case, and fails this test.
+#include "childsignal.h"
+
 #include <QProcess>
 #include <QTest>
 
@@ -11,6 +13,11 @@ class TestRaceDetector : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase()
+    {
+        QVERIFY(kChildSignalBlocked && childsignal::takeHere()); // see childsignal.h
+    }
+
     void plantedRace_data()
     {
         QTest::addColumn<QString>("mode");

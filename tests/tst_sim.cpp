@@ -1,6 +1,7 @@
 // The simulated terminal itself: its frame parser, its command line, and vardel-sim running a
 // command against a mocked serial device or serving a tty. Run with --probe, this program is
 // such a command: a Model opens a session on the first serial port it sees.
+#include "childsignal.h"
 #include "link/serialport.h"
 #include "model/model.h"
 #include "parser.h"
@@ -40,6 +41,11 @@ class TestSim : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase()
+    {
+        QVERIFY(kChildSignalBlocked && childsignal::takeHere()); // see childsignal.h
+    }
+
     // Bytes that cannot start a frame are dropped, and so is a frame cut short once the line
     // goes quiet, whatever the pieces the bytes arrive in.
     void parserResyncs()

@@ -74,18 +74,8 @@ bool PortBoard::isHeldByOther(const void *holder, const QString &port) const
 std::optional<FoundTerminal> PortBoard::find(const void *holder,
                                              const QString &serialNumber) const
 {
-    if (serialNumber.isEmpty())
+    const auto info = SerialPort::terminalBySerial(listing(), serialNumber);
+    if (!info || isHeldByOther(holder, info->portName()))
         return std::nullopt;
-    std::optional<FoundTerminal> found;
-    int carriers = 0;
-    for (const QSerialPortInfo &info : listing()) {
-        if (info.serialNumber() != serialNumber)
-            continue;
-        ++carriers;
-        if (SerialPort::isTerminal(info))
-            found = FoundTerminal::of(info);
-    }
-    if (carriers != 1 || !found || isHeldByOther(holder, found->port))
-        return std::nullopt;
-    return found;
+    return FoundTerminal::of(*info);
 }

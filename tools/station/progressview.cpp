@@ -151,8 +151,10 @@ QStringList ProgressView::layout(const QList<JobView> &rows, int height)
     std::lock_guard<std::mutex> lock(mutex);
     widen(rows);
     QStringList lines{header()};
+    // The status and the counts on lines of their own: together they were wider than a
+    // terminal of 100 columns, and the failures' count was cut off.
     if (!status.isEmpty())
-        lines << status + QStringLiteral(" — ") + countsText(count(rows));
+        lines << status << countsText(count(rows));
     // The last row of the terminal stays free: the cursor waits there.
     const int room = height - 1 - int(lines.size());
     if (int(rows.size()) <= room) {
