@@ -2,6 +2,7 @@
 // and a free port, and subscribers made with the station's own client library. The station runs
 // as its users run it, under vardel-sim with mocked terminals and a tiny package.
 #include "brokeraddress.h"
+#include "childsignal.h"
 #include "pack.h"
 #include "packagefixture.h"
 #include "replies.h"
@@ -159,7 +160,12 @@ public:
             });
         mosquitto_reconnect_delay_set(client, 1, 1, false);
         mosquitto_connect_async(client, "127.0.0.1", port, 10);
+        // Its thread leaves SIGCHLD to the main thread (see childsignal.h).
+        sigset_t before;
+        const sigset_t child = childsignal::childOnly();
+        ::pthread_sigmask(SIG_BLOCK, &child, &before);
         mosquitto_loop_start(client);
+        ::pthread_sigmask(SIG_SETMASK, &before, nullptr);
     }
     ~Subscriber()
     {
@@ -323,6 +329,7 @@ class TestPublish : public QObject
 private slots:
     void initTestCase()
     {
+        QVERIFY(kChildSignalBlocked && childsignal::takeHere()); // see childsignal.h
         base = "ttyPB%1_"_q.arg(QCoreApplication::applicationPid());
         host = QSysInfo::machineHostName();
         qputenv("DBUS_SYSTEM_BUS_ADDRESS",
