@@ -104,7 +104,7 @@ done
 
 # Dependencies come from the binaries.
 depends=$(dpkg-deb -f "$operator" Depends)
-for library in libqt5widgets5 libqt5serialport5 libpcsclite1; do
+for library in libqt5widgets5 libqt5serialport5 libpcsclite1 libmosquitto1; do
     case "$depends" in *"$library"*) ;; *) fail "vardel does not depend on $library: $depends" ;; esac
 done
 case "$(dpkg-deb -f "$maker" Depends)" in *libssl3*) ;; *) fail "vardel-pack does not depend on libssl3" ;; esac

@@ -13,6 +13,7 @@ libssl-dev
 clang libclang-rt-14-dev
 xvfb xauth x11-apps xdotool imagemagick twm
 udev dpkg-dev file lintian man-db
+libmosquitto-dev mosquitto mosquitto-clients
 dbus-daemon python3-dbusmock
 "
 

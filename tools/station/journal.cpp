@@ -114,3 +114,24 @@ bool Journal::append(const QJsonObject &record, QString &error)
     }
     return true;
 }
+
+bool Journal::read(const QString &path, QList<QJsonObject> &records, QString &error)
+{
+    QFile file(path);
+    if (!QFileInfo(path).isFile() || !file.open(QIODevice::ReadOnly)) {
+        error = QStringLiteral("le journal %1 ne peut pas être lu : %2")
+                    .arg(QDir::toNativeSeparators(path),
+                         QFileInfo::exists(path) ? file.errorString()
+                                                 : QStringLiteral("il n'existe pas"));
+        return false;
+    }
+    while (!file.atEnd()) {
+        const QByteArray line = file.readLine();
+        if (!line.endsWith('\n'))
+            break; // torn by a power cut
+        const QJsonDocument document = QJsonDocument::fromJson(line);
+        if (document.isObject() && document.object().value(QStringLiteral("id")).isString())
+            records << document.object();
+    }
+    return true;
+}

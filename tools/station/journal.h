@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QJsonObject>
+#include <QList>
 #include <QString>
 
 // The journal of a station: one JSON line per finished terminal, appended to a file and forced
@@ -29,6 +30,11 @@ public:
     // Appends the record as one line and forces it to the disk before returning; false with
     // `error` (French) when it could not.
     [[nodiscard]] bool append(const QJsonObject &record, QString &error);
+
+    // The records of a journal file, in order: its whole lines that are JSON objects with an
+    // "id". False with `error` (French) when the file cannot be read.
+    [[nodiscard]] static bool read(const QString &path, QList<QJsonObject> &records,
+                                   QString &error);
 
 private:
     int fd = -1;

@@ -163,6 +163,8 @@ bool writeJson(const QString &path, const Run &run, QString &error)
     root.insert(QStringLiteral("interrupted"), run.interrupted);
     root.insert(QStringLiteral("exitStatus"), run.exitStatus);
     root.insert(QStringLiteral("terminals"), terminals);
+    if (!run.publishing.isEmpty())
+        root.insert(QStringLiteral("publish"), run.publishing);
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly) ||
         file.write(QJsonDocument(root).toJson(QJsonDocument::Indented)) < 0 || !file.commit()) {

@@ -28,6 +28,7 @@ struct Run
     bool interrupted = false;
     int exitStatus = 0;
     QList<JobResult> terminals;
+    QJsonObject publishing; // --publish: what the broker acknowledged; empty without it
 };
 
 // Port, serial number, result, duration, bytes sent, bytes per second; one line per terminal.

@@ -7,6 +7,8 @@
 #include "model/logtexts.h"
 #include "model/model.h"
 #include "progressview.h"
+#include "acklog.h"
+#include "publisher.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -46,6 +48,8 @@ Station::~Station() = default;
 
 int Station::run()
 {
+    if (options.flush)
+        return flush();
     station->log(logger::startBanner);
     // A station left alone must leave its trace: without a log it does not start.
     if (const QString failure = station->logFailure(); !failure.isEmpty()) {
@@ -64,6 +68,7 @@ int Station::run()
         return cannotStart(QStringLiteral("le package %1 ne peut pas être installé : %2.")
                                .arg(QDir::toNativeSeparators(package.directory), package.verdict),
                            true);
+    startPublishing();
     QList<FoundTerminal> found;
     if (!search(found))
         return finish();
@@ -93,6 +98,10 @@ bool Station::openOutputs()
     }
     if (!options.journalFile.isEmpty() && !journal.open(options.journalFile, error)) {
         cannotStart(error + QLatin1Char('.'), false);
+        return false;
+    }
+    if (!preparePublishing(error)) {
+        cannotStart(error, false);
         return false;
     }
     return true;
@@ -292,8 +301,10 @@ int Station::cannotStart(const QString &text, bool withJson)
 {
     sayErr(text);
     station->log(QStringLiteral("La station ne démarre pas : ") + text);
+    closePublishing();
     if (withJson && !options.jsonFile.isEmpty()) {
         report::Run run;
+        run.publishing = publishing;
         run.package = package;
         run.developmentKeys = devkeys::inUse();
         run.exitStatus = kNothingStarted;
@@ -324,6 +335,8 @@ int Station::finish()
     else
         run.exitStatus = allUpdated && !interrupted && failedWrites == 0 ? kAllUpdated
                                                                          : kSomeFailed;
+    closePublishing();
+    run.publishing = publishing;
     QString error;
     if (!options.jsonFile.isEmpty()) {
         if (!report::writeJson(options.jsonFile, run, error)) {
@@ -343,5 +356,7 @@ int Station::finish()
         sayOut(QString());
         console::out(report::table(run.terminals));
     }
+    if (!publishLines.isEmpty())
+        sayOut(publishLines);
     return run.exitStatus;
 }

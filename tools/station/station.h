@@ -8,6 +8,7 @@
 #include "stopsignals.h"
 #include "terminaljob.h"
 
+#include <QJsonObject>
 #include <QList>
 #include <QSet>
 
@@ -15,9 +16,11 @@
 #include <memory>
 #include <vector>
 
+class AckLog;
 class Configuration;
 class Model;
 class ProgressView;
+class Publisher;
 
 // One run of vardel-station: the log, the outputs and the package checked before any terminal
 // is touched; the card readers switched once; the terminals searched for (every 2 s, for up to
@@ -70,6 +73,15 @@ private:
     bool allFinished() const;
     QList<JobView> rows();
 
+    // The broker (stationpublish.cpp).
+    [[nodiscard]] bool preparePublishing(QString &error);
+    void startPublishing();
+    void publishRecord(const QJsonObject &record);
+    void publishProgress(const QList<JobView> &now); // rows(), in the order of `entries`
+    void sayPublisherEvents();
+    void closePublishing();
+    int flush();
+
     const StationOptions options;
     StopSignals stopSignals;
     std::unique_ptr<Model> station; // the run's own entries and the first terminal search
@@ -89,4 +101,12 @@ private:
     // --watch: what the last look at the ports showed
     QSet<QString> presentSerials;
     QSet<QString> presentPorts;
+    // --publish
+    std::unique_ptr<AckLog> acks; // until the link takes it
+    std::unique_ptr<Publisher> publisher;
+    std::function<QByteArray()> offlineState; // the station's last message, made at the end
+    bool linkTrouble = false;  // the person was told of a failure of the link
+    bool publishClosed = false;
+    QJsonObject publishing; // for the JSON summary
+    QString publishLines;   // for the person's summary
 };

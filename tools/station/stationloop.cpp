@@ -73,8 +73,11 @@ void Station::serve(const QList<FoundTerminal> &chosen)
             sinceSearch.restart();
         }
         recordFinished();
+        sayPublisherEvents();
         keepAwake();
-        view->redraw(rows());
+        const QList<JobView> now = rows();
+        publishProgress(now);
+        view->redraw(now);
         if (!waiting && allFinished())
             break;
         onSignal(stopSignals.wait(kTickMs));
@@ -153,14 +156,17 @@ void Station::recordFinished()
         entry.recorded = true;
         entry.job->retire();
         const JobResult result = entry.job->result();
-        if (!journal.isOpen() || !result.started.isValid())
+        if ((!journal.isOpen() && !publisher) || !result.started.isValid())
             continue;
         QJsonObject fields = report::terminalJson(result);
         const QJsonObject about = report::packageJson(package);
         for (auto it = about.begin(); it != about.end(); ++it)
             fields.insert(it.key(), it.value());
+        const QJsonObject record = Journal::record(fields);
         QString error;
-        if (!journal.append(Journal::record(fields), error)) {
+        const bool written = journal.isOpen() && journal.append(record, error);
+        publishRecord(record);
+        if (journal.isOpen() && !written) {
             ++failedWrites;
             station->log(error);
             view->message(QStringLiteral("vardel-station : ") + error);

@@ -5,6 +5,8 @@ QString stationUsage()
     return QStringLiteral(
         "usage : vardel-station [--package DOSSIER] [--port NOM]... [--wait S | --watch]\n"
         "                       [--json FICHIER] [--journal FICHIER] [--list]\n"
+        "                       [--publish mqtt://SERVEUR[:PORT]/PREFIXE [--publish-ca FICHIER]]\n"
+        "       vardel-station --journal FICHIER --publish URL --flush [--wait S]\n"
         "\n"
         "Installe le package sur tous les terminaux branchés, en même temps : un port et un\n"
         "déroulement complet par terminal, comme la fenêtre de Vardel le fait pour un seul.\n"
@@ -26,6 +28,18 @@ QString stationUsage()
         "                     sur le disque dès qu'il a fini\n"
         "  --list             affiche les terminaux détectés et l'état du package, n'installe\n"
         "                     rien\n"
+        "  --publish URL      publie aussi sur un serveur MQTT (mqtt://SERVEUR[:PORT]/PREFIXE,\n"
+        "                     ou mqtts:// avec TLS) : chaque ligne du journal sur\n"
+        "                     PREFIXE/terminals/NUMERO (QoS 1, retenue), l'avancement sur\n"
+        "                     PREFIXE/progress/NUMERO, la station sur PREFIXE/stations/HOTE ;\n"
+        "                     utilisateur et mot de passe : variables VARDEL_MQTT_USER et\n"
+        "                     VARDEL_MQTT_PASSWORD. Sans serveur, les terminaux sont mis à jour\n"
+        "                     quand même ; ce qu'il n'a pas confirmé est dit dans le bilan et\n"
+        "                     reste dans le journal (FICHIER.acked : les envois confirmés)\n"
+        "  --publish-ca FICHIER  l'autorité du certificat d'un serveur mqtts://\n"
+        "  --flush            avec --journal et --publish : envoie ce que le journal contient\n"
+        "                     et que le serveur n'a jamais confirmé, puis s'arrête (essaie\n"
+        "                     pendant --wait secondes)\n"
         "  -h, --help         cette aide\n"
         "\n"
         "Sur un terminal, une ligne par terminal redessinée en place (port, numéro de série,\n"
@@ -39,6 +53,10 @@ QString stationUsage()
         "cours d'activation ou de redémarrage termine. Puis le bilan, et le code de sortie 1.\n"
         "Un second signal, une seconde après le premier au moins, cesse d'attendre le retour\n"
         "des terminaux qui redémarrent : ils sont signalés non vérifiés.\n"
+        "\n"
+        "Avec --flush : 0 le serveur a tout confirmé ; 1 il reste des enregistrements ;\n"
+        "2 journal illisible ou arguments incorrects. Le serveur MQTT ne change jamais le\n"
+        "code de sortie d'une installation.\n"
         "\n"
         "Codes de sortie : 0 tous les terminaux sont à jour ; 1 au moins un échec, une\n"
         "interruption ou un bilan qui n'a pas pu être écrit ; 2 rien n'a pu démarrer (aucun\n"
@@ -76,6 +94,16 @@ bool parseStationOptions(const QStringList &arguments, StationOptions &options, 
             if (!value(text))
                 return false;
             options.ports << text;
+        } else if (option == QLatin1String("--publish")) {
+            if (!value(options.publishUrl))
+                return false;
+            if (!parseBrokerAddress(options.publishUrl, options.broker, error))
+                return false;
+        } else if (option == QLatin1String("--publish-ca")) {
+            if (!value(options.publishCa))
+                return false;
+        } else if (option == QLatin1String("--flush")) {
+            options.flush = true;
         } else if (option == QLatin1String("--watch")) {
             options.watch = true;
         } else if (option == QLatin1String("--wait")) {
@@ -94,6 +122,18 @@ bool parseStationOptions(const QStringList &arguments, StationOptions &options, 
     }
     if (options.watch && options.list) {
         error = QStringLiteral("--watch et --list ne vont pas ensemble");
+        return false;
+    }
+    if (!options.publishCa.isEmpty() && !options.broker.tls) {
+        error = QStringLiteral("--publish-ca ne sert qu'avec une adresse mqtts://");
+        return false;
+    }
+    if (options.flush && (options.journalFile.isEmpty() || options.publishUrl.isEmpty())) {
+        error = QStringLiteral("--flush demande --journal et --publish");
+        return false;
+    }
+    if (options.flush && (options.watch || options.list || !options.ports.isEmpty())) {
+        error = QStringLiteral("--flush n'installe rien : sans --watch, --list ni --port");
         return false;
     }
     return true;

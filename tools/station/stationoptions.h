@@ -1,5 +1,7 @@
 #pragma once
 
+#include "brokeraddress.h"
+
 #include <QString>
 #include <QStringList>
 
@@ -15,6 +17,10 @@ struct StationOptions
     int waitSeconds = kDefaultWaitSeconds; // --wait: how long to search for terminals
     bool watch = false; // --watch: update every terminal that appears, until stopped
     bool list = false;  // --list: show the terminals and the package verdict, install nothing
+    QString publishUrl;      // --publish, as given
+    BrokerAddress broker;    // ... and parsed
+    QString publishCa;       // --publish-ca: the authority of an mqtts:// broker's certificate
+    bool flush = false;      // --flush: send what the journal holds that the broker never acknowledged
     bool help = false;
 };
 

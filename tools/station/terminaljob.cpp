@@ -262,6 +262,7 @@ void TerminalJob::onProgress(const InstallProgress &progress)
         state.stage = stage;
         state.file = file;
         state.percent = progress.percent;
+        state.progress = progress;
         now = state;
     }
     if (milestone && listener)

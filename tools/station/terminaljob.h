@@ -36,6 +36,7 @@ struct JobView
     bool success = false;    // updated
     bool unverified = false; // installed, but its restart unconfirmed: to be checked
     QString note;            // said beside a finished terminal (replugged after its update)
+    InstallProgress progress; // the Model's last report, as values
 };
 
 // The outcome of one terminal, for the summary.
