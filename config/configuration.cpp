@@ -243,6 +243,7 @@ bool Configuration::checkFiles()
         file.read = read.read;
         file.failure = read.failure;
         file.found = read.digest;
+        file.size = read.read ? read.bytes.size() : -1;
     }
 
     // A file outside the folder is never acceptable; one that is missing or differs from its

@@ -56,6 +56,7 @@ public:
         bool read = false;
         regularfile::Failure failure; // why it could not be read
         QString found;                // SHA-256 of the bytes read, lower-case hexadecimal
+        qint64 size = -1;             // bytes read; -1: none
     };
 
     // Whether the package's files are bound to its signature: every named file carries its
@@ -143,6 +144,8 @@ public:
     // The outcome of the last checkSignature(), with what follows the signature element.
     signature::Verdict verdict() const { return lastVerdict; }
     const signature::UnsignedContent &unsignedContent() const { return trailer; }
+    // How many bytes load() read; -1 before.
+    qint64 fileSize() const { return raw.isNull() ? -1 : raw.size(); }
     // The files, and what checkFiles() found.
     const QVector<NamedFile> &namedFiles() const { return files; }
     Binding binding() const { return fileBinding; }

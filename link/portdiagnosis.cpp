@@ -173,6 +173,18 @@ bool listed(const QString &portName)
 
 } // namespace
 
+qint64 PortDiagnosis::findProcess(const QString &name)
+{
+    const QStringList entries = QDir(QStringLiteral("/proc")).entryList(QDir::Dirs);
+    for (const QString &entry : entries) {
+        bool numeric = false;
+        const qint64 pid = entry.toLongLong(&numeric);
+        if (numeric && processName(pid) == name)
+            return pid;
+    }
+    return 0;
+}
+
 PortDiagnosis PortDiagnosis::of(const QString &portName)
 {
     PortDiagnosis diagnosis;
@@ -229,6 +241,11 @@ PortDiagnosis PortDiagnosis::of(const QString &portName)
     PortDiagnosis diagnosis;
     diagnosis.device = portName;
     return diagnosis;
+}
+
+qint64 PortDiagnosis::findProcess(const QString &)
+{
+    return 0;
 }
 
 #endif

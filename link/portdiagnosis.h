@@ -28,6 +28,9 @@ public:
     // The process ID that a lock file names: "PID\nAPP\nHOST\n" (Qt), "      PID\n" (UUCP
     // style: minicom, picocom) or a 4-byte binary PID (old programs); 0 when it names none.
     static qint64 lockFilePid(const QByteArray &content);
+    // The process ID of a running process of that name ("ModemManager") among those the system
+    // shows this user; 0 when none is.
+    static qint64 findProcess(const QString &name);
 
     Cause cause = Cause::Unknown;
     QString device;             // the node: "/dev/ttyACM0"

@@ -1,5 +1,7 @@
 #include "serialport.h"
 
+#include "lineobserver.h"
+
 #include <QElapsedTimer>
 #include <QSerialPortInfo>
 #include <QThread>
@@ -51,6 +53,8 @@ bool SerialPort::open(const QString &label)
         return false;
     }
     portLabel = label;
+    if (observer)
+        observer->portOpened(label);
     return true;
 }
 
@@ -85,6 +89,8 @@ bool SerialPort::close()
         port.close();
         if (port.isOpen())
             return false;
+        if (observer)
+            observer->portClosed();
     }
     if (port.thread() == QThread::currentThread())
         port.moveToThread(nullptr);
@@ -116,6 +122,8 @@ bool SerialPort::write(const quint8 *data, quint16 length)
         if (!port.waitForBytesWritten(int(left)) && !transient(port.error()))
             break;
     }
+    if (observer)
+        observer->sent(data, length);
     // A write that did not drain is not an error here: the missing reply will tell.
     return true;
 }
@@ -135,12 +143,19 @@ bool SerialPort::waitForBytes(int timeoutMs)
     return true;
 }
 
+qint64 SerialPort::readOnce(char *buffer, qint64 size)
+{
+    const qint64 count = port.read(buffer, size);
+    if (count > 0 && observer)
+        observer->received(buffer, int(count));
+    return count;
+}
+
 quint16 SerialPort::gather(quint8 *buffer, quint16 wanted, int timeoutMs)
 {
     quint16 received = 0;
     while (received < wanted && waitForBytes(timeoutMs)) {
-        const qint64 count =
-            port.read(reinterpret_cast<char *>(buffer) + received, wanted - received);
+        const qint64 count = readOnce(reinterpret_cast<char *>(buffer) + received, wanted - received);
         if (count <= 0)
             break;
         received = static_cast<quint16>(received + count);
@@ -163,7 +178,7 @@ bool SerialPort::readWithTimeout(quint8 *buffer, quint16 &length, int timeoutMs)
 {
     if (!waitForBytes(timeoutMs))
         return false;
-    const qint64 count = port.read(reinterpret_cast<char *>(buffer), length);
+    const qint64 count = readOnce(reinterpret_cast<char *>(buffer), length);
     if (count < 0)
         return false;
     length = static_cast<quint16>(count);
@@ -181,8 +196,14 @@ bool SerialPort::readReply(quint8 *buffer, quint16 &length, int timeoutMs)
 
 void SerialPort::clearInput()
 {
-    if (port.isOpen())
-        port.clear(QSerialPort::Input);
+    if (!port.isOpen())
+        return;
+    // What came and is dropped unread is still part of what the line did.
+    if (observer && port.bytesAvailable() > 0) {
+        const QByteArray dropped = port.readAll();
+        observer->received(dropped.constData(), dropped.size());
+    }
+    port.clear(QSerialPort::Input);
 }
 
 void SerialPort::clearOutput()
@@ -196,7 +217,9 @@ void SerialPort::discardUntilQuiet(int quietMs)
     QElapsedTimer timer;
     timer.start();
     while (waitForBytes(quietMs)) {
-        (void)port.readAll();
+        const QByteArray dropped = port.readAll();
+        if (observer)
+            observer->received(dropped.constData(), dropped.size());
         if (timer.elapsed() >= 5LL * quietMs)
             break;
     }

@@ -12,6 +12,8 @@
 #include <mutex>
 #include <optional>
 
+class LineObserver;
+
 // The one serial link to the terminal. It opens a port by its label, applies the terminal's
 // line settings and offers blocking transfers: write, the exact-length read, the single-shot
 // readWithTimeout and readReply for replies of known length. Every wait is measured in time and
@@ -90,6 +92,10 @@ public:
     int getPreferredIndex() const;
     void setFoundPorts(const QStringList &labels, int preferred);
 
+    // Who hears of every frame and every byte of the line (none by default). Set it before the
+    // port is used; it is called on the thread that uses the port.
+    void setObserver(LineObserver *watcher) { observer = watcher; }
+
     QString getPortLabel() const { return portLabel; }
     // Bytes handed to the line by write() since construction; readable from any thread.
     quint64 bytesWritten() const { return written; }
@@ -102,6 +108,8 @@ private:
     // Reads into `buffer` until `wanted` bytes have come or none has come for timeoutMs;
     // returns the count read.
     quint16 gather(quint8 *buffer, quint16 wanted, int timeoutMs);
+    // Reads at most `size` bytes once, and tells the observer what came.
+    qint64 readOnce(char *buffer, qint64 size);
 
     mutable std::mutex portsMutex; // guards ports and preferredIndex
     QStringList ports;
@@ -111,4 +119,5 @@ private:
     PortLister lister; // empty: QSerialPortInfo::availablePorts()
     int readTimeoutMs = kReadTimeoutMs;
     std::atomic<quint64> written{0};
+    LineObserver *observer = nullptr;
 };

@@ -77,6 +77,12 @@ QByteArray shortFrame(quint8 type, const std::array<quint8, N> &payload)
     return shortFrame(type, payload.data(), static_cast<int>(N));
 }
 
+// Whether a frame the program writes is a data block of a download: the only frame of 128 bytes.
+inline bool isDataBlock(const quint8 *bytes, int length)
+{
+    return length == kLongBlockSize && bytes[0] == kCmdLoad;
+}
+
 // A zero-filled 32-byte request with `code` in byte 0 (CRC not yet computed).
 std::array<quint8, kBlockSize> block(quint8 code);
 

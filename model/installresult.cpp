@@ -1,5 +1,7 @@
 #include "installresult.h"
 
+#include <QDir>
+
 #include <algorithm>
 
 bool InstallResult::rebootAcknowledged() const
@@ -17,7 +19,13 @@ bool InstallResult::returned() const
 
 QString InstallResult::boxText() const
 {
-    return advice.isEmpty() ? message : message + QLatin1Char('\n') + advice;
+    QString text = message;
+    if (!advice.isEmpty())
+        text += QLatin1Char('\n') + advice;
+    if (!reportFile.isEmpty())
+        text += QStringLiteral("\nUn rapport de diagnostic a été enregistré pour le support : ") +
+                QDir::toNativeSeparators(reportFile);
+    return text;
 }
 
 QString stageKey(InstallStage stage)

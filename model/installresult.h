@@ -1,5 +1,6 @@
 #pragma once
 
+#include "installfigures.h"
 #include "link/portdiagnosis.h"
 
 #include <QList>
@@ -96,12 +97,16 @@ struct InstallResult
     QList<ActivatedBatch> activated; // in scenario order
     qint64 rebootWaitMs = 0;         // the length of each reboot wait
 
+    InstallFigures figures; // where the time went
+    // The report for support written about this installation (Model::logResult); empty: none.
+    QString reportFile;
+
     bool success() const { return outcome == InstallOutcome::Updated; }
     // Whether every activated batch's reboot was acknowledged, and whether the terminal came
     // back after each; false when nothing was activated.
     bool rebootAcknowledged() const;
     bool returned() const;
-    // The message with its advice, as a box shows it.
+    // The message with its advice, and the sentence that names the report, as a box shows it.
     QString boxText() const;
 };
 

@@ -13,12 +13,14 @@ Model::Timing Model::initialTiming;
 Model::Model()
     : QObject(nullptr), configuration(std::make_shared<Configuration>()), serialPort(new SerialPort)
 {
-    const QString logName = QDir::currentPath() + QDir::separator() +
+    logFolder = QDir::currentPath();
+    const QString logName = logFolder + QDir::separator() +
                             QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) +
                             QStringLiteral("_logs.txt");
     logger = new ::logger(this, logName);
     timing = initialTiming;
     serialPort->setReadTimeout(timing.exactReadTimeoutMs);
+    serialPort->setObserver(&recorder);
     qRegisterMetaType<InstallProgress>();
     qRegisterMetaType<InstallResult>();
 }
@@ -31,6 +33,7 @@ Model::~Model()
 void Model::log(const QString &text)
 {
     logger->write(logPrefix + text);
+    capture.add(logPrefix + text);
 }
 
 QString Model::logFailure() const

@@ -1,6 +1,9 @@
 #pragma once
 
 #include "installresult.h"
+#include "linerecorder.h"
+#include "logcapture.h"
+#include "stagemeter.h"
 
 #include <QObject>
 #include <QString>
@@ -11,6 +14,7 @@
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <optional>
 
 class Application;
 class Batch;
@@ -85,11 +89,23 @@ public:
     // return. Its progress comes through the signals, its end is the result.
     InstallResult install(const QString &portLabel);
     // The end of an installation, the same for every front end, in two steps around what the
-    // front end shows: the result's log entries (the result line, then the cause of a failure
-    // when it is known), then the release frames, to every found terminal and to the installed
-    // one where it is now. From any thread, never during an installation.
-    void logResult(const InstallResult &result);
+    // front end shows: the result's log entries (the durations, one entry per download, the
+    // result line, then the cause of a failure when it is known) and, unless the terminal was
+    // updated, the report for support, whose file it notes in `result.reportFile`; then the
+    // release frames, to every found terminal and to the installed one where it is now. From
+    // any thread, never during an installation.
+    void logResult(InstallResult &result);
     void releaseAfter(const InstallResult &result);
+    // Writes a report for support now, beside the log (yyyyMMdd_hhmmss_rapport.txt), about the
+    // last installation that ended through logResult, if any; logs where it went, or why it
+    // could not be written. Returns its path; empty when it could not be written. From the
+    // thread that calls logResult, never during an installation.
+    QString writeReport();
+    // Put in the name of this Model's reports, before "rapport" ("ttyACM1" when several
+    // terminals share the folder). Set it before the Model is used.
+    void setReportTag(const QString &tag) { reportTag = tag; }
+    // What the line did: the last frames each way, and the last installation's exchanges.
+    const LineRecorder &lineRecorder() const { return recorder; }
     // Release frames to every found terminal (never during an installation).
     void releaseTerminals();
 
@@ -155,6 +171,13 @@ public:
     std::shared_ptr<const Configuration> package() const;
     SerialPort *getSerialPort() const { return serialPort; }
     const std::array<quint8, 126> &getTerminalRecord() const { return terminalRecord; }
+    // Whether the last installation read the terminal's hardware record (whole and checked),
+    // and its whole application list.
+    bool terminalRecordWasRead() const { return terminalRecordRead; }
+    // The last reply to the hardware record's request, as it came (whole or not, damaged or
+    // not); empty when none came.
+    QByteArray terminalRecordAsReceived() const { return terminalRecordReply; }
+    bool applicationListWasRead() const { return applicationsRead; }
     QStringList getApplicationList() const { return applications; }
 
 signals:
@@ -178,9 +201,14 @@ private:
     QString packageDirectory;                           // empty: the program's own
     SerialPort *serialPort;
     std::array<quint8, 126> terminalRecord{};
+    bool terminalRecordRead = false;
+    QByteArray terminalRecordReply;
     QStringList applications;
+    bool applicationsRead = false;
     ::logger *logger;
     QString logPrefix;
+    QString logFolder; // where the log and the reports go
+    QString reportTag;
     Timing timing;
     // What a new Model starts with; only the test suite changes it, before it builds a window.
     static Timing initialTiming;
@@ -191,6 +219,10 @@ private:
     std::atomic<bool> stopWaitingRequested{false};
     FailureCause failure = FailureCause::None; // of the last command that failed
     InstallProgress progress;                  // of the running installation (its thread)
+    StageMeter meter;                          // of the running installation (its thread)
+    LineRecorder recorder;                     // watches the serial port
+    LogCapture capture;                        // the last installation's log entries
+    std::optional<InstallResult> lastResult;   // the last one logResult ended
 
     // The steps of the installation scenario. A failed step fills the result with its stage,
     // its cause and what the operator reads; `Totals` carries the total bar's running values.
@@ -200,6 +232,7 @@ private:
         int base = 0;  // where the next batch starts
         int value = 0; // the current stage
     };
+    void runScenario(const QString &portLabel, InstallResult &result);
     bool installBatch(const Batch &batch, const QString &portLabel, Totals &totals,
                       InstallResult &result);
     // Opens the port, trying again for a while (udev gives a new port its permissions a moment
@@ -233,4 +266,6 @@ private:
     bool sendBlock(const DataBlock &data, quint16 number);
     bool finalAcknowledgement();
     void release(const QStringList &labels);
+    // The report about `result` (null: no installation yet), written and logged.
+    QString writeReportAbout(const InstallResult *result);
 };

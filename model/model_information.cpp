@@ -28,12 +28,15 @@ bool Model::getHTerminal()
                              QStringLiteral("getHTerminal Erreur readWithTimeout"));
     if (length == 0)
         return commandFailed(FailureCause::NoAnswer, QStringLiteral("getHTerminal Erreur _length"));
+    // Kept for a report as it came, before the check writes its own CRC into the buffer.
+    terminalRecordReply = QByteArray(reinterpret_cast<const char *>(buffer.data()), length);
     // A reply that stopped short has no CRC of its own: the zeros behind a shorter frame that
     // ends in its own CRC would pass the check (the CRC of such bytes is 0), so it fails here.
     if (length < frame::kLongBlockSize || !checkCrc(buffer.data(), frame::kLongBlockCrcOffset))
         return commandFailed(FailureCause::BadReply,
                              QStringLiteral("getHTerminal Erreur checkCrc"));
     std::copy_n(buffer.begin(), terminalRecord.size(), terminalRecord.begin());
+    terminalRecordRead = true;
     serialPort->clearInput();
     return true;
 }
@@ -62,6 +65,7 @@ bool Model::getApplications()
                              QStringLiteral("getApplications Erreur write"));
 
     applications.clear();
+    applicationsRead = false;
     std::array<quint8, frame::kBlockSize> record{};
     for (;;) {
         record.fill(0);
@@ -77,6 +81,7 @@ bool Model::getApplications()
                                  QStringLiteral("getApplications Erreur checkCrc"));
         const int nameLength = record[1];
         if (nameLength == 0) {
+            applicationsRead = true;
             serialPort->clearInput();
             return true;
         }

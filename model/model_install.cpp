@@ -42,6 +42,20 @@ QString fileMessage(const QString &name, const QString &what)
 InstallResult Model::install(const QString &portLabel)
 {
     InstallResult result;
+    capture.begin();
+    recorder.beginInstallation();
+    meter.start();
+    terminalRecordRead = applicationsRead = false;
+    terminalRecordReply.clear();
+    applications.clear();
+    runScenario(portLabel, result);
+    result.figures = meter.finish();
+    recorder.endInstallation();
+    return result;
+}
+
+void Model::runScenario(const QString &portLabel, InstallResult &result)
+{
     const QList<Batch *> batches = package()->getBatches();
     progress = InstallProgress();
     progress.batchCount = result.batchCount = batches.size();
@@ -53,7 +67,7 @@ InstallResult Model::install(const QString &portLabel)
         result.message = QStringLiteral("Le fichier de configuration ne contient pas de scénario");
         failed(FailureCause::Package, result);
         log(result.message);
-        return result;
+        return;
     }
     Totals totals;
     totals.step = 10 / batches.size();
@@ -63,13 +77,12 @@ InstallResult Model::install(const QString &portLabel)
         ++progress.batch;
         if (!installBatch(*batch, portLabel, totals, result)) {
             result.port = currentLabel(portLabel);
-            return result;
+            return;
         }
     }
     result.port = currentLabel(portLabel);
 
     finished(result);
-    return result;
 }
 
 QString Model::currentLabel(const QString &portLabel) const

@@ -44,8 +44,11 @@ bool Model::load(const Application *file)
     const QString progressText =
         QStringLiteral("Téléchargement du fichier : ") + advertisement::fileName(file->path);
     showModule(progressText, 0);
-    return startDownload(*file) && sendBlocks(file->content, progressText) &&
-           finalAcknowledgement();
+    meter.beginDownload(file->content.plainLength);
+    const bool done = startDownload(*file) && sendBlocks(file->content, progressText) &&
+                      finalAcknowledgement();
+    meter.endDownload(done);
+    return done;
 }
 
 // The start block and its reply (not followed by clearInput); then the content must be whole
@@ -60,8 +63,11 @@ bool Model::startDownload(const Application &file)
     step.delayMs = timing.requestDelayMs;
     step.clearOnSuccess = false;
     exchange::Block reply{};
-    if (!exchange::acknowledged(*this, start, reply, step))
+    if (!exchange::acknowledged(*this, start, reply, step)) {
+        meter.download().timeouts += failure == FailureCause::NoAnswer ? 1 : 0;
+        meter.download().damaged += failure == FailureCause::BadReply ? 1 : 0;
         return false;
+    }
     if (file.status != SealedFile::Status::Ok)
         return commandFailed(FailureCause::Package, fileErrorLine(file.status));
     return true;
@@ -88,6 +94,8 @@ bool Model::sendBlocks(const SealedFile &sealed, const QString &progressText)
         computeCrc(data.data(), frame::kLongBlockCrcOffset);
         if (!sendBlock(data, number))
             return false;
+        ++meter.download().blocks;
+        meter.download().bytes += quint32(chunk);
         ++number;
         offset += quint32(chunk);
         // After the last block the final acknowledgement may already be waiting: keep it.
@@ -105,23 +113,30 @@ bool Model::sendBlock(const DataBlock &data, quint16 number)
     exchange::Block reply{};
     bool resent = false; // the block has been sent again after a problem
     int noks = 0;
+    DownloadFigures &figures = meter.download();
     for (;;) {
         if (!serialPort->write(data.data(), frame::kLongBlockSize))
             return commandFailed(FailureCause::NoAnswer, QStringLiteral("load Erreur write"));
         reply.fill(0);
         quint16 length = frame::kBlockSize;
-        if (!serialPort->read(reply.data(), length))
+        if (!serialPort->read(reply.data(), length)) {
+            ++figures.timeouts;
             return commandFailed(exchange::shortRead(length, frame::kBlockSize),
                                  QStringLiteral("load Erreur read"));
+        }
 
         QString warning;
-        if (!checkCrc(reply.data(), frame::kBlockCrcOffset)) {
+        // checkCrc leaves the computed CRC in the reply: it is asked once.
+        const bool crcHolds = checkCrc(reply.data(), frame::kBlockCrcOffset);
+        const bool answersLoad = reply[0] == frame::kCmdLoad && reply[1] == frame::kReplyAccepted;
+        figures.damaged += crcHolds && answersLoad ? 0 : 1;
+        if (!crcHolds) {
             if (resent)
                 return commandFailed(FailureCause::BadReply,
                                      QStringLiteral("load Erreur checkCrc") +
                                          frame::replyDump(reply.data()));
             warning = QStringLiteral("load Warning checkCrc") + frame::replyDump(reply.data());
-        } else if (reply[0] != frame::kCmdLoad || reply[1] != frame::kReplyAccepted) {
+        } else if (!answersLoad) {
             if (resent)
                 return commandFailed(exchange::notAccepted(frame::kCmdLoad, reply[0]),
                                      QStringLiteral("load Erreur _buff") +
@@ -135,6 +150,7 @@ bool Model::sendBlock(const DataBlock &data, quint16 number)
                                          .arg(number)
                                          .arg(kMaxNokResends));
             warning = QStringLiteral("load Warning ACK_NOK");
+            ++figures.resends;
         } else if (reply[2] == frame::kResultOk) {
             return true;
         } else {
@@ -153,11 +169,17 @@ bool Model::finalAcknowledgement()
 {
     exchange::Block reply{};
     quint16 length = frame::kBlockSize;
-    if (!serialPort->readReply(reply.data(), length, timing.finalAckTimeoutMs))
+    DownloadFigures &figures = meter.download();
+    if (!serialPort->readReply(reply.data(), length, timing.finalAckTimeoutMs)) {
+        ++figures.timeouts;
         return commandFailed(FailureCause::NoAnswer, QStringLiteral("load Erreur readWithTimeout"));
+    }
     if (length == 0)
         return commandFailed(FailureCause::NoAnswer, QStringLiteral("load Erreur _lengthToRead"));
-    if (!checkCrc(reply.data(), frame::kBlockCrcOffset)) {
+    const bool crcHolds = checkCrc(reply.data(), frame::kBlockCrcOffset);
+    const bool answersLoad = reply[0] == frame::kCmdLoad && reply[1] == frame::kReplyAccepted;
+    figures.damaged += crcHolds && answersLoad ? 0 : 1;
+    if (!crcHolds) {
         qCDebug(lcProtocol) << "CRC fails: " << length;
         log(QStringLiteral("load Warning checkCrc") + frame::replyDump(reply.data()));
     }

@@ -58,11 +58,18 @@ void Model::finished(InstallResult &result)
     }
 }
 
-void Model::logResult(const InstallResult &result)
+void Model::logResult(InstallResult &result)
 {
+    log(figures::durationsLine(result.figures));
+    for (const DownloadFigures &download : result.figures.downloads)
+        log(figures::downloadLine(download));
     log(logtexts::result(result.title, result.message, result.outcome));
     if (!result.causeLine.isEmpty())
         log(result.causeLine);
+    lastResult = result;
+    if (!result.success())
+        result.reportFile = lastResult->reportFile = writeReportAbout(&*lastResult);
+    capture.end();
 }
 
 void Model::failed(FailureCause cause, InstallResult &result)
@@ -122,5 +129,6 @@ void Model::enterStage(InstallStage stage)
 {
     progress.stage = stage;
     progress.percent = -1;
+    meter.enter(progress);
     emit progressReported(progress);
 }

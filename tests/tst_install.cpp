@@ -244,9 +244,13 @@ private slots:
             entries << "Cause de l'échec d'ouverture : /dev/ttyUSB7 n'existe plus, le terminal "
                        "a été débranché"_q;
         QCOMPARE(result.advice.isEmpty(), !silent && !absent);
-        if (silent)
-            QCOMPARE(result.boxText(), message + "\n"_q + kNoAnswerAdvice);
         rig->model().logResult(result);
+        // Then, unless the terminal was updated, where its report went.
+        QCOMPARE(result.reportFile.isEmpty(), ok);
+        if (!ok)
+            entries << reportLine();
+        if (silent)
+            QCOMPARE(result.boxText(), message + "\n"_q + kNoAnswerAdvice + reportSentence());
         QCOMPARE(rig->log().mid(rig->log().size() - entries.size()), entries);
     }
 
@@ -432,10 +436,11 @@ private slots:
         QCOMPARE(stageKey(result.stage), stage);
         if (result.activated.isEmpty()) {
             QCOMPARE(end(), "failed "_q + stage + " no-answer"_q);
-            QCOMPARE(result.boxText(), message + "\n"_q + kNoAnswerAdvice);
             rig->model().logResult(result);
-            QCOMPARE(rig->log().mid(rig->log().size() - 2),
-                     (QStringList{title + " - "_q + message + " - [échec]"_q, kNoAnswerLine}));
+            QCOMPARE(result.boxText(), message + "\n"_q + kNoAnswerAdvice + reportSentence());
+            QCOMPARE(rig->log().mid(rig->log().size() - 3),
+                     (QStringList{title + " - "_q + message + " - [échec]"_q, kNoAnswerLine,
+                                  reportLine()}));
             return;
         }
         // Cut at the first reboot frame, the terminal confirmed neither; at the second, it had
@@ -514,6 +519,17 @@ private:
         message = result.message;
         record = rig->record();
         return true;
+    }
+
+    // The log entry, and the box's sentence, that name the report logResult wrote.
+    QString reportLine() const
+    {
+        return "Rapport de diagnostic enregistré : "_q + QDir::toNativeSeparators(result.reportFile);
+    }
+    QString reportSentence() const
+    {
+        return "\nUn rapport de diagnostic a été enregistré pour le support : "_q +
+               QDir::toNativeSeparators(result.reportFile);
     }
 
     // The end of `result` as "outcome stage cause".

@@ -93,6 +93,8 @@ private slots:
         terminals.clear();
         bed.reset();
         QFile::remove(logName());
+        for (const QString &report : reports())
+            QFile::remove(report);
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", noBus().toUtf8());
         QFile::remove(Configuration::filePath()); // a FIFO is removed, not opened
         QVERIFY(fixture::writePackage(Configuration::directory()));
@@ -401,12 +403,30 @@ private slots:
         QVERIFY(startInstallation(refusing));
         window->on_generateButton_clicked_final(); // a second start while the first runs
         QVERIFY(!button()->isEnabled() && !combo()->isEnabled());
+        auto *reportButton = window->findChild<QPushButton *>("reportButton"_q);
+        QVERIFY(reportButton && !reportButton->isEnabled());
         QVERIFY(!window->close() && window->isVisible());
         QTRY_VERIFY(!window->isInstallStarted());
         QCOMPARE(boxes,
                  QStringList{"critical: Erreur mirandol | L'application \"Mirandol\" n'est pas "
-                             "installée sur le terminal.\n"_q});
+                             "installée sur le terminal.\n"_q + reportSentence()});
         QVERIFY(button()->isEnabled() && combo()->isEnabled());
+        // A report on request, from the About dialog, about that installation too.
+        QVERIFY(reportButton->isEnabled());
+        const QString first = reports().value(0);
+        reportButton->click();
+        QTRY_COMPARE(boxes.size(), 2);
+        QCOMPARE(reports().size(), 2);
+        const QString second = reports().at(reports().at(0) == first ? 1 : 0);
+        QCOMPARE(boxes.last(), "information: Rapport de diagnostic | Le rapport de diagnostic a "
+                               "été enregistré : "_q +
+                                   QDir::toNativeSeparators(second));
+        QFile written(second);
+        QVERIFY(written.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(written.readAll());
+        QVERIFY2(text.contains("== Résultat ==\nIssue : échec (failed)\n"_q) &&
+                     text.contains("Titre : Erreur mirandol\n"_q),
+                 qPrintable(text));
         QCOMPARE(log().count("== Total : Démarrage de l'installation - 0"_q), 1);
         const int before = log().count(kSearch);
         QTest::qWait(2500);
@@ -427,7 +447,8 @@ private slots:
                                   "installés, mais le terminal n'a pas redémarré comme prévu : "_q;
         const QString check = "\nVérifiez le terminal avant de le remettre en service."_q;
         const QString unconfirmed = "il n'a pas confirmé son redémarrage."_q + check;
-        const QStringList closing{" - [à vérifier]"_q, "Fermeture de l'application"_q};
+        // "REPORT" stands for the entry that names the report.
+        const QStringList closing{" - [à vérifier]"_q, "REPORT"_q, "Fermeture de l'application"_q};
         QTest::newRow("reboot refused") << "--refuse reboot"_q
                                         << "warning: "_q + installed + unconfirmed << closing;
         QTest::newRow("reboot damaged") << "--damage reboot"_q
@@ -444,8 +465,10 @@ private slots:
             << "critical: Erreur mirandol | "_q + mirandol +
                    "\nLe terminal ne répond plus : vérifiez le câble qui le relie au PC, puis "
                    "appuyez de nouveau sur « Démarrer la mise à jour »."_q
-            << QStringList{" - [échec]"_q, "Cause de l'échec : le terminal ne répond plus, "
-                                           "aucune réponse n'est arrivée à la dernière demande"_q};
+            << QStringList{" - [échec]"_q,
+                           "Cause de l'échec : le terminal ne répond plus, aucune réponse n'est "
+                           "arrivée à la dernière demande"_q,
+                           "REPORT"_q};
     }
     void unconfirmedOrSilent()
     {
@@ -463,14 +486,18 @@ private slots:
             QTRY_VERIFY_WITH_TIMEOUT(!boxes.isEmpty() && !window->isInstallStarted(), 20000);
             QVERIFY(window->isVisible() && button()->isEnabled());
         }
-        QCOMPARE(boxes, QStringList{box});
+        // Every box of an installation that did not update the terminal names its report.
+        QCOMPARE(boxes, QStringList{box + reportSentence()});
         const QStringList entries = logMessages(logName());
         const QString title = box.section(" | "_q, 0, 0).section(": "_q, 1);
         int result = 0; // the window's result line
         while (result < entries.size() && !entries[result].startsWith(title + " - "_q))
             ++result;
         QVERIFY2(result < entries.size() && entries[result].endsWith(logged[0]), qPrintable(log()));
-        QCOMPARE(entries.value(result + 1), logged[1]);
+        logged.replaceInStrings(QRegularExpression("^REPORT$"_q),
+                                "Rapport de diagnostic enregistré : "_q +
+                                    QDir::toNativeSeparators(reports().value(0)));
+        QCOMPARE(entries.mid(result + 1, logged.size() - 1), logged.mid(1));
     }
 
     // A window destroyed while its workers run waits for them before the end banner and the
@@ -669,6 +696,25 @@ private:
         return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
     }
     static bool logged(const QString &entry) { return log().contains("== "_q + entry + "\n"_q); }
+    // The reports written beside the log, by their absolute paths.
+    static QStringList reports()
+    {
+        QStringList paths;
+        const QFileInfoList found =
+            QDir::current().entryInfoList({"*_rapport.txt"_q}, QDir::Files, QDir::Name);
+        for (const QFileInfo &info : found)
+            paths << info.absoluteFilePath();
+        return paths;
+    }
+    // The sentence a box adds about the one report written.
+    static QString reportSentence()
+    {
+        const QStringList written = reports();
+        return written.size() == 1
+                   ? "\nUn rapport de diagnostic a été enregistré pour le support : "_q +
+                         QDir::toNativeSeparators(written.first())
+                   : "\n(%1 rapports)"_q.arg(written.size());
+    }
     static bool inOrder(const QStringList &parts)
     {
         const QString text = log();

@@ -4,7 +4,10 @@
 #include "childsignal.h"
 #include "link/serialport.h"
 #include "model/model.h"
+#include "model/frames.h"
+#include "model/replyrecording.h"
 #include "parser.h"
+#include "replayer.h"
 #include "ptypeer.h"
 #include "replies.h"
 
@@ -40,6 +43,20 @@ class TestSim : public QObject
 {
     Q_OBJECT
 
+    QTemporaryDir reports;
+    // A report file that holds these recorded exchanges; returns its path.
+    QString report(const QString &exchanges)
+    {
+        static int count = 0;
+        QFile file(reports.filePath("r%1.txt"_q.arg(++count)));
+        if (!file.open(QIODevice::WriteOnly))
+            return QString();
+        file.write(("Rapport\n[réponses du terminal, format 1]\n"_q + exchanges +
+                    "[fin des réponses]\n"_q)
+                       .toUtf8());
+        return file.fileName();
+    }
+
 private slots:
     void initTestCase()
     {
@@ -72,6 +89,57 @@ private slots:
         }
     }
 
+    // A replayed terminal answers a data block whose exchange the report dropped with the reply
+    // most data blocks got, skips recorded requests the program did not send again, and leaves
+    // a frame beyond the recording unanswered.
+    void replayerStandsIn()
+    {
+        const auto block = [](quint8 number) {
+            QByteArray bytes(frame::kLongBlockSize, '\0');
+            bytes[0] = char(frame::kCmdLoad);
+            bytes[2] = char(number);
+            bytes[3] = 1; // a chunk of one byte
+            const quint16 crc = frame::crc16(reinterpret_cast<const quint8 *>(bytes.constData()),
+                                             frame::kLongBlockCrcOffset);
+            bytes[frame::kLongBlockCrcOffset] = char(crc & 0xFF);
+            bytes[frame::kLongBlockCrcOffset + 1] = char(crc >> 8);
+            return bytes;
+        };
+        // Request 1, a data block, was dropped; 4 is a reboot frame the program will not send.
+        const QByteArray report = "[réponses du terminal, format 1]\n"
+                                  "> 0 frame 2fc004001400c8a4fc\n< 0 +1 2fc0024f4b75bd\n"
+                                  "> 2 data 04000201\n< 2 +0 aa\n"
+                                  "> 3 data 04000301\n< 3 +0 bb\n< 3 +1 cc\n"
+                                  "> 4 frame 06"_q.toUtf8() + QByteArray(58, '0') +
+                                  "2ac2\n< 4 +0 01\n"
+                                  "> 5 frame 2fc004001400c8a4fc\n< 5 +0 02\n"
+                                  "[fin des réponses]\n"_q.toUtf8();
+        auto recording = std::make_shared<ReplyRecording>();
+        QString error;
+        QVERIFY2(ReplyRecording::parse(report, *recording, error), qPrintable(error));
+        sim::Replayer replayer(recording);
+        QStringList replies;
+        const auto send = [&](const QByteArray &frame) {
+            std::vector<sim::Responder::Output> out;
+            replayer.receive(frame.constData(), frame.size(), sim::Responder::Clock::now(), out);
+            QByteArray reply;
+            for (const sim::Responder::Output &piece : out)
+                reply += piece.bytes;
+            replies << QString::fromLatin1(reply.toHex());
+        };
+        // The init frame, blocks 1 to 3, the init frame again (recorded after the reboot frame),
+        // then one frame too many.
+        for (const QByteArray &frame : {kInit, block(1), block(2), block(3), kInit, kInit})
+            send(frame);
+        QCOMPARE(replies, QStringList({"2fc0024f4b75bd"_q, "aa"_q, "aa"_q, "bbcc"_q, "02"_q, ""_q}));
+        const QStringList notes = replayer.record().replayNotes;
+        QVERIFY2(notes.first().startsWith("6 frames received, 4 as recorded, 0 differing, 1 "
+                                          "data blocks answered for dropped exchanges, 1 beyond "
+                                          "the 6 recorded requests"_q) &&
+                     notes.contains("frame 4: 1 recorded request(s) not sent, from request 4"_q),
+                 qPrintable(notes.join("\n"_q)));
+    }
+
     // The command runs against the mocked device, which the terminal serves with the faults
     // asked for; vardel-sim ends with the command's status and says what the terminal heard.
     void mock_data()
@@ -89,6 +157,23 @@ private slots:
         QTest::newRow("refused app") << probe.arg("--refuse-app"_q) << 13 << summary;
         QTest::newRow("no such command") << "-- /nonexistent/command"_q << 127 << "cannot run"_q;
         QTest::newRow("unknown fault") << "--mute all -- true"_q << 2 << "unknown command: all"_q;
+
+        // Played back from a report: the init and query frames the probe sends, and their
+        // replies, as a report records them.
+        const QString init = "> 0 frame 2fc004001400c8a4fc\n< 0 +1 2fc0024f4b75bd\n"_q;
+        const QString query = "> 1 frame 2f40030500ffc3%1\n< 1 +0 2f40024f4b1b90\n"_q;
+        QTest::newRow("replayed")
+            << probe.arg("--replay "_q + report(init + query.arg("6a"_q))) << 0
+            << "replay: 2 frames received, 2 as recorded, 0 differing"_q;
+        QTest::newRow("replayed, a frame differs")
+            << probe.arg("--replay "_q + report(init + query.arg("6b"_q))) << 0
+            << "replay: frame 1 differs: sent 2f40030500ffc36a, recorded 2f40030500ffc36b "
+               "(answered as recorded)"_q;
+        QTest::newRow("replayed beyond the recording")
+            << probe.arg("--replay "_q + report(init)) << 13
+            << "replay: frame 1 (2f40030500ffc36a) and those after it: beyond the recording"_q;
+        QTest::newRow("no report") << "--replay /nonexistent/r.txt -- true"_q << 2
+                                   << "cannot read /nonexistent/r.txt"_q;
     }
     void mock()
     {

@@ -39,6 +39,7 @@ struct Run
     QStringList log;
     QList<QJsonObject> journal; // from --journal, one a line
     QStringList journalLines;
+    QMap<QString, QByteArray> reports; // the reports for support, by file name
 };
 
 // While a run goes on: what the station printed and logged so far, and the processes.
@@ -114,6 +115,36 @@ bool inSequence(const QString &entries, const QStringList &lines)
         qWarning().noquote() << "logged:\n" << entries;
     return match;
 }
+
+// The entry of the durations of an installation that ran these stages (a pattern).
+QString durationsEntry(const QStringList &stages)
+{
+    QStringList parts;
+    for (const QString &stage : stages)
+        parts << QRegularExpression::escape(stage) + " \\d+ ms"_q;
+    return "/Durées de l'installation : "_q + parts.join(", "_q) + " ; total \\d+ ms/"_q;
+}
+
+// The entry of one download of APP.BIN (a pattern): its figures but the times.
+QString downloadEntry(int attempt, int bytes, int blocks)
+{
+    return "/Téléchargement de APP\\.BIN \\(lot 1, fichier 1, essai %1%2\\) : %3 octets sur "
+           "300 en \\d+ ms, \\d+ o/s, \\d+ % des 960 o/s de la ligne ; blocs : %4, renvois "
+           "\\(ACK_NOK\\) : 0, réponses endommagées : 0, délais dépassés : 0/"_q
+        .arg(attempt)
+        .arg(bytes == 300 ? QString() : ", inachevé"_q)
+        .arg(bytes)
+        .arg(blocks);
+}
+
+const QString kReportEntry = "/Rapport de diagnostic enregistré : \\S+_rapport\\.txt/"_q;
+
+// The stages of a session, as the durations entry names them.
+const QStringList kSessionStages = {"ouverture du port"_q, "initialisation"_q,
+                                    "application de réception"_q};
+const QStringList kFileStages = {"lecture du matériel"_q,    "contrôle du matériel"_q,
+                                 "liste des applications"_q, "annonce"_q,
+                                 "autorisation"_q,           "téléchargement"_q};
 
 // What vardel-sim says device `port` heard: its "frames:" line.
 QString framesOf(const QString &err, const QString &port)
@@ -214,6 +245,11 @@ class TestStation : public QObject
         const QStringList logs = QDir(work.path()).entryList({"*_logs.txt"_q});
         if (!logs.isEmpty() && QFileInfo(work.filePath(logs.first())).isFile())
             result.log = logMessages(work.filePath(logs.first()));
+        for (const QString &name : QDir(work.path()).entryList({"*_rapport.txt"_q})) {
+            QFile report(work.filePath(name));
+            if (report.open(QIODevice::ReadOnly))
+                result.reports.insert(name, report.readAll());
+        }
         result.journalLines = readText(journal).split(QLatin1Char('\n'));
         for (const QString &line : result.journalLines) {
             if (!line.isEmpty())
@@ -281,10 +317,35 @@ private slots:
             const QRegularExpression row("\n%1 +TVX0000%2 +%3 "_q.arg(port(k)).arg(k + 1).arg(
                 QRegularExpression::escape(results.at(k)))); // in the summary table
             QVERIFY2(r.out.contains(row), qPrintable(r.out));
+            // Where the time went, each download, and the report of a terminal not updated,
+            // named after its port.
+            const QJsonObject timings = t["timings"_q].toObject();
+            QVERIFY(timings["totalMs"_q].toDouble() > 0 &&
+                    timings["stageMs"_q].toObject().contains("hardware-read"_q) == (k != 1) &&
+                    timings["stages"_q].toArray().first()["stage"_q].toString() == "starting"_q);
+            const QJsonArray downloads = t["downloads"_q].toArray();
+            QCOMPARE(downloads.size(), QList<int>({1, 0, 4, 1}).at(k));
+            for (const QJsonValue &d : downloads) {
+                QCOMPARE(d["fileName"_q].toString(), "APP.BIN"_q);
+                QCOMPARE(d["bytes"_q].toInt(), t["success"_q].toBool() ? 300 : 0);
+                QCOMPARE(d["complete"_q].toBool(), t["success"_q].toBool());
+                QVERIFY(d["blocks"_q].toInt() == d["bytes"_q].toInt() / 100 &&
+                        d["resends"_q].toInt() == 0 &&
+                        (d["lineShare"_q].toDouble() > 0) == t["success"_q].toBool());
+            }
+            const QString report = t["report"_q].toString();
+            QCOMPARE(report.isEmpty(), t["success"_q].toBool());
+            QVERIFY2(report.isEmpty() || (report.endsWith("_%1_rapport.txt"_q.arg(port(k))) &&
+                                          r.reports.contains(QFileInfo(report).fileName())),
+                     qPrintable(report));
         }
         // The journal: the same fields, with the package, an id of its own and the host.
         QSet<QString> serials, ids;
         for (const QJsonObject &record : r.journal) {
+            const QJsonObject &t =
+                r.terminals.at(record["serialNumber"_q].toString().right(1).toInt() - 1);
+            for (const QString &field : {"timings"_q, "downloads"_q, "report"_q})
+                QCOMPARE(record[field], t[field]);
             serials << record["serialNumber"_q].toString();
             ids << record["id"_q].toString();
             QCOMPARE(record["configurationSha256"_q].toString(),
@@ -296,6 +357,7 @@ private slots:
         }
         QCOMPARE(serials.size(), 4);
         QCOMPARE(ids.size(), 4);
+        QCOMPARE(r.reports.size(), 2);
         QFile configuration(smallPackage + "/configuration.xml"_q);
         QVERIFY(configuration.open(QIODevice::ReadOnly));
         QCOMPARE(r.summary["configurationSha256"_q].toString().toLatin1(),
@@ -317,16 +379,27 @@ private slots:
                         "/(Module : Veuillez patienter \\.\\.\\. - \\d+\\n)*"
                         "Module : Veuillez patienter \\.\\.\\. - 100/"_q,
                         "Total : Installation réalisée avec succès - 100"_q,
+                        // Where the time went, then the result.
+                        durationsEntry(kSessionStages + kFileStages +
+                                       QStringList{"activation"_q, "redémarrage"_q,
+                                                   "attente du retour"_q}),
+                        downloadEntry(1, 300, 3),
                         kUpdated + " - Le terminal a été correctement mis à jour. - [succès]"_q};
         const QStringList refusedApp =
             kSession + QStringList{"isVardelOnTerminal Erreur _buff"_q,
+                                   durationsEntry(kSessionStages),
                                    "Erreur mirandol - L'application \"Mirandol\" n'est pas "
-                                   "installée sur le terminal.\n - [échec]"_q};
+                                   "installée sur le terminal.\n - [échec]"_q,
+                                   kReportEntry};
         QStringList stopped = kSession + kToFiles.mid(0, 3);
         for (int attempt = 0; attempt < 4; ++attempt)
             stopped << kToFiles.mid(3) << "load Erreur ACK_STOP"_q;
+        stopped << durationsEntry(kSessionStages + kFileStages);
+        for (int attempt = 1; attempt <= 4; ++attempt)
+            stopped << downloadEntry(attempt, 0, 0);
         stopped << "Erreur chargement - Le fichier : APP.BIN ne peut pas être chargé dans le "
-                   "terminal.\nVeuillez réessayer ou contacter le support. - [échec]"_q;
+                   "terminal.\nVeuillez réessayer ou contacter le support. - [échec]"_q
+                << kReportEntry;
         const QList<QStringList> expected = {updated, refusedApp, stopped, updated};
         for (int k = 0; k < 4; ++k)
             QVERIFY2(inSequence(entriesOf(r.log, port(k)), expected.at(k)), qPrintable(port(k)));
@@ -412,8 +485,14 @@ private slots:
                 .arg(QCoreApplication::applicationPid()),
             "[échec]\nCause de l'échec : le terminal ne répond plus, aucune réponse n'est "
             "arrivée à la dernière demande"_q};
-        for (int k : {1, 3, 4})
-            QVERIFY(entriesOf(r.log, port(k)).endsWith(tails.at(k == 1 ? 0 : k - 2)));
+        // Then the report, of every terminal that was not updated.
+        const QRegularExpression report("\nRapport de diagnostic enregistré : \\S+_rapport\\.txt$"_q);
+        for (int k : {1, 3, 4}) {
+            QString entries = entriesOf(r.log, port(k));
+            QVERIFY2(entries.contains(report), qPrintable(entries));
+            entries.remove(report);
+            QVERIFY2(entries.endsWith(tails.at(k == 1 ? 0 : k - 2)), qPrintable(entries));
+        }
     }
 
     // Two terminals come back from their reboot under new port names, at the same time; each
@@ -443,6 +522,37 @@ private slots:
             QVERIFY2(entries.contains(found.arg(now).arg(k + 1)) && entries.endsWith("[succès]"_q),
                      qPrintable(entries));
         }
+    }
+
+    // A terminal's failure at the station, played back by vardel-sim from its report: the
+    // station ends it the same way and logs the same entries (the times aside), and the replay
+    // finds every frame as recorded.
+    void replayed()
+    {
+        const Run first = run("--devices 1 --catalogue 123456 --refuse auth"_q,
+                              {"--package"_q, smallPackage});
+        QCOMPARE(first.terminals.size(), 1);
+        const QString name = QFileInfo(first.terminals.first()["report"_q].toString()).fileName();
+        QVERIFY2(first.reports.contains(name), qPrintable(name));
+        QTemporaryDir kept;
+        const QString report = kept.filePath(name);
+        QVERIFY(fixture::write(report, first.reports.value(name)));
+
+        const Run second = run("--devices 1 --replay "_q + report, {"--package"_q, smallPackage});
+        QCOMPARE(second.terminals.size(), 1);
+        for (const QString &field : {"outcome"_q, "stage"_q, "cause"_q, "result"_q, "message"_q})
+            QCOMPARE(second.terminals.first()[field], first.terminals.first()[field]);
+        const auto comparable = [this](const Run &r) {
+            QString entries = entriesOf(r.log, port(0));
+            entries.replace(QRegularExpression("\\d+ (ms|o/s|% des)"_q), "N \\1"_q);
+            entries.replace(QRegularExpression("(Rapport de diagnostic enregistré : )\\S+"_q),
+                            "\\1REPORT"_q);
+            return entries;
+        };
+        QCOMPARE(comparable(second), comparable(first));
+        QVERIFY2(second.err.contains(" as recorded, 0 differing, 0 data blocks answered for "
+                                     "dropped exchanges, "_q),
+                 qPrintable(second.err));
     }
 
     // A USB serial number that two devices report is never followed: the update goes to the
@@ -582,11 +692,20 @@ private slots:
                 QVERIFY(r.err.contains(QRegularExpression(
                     "\\[%1\\] download: APP\\.BIN, \\d+ of 2400 bytes, incomplete"_q.arg(
                         port(k)))));
-                QVERIFY(entriesOf(r.log, port(k))
-                            .endsWith("Installation interrompue avant l'activation des fichiers\n"
-                                      "Installation interrompue - L'installation a été "
-                                      "interrompue avant l'activation des fichiers.\nVeuillez "
-                                      "relancer la mise à jour du terminal. - [échec]"_q));
+                // The interruption, the figures (the download unfinished), the result, the
+                // report.
+                const QRegularExpression stopped(
+                    QRegularExpression::escape(
+                        "Installation interrompue avant l'activation des fichiers\n"_q) +
+                    "Durées de l'installation : [^\n]*\nTéléchargement de APP\\.BIN \\(lot 1, "
+                    "fichier 1, essai 1, inachevé\\) : [^\n]*\n"_q +
+                    QRegularExpression::escape(
+                        "Installation interrompue - L'installation a été interrompue avant "
+                        "l'activation des fichiers.\nVeuillez relancer la mise à jour du "
+                        "terminal. - [échec]"_q) +
+                    "\nRapport de diagnostic enregistré : \\S+_%1_rapport\\.txt$"_q.arg(port(k)));
+                const QString entries = entriesOf(r.log, port(k));
+                QVERIFY2(entries.contains(stopped), qPrintable(entries));
             } else {
                 // Activated and rebooted: the reboot is not cut.
                 QVERIFY2(frames.contains("activate 1"_q) && frames.contains("reboot"_q),

@@ -13,6 +13,7 @@
 
 #include <QCloseEvent>
 #include <QComboBox>
+#include <QDir>
 #include <QDesktopServices>
 #include <QDir>
 #include <QGuiApplication>
@@ -78,6 +79,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
     ui->operationDescriptionLabel->setOpenExternalLinks(true);
 
     connect(this, &MainWindow::displayResult, this, &MainWindow::on_result_displayed);
+    connect(about, &About::reportRequested, this, &MainWindow::saveReport);
     connect(ui->terminalsNames, QOverload<int>::of(&QComboBox::activated), this,
             [this] { lastTerminal.reset(); });
     installStarted = false;
@@ -255,6 +257,7 @@ void MainWindow::on_generateButton_clicked_final()
     if (installStarted)
         return;
     installStarted = true;
+    about->setReportEnabled(false); // the installation's data are being written
     // The PC must not sleep while the terminal is being written; without logind it may.
     const SleepInhibitor::Outcome awake = sleepInhibitor.acquire();
     if (awake != SleepInhibitor::Outcome::Held)
@@ -291,10 +294,13 @@ void MainWindow::installThread(QString portLabel)
     emit displayResult(model->install(portLabel));
 }
 
-void MainWindow::on_result_displayed(const InstallResult &result)
+void MainWindow::on_result_displayed(const InstallResult &ended)
 {
-    // The log first, then the box; the terminal is released once the operator has read it.
+    // The log first (and the report, unless the terminal was updated), then the box; the
+    // terminal is released once the operator has read it.
+    InstallResult result = ended;
     model->logResult(result);
+    about->setReportEnabled(true);
     sleepInhibitor.release();
     const QString title = result.title;
     const QString text = result.boxText();
@@ -327,6 +333,23 @@ void MainWindow::on_about_clicked()
 {
     about->show();
     model->log(QStringLiteral("Fenêtre about"));
+}
+
+void MainWindow::saveReport()
+{
+    const QString title = QStringLiteral("Rapport de diagnostic");
+    const QString path = model->writeReport();
+    if (path.isEmpty())
+        QMessageBox::warning(about, title,
+                             QStringLiteral("Le rapport de diagnostic n'a pas pu être enregistré "
+                                            "dans le dossier du fichier de log : le fichier de "
+                                            "log en donne la raison."),
+                             QMessageBox::Ok);
+    else
+        QMessageBox::information(about, title,
+                                 QStringLiteral("Le rapport de diagnostic a été enregistré : ") +
+                                     QDir::toNativeSeparators(path),
+                                 QMessageBox::Ok);
 }
 
 void MainWindow::on_pushButton_clicked()

@@ -61,6 +61,8 @@ protected:
 
 private:
     void on_result_displayed(const InstallResult &result);
+    // Saves a report for support on the operator's request, and says where it went.
+    void saveReport();
     void installThread(QString portLabel);
     // Follows the terminal on portLabel through the installation about to start.
     void followTerminal(const QString &portLabel);

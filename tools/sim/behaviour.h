@@ -7,7 +7,10 @@
 #include <QStringList>
 
 #include <array>
+#include <memory>
 #include <set>
+
+class ReplyRecording; // model/replyrecording.h
 
 // How the simulated terminal behaves during a run, and what it records of what it receives.
 namespace sim {
@@ -112,6 +115,10 @@ struct Behaviour
     bool bursts = false; // replies leave in pieces of burstSize bytes, burstGapMs apart
     int burstSize = 8;
     int burstGapMs = 20;
+
+    // Set: the terminal plays back these recorded replies instead of the protocol, and every
+    // option above but the device's is ignored.
+    std::shared_ptr<const ReplyRecording> replay;
 };
 
 enum class FrameKind
@@ -156,6 +163,9 @@ struct Record
     QStringList anomalies;       // requests that break the protocol
     qint64 garbageBytes = 0;     // bytes that belonged to no frame
     int droppedReplies = 0;      // replies not sent because the line was closed
+    // A replay: what it did, and where the frames received differ from those recorded.
+    bool replayed = false;
+    QStringList replayNotes;
 
     int count(Command command) const;
     QList<Download> completeDownloads() const;

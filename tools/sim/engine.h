@@ -2,6 +2,7 @@
 
 #include "behaviour.h"
 #include "parser.h"
+#include "responder.h"
 
 #include <chrono>
 #include <vector>
@@ -10,18 +11,9 @@ namespace sim {
 
 // The terminal's side of the protocol, without any I/O: bytes in, timed replies out, and the
 // record of what came in. Not thread-safe; Terminal guards it.
-class Engine
+class Engine : public Responder
 {
 public:
-    using Clock = std::chrono::steady_clock;
-
-    // Bytes to write once `due` has come.
-    struct Output
-    {
-        Clock::time_point due;
-        QByteArray bytes;
-    };
-
     // A frame left incomplete this long is stale: the line went quiet in the middle of it.
     static constexpr std::chrono::milliseconds kStaleAfter{100};
     // One byte on a 9600-baud 8N1 line: a start bit, eight data bits and a stop bit.
@@ -31,16 +23,17 @@ public:
 
     void setBehaviour(const Behaviour &behaviour) { b = behaviour; }
     const Behaviour &behaviour() const { return b; }
-    const Record &record() const { return rec; }
-    void noteDroppedReply() { ++rec.droppedReplies; }
+    const Record &record() const override { return rec; }
+    void noteDroppedReply() override { ++rec.droppedReplies; }
     // When the acknowledgement of the last accepted reboot left (min() before any).
     Clock::time_point lastReboot() const { return rebootedAt; }
 
     // Bytes received at `now`; the replies they call for are appended to `out`.
-    void receive(const char *data, int size, Clock::time_point now, std::vector<Output> &out);
+    void receive(const char *data, int size, Clock::time_point now,
+                 std::vector<Output> &out) override;
     // Called once idleDeadline() has passed: drops a frame that will not complete.
-    void idle(Clock::time_point now, std::vector<Output> &out);
-    Clock::time_point idleDeadline() const;
+    void idle(Clock::time_point now, std::vector<Output> &out) override;
+    Clock::time_point idleDeadline() const override;
 
 private:
     void drain(Clock::time_point now, bool stale, std::vector<Output> &out);

@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "model/replyrecording.h"
+
 #include <QFile>
 
 #include <algorithm>
@@ -36,6 +38,7 @@ struct Settings
     Behaviour behaviour;
     QString catalogue;
     QString recordFile;
+    QString replayFile;
     QString vendor;
     QString serial;
     bool vendorGiven = false;
@@ -122,6 +125,11 @@ QString usage()
         "                          once its last byte has crossed the line\n"
         "  --work MS               work MS on each frame before answering (a flash write)\n"
         "  --bursts                replies leave in pieces (--burst-size N, --burst-gap MS)\n"
+        "Replay:\n"
+        "  --replay REPORT         play the terminal of a report (yyyyMMdd_hhmmss_rapport.txt):\n"
+        "                          each frame gets the reply recorded for it, after its\n"
+        "                          recorded delay; the summary says where the frames differ\n"
+        "                          from those recorded (the other terminal options are ignored)\n"
         "Run:\n"
         "  --save DIR              write every complete download to DIR/NAME (with --devices,\n"
         "                          DIR/PORT/NAME)\n"
@@ -154,6 +162,8 @@ Parsed parseTerminalOption(const QStringList &arguments, int &i, Settings &setti
     Command command;
     if (option == QLatin1String("--catalogue"))
         return taken(value(settings.catalogue));
+    if (option == QLatin1String("--replay"))
+        return taken(value(settings.replayFile));
     if (option == QLatin1String("--hterm-file"))
         return taken(value(settings.recordFile));
     if (option == QLatin1String("--vendor"))
@@ -278,6 +288,22 @@ bool finishBehaviour(const Settings &settings, Behaviour &b, QString &error)
             return false;
         }
         b.setCatalogue(quint8(code[0]), quint8(code[1]), quint8(code[2]));
+    }
+    if (!settings.replayFile.isEmpty()) {
+        QFile file(settings.replayFile);
+        auto replies = std::make_shared<ReplyRecording>();
+        QString why;
+        if (!file.open(QIODevice::ReadOnly)) {
+            error = QStringLiteral("cannot read ") + settings.replayFile;
+            return false;
+        }
+        // A report is a few hundred kilobytes at most; more is not one.
+        constexpr qint64 kMaxReport = 64LL * 1024 * 1024;
+        if (!ReplyRecording::parse(file.read(kMaxReport), *replies, why)) {
+            error = settings.replayFile + QStringLiteral(": ") + why;
+            return false;
+        }
+        b.replay = std::move(replies);
     }
     return true;
 }

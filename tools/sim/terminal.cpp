@@ -34,7 +34,12 @@ const timespec *waitUntil(Clock::time_point deadline, Clock::time_point now, tim
 
 } // namespace
 
-Terminal::Terminal(const Behaviour &behaviour) : engine(behaviour) {}
+Terminal::Terminal(const Behaviour &behaviour)
+    : engine(behaviour),
+      replayer(behaviour.replay ? std::make_unique<Replayer>(behaviour.replay) : nullptr),
+      responder(replayer ? static_cast<Responder *>(replayer.get()) : &engine)
+{
+}
 
 Terminal::~Terminal()
 {
@@ -88,7 +93,7 @@ Behaviour Terminal::behaviour() const
 Record Terminal::record() const
 {
     std::lock_guard<std::mutex> lock(mutex);
-    return engine.record();
+    return responder->record();
 }
 
 Engine::Clock::time_point Terminal::lastReboot() const
@@ -143,7 +148,7 @@ void Terminal::run()
             if (ptyMaster && written == 0 && !peerListening()) {
                 queue.erase(queue.begin());
                 std::lock_guard<std::mutex> lock(mutex);
-                engine.noteDroppedReply();
+                responder->noteDroppedReply();
                 continue;
             }
             if (!writePending(queue, written)) {
@@ -156,7 +161,7 @@ void Terminal::run()
             queue.empty() || blocked ? Clock::time_point::max() : queue.front().due;
         {
             std::lock_guard<std::mutex> lock(mutex);
-            deadline = std::min(deadline, engine.idleDeadline());
+            deadline = std::min(deadline, responder->idleDeadline());
         }
         pollfd fds[2] = {{fd, short(POLLIN | (blocked ? POLLOUT : 0)), 0}, {wake[0], POLLIN, 0}};
         if (hangup) {
@@ -176,7 +181,7 @@ void Terminal::run()
                 const ssize_t n = ::read(fd, buffer, sizeof buffer);
                 if (n > 0) {
                     std::lock_guard<std::mutex> lock(mutex);
-                    engine.receive(buffer, int(n), Clock::now(), fresh);
+                    responder->receive(buffer, int(n), Clock::now(), fresh);
                     continue;
                 }
                 if (n < 0 && errno == EINTR)
@@ -191,8 +196,8 @@ void Terminal::run()
         {
             std::lock_guard<std::mutex> lock(mutex);
             now = Clock::now();
-            if (now >= engine.idleDeadline())
-                engine.idle(now, fresh);
+            if (now >= responder->idleDeadline())
+                responder->idle(now, fresh);
         }
         queue.insert(queue.end(), fresh.begin(), fresh.end());
     }
@@ -204,6 +209,15 @@ void Terminal::run()
 
 QString summary(const Record &record)
 {
+    if (record.replayed) {
+        QStringList lines;
+        for (const QString &note : record.replayNotes)
+            lines << QStringLiteral("replay: ") + note;
+        lines << QStringLiteral("garbage bytes: %1, replies dropped on a closed line: %2")
+                     .arg(record.garbageBytes)
+                     .arg(record.droppedReplies);
+        return lines.join(QLatin1Char('\n'));
+    }
     QStringList counts;
     for (int i = 0; i < kCommandCount; ++i) {
         if (const int n = record.count(Command(i)))

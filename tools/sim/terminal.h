@@ -2,8 +2,10 @@
 
 #include "behaviour.h"
 #include "engine.h"
+#include "replayer.h"
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <thread>
 
@@ -17,7 +19,8 @@ namespace sim {
 // is only its end record; getHTerminal gets a 32-byte 07 01 00 block; the other blocks get
 // their code, 01 and 00 (03 01 00 for the authorisation). Refusing "data" stops every download.
 // A damaged answer is the usual one with a wrong CRC; for the application list, its last
-// application record (the end record when there is none).
+// application record (the end record when there is none). With a Behaviour that carries a
+// recording, the terminal plays it back instead (Replayer).
 class Terminal
 {
 public:
@@ -43,8 +46,10 @@ private:
     bool peerListening() const;
     bool writePending(std::vector<Engine::Output> &queue, std::size_t &written);
 
-    mutable std::mutex mutex; // guards engine
+    mutable std::mutex mutex; // guards engine and replayer
     Engine engine;
+    std::unique_ptr<Replayer> replayer; // set: a replay
+    Responder *responder;               // the one of the two that serves the line
     int fd = -1;
     bool ptyMaster = true;
     int wake[2] = {-1, -1};

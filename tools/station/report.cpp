@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include "figuresjson.h"
 #include "progressview.h"
 
 #include <QDir>
@@ -111,7 +112,7 @@ QJsonObject terminalJson(const JobResult &r)
     QJsonArray activated;
     for (const ActivatedBatch &batch : end.activated)
         activated.append(batch.batch);
-    return QJsonObject{
+    QJsonObject fields{
         {QStringLiteral("port"), r.port},
         {QStringLiteral("startPort"), r.startPort},
         {QStringLiteral("serialNumber"), r.serialNumber},
@@ -134,6 +135,11 @@ QJsonObject terminalJson(const JobResult &r)
         {QStringLiteral("bytesSent"), double(r.bytesSent)},
         {QStringLiteral("bytesPerSecond"), qRound(perSecond(r))},
     };
+    // Where the time went, and the report written about the terminal.
+    const QJsonObject figures = figuresjson::fields(end);
+    for (auto it = figures.begin(); it != figures.end(); ++it)
+        fields.insert(it.key(), it.value());
+    return fields;
 }
 
 QJsonObject packageJson(const Package &package)

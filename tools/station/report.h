@@ -36,7 +36,7 @@ QString table(const QList<JobResult> &terminals);
 // One terminal's fields: port, startPort, serialNumber, success, outcome, stage, cause,
 // openFailure, activatedBatches, rebootAcknowledged, returned, result, message, start, end (ISO
 // 8601 with the UTC offset; null when never started), durationSeconds, bytesSent,
-// bytesPerSecond.
+// bytesPerSecond; then timings, downloads and report (figuresjson.h).
 QJsonObject terminalJson(const JobResult &result);
 // The package's fields: package (the folder), packageTitle, packageVerdict, packageValid,
 // configurationSha256.

@@ -70,6 +70,7 @@ TerminalJob::TerminalJob(const FoundTerminal &terminal, PortBoard &portBoard)
     model->setLogPrefix(QLatin1Char('[') + terminal.port + QStringLiteral("] "));
     model->getSerialPort()->setPortLister([this] { return board.listing(); });
     board.hold(this, terminal.port);
+    model->setReportTag(terminal.port); // several terminals' reports share the folder
     const int carriers = terminal.serialNumber.isEmpty() ? 0 : board.sharing(terminal.serialNumber);
     followBySerial = carriers == 1;
     if (followBySerial)
@@ -164,7 +165,7 @@ void TerminalJob::retire()
 void TerminalJob::run()
 {
     // The end as the window's: the result's log entries, then the release frames.
-    const InstallResult result = model->install(found.label);
+    InstallResult result = model->install(found.label);
     model->logResult(result);
     model->releaseAfter(result);
     finish(result);

@@ -1,0 +1,54 @@
+// The report for support: what the Model knows of the last installation, of the package, the
+// ports and the PC, written beside the log.
+#include "model.h"
+
+#include "app/devkeys.h"
+#include "diagnosticreport.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QSerialPortInfo>
+
+QString Model::writeReport()
+{
+    return writeReportAbout(lastResult ? &*lastResult : nullptr);
+}
+
+QString Model::writeReportAbout(const InstallResult *result)
+{
+    ReportContent content;
+    content.at = QDateTime::currentDateTime();
+    content.program = QCoreApplication::applicationFilePath();
+    content.developmentKeys = devkeys::inUse();
+    content.system = SystemSurvey::take();
+    content.package = package();
+    const auto available = QSerialPortInfo::availablePorts();
+    for (const QSerialPortInfo &info : available)
+        content.ports.append({info.portName(), info.description(), info.manufacturer(),
+                              info.serialNumber(), info.systemLocation(),
+                              info.hasVendorIdentifier() && info.hasProductIdentifier(),
+                              info.vendorIdentifier(), info.productIdentifier()});
+    content.result = result;
+    content.recordRead = terminalRecordRead;
+    content.record = terminalRecord;
+    content.recordReply = terminalRecordReply;
+    content.applicationsRead = applicationsRead;
+    content.applications = applications;
+    content.logEntries = capture.entries();
+    content.omittedEntries = capture.omitted();
+    content.trace = recorder.trace();
+    content.replies = recorder.replies();
+
+    QString path;
+    QString error;
+    // Written as carefully as the log, and like it a report that cannot be written changes
+    // nothing else: it is said in the log, and the program goes on.
+    if (!diagnosticreport::write(logFolder, content.at, reportTag, diagnosticreport::text(content),
+                                 path, error)) {
+        log(QStringLiteral("Le rapport de diagnostic n'a pas pu être enregistré (") +
+            QDir::toNativeSeparators(path) + QStringLiteral(") : ") + error);
+        return QString();
+    }
+    log(QStringLiteral("Rapport de diagnostic enregistré : ") + QDir::toNativeSeparators(path));
+    return path;
+}
