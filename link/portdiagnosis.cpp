@@ -1,10 +1,11 @@
 #include "portdiagnosis.h"
 
+#include "portinfo.h"
+
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <QLoggingCategory>
-#include <QSerialPortInfo>
 #include <QSet>
 
 #ifdef Q_OS_UNIX
@@ -164,9 +165,9 @@ bool nodeStatus(const QByteArray &path, struct stat &node)
 
 bool listed(const QString &portName)
 {
-    const auto available = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : available)
-        if (info.portName() == portName)
+    const QList<PortInfo> available = PortInfo::available();
+    for (const PortInfo &info : available)
+        if (info.name == portName)
             return true;
     return false;
 }

@@ -29,11 +29,6 @@ SerialPort::~SerialPort()
         port.close();
 }
 
-QString SerialPort::labelFor(const QSerialPortInfo &info)
-{
-    return info.portName() + QStringLiteral(" - (") + info.description() + QLatin1Char(')');
-}
-
 bool SerialPort::open(const QString &label)
 {
     // An unknown label opens nothing, not even the port chosen before.
@@ -60,10 +55,10 @@ bool SerialPort::open(const QString &label)
 
 bool SerialPort::selectPort(const QString &label)
 {
-    const auto available = lister ? lister() : QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : available) {
-        if (labelFor(info) == label) {
-            port.setPort(info);
+    const QList<PortInfo> available = lister ? lister() : PortInfo::available();
+    for (const PortInfo &info : available) {
+        if (info.label() == label) {
+            port.setPortName(info.location);
             return true;
         }
     }

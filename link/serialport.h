@@ -1,9 +1,10 @@
 #pragma once
 
+#include "portinfo.h"
+
 #include <QList>
 #include <QObject>
 #include <QSerialPort>
-#include <QSerialPortInfo>
 #include <QString>
 #include <QStringList>
 
@@ -36,22 +37,18 @@ public:
     SerialPort();
     ~SerialPort() override;
 
-    // "ttyACM0 - (Terminal USB)": system name, " - (", description, ")".
-    static QString labelFor(const QSerialPortInfo &info);
-    // Whether the system lists a terminal of the brand on this port (by its manufacturer).
-    static bool isTerminal(const QSerialPortInfo &info);
     // The port of `listing` that reports this USB serial number, when it is the only one that
     // does and it is a terminal's: how a terminal is followed when it comes back under another
     // name. Nothing for an empty number, an absent one, or one that two ports report (cheap
     // adapters share theirs), terminals or not.
-    static std::optional<QSerialPortInfo> terminalBySerial(const QList<QSerialPortInfo> &listing,
-                                                           const QString &serialNumber);
+    static std::optional<PortInfo> terminalBySerial(const QList<PortInfo> &listing,
+                                                    const QString &serialNumber);
 
     // Where open() looks up a label: by default the system's listing, taken at each open. A
     // driver that lists the ports itself (the station, once for all its terminals) hands its
     // last listing over instead. Set it before the port is used; it is called on the thread
     // that opens the port.
-    using PortLister = std::function<QList<QSerialPortInfo>()>;
+    using PortLister = std::function<QList<PortInfo>()>;
     void setPortLister(PortLister source) { lister = std::move(source); }
 
     // Fails for a label that no available port carries, also while a port is open.
@@ -116,7 +113,7 @@ private:
     qint32 preferredIndex = 0;
     QSerialPort port;
     QString portLabel;
-    PortLister lister; // empty: QSerialPortInfo::availablePorts()
+    PortLister lister; // empty: PortInfo::available()
     int readTimeoutMs = kReadTimeoutMs;
     std::atomic<quint64> written{0};
     LineObserver *observer = nullptr;

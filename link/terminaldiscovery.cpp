@@ -1,7 +1,6 @@
 #include "serialport.h"
 
 #include <QLoggingCategory>
-#include <QSerialPortInfo>
 
 namespace {
 
@@ -9,25 +8,18 @@ Q_LOGGING_CATEGORY(lcDiscovery, "vardel.discovery")
 
 } // namespace
 
-// The manufacturer, in lower case, must be one of the brand's two names, exactly.
-bool SerialPort::isTerminal(const QSerialPortInfo &info)
-{
-    const QString manufacturer = info.manufacturer().toLower();
-    return manufacturer == QLatin1String("tarvenix") || manufacturer == QLatin1String("quelmo");
-}
-
-std::optional<QSerialPortInfo>
-SerialPort::terminalBySerial(const QList<QSerialPortInfo> &listing, const QString &serialNumber)
+std::optional<PortInfo> SerialPort::terminalBySerial(const QList<PortInfo> &listing,
+                                                     const QString &serialNumber)
 {
     if (serialNumber.isEmpty())
         return std::nullopt;
-    std::optional<QSerialPortInfo> found;
+    std::optional<PortInfo> found;
     int carriers = 0;
-    for (const QSerialPortInfo &info : listing) {
-        if (info.serialNumber() != serialNumber)
+    for (const PortInfo &info : listing) {
+        if (info.serialNumber != serialNumber)
             continue;
         ++carriers;
-        if (isTerminal(info))
+        if (info.isTerminal())
             found = info;
     }
     if (carriers != 1)
@@ -37,15 +29,15 @@ SerialPort::terminalBySerial(const QList<QSerialPortInfo> &listing, const QStrin
 
 bool SerialPort::detectTerminals()
 {
-    const auto available = QSerialPortInfo::availablePorts();
+    const QList<PortInfo> available = PortInfo::available();
     QStringList found;
-    for (const QSerialPortInfo &info : available) {
-        if (isTerminal(info))
-            found.append(labelFor(info));
+    for (const PortInfo &info : available) {
+        if (info.isTerminal())
+            found.append(info.label());
         else
             qCDebug(lcDiscovery).noquote()
-                << QStringLiteral("Port COM inconnu : ") + info.manufacturer().toLower() +
-                       QStringLiteral(" - ") + info.description();
+                << QStringLiteral("Port COM inconnu : ") + info.manufacturer.toLower() +
+                       QStringLiteral(" - ") + info.description;
     }
     // Replaced in one step, so that a reader never sees a half-built list. The first terminal
     // found is the one to preselect.

@@ -12,7 +12,7 @@ namespace {
 
 constexpr int kOpenRetryStepMs = 100;
 
-// The system name in a port label (SerialPort::labelFor): what comes before " - (".
+// The system name in a port label (PortInfo::label): what comes before " - (".
 QString portNameOf(const QString &label)
 {
     const int end = label.indexOf(QStringLiteral(" - ("));

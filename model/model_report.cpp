@@ -4,10 +4,10 @@
 
 #include "app/devkeys.h"
 #include "diagnosticreport.h"
+#include "link/portinfo.h"
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QSerialPortInfo>
 
 QString Model::writeReport()
 {
@@ -22,12 +22,10 @@ QString Model::writeReportAbout(const InstallResult *result)
     content.developmentKeys = devkeys::inUse();
     content.system = SystemSurvey::take();
     content.package = package();
-    const auto available = QSerialPortInfo::availablePorts();
-    for (const QSerialPortInfo &info : available)
-        content.ports.append({info.portName(), info.description(), info.manufacturer(),
-                              info.serialNumber(), info.systemLocation(),
-                              info.hasVendorIdentifier() && info.hasProductIdentifier(),
-                              info.vendorIdentifier(), info.productIdentifier()});
+    const QList<PortInfo> available = PortInfo::available();
+    for (const PortInfo &info : available)
+        content.ports.append({info.name, info.description, info.manufacturer, info.serialNumber,
+                              info.location, info.hasUsbIds, info.vendorId, info.productId});
     content.result = result;
     content.recordRead = terminalRecordRead;
     content.record = terminalRecord;

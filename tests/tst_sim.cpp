@@ -11,7 +11,6 @@
 #include "ptypeer.h"
 #include "replies.h"
 
-#include <QSerialPortInfo>
 #include <QtTest>
 
 #include <csignal>
@@ -28,11 +27,11 @@ const QByteArray kInit = QByteArray::fromHex("2FC004001400C8A4FC");
 int probe()
 {
     QTemporaryDir dir; // for the Model's log file
-    const auto ports = QSerialPortInfo::availablePorts();
+    const QList<PortInfo> ports = PortInfo::available();
     if (!QDir::setCurrent(dir.path()) || ports.isEmpty())
         return 11;
     Model model;
-    if (!model.getSerialPort()->open(SerialPort::labelFor(ports.first())))
+    if (!model.getSerialPort()->open(ports.first().label()))
         return 11;
     return !model.initializeTerminal() ? 12 : model.isVardelOnTerminal() ? 0 : 13;
 }

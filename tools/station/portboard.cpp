@@ -2,21 +2,22 @@
 
 #include "link/serialport.h"
 
-FoundTerminal FoundTerminal::of(const QSerialPortInfo &info)
+FoundTerminal FoundTerminal::of(const PortInfo &info)
 {
-    return {SerialPort::labelFor(info), info.portName(), info.systemLocation(), info.serialNumber(),
-            info.manufacturer()};
+    return {info.label(), info.name, info.location, info.serialNumber, info.manufacturer};
 }
 
 void PortBoard::refresh()
 {
-    // Listed outside the lock: the jobs keep reading the previous listing meanwhile.
-    const QList<QSerialPortInfo> now = QSerialPortInfo::availablePorts();
+    // Listed outside the lock: the jobs keep reading the previous listing meanwhile. The
+    // listing's strings are its own, shared with nothing in Qt Serial Port: whichever job drops
+    // a string last frees it, in our code (see PortInfo).
+    const QList<PortInfo> now = PortInfo::available();
     std::lock_guard<std::mutex> lock(mutex);
     ports = now;
 }
 
-QList<QSerialPortInfo> PortBoard::listing() const
+QList<PortInfo> PortBoard::listing() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     return ports;
@@ -25,8 +26,8 @@ QList<QSerialPortInfo> PortBoard::listing() const
 QList<FoundTerminal> PortBoard::terminals() const
 {
     QList<FoundTerminal> found;
-    for (const QSerialPortInfo &info : listing()) {
-        if (SerialPort::isTerminal(info))
+    for (const PortInfo &info : listing()) {
+        if (info.isTerminal())
             found << FoundTerminal::of(info);
     }
     return found;
@@ -35,16 +36,16 @@ QList<FoundTerminal> PortBoard::terminals() const
 int PortBoard::sharing(const QString &serialNumber) const
 {
     int count = 0;
-    for (const QSerialPortInfo &info : listing())
-        count += info.serialNumber() == serialNumber ? 1 : 0;
+    for (const PortInfo &info : listing())
+        count += info.serialNumber == serialNumber ? 1 : 0;
     return count;
 }
 
 bool PortBoard::shows(const QString &port, const QString &serialNumber) const
 {
-    for (const QSerialPortInfo &info : listing()) {
-        if (info.portName() == port)
-            return info.serialNumber() == serialNumber;
+    for (const PortInfo &info : listing()) {
+        if (info.name == port)
+            return info.serialNumber == serialNumber;
     }
     return false;
 }
@@ -75,7 +76,7 @@ std::optional<FoundTerminal> PortBoard::find(const void *holder,
                                              const QString &serialNumber) const
 {
     const auto info = SerialPort::terminalBySerial(listing(), serialNumber);
-    if (!info || isHeldByOther(holder, info->portName()))
+    if (!info || isHeldByOther(holder, info->name))
         return std::nullopt;
     return FoundTerminal::of(*info);
 }

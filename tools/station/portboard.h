@@ -1,7 +1,8 @@
 #pragma once
 
+#include "link/portinfo.h"
+
 #include <QList>
-#include <QSerialPortInfo>
 #include <QString>
 
 #include <map>
@@ -17,7 +18,7 @@ struct FoundTerminal
     QString serialNumber; // empty: the system reports none
     QString manufacturer;
 
-    static FoundTerminal of(const QSerialPortInfo &info);
+    static FoundTerminal of(const PortInfo &info);
 };
 
 // The system's serial ports as the station last listed them. One listing, taken by the run's
@@ -31,7 +32,7 @@ public:
     void refresh();
 
     // The last listing: every serial port, terminal or not.
-    QList<QSerialPortInfo> listing() const;
+    QList<PortInfo> listing() const;
     // Its ports that carry a terminal of the brand, in the system's order.
     QList<FoundTerminal> terminals() const;
     // How many ports of the last listing report this USB serial number (terminals or not).
@@ -52,6 +53,6 @@ public:
 
 private:
     mutable std::mutex mutex; // guards what follows
-    QList<QSerialPortInfo> ports;
+    QList<PortInfo> ports;
     std::map<const void *, QString> held; // holder -> port name
 };
