@@ -9,6 +9,10 @@ target_compile_options(vardel_common INTERFACE
     $<$<COMPILE_LANGUAGE:CXX>:-Wall -Wextra -Wpedantic -Wshadow=local -Wnon-virtual-dtor>
     $<$<COMPILE_LANGUAGE:C>:-Wall -Wextra>)
 
+if(VARDEL_TEST_TIMINGS)
+    target_compile_definitions(vardel_common INTERFACE VARDEL_TEST_TIMINGS)
+endif()
+
 # Hardened as Debian builds its own programs: checked libc calls where the compiler optimises,
 # and relocations resolved and made read-only at start.
 target_compile_definitions(vardel_common INTERFACE

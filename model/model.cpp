@@ -7,8 +7,85 @@
 
 #include <QDate>
 #include <QDir>
+#include <QLoggingCategory>
 
-Model::Timing Model::initialTiming;
+#include <cstdio>
+
+namespace {
+
+// Every wait, by its name in a timing text.
+struct NamedWait
+{
+    const char *name;
+    int Model::Timing::*wait;
+};
+constexpr NamedWait kWaits[] = {
+    {"requestDelayMs", &Model::Timing::requestDelayMs},
+    {"shortDelayMs", &Model::Timing::shortDelayMs},
+    {"perFileActivationMs", &Model::Timing::perFileActivationMs},
+    {"hterminalDelayMs", &Model::Timing::hterminalDelayMs},
+    {"replyTimeoutMs", &Model::Timing::replyTimeoutMs},
+    {"finalAckTimeoutMs", &Model::Timing::finalAckTimeoutMs},
+    {"releaseTimeoutMs", &Model::Timing::releaseTimeoutMs},
+    {"applicationPauseMs", &Model::Timing::applicationPauseMs},
+    {"rebootWaitMinMs", &Model::Timing::rebootWaitMinMs},
+    {"rebootStepMs", &Model::Timing::rebootStepMs},
+    {"searchPauseMs", &Model::Timing::searchPauseMs},
+    {"settleMs", &Model::Timing::settleMs},
+    {"openRetryMs", &Model::Timing::openRetryMs},
+    {"exactReadTimeoutMs", &Model::Timing::exactReadTimeoutMs},
+};
+
+Model::Timing startingTiming()
+{
+    Model::Timing timing;
+#ifdef VARDEL_TEST_TIMINGS
+    // The test suite's seam: compiled only into its own builds (the Debian package check looks
+    // for this name in what it ships). A text that cannot be read stops the program at once
+    // rather than letting it run with waits nobody asked for.
+    const QString text = qEnvironmentVariable("VARDEL_TEST_TIMINGS");
+    QString error;
+    if (!text.isEmpty() && !timing.apply(text, error)) {
+        std::fprintf(stderr, "VARDEL_TEST_TIMINGS: %s\n", qPrintable(error));
+        std::_Exit(125);
+    }
+#endif
+    return timing;
+}
+
+} // namespace
+
+Model::Timing Model::initialTiming = startingTiming();
+
+bool Model::Timing::apply(const QString &text, QString &error)
+{
+    Timing changed = *this;
+    for (const QString &item : text.split(QLatin1Char(','), Qt::SkipEmptyParts)) {
+        const int equals = item.indexOf(QLatin1Char('='));
+        const QString name = item.left(equals).trimmed();
+        bool number = false;
+        const int value = equals < 0 ? -1 : item.mid(equals + 1).trimmed().toInt(&number);
+        const NamedWait *known = nullptr;
+        for (const NamedWait &wait : kWaits)
+            known = name == QLatin1String(wait.name) ? &wait : known;
+        if (!known) {
+            error = QStringLiteral("unknown wait \"%1\"").arg(name);
+            return false;
+        }
+        if (!number || value < 0) {
+            error = QStringLiteral("\"%1\" is not a number of milliseconds").arg(item);
+            return false;
+        }
+        changed.*(known->wait) = value;
+    }
+    *this = changed;
+    return true;
+}
+
+Model::Timing Model::defaultTiming()
+{
+    return initialTiming;
+}
 
 Model::Model()
     : QObject(nullptr), configuration(std::make_shared<Configuration>()), serialPort(new SerialPort)

@@ -51,7 +51,17 @@ public:
         int settleMs = 2000;           // quiet line awaited before a failed download is retried
         int openRetryMs = 2000;        // a port that will not open is tried again this long
         int exactReadTimeoutMs = 2000; // the exact read's wait for its next bytes (SerialPort)
+
+        // Sets the waits that `text` names ("hterminalDelayMs=20,rebootStepMs=100"), by the
+        // names above; the others keep their values. False, with the reason, when a name is
+        // unknown or a value is not a number of milliseconds.
+        [[nodiscard]] bool apply(const QString &text, QString &error);
     };
+    // The waits every new Model starts with, and the station's pauses between two searches.
+    // The shipped ones; in a build configured with VARDEL_TEST_TIMINGS (the test suite's, never
+    // a shipped one) the environment variable of that name may shorten them, so that the
+    // programs the tests start run in a fraction of the protocol's time.
+    static Timing defaultTiming();
 
     Model();
     ~Model() override;

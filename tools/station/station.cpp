@@ -21,8 +21,6 @@ namespace {
 
 // How often a running piece of work (the package read, the first search) is looked at.
 constexpr int kWorkTickMs = 20;
-// Between two searches for terminals, as the window does.
-constexpr int kSearchPauseMs = 2000;
 
 void sayOut(const QString &text)
 {
@@ -225,10 +223,12 @@ bool Station::search(QList<FoundTerminal> &found)
     found = board.terminals();
     if (!options.watch && !options.list) {
         const qint64 deadline = qint64(options.waitSeconds) * 1000;
+        // Between two searches, as long as the window pauses between two of its own.
+        const qint64 searchPause = Model::defaultTiming().searchPauseMs;
         QElapsedTimer clock;
         clock.start();
         while (!enough(found) && clock.elapsed() < deadline) {
-            const qint64 pause = std::min<qint64>(kSearchPauseMs, deadline - clock.elapsed());
+            const qint64 pause = std::min<qint64>(searchPause, deadline - clock.elapsed());
             const StopSignals::Event event = stopSignals.wait(int(pause));
             if (event != StopSignals::Event::None) {
                 onSignal(event);

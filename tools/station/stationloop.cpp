@@ -18,13 +18,6 @@ namespace {
 // How often the live lines are drawn again, finished terminals journaled and a stop signal
 // looked for.
 constexpr int kTickMs = 250;
-// How often the system's ports are listed for the jobs (their opens, a terminal back from its
-// reboot under another name) while terminals run or are awaited: as often as the window
-// searches. A listing is not cheap (32 mocked ports: about 30 ms of CPU), and a terminal that
-// comes back under another name is still found within 2 s of a reboot wait of 40 s or more.
-constexpr int kListingMs = 2000;
-// How often --watch looks for new terminals in that listing.
-constexpr int kWatchSearchMs = kListingMs;
 
 QString signalName(int signal)
 {
@@ -58,17 +51,23 @@ void Station::serve(const QList<FoundTerminal> &chosen)
             startJob(terminal);
     }
 
+    // The system's ports are listed for the jobs (their opens, a terminal back from its reboot
+    // under another name) while terminals run or are awaited as often as the window searches
+    // (2 s), and --watch looks for new terminals in each listing. A listing is not cheap (32
+    // mocked ports: about 30 ms of CPU), and a terminal that comes back under another name is
+    // still found within 2 s of a reboot wait of 40 s or more.
+    const qint64 listingMs = Model::defaultTiming().searchPauseMs;
     QElapsedTimer sinceListing;
     QElapsedTimer sinceSearch;
     sinceListing.start();
     sinceSearch.start();
     for (;;) {
         const bool waiting = options.watch && !stopSignals.stopped();
-        if ((waiting || !allFinished()) && sinceListing.elapsed() >= kListingMs) {
+        if ((waiting || !allFinished()) && sinceListing.elapsed() >= listingMs) {
             board.refresh();
             sinceListing.restart();
         }
-        if (waiting && sinceSearch.elapsed() >= kWatchSearchMs) {
+        if (waiting && sinceSearch.elapsed() >= listingMs) {
             admit();
             sinceSearch.restart();
         }
