@@ -5,6 +5,7 @@
 #include "childsignal.h"
 #include "pack.h"
 #include "packagefixture.h"
+#include "programtimings.h"
 #include "replies.h"
 
 #include <QDir>
@@ -330,6 +331,11 @@ private slots:
     void initTestCase()
     {
         QVERIFY(kChildSignalBlocked && childsignal::takeHere()); // see childsignal.h
+        if (!programtimings::kShortened)
+            QSKIP("the station runs here with shortened waits: configure with "
+                  "-DVARDEL_TEST_TIMINGS=ON");
+        // Every station of these tests, and vardel-sim, with the suite's shortened waits.
+        qputenv("VARDEL_TEST_TIMINGS", programtimings::text());
         base = "ttyPB%1_"_q.arg(QCoreApplication::applicationPid());
         host = QSysInfo::machineHostName();
         qputenv("DBUS_SYSTEM_BUS_ADDRESS",
@@ -337,12 +343,13 @@ private slots:
         qunsetenv("VARDEL_MQTT_USER");
         qunsetenv("VARDEL_MQTT_PASSWORD");
         // One file of 2400 bytes: 20 blocks, so that a paced terminal reports its progress
-        // often, for seconds.
+        // often, for seconds. Its reboot delay of 10 s bounds the wait for a terminal that comes
+        // back late.
         package = folder.filePath("package"_q);
         QVERIFY(fixture::writePackage(package));
         QVERIFY(fixture::write(package + "/app.bin"_q, pack::seal(QByteArray(2400, 'v'))));
         QVERIFY(fixture::write(package + "/configuration.xml"_q,
-                               fixture::signXml(fixture::unsignedXml(), package + "/"_q)));
+                               fixture::signXml(fixture::unsignedXml(10000), package + "/"_q)));
         mosquitto_lib_init();
     }
     void cleanupTestCase() { mosquitto_lib_cleanup(); }
@@ -507,7 +514,7 @@ private slots:
     // The broker stopped in the middle of a run and started again on its port: the records
     // made meanwhile wait and go when it is back, every id reaches it, the loss is said once
     // and the summary names the records that waited. Terminals 3 and 4 stay silent after their
-    // reboot for 6 and 14 seconds: they finish while the broker is away, and after it is back.
+    // reboot for 2 and 5 seconds: they finish while the broker is away, and after it is back.
     // "stopped": a clean stop, the third record is made while no broker listens. "frozen": the
     // broker stops answering (SIGSTOP), the third record is sent and never acknowledged, then
     // the broker is killed (its unsaved messages lost) and started again: the record in flight
@@ -530,8 +537,8 @@ private slots:
         int phase = 0;
         QElapsedTimer sinceThird;
         const Run r = run(
-            work, "--devices 4 --catalogue 123456 --at 2 --reboot-silence 6000 --at 3 "
-                  "--reboot-silence 14000"_q,
+            work, "--devices 4 --catalogue 123456 --at 2 --reboot-silence 2000 --at 3 "
+                  "--reboot-silence 5000"_q,
             {"--publish"_q, broker.url("atelier"_q)}, [&](QProcess &, const QString &journal) {
                 if (phase == 0 && lines(journal) >= 2 && lines(journal + ".acked"_q) >= 2) {
                     freeze ? broker.signal(SIGSTOP) : broker.stop();

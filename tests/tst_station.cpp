@@ -6,6 +6,7 @@
 #include "childsignal.h"
 #include "pack.h"
 #include "packagefixture.h"
+#include "programtimings.h"
 #include "replies.h"
 
 #include <QCryptographicHash>
@@ -75,6 +76,7 @@ struct Setup
     std::function<bool(const QString &work)> before = {}; // prepares the working directory
     int output = -1;                                      // see RedirectedProcess
     int timeoutMs = 120000;
+    bool shipped = false; // the shipped waits, not the suite's shortened ones (programtimings.h)
 };
 
 QStringList words(const QString &text)
@@ -102,49 +104,7 @@ QString entriesOf(const QStringList &log, const QString &port)
     return mine.join(QLatin1Char('\n'));
 }
 
-// The whole of `entries`: literal lines, and patterns written between slashes.
-bool inSequence(const QString &entries, const QStringList &lines)
-{
-    QStringList parts;
-    for (const QString &line : lines)
-        parts << (line.startsWith(QLatin1Char('/')) ? line.mid(1, line.size() - 2)
-                                                    : QRegularExpression::escape(line));
-    const bool match =
-        QRegularExpression("^"_q + parts.join("\\n"_q) + "$"_q).match(entries).hasMatch();
-    if (!match)
-        qWarning().noquote() << "logged:\n" << entries;
-    return match;
-}
-
-// The entry of the durations of an installation that ran these stages (a pattern).
-QString durationsEntry(const QStringList &stages)
-{
-    QStringList parts;
-    for (const QString &stage : stages)
-        parts << QRegularExpression::escape(stage) + " \\d+ ms"_q;
-    return "/Durées de l'installation : "_q + parts.join(", "_q) + " ; total \\d+ ms/"_q;
-}
-
-// The entry of one download of APP.BIN (a pattern): its figures but the times.
-QString downloadEntry(int attempt, int bytes, int blocks)
-{
-    return "/Téléchargement de APP\\.BIN \\(lot 1, fichier 1, essai %1%2\\) : %3 octets sur "
-           "300 en \\d+ ms, \\d+ o/s, \\d+ % des 960 o/s de la ligne ; blocs : %4, renvois "
-           "\\(ACK_NOK\\) : 0, réponses endommagées : 0, délais dépassés : 0/"_q
-        .arg(attempt)
-        .arg(bytes == 300 ? QString() : ", inachevé"_q)
-        .arg(bytes)
-        .arg(blocks);
-}
-
 const QString kReportEntry = "/Rapport de diagnostic enregistré : \\S+_rapport\\.txt/"_q;
-
-// The stages of a session, as the durations entry names them.
-const QStringList kSessionStages = {"ouverture du port"_q, "initialisation"_q,
-                                    "application de réception"_q};
-const QStringList kFileStages = {"lecture du matériel"_q,    "contrôle du matériel"_q,
-                                 "liste des applications"_q, "annonce"_q,
-                                 "autorisation"_q,           "téléchargement"_q};
 
 // What vardel-sim says device `port` heard: its "frames:" line.
 QString framesOf(const QString &err, const QString &port)
@@ -173,17 +133,6 @@ bool developmentKeys()
     return false;
 }
 
-// Every terminal's first steps, and those of a terminal whose application was found.
-const QStringList kSession = {
-    "Total : Démarrage de l'installation - 0"_q, "Total : Tentative d'accès au terminal - 10"_q,
-    "Module : Veuillez patienter ... - 0"_q, "Total : Initialisation du terminal - 20"_q,
-    "Total : Initialisation de l'application \"Mirandol\" du terminal - 30"_q};
-const QStringList kToFiles = {
-    "Total : Récupération de la configuration matérielle du terminal - 40"_q,
-    "Total : Vérification de la cohérence de la configuration matérielle du terminal - 40"_q,
-    "Total : Vérification de la liste des applications du terminal - 50"_q,
-    "Total : Téléchargement des fichiers en cours (1/1) - 60"_q,
-    "Module : Téléchargement du fichier : APP.BIN - 0"_q};
 const QString kUpdated = "Installation réalisée avec succès"_q;
 const QString kSearchLine = "Démarrage de la recherche de terminal"_q;
 
@@ -211,6 +160,7 @@ class TestStation : public QObject
         RedirectedProcess sim;
         sim.output = setup.output;
         sim.setWorkingDirectory(work.path());
+        sim.setProcessEnvironment(programtimings::environment(setup.shipped));
         sim.start(QStringLiteral(VARDEL_SIM_PATH),
                   QStringList{"--mock"_q, "--device"_q, base} + words(setup.terminals) +
                       QStringList{"--"_q, QStringLiteral(VARDEL_STATION_PATH), "--json"_q, json} +
@@ -275,16 +225,21 @@ private slots:
     void initTestCase()
     {
         QVERIFY(kChildSignalBlocked && childsignal::takeHere()); // see childsignal.h
+        if (!programtimings::kShortened)
+            QSKIP("the station runs here with shortened waits: configure with "
+                  "-DVARDEL_TEST_TIMINGS=ON");
         base = "ttyST%1_"_q.arg(QCoreApplication::applicationPid());
         // No system bus, unless a test brings logind's stand-in.
         qputenv("DBUS_SYSTEM_BUS_ADDRESS",
                 "unix:path="_q.toUtf8() + packages.filePath("no-bus"_q).toUtf8());
         smallPackage = packages.filePath("small"_q);
         largePackage = packages.filePath("large"_q);
+        // No reboot delay of their own: the reboot wait is the one the station is given.
         QVERIFY(fixture::writePackage(smallPackage) && fixture::writePackage(largePackage));
         QVERIFY(fixture::write(largePackage + "/app.bin"_q, pack::seal(QByteArray(2400, 'v'))));
-        QVERIFY(fixture::write(largePackage + "/configuration.xml"_q,
-                               fixture::signXml(fixture::unsignedXml(), largePackage + "/"_q)));
+        for (const QString &folder : {smallPackage, largePackage})
+            QVERIFY(fixture::write(folder + "/configuration.xml"_q,
+                                   fixture::signXml(fixture::unsignedXml(0), folder + "/"_q)));
         // The small package with one of its files swapped after signing: refused as a whole.
         for (const auto &file : fixture::files()) {
             const QString swapped = packages.filePath("swapped-"_q + file.first);
@@ -366,43 +321,34 @@ private slots:
         QVERIFY(
             r.err.contains("[%1] download: APP.BIN, 300 of 300 bytes, complete"_q.arg(port(3))));
 
-        const QStringList updated =
-            kSession + kToFiles +
-            QStringList{"Module : Téléchargement du fichier : APP.BIN - 40"_q,
-                        "Module : Téléchargement du fichier : APP.BIN - 81"_q,
-                        "Module : Téléchargement du fichier : APP.BIN - 100"_q,
-                        "Total : Installation des applications sur le terminal en cours - 70"_q,
-                        "Module : 1 fichier a été téléchargé - 100"_q,
-                        "Total : Redémarrage du terminal en cours. - 80"_q,
-                        "Module : Veuillez patienter ... - 0"_q,
-                        // The reboot wait: its steps until the terminal answers.
-                        "/(Module : Veuillez patienter \\.\\.\\. - \\d+\\n)*"
-                        "Module : Veuillez patienter \\.\\.\\. - 100/"_q,
-                        "Total : Installation réalisée avec succès - 100"_q,
-                        // Where the time went, then the result.
-                        durationsEntry(kSessionStages + kFileStages +
-                                       QStringList{"activation"_q, "redémarrage"_q,
-                                                   "attente du retour"_q}),
-                        downloadEntry(1, 300, 3),
-                        kUpdated + " - Le terminal a été correctement mis à jour. - [succès]"_q};
-        const QStringList refusedApp =
-            kSession + QStringList{"isVardelOnTerminal Erreur _buff"_q,
-                                   durationsEntry(kSessionStages),
-                                   "Erreur mirandol - L'application \"Mirandol\" n'est pas "
-                                   "installée sur le terminal.\n - [échec]"_q,
-                                   kReportEntry};
-        QStringList stopped = kSession + kToFiles.mid(0, 3);
-        for (int attempt = 0; attempt < 4; ++attempt)
-            stopped << kToFiles.mid(3) << "load Erreur ACK_STOP"_q;
-        stopped << durationsEntry(kSessionStages + kFileStages);
-        for (int attempt = 1; attempt <= 4; ++attempt)
-            stopped << downloadEntry(attempt, 0, 0);
-        stopped << "Erreur chargement - Le fichier : APP.BIN ne peut pas être chargé dans le "
-                   "terminal.\nVeuillez réessayer ou contacter le support. - [échec]"_q
-                << kReportEntry;
-        const QList<QStringList> expected = {updated, refusedApp, stopped, updated};
+        // What each terminal heard: the whole file where it was updated, the refused one never
+        // got past its receiving application, the other had four downloads stopped.
+        const QStringList heard = {
+            "init 2, query 1, release 2, apps 1, info 1, auth 1, load 1, activate 1, reboot 2, "
+            "hterm 1, data 3"_q,
+            "init 1, query 1, release 2, reboot 1"_q,
+            "init 1, query 1, release 2, apps 1, info 4, auth 4, load 4, reboot 1, hterm 1, "
+            "data 4"_q};
         for (int k = 0; k < 4; ++k)
-            QVERIFY2(inSequence(entriesOf(r.log, port(k)), expected.at(k)), qPrintable(port(k)));
+            QCOMPARE(framesOf(r.err, port(k)), heard.at(k % 3));
+        // Each terminal's entries begin with its installation's start and end with its result
+        // line, as the window writes them (logtexts.h), then a report when it was not updated.
+        for (int k = 0; k < 4; ++k) {
+            const QJsonObject &t = r.terminals.at(k);
+            QString entries = entriesOf(r.log, port(k));
+            const bool updated = t["success"_q].toBool();
+            QVERIFY2(entries.startsWith("Total : Démarrage de l'installation - 0\n"_q),
+                     qPrintable(entries));
+            if (!updated) {
+                QVERIFY2(entries.contains(QRegularExpression(kReportEntry.mid(1).chopped(1) + "$"_q)),
+                         qPrintable(entries));
+                entries = entries.left(entries.lastIndexOf(QLatin1Char('\n')));
+            }
+            QVERIFY2(entries.endsWith(t["result"_q].toString() + " - "_q +
+                                      t["message"_q].toString() +
+                                      (updated ? " - [succès]"_q : " - [échec]"_q)),
+                     qPrintable(entries));
+        }
         // Nothing else and nothing torn: the station's own entries around the terminals'.
         const QStringList own = r.log.filter(QRegularExpression("^[^[]"_q));
         const bool devKeys = developmentKeys();
@@ -418,6 +364,31 @@ private slots:
         QCOMPARE(own.at(1).startsWith(mark), devKeys);
         QCOMPARE(r.err.contains(mark), devKeys);
         QCOMPARE(r.summary["developmentKeys"_q].toBool(), devKeys);
+    }
+
+    // One terminal updated with the waits as shipped, and with the suite's: the shipped run
+    // spends the protocol's 4 s before the hardware record is read, the suite's run does not
+    // (a build whose seam leaked into the shipped waits, or whose seam is dead, fails here).
+    void waits_data()
+    {
+        QTest::addColumn<bool>("shipped");
+        QTest::newRow("shipped") << true;
+        QTest::newRow("shortened") << false;
+    }
+    void waits()
+    {
+        QFETCH(bool, shipped);
+        Setup setup{"--devices 1 --catalogue 123456"_q, {"--package"_q, smallPackage}, {}};
+        setup.shipped = shipped;
+        const Run r = run(setup);
+        QVERIFY2(r.status == 0 && r.terminals.size() == 1, qPrintable(r.out + r.err));
+        const QJsonObject stages = r.terminals.first()["timings"_q]["stageMs"_q].toObject();
+        const double hardwareRead = stages["hardware-read"_q].toDouble();
+        QVERIFY2(shipped ? hardwareRead >= 4000 : hardwareRead < 2000,
+                 qPrintable(QString::number(hardwareRead)));
+        QCOMPARE(framesOf(r.err, port(0)),
+                 "init 2, query 1, release 2, apps 1, info 1, auth 1, load 1, activate 1, "
+                 "reboot 2, hterm 1, data 3"_q);
     }
 
     // How each terminal ended, as values: updated; installed but its restart refused or
@@ -618,21 +589,26 @@ private slots:
         QTest::addColumn<QString>("terminals");
         QTest::addColumn<QString>("package");
         QTest::addColumn<QString>("result"); // of each terminal; none when none was found
+        QTest::addColumn<bool>("shipped");   // the shipped waits: a real reboot wait
         const QString paced = "--devices 2 --catalogue 123456 --pace-9600 --work 30"_q;
         const QString interrupted = "Installation interrompue"_q;
         QTest::newRow("package SIGTERM") << "package"_q << SIGTERM << false << "--devices 1"_q
-                                         << "slow"_q << QString();
-        QTest::newRow("search SIGHUP") << "search"_q << SIGHUP << false
-                                       << "--devices 1 --unplugged"_q << "small"_q << QString();
+                                         << "slow"_q << QString() << false;
+        QTest::newRow("search SIGHUP")
+            << "search"_q << SIGHUP << false << "--devices 1 --unplugged"_q << "small"_q
+            << QString() << false;
         QTest::newRow("download SIGINT")
-            << "download"_q << SIGINT << false << paced << "large"_q << interrupted;
+            << "download"_q << SIGINT << false << paced << "large"_q << interrupted << false;
+        // In the reboot wait of the shipped program (40 s, tries a second apart): the terminal
+        // comes back 4 s after its reboot, and the signal does not cut the wait short.
         QTest::newRow("reboot SIGTERM")
             << "reboot"_q << SIGTERM << false
-            << "--devices 1 --catalogue 123456 --reboot-silence 4000"_q << "small"_q << kUpdated;
+            << "--devices 1 --catalogue 123456 --reboot-silence 4000"_q << "small"_q << kUpdated
+            << true;
         QTest::newRow("reboot SIGQUIT twice")
             << "reboot"_q << SIGQUIT << true
             << "--devices 1 --catalogue 123456 --reboot-silence 600000"_q << "small"_q
-            << "Terminal installé, à vérifier"_q;
+            << "Terminal installé, à vérifier"_q << false;
     }
     void stopSignal()
     {
@@ -642,28 +618,32 @@ private slots:
         QFETCH(QString, terminals);
         QFETCH(QString, package);
         QFETCH(QString, result);
+        QFETCH(bool, shipped);
         const QString folder = package == "small"_q   ? smallPackage
                                : package == "large"_q ? largePackage
                                                       : slowPackage();
         QElapsedTimer sinceSignal;
         int sent = 0;
-        const Run r = run(terminals, {"--package"_q, folder, "--wait"_q, "60"_q},
-                          [&](During &now) {
-                              if (sent == 1 && twice && sinceSignal.elapsed() > 1500) {
-                                  sent += send(now.sim, signal) ? 1 : 0;
-                                  return true;
-                              }
-                              if (sent > 0)
-                                  return sent > 1 || !twice;
-                              if (!reached(phase, now))
-                                  return false;
-                              sinceSignal.start();
-                              sent += send(now.sim, signal) ? 1 : 0;
-                              return !twice;
-                          });
+        Setup setup{terminals, {"--package"_q, folder, "--wait"_q, "60"_q}, {}};
+        setup.shipped = shipped;
+        setup.during = [&](During &now) {
+            if (sent == 1 && twice && sinceSignal.elapsed() > 1200) {
+                sent += send(now.sim, signal) ? 1 : 0;
+                return true;
+            }
+            if (sent > 0)
+                return sent > 1 || !twice;
+            if (!reached(phase, now))
+                return false;
+            sinceSignal.start();
+            sent += send(now.sim, signal) ? 1 : 0;
+            return !twice;
+        };
+        const Run r = run(setup);
         const qint64 endedAfter = sinceSignal.elapsed();
         QVERIFY2(sent == (twice ? 2 : 1) && r.status == 1, qPrintable(r.out + r.err));
-        // Well before the 60 s of --wait, the 60 s of the reboot wait or a slow package read.
+        // Well before the 60 s of --wait, the 40 s of a shipped reboot wait or a slow package
+        // read.
         QVERIFY2(endedAfter < 20000, qPrintable(QString::number(endedAfter)));
         QVERIFY(r.summary["interrupted"_q].toBool());
         QCOMPARE(r.summary["exitStatus"_q].toInt(), 1);
@@ -813,7 +793,9 @@ private slots:
         const Run r = run(
             "--devices 3 --catalogue 123456 --at 0 --refuse-app --at 2 --pace-9600 --work 60"_q,
             {"--package"_q, largePackage, "--journal"_q, "journal.txt"_q}, [&](During &now) {
-                if (now.journal.count(QLatin1Char('\n')) < 2)
+                // Two terminals done, the paced one in its download.
+                if (now.journal.count(QLatin1Char('\n')) < 2 ||
+                    !now.out.contains(QRegularExpression(port(2) + " .* APP\\.BIN +\\d+ %"_q)))
                     return false;
                 killed = stationOf(now.sim);
                 return killed > 0 && ::kill(killed, SIGKILL) == 0;
@@ -1020,7 +1002,9 @@ private slots:
             for (ssize_t n; (n = ::read(master, buffer, sizeof buffer)) > 0;)
                 screen.append(buffer, int(n));
         };
-        Setup setup{"--devices 7 --catalogue 123456 --at 6 --refuse-app"_q,
+        // One terminal on a paced line keeps the run going for a few drawings.
+        Setup setup{"--devices 7 --catalogue 123456 --at 6 --refuse-app --at 5 --pace-9600 "
+                    "--work 30"_q,
                     {"--package"_q, smallPackage},
                     [&](During &) {
                         drain(); // the pty must not fill up
@@ -1062,9 +1046,13 @@ private:
             return now.log.contains("Démarrage de l'application"_q);
         if (phase == "search"_q)
             return now.log.contains(kSearchLine);
-        if (phase == "reboot"_q) // its first try has failed
-            return now.log.indexOf("Module : Veuillez patienter ... - 1\n"_q,
-                                   now.log.indexOf("Redémarrage du terminal en cours."_q)) > 0;
+        if (phase == "reboot"_q) { // its first try has failed
+            const int reboot = now.log.indexOf("Redémarrage du terminal en cours."_q);
+            return reboot > 0 &&
+                   now.log.indexOf(QRegularExpression(
+                                       "Module : Veuillez patienter \\.\\.\\. - [1-9]\\d*\\n"_q),
+                                   reboot) > 0;
+        }
         for (int k = 0; k < 2; ++k) {
             if (!now.out.contains(
                     QRegularExpression(port(k) + " .* APP\\.BIN +(2[5-9]|[3-9]\\d) %"_q)))

@@ -22,6 +22,13 @@ QByteArray unsignedXml()
         "</configuration>\n");
 }
 
+QByteArray unsignedXml(int delayReboot)
+{
+    return unsignedXml().replace("<delayReboot>60000</delayReboot>",
+                                 "<delayReboot>" + QByteArray::number(delayReboot) +
+                                     "</delayReboot>");
+}
+
 const RsaPrivateKey &buildKey()
 {
     static const RsaPrivateKey key = [] {

@@ -11,8 +11,10 @@
 // A small clean package, made with vardel-pack's functions and the key files this build uses.
 namespace fixture {
 
-// configuration.xml before signing: one terminal with a picture, one hterm, one batch.
+// configuration.xml before signing: one terminal with a picture, one hterm, one batch; its
+// reboot delay 60000 ms, or `delayReboot`.
 QByteArray unsignedXml();
+QByteArray unsignedXml(int delayReboot);
 // The private key of this build (VARDEL_KEY_DIR/signing-private.pem) as the library's record.
 const RsaPrivateKey &buildKey();
 // Signed as vardel-pack signs, with the build key and the digests of the files it names in
