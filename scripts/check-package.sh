@@ -4,6 +4,8 @@
 # unpacked into a throwaway root (dpkg -x), where it must start offscreen through its
 # /usr/bin/vardel link, load a package placed in that root's /opt/vardel/configuration/ and
 # write its log, and where the station, through its own link, checks the same package.
+# The build is the shipped one, without the test suite's seam (VARDEL_TEST_TIMINGS): the check
+# makes sure that what the packages hold has none. scripts/demo.sh configures build/ the same way.
 # Usage: scripts/check-package.sh [BUILD_DIR]  (default: build-deb)
 set -eu
 cd "$(dirname "$0")/.."
@@ -15,8 +17,7 @@ fail() {
     exit 1
 }
 
-cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DVARDEL_BUILD_TESTS=OFF \
-    -DVARDEL_BUILD_BENCH=OFF -DVARDEL_ALLOW_DEV_KEYS=ON
+./scripts/configure-shipped.sh "$build"
 cmake --build "$build" -j "$jobs"
 rm -f "$build"/*.deb
 (cd "$build" && cpack -G DEB)
@@ -128,6 +129,15 @@ trigger --subsystem-match=tty --action=change" ] || fail "postinst ran: $(cat "$
 # The throwaway root, with a package in its configuration folder.
 root="$work/root"
 dpkg -x "$operator" "$root"
+dpkg -x "$maker" "$work/maker"
+
+# No program holds the test suite's seam: none knows the variable's name.
+for program in "$root/opt/vardel/vardel" "$root/opt/vardel/vardel-station" \
+    "$work/maker/usr/bin/vardel-pack"; do
+    ! grep -q VARDEL_TEST_TIMINGS "$program" ||
+        fail "$(basename "$program") was built with VARDEL_TEST_TIMINGS (the test suite's seam)"
+done
+echo "check-package: no program of the packages holds the test suite's seam"
 [ -z "$(ls -A "$root/opt/vardel/configuration")" ] || fail "configuration/ is not empty"
 ./scripts/make-demo-package.sh "$build" "$root/opt/vardel/configuration" > /dev/null
 mkdir -p "$work/run"
@@ -173,10 +183,12 @@ grep -q "searching in /opt/vardel" "$work/program.out" ||
 echo "check-package: the installed program started through /usr/bin/vardel, loaded" \
     "/opt/vardel/configuration/ and wrote $(grep -c '^== ' "$log") log entries"
 
-# The station, through its own link, reads the same folder (no terminal here: status 2).
+# The station, through its own link, reads the same folder (no terminal here: status 2). It is
+# given a timing text it could not read: a station built with the seam would stop at once (125).
 sed 's|/usr/bin/vardel"$|/usr/bin/vardel-station" --list|' "$work/start.sh" > "$work/station.sh"
 status=0
-$namespace sh "$work/station.sh" > "$work/station.out" 2>&1 || status=$?
+VARDEL_TEST_TIMINGS=unreadable $namespace sh "$work/station.sh" > "$work/station.out" 2>&1 ||
+    status=$?
 grep -q "^Package /opt/vardel/./configuration/ : valide" "$work/station.out" && [ "$status" -eq 2 ] ||
     fail "the installed station did not check /opt/vardel/configuration/ (status $status):" \
         "$(cat "$work/station.out")"

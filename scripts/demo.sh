@@ -10,8 +10,7 @@ set -eu
 cd "$(dirname "$0")/.."
 
 ./scripts/install-deps.sh
-cmake -S . -B build -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARDEL_BUILD_TESTS=OFF \
-    -DVARDEL_BUILD_BENCH=OFF
+./scripts/configure-shipped.sh build
 cmake --build build -j "$(nproc)"
 ./scripts/make-demo-package.sh build build/configuration
 
