@@ -1,6 +1,7 @@
 #include "logger.h"
 
 #include "oserror.h"
+#include "wallclock.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -93,7 +94,7 @@ logger::~logger() = default;
 QString logger::formatEntry(const QString &value)
 {
     return QStringLiteral("== ") +
-           QDateTime::currentDateTime().toString(QStringLiteral("dd/MM/yyyy hh:mm:ss")) +
+           wallclock::now().toString(QStringLiteral("dd/MM/yyyy hh:mm:ss")) +
            QStringLiteral(" == ") + value + QLatin1Char('\n');
 }
 

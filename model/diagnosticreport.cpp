@@ -2,6 +2,7 @@
 #include "diagnosticreport.h"
 
 #include "app/buildinfo.h"
+#include "app/wallclock.h"
 #include "config/advertisement.h"
 #include "config/configuration.h"
 #include "frames.h"
@@ -328,7 +329,7 @@ QString text(const ReportContent &c)
 {
     QString s = QStringLiteral("Rapport de diagnostic de Vardel\n");
     s += field(QStringLiteral("Écrit le"),
-               c.at.toOffsetFromUtc(c.at.offsetFromUtc()).toString(Qt::ISODate));
+               wallclock::iso(c.at, false));
     s += programSection(c);
     s += systemSection(c.system);
     s += packageSection(c.package.get());

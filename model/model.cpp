@@ -1,6 +1,7 @@
 #include "model.h"
 
 #include "app/logger.h"
+#include "app/wallclock.h"
 #include "config/configuration.h"
 #include "frames.h"
 #include "link/serialport.h"
@@ -92,7 +93,7 @@ Model::Model()
 {
     logFolder = QDir::currentPath();
     const QString logName = logFolder + QDir::separator() +
-                            QDate::currentDate().toString(QStringLiteral("yyyyMMdd")) +
+                            wallclock::now().date().toString(QStringLiteral("yyyyMMdd")) +
                             QStringLiteral("_logs.txt");
     logger = new ::logger(this, logName);
     timing = initialTiming;

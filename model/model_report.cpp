@@ -3,6 +3,7 @@
 #include "model.h"
 
 #include "app/devkeys.h"
+#include "app/wallclock.h"
 #include "diagnosticreport.h"
 #include "link/portinfo.h"
 
@@ -17,7 +18,7 @@ QString Model::writeReport()
 QString Model::writeReportAbout(const InstallResult *result)
 {
     ReportContent content;
-    content.at = QDateTime::currentDateTime();
+    content.at = wallclock::now();
     content.program = QCoreApplication::applicationFilePath();
     content.developmentKeys = devkeys::inUse();
     content.system = SystemSurvey::take();

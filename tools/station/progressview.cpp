@@ -1,8 +1,7 @@
 #include "progressview.h"
 
+#include "app/wallclock.h"
 #include "console.h"
-
-#include <QTime>
 
 #include <algorithm>
 #include <atomic>
@@ -198,7 +197,7 @@ void ProgressView::event(const JobView &row)
         return;
     std::lock_guard<std::mutex> lock(mutex);
     widen({row});
-    console::out(QTime::currentTime().toString(QStringLiteral("HH:mm:ss  ")) + line(row).trimmed() +
+    console::out(wallclock::now().time().toString(QStringLiteral("HH:mm:ss  ")) + line(row).trimmed() +
                  QLatin1Char('\n'));
 }
 

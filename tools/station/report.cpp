@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include "app/wallclock.h"
 #include "figuresjson.h"
 #include "progressview.h"
 
@@ -35,9 +36,7 @@ QString portColumn(const JobResult &result)
 
 QJsonValue time(const QDateTime &at)
 {
-    return at.isValid() ? QJsonValue(at.toOffsetFromUtc(at.offsetFromUtc())
-                                         .toString(Qt::ISODateWithMs))
-                        : QJsonValue();
+    return at.isValid() ? QJsonValue(wallclock::iso(at)) : QJsonValue();
 }
 
 // The result as the window's title says it, with the cause the window's box would add.

@@ -5,6 +5,7 @@
 
 #include "acklog.h"
 #include "app/oserror.h"
+#include "app/wallclock.h"
 #include "console.h"
 #include "model/model.h"
 #include "progressview.h"
@@ -30,8 +31,7 @@ constexpr int kCloseTickMs = 50;
 
 QString now()
 {
-    const QDateTime at = QDateTime::currentDateTime();
-    return at.toOffsetFromUtc(at.offsetFromUtc()).toString(Qt::ISODateWithMs);
+    return wallclock::iso(wallclock::now());
 }
 
 // The key of a terminal's topics: its USB serial number, or its port without one.

@@ -1,5 +1,6 @@
 #include "terminaljob.h"
 
+#include "app/wallclock.h"
 #include "config/configuration.h"
 #include "link/serialport.h"
 #include "model/logtexts.h"
@@ -117,7 +118,7 @@ void TerminalJob::start(Listener onEvent)
     {
         std::lock_guard<std::mutex> lock(mutex);
         state.state = JobView::State::Running;
-        outcome.started = QDateTime::currentDateTime();
+        outcome.started = wallclock::now();
     }
     clock.start();
     thread.reset(QThread::create([this] { run(); }));
@@ -185,7 +186,7 @@ void TerminalJob::finish(const InstallResult &result)
         outcome.port = state.port;
         outcome.seconds = clock.isValid() ? double(clock.elapsed()) / 1000.0 : 0.0;
         if (outcome.started.isValid())
-            outcome.ended = QDateTime::currentDateTime();
+            outcome.ended = wallclock::now();
         outcome.bytesSent = model->getSerialPort()->bytesWritten();
         state.state = JobView::State::Done;
         state.success = success;
