@@ -64,16 +64,17 @@ QString stationUsage()
         "impossibles à écrire).\n");
 }
 
-bool parseStationOptions(const QStringList &arguments, StationOptions &options, QString &error)
+bool parseStationOptions(const QList<QByteArray> &arguments, StationOptions &options,
+                         QString &error)
 {
     for (int i = 0; i < arguments.size(); ++i) {
-        const QString &option = arguments.at(i);
+        const QString option = QString::fromLocal8Bit(arguments.at(i));
         const auto value = [&](QString &out) {
             if (i + 1 >= arguments.size() || arguments.at(i + 1).isEmpty()) {
                 error = QStringLiteral("l'option %1 attend une valeur").arg(option);
                 return false;
             }
-            out = arguments.at(++i);
+            out = QString::fromLocal8Bit(arguments.at(++i));
             return true;
         };
         QString text;
@@ -97,13 +98,21 @@ bool parseStationOptions(const QStringList &arguments, StationOptions &options, 
         } else if (option == QLatin1String("--publish")) {
             if (!value(options.publishUrl))
                 return false;
-            if (!parseBrokerAddress(options.publishUrl, options.broker, error))
+            if (!parseBrokerAddress(arguments.at(i), options.broker, error))
                 return false;
+            options.publishUrl = QString::fromUtf8(arguments.at(i));
         } else if (option == QLatin1String("--publish-ca")) {
             if (!value(options.publishCa))
                 return false;
         } else if (option == QLatin1String("--flush")) {
             options.flush = true;
+        } else if (option == QLatin1String("--republish")) {
+            options.republish = true;
+        } else if (option == QLatin1String("--publish-insecure")) {
+            options.publishInsecure = true;
+        } else if (option == QLatin1String("--station-id")) {
+            if (!value(options.stationId))
+                return false;
         } else if (option == QLatin1String("--watch")) {
             options.watch = true;
         } else if (option == QLatin1String("--wait")) {
@@ -128,12 +137,23 @@ bool parseStationOptions(const QStringList &arguments, StationOptions &options, 
         error = QStringLiteral("--publish-ca ne sert qu'avec une adresse mqtts://");
         return false;
     }
-    if (options.flush && (options.journalFile.isEmpty() || options.publishUrl.isEmpty())) {
-        error = QStringLiteral("--flush demande --journal et --publish");
+    if (options.flush && options.republish) {
+        error = QStringLiteral("--flush et --republish ne vont pas ensemble");
         return false;
     }
-    if (options.flush && (options.watch || options.list || !options.ports.isEmpty())) {
-        error = QStringLiteral("--flush n'installe rien : sans --watch, --list ni --port");
+    const QString sending = options.flush ? QStringLiteral("--flush") : QStringLiteral("--republish");
+    if ((options.flush || options.republish) &&
+        (options.journalFile.isEmpty() || options.publishUrl.isEmpty())) {
+        error = sending + QStringLiteral(" demande --journal et --publish");
+        return false;
+    }
+    if ((options.flush || options.republish) &&
+        (options.watch || options.list || !options.ports.isEmpty())) {
+        error = sending + QStringLiteral(" n'installe rien : sans --watch, --list ni --port");
+        return false;
+    }
+    if (options.publishInsecure && options.publishUrl.isEmpty()) {
+        error = QStringLiteral("--publish-insecure ne sert qu'avec --publish");
         return false;
     }
     return true;
