@@ -205,12 +205,16 @@ QJsonArray recordsJson(const QList<Publisher::Record> &records)
     return list;
 }
 
-// "X (reason), Y (reason)" for the person; [{"id", "terminal", "reason"}] for the JSON.
+// "X (reason), Y (reason)" for the person, under a heading that says who refused them;
+// [{"id", "terminal", "reason"}] for the JSON.
 QString refusalsText(const QList<Publisher::Refusal> &refusals)
 {
     QStringList parts;
     for (const Publisher::Refusal &r : refusals)
-        parts << QStringLiteral("%1 (%2)").arg(report::printable(r.record.key), refusalText(r));
+        parts << QStringLiteral("%1 (%2)").arg(report::printable(r.record.key),
+                                               r.kind == Publisher::Refusal::Kind::Refused
+                                                   ? reasonText(r.code, r.reason)
+                                                   : refusalText(r));
     return parts.join(QStringLiteral(", "));
 }
 
