@@ -63,7 +63,6 @@ bool write(const QString &path, const QByteArray &bytes, Existing existing, QStr
 {
     if (taken)
         *taken = false;
-    const QString shown = QDir::toNativeSeparators(path);
     const QByteArray target = QFile::encodeName(path);
     struct stat before = {};
     const bool exists = ::lstat(target.constData(), &before) == 0;
@@ -74,22 +73,20 @@ bool write(const QString &path, const QByteArray &bytes, Existing existing, QStr
         return false;
     }
     if (exists && (existing == Existing::Keep || !S_ISREG(before.st_mode))) {
-        error = existing == Existing::Keep
-                    ? QStringLiteral("%1 existe déjà").arg(shown)
-                    : QStringLiteral("%1 n'est pas un fichier ordinaire").arg(shown);
+        error = existing == Existing::Keep ? QStringLiteral("un fichier porte déjà ce nom")
+                                           : QStringLiteral("ce n'est pas un fichier ordinaire");
         if (taken)
             *taken = existing == Existing::Keep;
         return false;
     }
     const auto failed = [&](const QString &step, int cause) {
-        error = QStringLiteral("%1 ne peut pas être écrit (%2 : %3)")
-                    .arg(shown, step, osErrorText(cause));
+        error = QStringLiteral("%1 (%2)").arg(osErrorText(cause), step);
         return false;
     };
     QByteArray temporary = target + ".XXXXXX";
     const int fd = ::mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0)
-        return failed(QStringLiteral("création d'un fichier à côté"), errno);
+        return failed(QStringLiteral("à la création d'un fichier à côté"), errno);
     // A new file gets the mode an ordinary one would; a replaced one keeps its own.
     mode_t mode = 0;
     if (exists) {
@@ -103,27 +100,27 @@ bool write(const QString &path, const QByteArray &bytes, Existing existing, QStr
     QString step;
     if (::fchmod(fd, mode) != 0) {
         cause = errno;
-        step = QStringLiteral("droits du fichier");
+        step = QStringLiteral("en fixant ses droits");
     } else if (writeAll(fd, bytes) < bytes.size()) {
         cause = errno;
-        step = QStringLiteral("écriture");
+        step = QStringLiteral("à l'écriture");
     } else if (::fsync(fd) != 0) {
         cause = errno;
-        step = QStringLiteral("mise sur le disque");
+        step = QStringLiteral("à la mise sur le disque");
     }
     if (::close(fd) != 0 && cause == 0) {
         cause = errno;
-        step = QStringLiteral("fermeture");
+        step = QStringLiteral("à la fermeture");
     }
     if (cause == 0) {
         if (existing == Existing::Replace) {
             if (::rename(temporary.constData(), target.constData()) != 0) {
                 cause = errno;
-                step = QStringLiteral("mise en place");
+                step = QStringLiteral("à la mise en place");
             }
         } else if (::link(temporary.constData(), target.constData()) != 0) {
             cause = errno;
-            step = QStringLiteral("mise en place");
+            step = QStringLiteral("à la mise en place");
             if (cause == EEXIST && taken)
                 *taken = true;
         }
@@ -132,7 +129,7 @@ bool write(const QString &path, const QByteArray &bytes, Existing existing, QStr
         (void)::unlink(temporary.constData());
     if (cause != 0) {
         if (cause == EEXIST)
-            error = QStringLiteral("%1 existe déjà").arg(shown);
+            error = QStringLiteral("un fichier porte déjà ce nom");
         else
             failed(step, cause);
         return false;

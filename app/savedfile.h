@@ -19,8 +19,9 @@ enum class Existing
 // link(2) fails on any existing name, so nothing can appear between a check and the write),
 // and forces the folder's entry to the disk. A symbolic link in its place is refused and never
 // followed, and so is anything that is not a regular file. On any failure, no file is left
-// behind and what `path` was stays as it was; false with `error` (French, the system's cause:
-// "plus de place sur le disque"). `taken` (Keep) is set when the name was already in use.
+// behind and what `path` was stays as it was; false with `error` (French: the cause and the
+// step, "plus de place sur le disque (à l'écriture)"; the path is the caller's to say). `taken`
+// (Keep) is set when the name was already in use.
 [[nodiscard]] bool write(const QString &path, const QByteArray &bytes, Existing existing,
                          QString &error, bool *taken = nullptr);
 

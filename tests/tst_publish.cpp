@@ -1083,7 +1083,8 @@ private slots:
                                << "le fichier des envois confirmés %1/journal.txt.acked ne peut "
                                   "pas être ouvert : "_q;
         QTest::newRow("JSON during the run") << "summary.json"_q << true
-                                             << "le bilan JSON n'a pas été écrit : "_q;
+                                             << "le bilan JSON ne peut pas être écrit dans "
+                                                "%1/summary.json : "_q;
     }
     void linksRefused()
     {
@@ -1124,8 +1125,8 @@ private slots:
         QTest::addColumn<QString>("output");
         QTest::addColumn<QString>("message");
         QTest::newRow("JSON") << "--json"_q
-                              << "le bilan JSON n'a pas été écrit : %1/summary.json ne peut pas "
-                                 "être écrit (écriture : plus de place sur le disque)"_q;
+                              << "le bilan JSON ne peut pas être écrit dans %1/summary.json : "
+                                 "plus de place sur le disque (à l'écriture)"_q;
         QTest::newRow("journal") << "--journal"_q
                                  << "le journal %1/journal.txt ne peut pas être écrit : plus de "
                                     "place sur le disque"_q;

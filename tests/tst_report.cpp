@@ -371,8 +371,8 @@ private slots:
         const QString last = rig->log().last();
         QVERIFY2(last.startsWith("Le rapport de diagnostic n'a pas pu être enregistré ("_q +
                                  folder + "/"_q) &&
-                     last.endsWith("_rapport.txt ne peut pas être écrit (écriture : plus de place "
-                                   "sur le disque)"_q),
+                     last.endsWith("_rapport.txt) : plus de place sur le disque (à "
+                                   "l'écriture)"_q),
                  qPrintable(last));
     }
 

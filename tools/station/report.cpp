@@ -187,7 +187,8 @@ bool writeJson(const QString &path, const Run &run, QString &error)
     QString why;
     if (!savedfile::write(path, QJsonDocument(root).toJson(QJsonDocument::Indented),
                           savedfile::Existing::Replace, why)) {
-        error = QStringLiteral("le bilan JSON n'a pas été écrit : ") + why;
+        error = QStringLiteral("le bilan JSON ne peut pas être écrit dans %1 : %2")
+                    .arg(QDir::toNativeSeparators(path), why);
         return false;
     }
     return true;
