@@ -1,9 +1,9 @@
 // Where a report goes, and how it is written.
 #include "diagnosticreport.h"
 
+#include "app/savedfile.h"
+
 #include <QDir>
-#include <QFileInfo>
-#include <QSaveFile>
 
 namespace diagnosticreport {
 
@@ -27,27 +27,23 @@ QString fileName(const QDateTime &at, const QString &tag, int rank)
 bool write(const QString &folder, const QDateTime &at, const QString &tag, const QString &text,
            QString &path, QString &error)
 {
-    // Never over another report, nor over whatever else bears the name: a link in its place
-    // is not followed either (QSaveFile renames its own file over the name).
+    // Never over another report, nor over whatever else bears the name, a link included: the
+    // file is linked under the first free name only (savedfile::Existing::Keep), so a name
+    // taken between a look and the write is never replaced. Every byte is checked to have
+    // reached the disk: on a full disk nothing is left, and the cause is said.
     constexpr int kMostRanks = 100;
     const QDir dir(folder);
-    for (int rank = 1;; ++rank) {
-        if (rank > kMostRanks) {
-            error = QStringLiteral("trop de rapports portent déjà ce nom");
-            return false;
-        }
-        path = dir.filePath(fileName(at, tag, rank));
-        const QFileInfo info(path);
-        if (!info.exists() && !info.isSymLink())
-            break;
-    }
-    QSaveFile file(path);
     const QByteArray bytes = text.toUtf8();
-    if (!file.open(QIODevice::WriteOnly) || file.write(bytes) != bytes.size() || !file.commit()) {
-        error = file.errorString();
-        return false;
+    for (int rank = 1; rank <= kMostRanks; ++rank) {
+        path = dir.filePath(fileName(at, tag, rank));
+        bool taken = false;
+        if (savedfile::write(path, bytes, savedfile::Existing::Keep, error, &taken))
+            return true;
+        if (!taken)
+            return false;
     }
-    return true;
+    error = QStringLiteral("trop de rapports portent déjà ce nom");
+    return false;
 }
 
 } // namespace diagnosticreport

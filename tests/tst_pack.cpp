@@ -96,14 +96,18 @@ class TestPack : public QObject
 private slots:
     void init() { tmp.reset(new QTemporaryDir); }
 
-    // keygen, seal and unseal, sign and verify, as a package maker goes. The keys are readable
-    // by their owner only, whatever the umask; sign writes the digest of every file.
+    // keygen, seal and unseal, sign and verify, as a package maker goes. The keys and the
+    // folder keygen makes for them are readable by their owner only, whatever the umask (000
+    // here, which would leave a folder of 0777); sign writes the digest of every file.
     void endToEnd()
     {
         const mode_t umask = ::umask(0);
         const bool made = run("keygen keys") == 0 && run("keygen keys") == 1; // never over keys
         ::umask(umask);
         QVERIFY(made);
+        struct stat folder;
+        QVERIFY(::stat(QFile::encodeName(path("keys")).constData(), &folder) == 0);
+        QCOMPARE(folder.st_mode & 07777, mode_t(0700));
         for (const char *key :
              {"keys/package.key", "keys/signing-modulus.hex", "keys/signing-private.pem"}) {
             struct stat status;
@@ -426,6 +430,32 @@ private slots:
                  QStringLiteral("cannot write %1: %2; no file was made)").arg(path("new"), cause));
         QCOMPARE(contents("old"), QByteArray("the old content"));
         QCOMPARE(files(), QStringList{QStringLiteral("old")});
+    }
+
+    // A key that appears while keygen works (another keygen, a package maker's copy) is never
+    // replaced: keygen puts each key under its name only while the name is free, and takes
+    // back the keys it wrote. The key appears here just before the last key is put in place
+    // (through the write seam's flush).
+    void keyAppearingMeanwhile()
+    {
+        static QString planted;
+        planted = path("keys/signing-private.pem");
+        pack::WriteCalls &calls = pack::writeCalls();
+        const pack::WriteCalls saved = calls;
+        calls.fsync = [](int fd) {
+            if (!QFileInfo::exists(planted) && QFileInfo::exists(QFileInfo(planted).path() +
+                                                                 "/signing-modulus.hex"_q))
+                (void)fixture::write(planted, "the maker's own key");
+            return ::fsync(fd);
+        };
+        QString error;
+        const bool made = pack::generateKeys(path("keys"), error);
+        calls = saved;
+        QVERIFY(!made);
+        QVERIFY2(error.contains("signing-private.pem appeared meanwhile: it is left as it is"_q),
+                 qPrintable(error));
+        QCOMPARE(contents("keys/signing-private.pem"), QByteArray("the maker's own key"));
+        QCOMPARE(files("keys"), QStringList{"signing-private.pem"_q});
     }
 
     // A full file system, for real (a small tmpfs, which needs root): sign, seal, unseal and

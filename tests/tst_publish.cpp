@@ -17,6 +17,7 @@
 #include <QSet>
 #include <QStandardPaths>
 #include <QSysInfo>
+#include <QRegularExpression>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -24,14 +25,19 @@
 
 #include <arpa/inet.h>
 #include <csignal>
+#include <cstring>
+#include <memory>
 #include <functional>
 #include <mutex>
 #include <netinet/in.h>
 #include <pwd.h>
+#include <sys/mount.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
+
+const QString kUpdatedText = "Installation réalisée avec succès"_q;
 
 // A port nothing listens on, now.
 int freePort()
@@ -80,16 +86,24 @@ bool waitFor(const std::function<bool()> &done, int ms)
 class Broker
 {
 public:
-    Broker(const QString &folder, int port, const QString &extra = QString())
+    Broker(const QString &folder, int port, const QString &extra = QString(),
+           bool persistent = true)
         : dir(folder), brokerPort(port)
     {
         fixture::write(dir + "/mosquitto.conf"_q,
-                       "listener %1 127.0.0.1\npersistence true\npersistence_location %2/\n"
+                       "listener %1 127.0.0.1\npersistence %5\npersistence_location %2/\n"
                        "log_dest stderr\nuser %4\n%3\n"_q.arg(port)
                            .arg(dir)
                            .arg(extra.isEmpty() ? "allow_anonymous true"_q : extra)
                            .arg(QString::fromLocal8Bit(::getpwuid(::geteuid())->pw_name))
+                           .arg(persistent ? "true"_q : "false"_q)
                            .toUtf8());
+    }
+    // What the broker wrote on its standard error (its log) so far.
+    QString log()
+    {
+        logged += QString::fromUtf8(process.readAllStandardError());
+        return logged;
     }
     ~Broker() { stop(); }
     bool start()
@@ -124,6 +138,7 @@ private:
     QString dir;
     int brokerPort;
     QProcess process;
+    QString logged;
 };
 
 struct Message
@@ -262,16 +277,24 @@ class TestPublish : public QObject
     Run run(const QString &work, const QString &terminals, const QStringList &station,
             const std::function<bool(QProcess &, const QString &journal)> &during = {})
     {
+        return run(work, terminals.split(QLatin1Char(' '), Qt::SkipEmptyParts), station, during);
+    }
+    // The same, with vardel-sim's options one by one (an empty serial number is one); the
+    // station is started through `wrapper` when there is one (unshare, sh -c).
+    Run run(const QString &work, const QStringList &terminals, const QStringList &station,
+            const std::function<bool(QProcess &, const QString &journal)> &during = {},
+            const QStringList &wrapper = {})
+    {
         Run result;
         const QString json = work + "/summary.json"_q;
         const QString journal = work + "/journal.txt"_q;
         QProcess sim;
         sim.setWorkingDirectory(work);
         sim.start(QStringLiteral(VARDEL_SIM_PATH),
-                  QStringList{"--mock"_q, "--device"_q, base} +
-                      terminals.split(QLatin1Char(' '), Qt::SkipEmptyParts) +
-                      QStringList{"--"_q, QStringLiteral(VARDEL_STATION_PATH), "--package"_q,
-                                  package, "--json"_q, json, "--journal"_q, journal} +
+                  QStringList{"--mock"_q, "--device"_q, base} + terminals + QStringList{"--"_q} +
+                      wrapper +
+                      QStringList{QStringLiteral(VARDEL_STATION_PATH), "--package"_q, package,
+                                  "--json"_q, json, "--journal"_q, journal} +
                       station);
         bool acted = !during;
         QElapsedTimer clock;
@@ -386,15 +409,40 @@ private slots:
             << QStringList{"--publish"_q, "mqtts://127.0.0.1/a"_q, "--publish-ca"_q,
                            "/nonexistent/ca.pem"_q}
             << "l'autorité du serveur MQTT /nonexistent/ca.pem ne peut pas être lue."_q;
+        // Prefixes MQTT refuses, which were accepted and then never published.
+        QTest::newRow("next line U+0085")
+            << QStringList{"--publish"_q, "mqtt://127.0.0.1/a\u0085b"_q}
+            << "le caractère de contrôle U+0085, qu'un sujet MQTT ne peut pas porter"_q;
+        QTest::newRow("noncharacter U+FFFF")
+            << QStringList{"--publish"_q, "mqtt://127.0.0.1/a"_q + QChar(0xffff)}
+            << "le non-caractère U+FFFF"_q;
+        QTest::newRow("prefix longer than a topic")
+            << QStringList{"--publish"_q, "mqtt://127.0.0.1/"_q + QString(65535, QLatin1Char('p'))}
+            << "le préfixe des sujets fait 65535 octets"_q;
+        // A Latin-1 byte, as a shell in a Latin-1 locale passes "café": refused, where a lossy
+        // decoding published under "caf\uFFFD". The station gets the raw byte through sh.
+        QTest::newRow("byte that is not UTF-8")
+            << QStringList{"--publish"_q, "RAW:mqtt://127.0.0.1/caf\\351"_q}
+            << "n'est pas en UTF-8 (octet 0xE9 à la position 21)"_q;
     }
     void unusableAddress()
     {
         QFETCH(QStringList, options);
         QFETCH(QString, message);
         const QString work = workFolder();
-        const Run r = run(work, "--devices 1 --catalogue 123456"_q, options);
+        QStringList wrapper;
+        if (options.last().startsWith("RAW:"_q)) {
+            // sh hands the station its own arguments, then --publish with printf's bytes.
+            wrapper = QStringList{"/bin/sh"_q, "-c"_q,
+                                  "exec \"$0\" \"$@\" --publish \"$(printf '%1')\""_q.arg(
+                                      options.last().mid(4))};
+            options.clear();
+        }
+        const Run r = run(work, {"--devices"_q, "1"_q, "--catalogue"_q, "123456"_q}, options,
+                          {}, wrapper);
         QCOMPARE(r.status, 2);
         QVERIFY2(r.err.contains(message), qPrintable(r.err));
+        QVERIFY2(!r.err.contains("secret"_q), qPrintable(r.err)); // a password is never shown
         QVERIFY2(r.err.contains("] frames: none\n"_q), qPrintable(r.err));
         QVERIFY(r.journal.isEmpty());
         // Before the card readers: the terminal search never began.
@@ -744,6 +792,376 @@ private slots:
                                                .arg(port)),
                      1);
         }
+    }
+
+    // Serial numbers a hostile workshop meets: MQTT's separators and wildcards, the escape
+    // character itself, a non-ASCII one, none at all, and one number on two terminals. Each
+    // terminal leaves one retained record of its own, on the level its name gives
+    // (topicLevel), and the record keeps the name as it was; the two that share a number are
+    // told apart by their ports. With '_' for every special character, four of them shared one
+    // topic, and "€" blocked every record behind it.
+    void hostileSerialNumbers()
+    {
+        const QString work = workFolder();
+        const int port = freePort();
+        Broker broker(work, port);
+        QVERIFY(broker.start());
+        const QStringList serials{"X/1"_q, "X_1"_q, "X+1"_q, "X#1"_q, "X%2F1"_q,
+                                  "X€1"_q, QString(), "0001"_q, "0001"_q};
+        QStringList terminals{"--devices"_q, QString::number(serials.size()), "--catalogue"_q,
+                              "123456"_q};
+        for (int k = 0; k < serials.size(); ++k)
+            terminals << "--at"_q << QString::number(k) << "--serial"_q << serials.at(k);
+        const Run r = run(work, terminals, {"--publish"_q, broker.url("atelier"_q)});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.journal.size(), serials.size());
+        QCOMPARE(r.acked, idsOf(r.journal));
+        QVERIFY2(r.out.contains("atelier : %1 enregistrement(s) publié(s)."_q.arg(serials.size())),
+                 qPrintable(r.out));
+
+        Subscriber later(port, "atelier"_q);
+        QVERIFY(later.subscribed());
+        QVERIFY(waitFor([&] { return later.messages("/terminals/"_q).size() >= serials.size(); },
+                        10000));
+        QTest::qWait(300);
+        const QList<Message> retained = later.messages("/terminals/"_q);
+        QCOMPARE(retained.size(), serials.size());
+        QCOMPARE(idsOf(retained), idsOf(r.journal));
+        QMap<QString, QString> expected; // topic -> serial number
+        for (int k = 0; k < serials.size(); ++k) {
+            const bool shared = serials.at(k) == "0001"_q;
+            const QString level = serials.at(k).isEmpty() || shared
+                                      ? topicLevel(serials.at(k)) + "@"_q + topicLevel(base +
+                                                                                 QString::number(k))
+                                      : topicLevel(serials.at(k));
+            expected.insert("atelier/terminals/"_q + level, serials.at(k));
+        }
+        QStringList seen;
+        for (const Message &m : retained) {
+            qInfo("%s", qPrintable(m.topic));
+            seen << m.topic;
+            QVERIFY2(expected.contains(m.topic), qPrintable(m.topic));
+            QCOMPARE(m.json["serialNumber"_q].toString(), expected.value(m.topic));
+            QCOMPARE(m.json["serialNumberShared"_q].toBool(), m.topic.contains("0001@"_q));
+            // The level reads back into the name (the part before '@').
+            QString name;
+            QVERIFY(topicName(m.topic.section(QLatin1Char('/'), 2).section(QLatin1Char('@'), 0, 0),
+                              name));
+            QCOMPARE(name, expected.value(m.topic));
+        }
+        seen.sort();
+        QStringList wanted = expected.keys();
+        wanted.sort();
+        QCOMPARE(seen, wanted);
+    }
+
+    // A broker whose access rules refuse terminals/#: MQTT 5's PUBACK says so. The record is
+    // not "publié", not written beside the journal, said once with the broker's reason and
+    // counted apart; the terminal is updated all the same. Once the rules let it through,
+    // --flush sends it.
+    void refusedByAccessRules()
+    {
+        const QString work = workFolder();
+        const int port = freePort();
+        QVERIFY(fixture::write(work + "/acl"_q, "topic read atelier/#\n"
+                                                "topic readwrite atelier/stations/#\n"
+                                                "topic write atelier/progress/#\n"));
+        {
+            Broker broker(work, port, "allow_anonymous true\nacl_file %1/acl"_q.arg(work));
+            QVERIFY(broker.start());
+            const Run r = run(work, "--devices 2 --catalogue 123456"_q,
+                              {"--publish"_q, broker.url("atelier"_q)});
+            QCOMPARE(r.status, 0);
+            QCOMPARE(r.journal.size(), 2);
+            QVERIFY(r.acked.isEmpty());
+            const QString reason = "accès non autorisé par ses règles, code 135"_q;
+            QVERIFY2(r.out.contains("atelier : 0 enregistrement(s) publié(s).\n2 refusé(s) par le "
+                                    "serveur : TVX0000"_q) &&
+                         r.out.contains(" ("_q + reason + "), TVX0000"_q) &&
+                         r.out.contains("--flush les enverra à nouveau."_q),
+                     qPrintable(r.out));
+            qInfo("%s", qPrintable(r.out.mid(r.out.indexOf("Serveur MQTT"_q))));
+            // Said once for the two, with the reason.
+            QCOMPARE((r.out + r.err).count("refuse l'enregistrement de TVX0000"_q), 1);
+            const QJsonObject publish = r.summary["publish"_q].toObject();
+            QCOMPARE(publish["published"_q].toInt(), 0);
+            QCOMPARE(publish["refused"_q].toArray().size(), 2);
+            QCOMPARE(publish["refused"_q][0]["reason"_q].toString(),
+                     "refusé par le serveur : "_q + reason);
+            QVERIFY(publish["unsent"_q].toArray().isEmpty());
+        }
+        QVERIFY(fixture::write(work + "/acl"_q, "topic readwrite atelier/#\n"));
+        Broker broker(work, port, "allow_anonymous true\nacl_file %1/acl"_q.arg(work));
+        QVERIFY(broker.start());
+        const Run sent = station(work, {"--journal"_q, "journal.txt"_q, "--publish"_q,
+                                        broker.url("atelier"_q), "--flush"_q});
+        QCOMPARE(sent.status, 0);
+        QCOMPARE(sent.acked.size(), 2);
+    }
+
+    // A broker whose maximum packet size (announced in its MQTT 5 CONNACK) is below one record,
+    // the record of a terminal with a long serial number, which finishes first: that record is
+    // set aside with its reason, the two behind it are published, the link never drops (the
+    // broker used to cut it every half second, the cause unsaid). --flush sets it aside again.
+    void recordLargerThanTheBroker()
+    {
+        const QString work = workFolder();
+        const int port = freePort();
+        Broker broker(work, port, "allow_anonymous true\nmax_packet_size 12000"_q);
+        QVERIFY(broker.start());
+        const QString longSerial(6000, QLatin1Char('L'));
+        const Run r = run(work,
+                          {"--devices"_q, "3"_q, "--catalogue"_q, "123456"_q, "--at"_q, "0"_q,
+                           "--serial"_q, longSerial, "--at"_q, "1"_q, "--reboot-silence"_q,
+                           "1500"_q, "--at"_q, "2"_q, "--reboot-silence"_q, "1500"_q},
+                          {"--publish"_q, broker.url("atelier"_q)});
+        QCOMPARE(r.status, 0);
+        QCOMPARE(r.journal.size(), 3);
+        QCOMPARE(r.acked.size(), 2);
+        QVERIFY(!r.acked.contains(r.journal.first()["id"_q].toString()));
+        QCOMPARE(r.journal.first()["serialNumber"_q].toString(), longSerial);
+        const QRegularExpression line(
+            "\n1 mis de côté : L{6000} \\(trop grand pour le serveur : (\\d+) octets, il en "
+            "accepte 12000 au plus\\)\\.\n"_q);
+        const QRegularExpressionMatch said = line.match(r.out);
+        QVERIFY2(said.hasMatch() && said.captured(1).toInt() > 12000, qPrintable(r.out));
+        QVERIFY2(r.out.contains("atelier : 2 enregistrement(s) publié(s).\n1 mis de côté"_q),
+                 qPrintable(r.out));
+        qInfo("%s", qPrintable(r.out.mid(r.out.indexOf("Serveur MQTT"_q))
+                                   .replace(longSerial, "L…(6000)…L"_q)));
+        QCOMPARE((r.out + r.err).count("est mis de côté (trop grand pour le serveur"_q), 1);
+        QCOMPARE((r.out + r.err).count("perdue"_q), 0);
+        QCOMPARE(r.summary["publish"_q]["setAside"_q].toArray().size(), 1);
+        QVERIFY(!broker.log().contains("disconnect"_q, Qt::CaseInsensitive));
+
+        const Run again = station(work, {"--journal"_q, "journal.txt"_q, "--publish"_q,
+                                         broker.url("atelier"_q), "--flush"_q});
+        QCOMPARE(again.status, 1);
+        QVERIFY2(again.out.contains("0 enregistrement(s) publié(s).\n1 mis de côté"_q),
+                 qPrintable(again.out));
+    }
+
+    // A broker restarted without persistence has lost every retained record: --republish sends
+    // the journal's records again, acknowledged or not, says how many, and a dashboard that
+    // subscribes then gets each terminal's latest record again.
+    void republishAfterBrokerLostItsRecords()
+    {
+        const QString work = workFolder();
+        const int port = freePort();
+        const QString url = "mqtt://127.0.0.1:%1/atelier"_q.arg(port);
+        {
+            Broker broker(work, port, QString(), false);
+            QVERIFY(broker.start());
+            const Run r = run(work, "--devices 2 --catalogue 123456"_q, {"--publish"_q, url});
+            QCOMPARE(r.status, 0);
+            QCOMPARE(r.acked.size(), 2);
+        }
+        Broker broker(work, port, QString(), false);
+        QVERIFY(broker.start());
+        {
+            Subscriber empty(port, "atelier"_q);
+            QVERIFY(empty.subscribed());
+            QTest::qWait(500);
+            QVERIFY(empty.messages("/terminals/"_q).isEmpty());
+        }
+        const QStringList journal{"--journal"_q, "journal.txt"_q, "--publish"_q, url};
+        const Run flushed = station(work, journal + QStringList{"--flush"_q});
+        QVERIFY2(flushed.status == 0 && flushed.out.contains("Rien à envoyer"_q),
+                 qPrintable(flushed.out));
+        const Run sent = station(work, journal + QStringList{"--republish"_q});
+        QCOMPARE(sent.status, 0);
+        QVERIFY2(sent.out.contains("2 enregistrement(s) du journal renvoyé(s) sur %1, dont 2 "
+                                   "confirmé(s) par le serveur."_q.arg(url)),
+                 qPrintable(sent.out));
+        QCOMPARE(readText(work + "/journal.txt.acked"_q).count(QLatin1Char('\n')), 2);
+        Subscriber later(port, "atelier"_q);
+        QVERIFY(later.subscribed());
+        QVERIFY(waitFor([&] { return later.messages("/terminals/"_q).size() >= 2; }, 10000));
+        QList<QJsonObject> records;
+        for (const QString &line :
+             readText(work + "/journal.txt"_q).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
+            records << QJsonDocument::fromJson(line.toUtf8()).object();
+        QCOMPARE(idsOf(later.messages("/terminals/"_q)), idsOf(records));
+    }
+
+    // Two PCs cloned from one image share a host name: each station's presence is its own
+    // (HOST@ID), so neither overwrites the other's. Without --station-id the id comes from the
+    // machine's, the same in every run.
+    void twoStationsOneHostName()
+    {
+        const QString work = workFolder();
+        const int port = freePort();
+        Broker broker(work, port);
+        QVERIFY(broker.start());
+        QStringList ids;
+        for (const QString &id : {"poste-a"_q, "poste-b"_q, QString(), QString()}) {
+            QStringList options{"--publish"_q, broker.url("atelier"_q)};
+            if (!id.isEmpty())
+                options << "--station-id"_q << id;
+            const Run r = run(work, "--devices 1 --catalogue 123456"_q, options);
+            QCOMPARE(r.status, 0);
+            ids << r.journal.last()["station"_q].toString();
+        }
+        QCOMPARE(ids.mid(0, 2), (QStringList{"poste-a"_q, "poste-b"_q}));
+        QVERIFY(QRegularExpression("^[0-9a-f]{16}$"_q).match(ids.at(2)).hasMatch());
+        QCOMPARE(ids.at(3), ids.at(2));
+        Subscriber later(port, "atelier"_q);
+        QVERIFY(later.subscribed());
+        QVERIFY(waitFor([&] { return later.messages("/stations/"_q).size() >= 3; }, 10000));
+        QTest::qWait(300);
+        QStringList topics;
+        for (const Message &m : later.messages("/stations/"_q)) {
+            topics << m.topic;
+            QCOMPARE(m.json["state"_q].toString(), "offline"_q);
+            QCOMPARE(m.json["host"_q].toString(), host);
+            QCOMPARE(m.topic, "atelier/stations/"_q + stationLevel(host, m.json["station"_q]
+                                                                          .toString()));
+        }
+        topics.sort();
+        QStringList wanted;
+        for (const QString &id : ids.mid(0, 3))
+            wanted << "atelier/stations/"_q + stationLevel(host, id);
+        wanted.sort();
+        QCOMPARE(topics, wanted);
+    }
+
+    // A user name and password over plain mqtt:// to a host other than this machine: refused
+    // before anything is touched, with the remedy, and no connection is attempted (the station
+    // runs in a network namespace of its own: nothing could leave it anyway). With
+    // --publish-insecure it connects (and finds no network there).
+    void credentialsInClear_data()
+    {
+        QTest::addColumn<bool>("insecure");
+        QTest::newRow("refused") << false;
+        QTest::newRow("--publish-insecure") << true;
+    }
+    void credentialsInClear()
+    {
+        QFETCH(bool, insecure);
+        const QString work = workFolder();
+        qputenv("VARDEL_MQTT_USER", "atelier");
+        qputenv("VARDEL_MQTT_PASSWORD", "s3cret");
+        QStringList options{"--publish"_q, "mqtt://192.0.2.7/atelier"_q};
+        if (insecure)
+            options << "--publish-insecure"_q;
+        const Run r = run(work, {"--devices"_q, "1"_q, "--catalogue"_q, "123456"_q}, options, {},
+                          {"unshare"_q, "--net"_q, "--"_q});
+        qunsetenv("VARDEL_MQTT_USER");
+        qunsetenv("VARDEL_MQTT_PASSWORD");
+        const QString said = "partiraient en clair vers 192.0.2.7:1883, que tout le réseau entre "
+                             "les deux peut lire : rien n'est envoyé. Utilisez "
+                             "mqtts://192.0.2.7/atelier (TLS), ou --publish-insecure"_q;
+        if (!insecure) {
+            QCOMPARE(r.status, 2);
+            QVERIFY2(r.err.contains(said), qPrintable(r.err));
+            QVERIFY2(r.err.contains("] frames: none\n"_q), qPrintable(r.err));
+            QVERIFY(!r.log.contains("Démarrage de la recherche de terminal"_q));
+            QVERIFY(std::none_of(r.log.begin(), r.log.end(), [](const QString &entry) {
+                return entry.startsWith("Publication"_q);
+            }));
+            return;
+        }
+        QCOMPARE(r.status, 0);
+        QVERIFY(!r.err.contains(said));
+        QVERIFY2((r.out + r.err).contains("le serveur MQTT 192.0.2.7:1883 est injoignable"_q),
+                 qPrintable(r.out + r.err));
+    }
+
+    // Links in the place of the JSON summary, the journal and the file of acknowledged ids:
+    // refused before any terminal is touched, the link and what it leads to left as they
+    // were. A link put in the JSON's place during the run is refused at its end.
+    void linksRefused_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<bool>("during");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("JSON") << "summary.json"_q << false
+                              << "le bilan JSON ne pourra pas être écrit dans %1/summary.json : "_q;
+        QTest::newRow("journal") << "journal.txt"_q << false
+                                 << "le journal %1/journal.txt ne peut pas être ouvert : "_q;
+        QTest::newRow("acked") << "journal.txt.acked"_q << false
+                               << "le fichier des envois confirmés %1/journal.txt.acked ne peut "
+                                  "pas être ouvert : "_q;
+        QTest::newRow("JSON during the run") << "summary.json"_q << true
+                                             << "le bilan JSON ne peut pas être écrit dans "
+                                                "%1/summary.json : "_q;
+    }
+    void linksRefused()
+    {
+        QFETCH(QString, name);
+        QFETCH(bool, during);
+        QFETCH(QString, message);
+        const QString work = workFolder();
+        const QString victim = work + "/victim"_q;
+        QVERIFY(fixture::write(victim, "victim\n"));
+        const QString link = work + "/"_q + name;
+        const auto plant = [&] { return QFile::link(victim, link); };
+        if (!during)
+            QVERIFY(plant());
+        // The second terminal finishes seconds after the first: the link goes in meanwhile.
+        const Run r = run(work, "--devices 2 --catalogue 123456 --at 1 --reboot-silence 2500"_q,
+                          {"--publish"_q, "mqtt://127.0.0.1:%1/atelier"_q.arg(freePort())},
+                          during ? [&](QProcess &, const QString &journal) {
+                              return lines(journal) >= 1 && plant();
+                          } : std::function<bool(QProcess &, const QString &)>());
+        QCOMPARE(r.status, during ? 1 : 2);
+        const QString said = message.arg(work) + "%1 est un lien symbolique (vers %2) : rien "
+                                                 "n'est écrit à travers un lien"_q.arg(link, victim);
+        QVERIFY2(r.err.contains(said), qPrintable(r.err));
+        QCOMPARE(readText(victim), "victim\n"_q);
+        QVERIFY(QFileInfo(link).isSymLink());
+        if (!during) {
+            QVERIFY2(r.err.contains("] frames: none\n"_q), qPrintable(r.err));
+        } else {
+            QCOMPARE(r.journal.size(), 2);
+        }
+    }
+
+    // A full disk (a small tmpfs, filled) under the JSON summary, then under the journal: the
+    // write is an error with its cause, exit status 1, and no empty file is left or announced.
+    // QSaveFile's buffered write failed only at its commit and left a 0-byte summary.
+    void fullDisk_data()
+    {
+        QTest::addColumn<QString>("output");
+        QTest::addColumn<QString>("message");
+        QTest::newRow("JSON") << "--json"_q
+                              << "le bilan JSON ne peut pas être écrit dans %1/summary.json : "
+                                 "plus de place sur le disque (à l'écriture)"_q;
+        QTest::newRow("journal") << "--journal"_q
+                                 << "le journal %1/journal.txt ne peut pas être écrit : plus de "
+                                    "place sur le disque"_q;
+    }
+    void fullDisk()
+    {
+        QFETCH(QString, output);
+        QFETCH(QString, message);
+        const QString work = workFolder();
+        const QString full = work + "/full"_q;
+        QVERIFY(QDir().mkpath(full));
+        const QByteArray point = QFile::encodeName(full);
+        if (::mount("tmpfs", point.constData(), "tmpfs", 0, "size=64k") != 0)
+            QSKIP(qPrintable("no small file system to fill (mount: "_q +
+                             QString::fromLocal8Bit(std::strerror(errno)) + ")"_q));
+        const std::unique_ptr<const char, void (*)(const char *)> unmount(
+            point.constData(), [](const char *p) { ::umount2(p, MNT_DETACH); });
+        QFile filler(full + "/filler"_q);
+        QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+        while (filler.write(QByteArray(4096, 'f')) == 4096) {
+        }
+        filler.close();
+        const QString file = full + (output == "--json"_q ? "/summary.json"_q : "/journal.txt"_q);
+        const Run r = run(work, "--devices 1 --catalogue 123456"_q, {output, file});
+        QCOMPARE(r.status, 1);
+        QVERIFY2(r.err.contains(message.arg(full)), qPrintable(r.err));
+        if (output == "--json"_q) {
+            QVERIFY(!QFileInfo::exists(file));
+        } else {
+            QCOMPARE(QFileInfo(file).size(), 0); // opened before the run, never written
+            QVERIFY2(r.out.contains(kUpdatedText), qPrintable(r.out));
+        }
+        QCOMPARE(QDir(full).entryList(QDir::Files | QDir::Hidden),
+                 QStringList{"filler"_q} + (output == "--json"_q ? QStringList()
+                                                                : QStringList{"journal.txt"_q}));
     }
 };
 

@@ -16,6 +16,11 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <sys/mount.h>
+
 namespace {
 
 // The plain content of the package's file: random, so that any piece of it is recognisable.
@@ -330,6 +335,45 @@ private slots:
                      log.at(log.size() - 2).endsWith(" - [échec]"_q),
                  qPrintable(log.join("\n"_q)));
         QVERIFY(QDir::current().entryList({"*_rapport.txt"_q}).isEmpty());
+    }
+
+    // A report asked for (the window's "Enregistrer un rapport") on a full disk: no report,
+    // not even an empty one, and the log gives the cause; the window then shows its warning
+    // (MainWindow::saveReport, on an empty path). The disk is a small tmpfs mounted over the
+    // log's folder once the log is open, filled; the log itself stays on the disk below.
+    void reportOnFullDisk()
+    {
+        rig.reset();
+        rig = std::make_unique<SimRig>();
+        QVERIFY(rig->ready());
+        rig->model().setConfigurationDirectory(dir);
+        rig->model().loadConfiguration();
+        const QString folder = QDir::currentPath();
+        const QByteArray point = QFile::encodeName(folder);
+        if (::mount("tmpfs", point.constData(), "tmpfs", 0, "size=64k") != 0)
+            QSKIP(qPrintable("no small file system to fill (mount: "_q +
+                             QString::fromLocal8Bit(std::strerror(errno)) + ")"_q));
+        QString path;
+        QStringList left;
+        {
+            const std::unique_ptr<const char, void (*)(const char *)> unmount(
+                point.constData(), [](const char *p) { ::umount2(p, MNT_DETACH); });
+            QFile filler(folder + "/filler"_q);
+            QVERIFY(filler.open(QIODevice::WriteOnly | QIODevice::Unbuffered));
+            while (filler.write(QByteArray(4096, 'f')) == 4096) {
+            }
+            filler.close();
+            path = rig->model().writeReport();
+            left = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+        }
+        QVERIFY2(path.isEmpty(), qPrintable(path));
+        QCOMPARE(left, QStringList{"filler"_q});
+        const QString last = rig->log().last();
+        QVERIFY2(last.startsWith("Le rapport de diagnostic n'a pas pu être enregistré ("_q +
+                                 folder + "/"_q) &&
+                     last.endsWith("_rapport.txt) : plus de place sur le disque (à "
+                                   "l'écriture)"_q),
+                 qPrintable(last));
     }
 
 private:

@@ -16,7 +16,7 @@ namespace pack {
 
 WriteCalls &writeCalls()
 {
-    static WriteCalls calls{::write, ::fsync, ::close, ::rename};
+    static WriteCalls calls{::write, ::fsync, ::close, ::rename, ::link};
     return calls;
 }
 
@@ -61,7 +61,8 @@ public:
 
 } // namespace
 
-bool writeFile(const QString &path, const QByteArray &data, QString &error, bool privateFile)
+bool writeFile(const QString &path, const QByteArray &data, QString &error, bool privateFile,
+               bool replace)
 {
     // Never through a symbolic link: whoever can make the target a link (another user, in a
     // folder anyone may write to) would choose which file is replaced. The check is on the name
@@ -121,6 +122,18 @@ bool writeFile(const QString &path, const QByteArray &data, QString &error, bool
     temporary.fd = -1; // closed once, whatever the outcome
     if (writeCalls().close(fd) != 0)
         return failed("closing it", errno);
+    if (!replace) {
+        // Linked under the name only if it is free now; the temporary name goes either way.
+        if (writeCalls().link(temporary.name.constData(), target.constData()) != 0) {
+            if (errno == EEXIST) {
+                error = QStringLiteral("%1 appeared meanwhile: it is left as it is")
+                            .arg(QDir::toNativeSeparators(path));
+                return false;
+            }
+            return failed("putting it in place", errno);
+        }
+        return true; // the temporary name is removed by `temporary`
+    }
     if (writeCalls().rename(temporary.name.constData(), target.constData()) != 0)
         return failed("putting it in place", errno);
     temporary.committed();

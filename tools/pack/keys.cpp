@@ -12,8 +12,10 @@
 #include <openssl/pem.h>
 #include <openssl/rand.h>
 
+#include <cerrno>
 #include <cstring>
 #include <memory>
+#include <sys/stat.h>
 
 namespace pack {
 
@@ -215,9 +217,19 @@ bool generateKeys(const QString &dir, QString &error)
             return false;
         }
     }
+    // A folder made here holds private keys: its owner's alone (0700), whatever the umask.
     const bool madeDir = !QFileInfo::exists(dir);
-    if (!QDir().mkpath(dir)) {
-        error = QStringLiteral("cannot create the directory %1").arg(dir);
+    if (madeDir) {
+        const QByteArray name = QFile::encodeName(QDir::cleanPath(dir));
+        const QString parent = QFileInfo(QDir::cleanPath(dir)).path();
+        if (!QDir().mkpath(parent) || ::mkdir(name.constData(), 0700) != 0 ||
+            ::chmod(name.constData(), 0700) != 0) {
+            error = QStringLiteral("cannot create the directory %1: %2")
+                        .arg(dir, qt_error_string(errno));
+            return false;
+        }
+    } else if (!QFileInfo(dir).isDir()) {
+        error = QStringLiteral("cannot create the directory %1: a file bears its name").arg(dir);
         return false;
     }
     // On a failure, the directory goes again if keygen made it (and it is still empty).
@@ -263,7 +275,7 @@ bool generateKeys(const QString &dir, QString &error)
     // Write all three or none, readable by their owner only.
     const QByteArray contents[] = {packageKey.toHex() + '\n', hexLines(modulus), pem};
     for (int i = 0; i < names.size(); ++i) {
-        if (!writeFile(QDir(dir).filePath(names[i]), contents[i], error, true)) {
+        if (!writeFile(QDir(dir).filePath(names[i]), contents[i], error, true, false)) {
             for (int j = 0; j < i; ++j)
                 QFile::remove(QDir(dir).filePath(names[j]));
             return false;

@@ -26,8 +26,10 @@ extern const QString kSigningPrivateFile; // signing-private.pem: the private ke
 // one. A private file (a key) is made readable by its owner only, whatever the umask.
 [[nodiscard]] bool readFile(const QString &path, QByteArray &data, QString &error,
                             qint64 limit = Configuration::kMaxFileSize);
+// A file written with `replace` false is put in place only when no file bears its name at that
+// moment (link(2), which never replaces): a key that appeared since the check is kept.
 [[nodiscard]] bool writeFile(const QString &path, const QByteArray &data, QString &error,
-                             bool privateFile = false);
+                             bool privateFile = false, bool replace = true);
 
 // The system calls behind writeFile; the tests replace one of them to make that step fail.
 struct WriteCalls
@@ -36,12 +38,14 @@ struct WriteCalls
     int (*fsync)(int fd);
     int (*close)(int fd);
     int (*rename)(const char *from, const char *to);
+    int (*link)(const char *from, const char *to);
 };
 WriteCalls &writeCalls();
 
 // Keys. generateKeys writes a new RSA-2048 key pair (e = 65537, p > q) and a new package key
 // into `dir`, as private files, and never overwrites an existing key file (nor writes where a
-// link in its place leads).
+// link in its place leads, nor replaces a key that appears while it works). A folder it makes
+// is readable by its owner only (0700), whatever the umask.
 [[nodiscard]] bool generateKeys(const QString &dir, QString &error);
 // A PEM private key (RSA-2048, e = 65537) as the library's record, p the larger prime; the
 // CRT values are recomputed when the file holds the primes the other way round.

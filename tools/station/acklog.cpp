@@ -1,21 +1,6 @@
 #include "acklog.h"
 
-#include "app/oserror.h"
-#include "writeall.h"
-
-#include <QDir>
 #include <QFile>
-
-#include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-AckLog::~AckLog()
-{
-    if (fd >= 0)
-        ::close(fd);
-}
 
 QString AckLog::pathFor(const QString &journalPath)
 {
@@ -24,43 +9,13 @@ QString AckLog::pathFor(const QString &journalPath)
 
 bool AckLog::open(const QString &path, QString &error)
 {
-    const QByteArray name = QFile::encodeName(path);
-    fd = ::open(name.constData(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC | O_NONBLOCK, 0644);
-    struct stat info = {};
-    if (fd < 0 || ::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        error = QStringLiteral("le fichier des envois confirmés %1 ne peut pas être ouvert : %2")
-                    .arg(QDir::toNativeSeparators(path),
-                         fd < 0 ? osErrorText(errno)
-                                : QStringLiteral("ce n'est pas un fichier ordinaire"));
-        if (fd >= 0)
-            ::close(fd);
-        fd = -1;
-        return false;
-    }
-    (void)::fcntl(fd, F_SETFL, O_RDWR | O_APPEND);
-    char last = '\n';
-    if (info.st_size > 0 && ::pread(fd, &last, 1, info.st_size - 1) != 1)
-        last = '\n';
-    lineOpen = last != '\n';
-    return true;
+    return file.open(path, QStringLiteral("le fichier des envois confirmés"), error);
 }
 
 bool AckLog::append(const QString &id)
 {
-    if (fd < 0) {
-        errno = EBADF;
-        return false;
-    }
-    QByteArray line = id.toUtf8() + '\n';
-    if (lineOpen)
-        line.prepend('\n');
-    const qsizetype written = writeAll(fd, line);
-    if (written < line.size()) {
-        lineOpen = lineOpen || written > 0;
-        return false;
-    }
-    lineOpen = false;
-    return ::fdatasync(fd) == 0;
+    QString error;
+    return file.append(id.toUtf8(), error);
 }
 
 QSet<QString> AckLog::read(const QString &path)

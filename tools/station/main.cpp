@@ -22,7 +22,10 @@ int main(int argc, char *argv[])
     StationOptions options;
     QString error;
     int status = Station::kNothingStarted;
-    if (!parseStationOptions(QCoreApplication::arguments().mid(1), options, error)) {
+    QList<QByteArray> arguments; // as the system gave them: QCoreApplication's are decoded
+    for (int i = 1; i < argc; ++i)
+        arguments << QByteArray(argv[i]);
+    if (!parseStationOptions(arguments, options, error)) {
         console::err(QStringLiteral("vardel-station : ") + error +
                      QStringLiteral("\nAide : vardel-station --help\n"));
     } else if (options.help) {

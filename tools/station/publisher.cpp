@@ -6,6 +6,7 @@
 #include <QLoggingCategory>
 
 #include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 #include <cerrno>
 #include <chrono>
@@ -13,6 +14,7 @@
 #include <deque>
 #include <map>
 #include <mutex>
+#include <set>
 
 Q_LOGGING_CATEGORY(lcPublisher, "vardel.station.publisher")
 
@@ -70,7 +72,8 @@ struct Publisher::State
         bool retain = true;
         bool waited = false; // queued while the link was down, or lost in flight
         int mid = -1;        // in flight under this message id of the current client
-        bool acked = false;
+        bool acked = false;  // acknowledged, refused or set aside: done with
+        bool known = false;  // its id is already beside the journal (--republish)
     };
     struct Progress
     {
@@ -99,8 +102,15 @@ struct Publisher::State
     // The thread's own.
     mosquitto *client = nullptr;
     bool connected = false;
+    bool steady = false; // see kSteadyMs
     Clock::time_point connectStarted{};
-    int refusal = -1; // the CONNACK code of a refused connection
+    Clock::time_point connectedAt{};
+    int refusal = -1;        // the CONNACK code of a refused connection
+    int brokerReason = 0;    // the reason code of the broker's DISCONNECT, if it sent one
+    bool mqtt5 = true;       // until the broker shows it does not speak it
+    bool olderSaid = false;
+    qint64 maxPacket = 0;    // announced by the broker's CONNACK (MQTT 5); 0: none
+    std::set<int> refusalsSaid; // reason codes already told
     std::deque<Pending> queue;
     bool announce = false; // "online" is due on the new connection
     int onlineMid = -1;
@@ -108,26 +118,32 @@ struct Publisher::State
     bool offlineAcked = false;
     int retryMs = kFirstRetryMs;
     Clock::time_point nextAttempt{};
-    bool outageSaid = false; // a failure was reported since the last connection
+    bool outageSaid = false; // a failure was reported since the last steady connection
     bool ackFailureSaid = false;
 
     void run();
     bool turn();
     void connect();
     void drop(Link link, int osError, int code);
+    void markSteady();
+    void settle(Pending &p, const Refusal *refusal);
+    void setAside(Pending &p, Refusal::Kind kind, int code, qint64 size);
+    qint64 packetSize(const Pending &p) const;
     void sendRecords();
     void sendProgress();
     bool shouldEnd(const Clock::time_point &now, bool announcesEnd);
     void say(const Event &event);
     QByteArray stationTopicBytes() const
     {
-        return (settings.address.prefix + QStringLiteral("/stations/") +
-                topicLevel(settings.station))
+        return (settings.address.prefix + QStringLiteral("/stations/") + settings.station)
             .toUtf8();
     }
 
-    static void onConnect(mosquitto *, void *self, int rc);
-    static void onPublish(mosquitto *, void *self, int mid);
+    static void onConnect(mosquitto *, void *self, int rc, int flags,
+                          const mosquitto_property *properties);
+    static void onPublish(mosquitto *, void *self, int mid, int reason,
+                          const mosquitto_property *properties);
+    static void onDisconnect(mosquitto *, void *self, int rc, const mosquitto_property *);
 };
 
 void Publisher::State::say(const Event &event)
@@ -136,7 +152,8 @@ void Publisher::State::say(const Event &event)
     events.push_back(event);
 }
 
-void Publisher::State::onConnect(mosquitto *, void *self, int rc)
+void Publisher::State::onConnect(mosquitto *, void *self, int rc, int,
+                                 const mosquitto_property *properties)
 {
     auto *s = static_cast<State *>(self);
     if (rc != 0) {
@@ -144,14 +161,73 @@ void Publisher::State::onConnect(mosquitto *, void *self, int rc)
         return;
     }
     s->connected = true;
-    s->retryMs = kFirstRetryMs;
-    s->outageSaid = false;
+    s->steady = false;
+    s->connectedAt = Clock::now();
+    s->brokerReason = 0;
     s->announce = true; // not from here: libmosquitto holds its own locks around a callback
-    s->say({Link::Connected, 0, 0});
-    qCInfo(lcPublisher) << "connected to" << s->settings.address.text();
+    uint32_t most = 0;
+    s->maxPacket = properties && mosquitto_property_read_int32(
+                                     properties, MQTT_PROP_MAXIMUM_PACKET_SIZE, &most, false)
+                       ? qint64(most)
+                       : 0;
+    if (!s->outageSaid) {
+        // A first connection, or one after a steady one: nothing to take back.
+        s->steady = true;
+        s->say({Link::Connected, 0, 0, {}});
+    }
+    qCInfo(lcPublisher) << "connected to" << s->settings.address.text() << "MQTT"
+                        << (s->mqtt5 ? 5 : 4) << "maximum packet" << s->maxPacket;
 }
 
-void Publisher::State::onPublish(mosquitto *, void *self, int mid)
+void Publisher::State::onDisconnect(mosquitto *, void *self, int rc, const mosquitto_property *)
+{
+    // libmosquitto's own errors are small numbers; a DISCONNECT's reason codes start at 128.
+    if (rc >= MQTT_RC_UNSPECIFIED)
+        static_cast<State *>(self)->brokerReason = rc;
+}
+
+// The record is done with: acknowledged (refusal null) or not taken.
+void Publisher::State::settle(Pending &p, const Refusal *refusal)
+{
+    p.acked = true;
+    p.mid = -1;
+    if (!refusal && !p.known && acks && !acks->append(p.record.id) && !ackFailureSaid) {
+        ackFailureSaid = true;
+        say({Link::AckNotWritten, errno, 0, {}});
+    }
+    std::lock_guard<std::mutex> lock(mutex);
+    if (!refusal) {
+        ++done.published;
+        if (p.waited)
+            done.waited << p.record;
+    } else if (refusal->kind == Refusal::Kind::Refused) {
+        done.refused << *refusal;
+    } else {
+        done.setAside << *refusal;
+    }
+    for (int i = 0; i < outstanding.size(); ++i) {
+        if (outstanding.at(i).id == p.record.id) {
+            outstanding.removeAt(i);
+            break;
+        }
+    }
+}
+
+void Publisher::State::setAside(Pending &p, Refusal::Kind kind, int code, qint64 size)
+{
+    Refusal refusal;
+    refusal.record = p.record;
+    refusal.kind = kind;
+    refusal.code = code;
+    refusal.size = size;
+    refusal.limit = maxPacket;
+    qCInfo(lcPublisher) << "set aside" << p.record.id << int(kind) << code << size << maxPacket;
+    settle(p, &refusal);
+    say({Link::RecordSetAside, 0, code, refusal});
+}
+
+void Publisher::State::onPublish(mosquitto *, void *self, int mid, int reason,
+                                 const mosquitto_property *properties)
 {
     auto *s = static_cast<State *>(self);
     if (mid == s->offlineMid) {
@@ -161,23 +237,36 @@ void Publisher::State::onPublish(mosquitto *, void *self, int mid)
     for (Pending &p : s->queue) {
         if (p.mid != mid || p.acked)
             continue;
-        p.acked = true;
-        if (s->acks && !s->acks->append(p.record.id) && !s->ackFailureSaid) {
-            s->ackFailureSaid = true;
-            s->say({Link::AckNotWritten, errno, 0});
+        s->markSteady(); // the broker answers: the link works
+        if (reason < MQTT_RC_UNSPECIFIED) { // 0, or 16: no subscriber yet, which is fine
+            s->settle(p, nullptr);
+            return;
         }
-        std::lock_guard<std::mutex> lock(s->mutex);
-        ++s->done.published;
-        if (p.waited)
-            s->done.waited << p.record;
-        for (int i = 0; i < s->outstanding.size(); ++i) {
-            if (s->outstanding.at(i).id == p.record.id) {
-                s->outstanding.removeAt(i);
-                break;
-            }
+        Refusal refusal;
+        refusal.record = p.record;
+        refusal.code = reason;
+        char *words = nullptr;
+        if (properties &&
+            mosquitto_property_read_string(properties, MQTT_PROP_REASON_STRING, &words, false)) {
+            refusal.reason = QString::fromUtf8(words);
+            ::free(words);
         }
+        qCInfo(lcPublisher) << "refused" << p.record.id << reason << refusal.reason;
+        s->settle(p, &refusal);
+        if (s->refusalsSaid.insert(reason).second)
+            s->say({Link::RecordRefused, 0, reason, refusal});
         return;
     }
+}
+
+void Publisher::State::markSteady()
+{
+    if (!connected || steady)
+        return;
+    steady = true;
+    retryMs = kFirstRetryMs;
+    outageSaid = false;
+    say({Link::Connected, 0, 0, {}});
 }
 
 void Publisher::State::connect()
@@ -188,9 +277,13 @@ void Publisher::State::connect()
         return;
     }
     refusal = -1;
-    mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION, MQTT_PROTOCOL_V311);
-    mosquitto_connect_callback_set(client, &State::onConnect);
-    mosquitto_publish_callback_set(client, &State::onPublish);
+    maxPacket = 0;
+    brokerReason = 0;
+    mosquitto_int_option(client, MOSQ_OPT_PROTOCOL_VERSION,
+                         mqtt5 ? MQTT_PROTOCOL_V5 : MQTT_PROTOCOL_V311);
+    mosquitto_connect_v5_callback_set(client, &State::onConnect);
+    mosquitto_publish_v5_callback_set(client, &State::onPublish);
+    mosquitto_disconnect_v5_callback_set(client, &State::onDisconnect);
     const BrokerAddress &a = settings.address;
     if (!settings.station.isEmpty() && !settings.will.isEmpty()) {
         mosquitto_will_set(client, stationTopicBytes().constData(), int(settings.will.size()),
@@ -226,6 +319,27 @@ void Publisher::State::connect()
 void Publisher::State::drop(Link link, int osError, int code)
 {
     const bool wasConnected = connected;
+    const bool wasSteady = steady;
+    // A broker that does not know MQTT 5 says so in its CONNACK (MQTT 5's 132, or 3.1.1's 1,
+    // which libmosquitto may also find malformed, having awaited an MQTT 5 one): MQTT 3.1.1
+    // from now on, said once. A connection merely lost is not that.
+    const bool olderConnack = !wasConnected && refusal < 0 && client &&
+                              (code == MOSQ_ERR_PROTOCOL || code == MOSQ_ERR_MALFORMED_PACKET);
+    if (mqtt5 &&
+        (refusal == MQTT_RC_UNSUPPORTED_PROTOCOL_VERSION || refusal == 1 || olderConnack)) {
+        mqtt5 = false;
+        if (client) {
+            mosquitto_destroy(client);
+            client = nullptr;
+        }
+        qCInfo(lcPublisher) << "MQTT 5 refused (" << refusal << code << "): MQTT 3.1.1";
+        if (!olderSaid) {
+            olderSaid = true;
+            say({Link::OlderProtocol, 0, refusal >= 0 ? refusal : code, {}});
+        }
+        nextAttempt = Clock::now(); // at once, in the older tongue
+        return;
+    }
     if (client) {
         mosquitto_destroy(client);
         client = nullptr;
@@ -239,22 +353,40 @@ void Publisher::State::drop(Link link, int osError, int code)
             p.waited = true;
         }
     }
-    if (wasConnected)
+    steady = false;
+    if (wasConnected) {
         link = Link::Lost;
-    else if (refusal >= 0)
-        link = refusal == 4 ? Link::BadCredentials
-               : refusal == 5 ? Link::NotAuthorised
-                              : Link::Rejected;
+        code = brokerReason;
+    } else if (refusal >= 0)
+        // MQTT 3.1.1's CONNACK codes, or MQTT 5's reason codes.
+        link = refusal == 4 || refusal == MQTT_RC_BAD_USERNAME_OR_PASSWORD ? Link::BadCredentials
+               : refusal == 5 || refusal == MQTT_RC_NOT_AUTHORIZED        ? Link::NotAuthorised
+                                                                          : Link::Rejected;
     if (refusal >= 0)
         code = refusal;
+    // Only a steady connection makes the next wait short again: a broker that drops every
+    // connection at once is tried less and less often, and its outage told once.
+    if (wasSteady)
+        retryMs = kFirstRetryMs;
     qCInfo(lcPublisher) << "link down" << int(link) << osError << code << "next try in"
                         << retryMs << "ms";
     if (!outageSaid) {
         outageSaid = true;
-        say({link, osError, code});
+        say({link, osError, code, {}});
     }
     nextAttempt = Clock::now() + milliseconds(retryMs);
     retryMs = std::min(retryMs * 2, int(kLastRetryMs));
+}
+
+// The bytes of a record's PUBLISH packet: fixed header, topic, packet id, properties (none:
+// their length, one byte, in MQTT 5), payload.
+qint64 Publisher::State::packetSize(const Pending &p) const
+{
+    const qint64 remaining = 2 + p.topic.size() + 2 + (mqtt5 ? 1 : 0) + p.payload.size();
+    int lengthBytes = 1;
+    for (qint64 left = remaining >> 7; left > 0; left >>= 7)
+        ++lengthBytes;
+    return 1 + lengthBytes + remaining;
 }
 
 void Publisher::State::sendRecords()
@@ -262,10 +394,29 @@ void Publisher::State::sendRecords()
     for (Pending &p : queue) {
         if (p.mid >= 0 || p.acked)
             continue;
-        const int rc = mosquitto_publish(client, &p.mid, p.topic.constData(),
-                                         int(p.payload.size()), p.payload.constData(), 1,
-                                         p.retain);
-        if (rc != MOSQ_ERR_SUCCESS) {
+        const qint64 size = packetSize(p);
+        if (maxPacket > 0 && size > maxPacket) {
+            setAside(p, Refusal::Kind::TooLarge, 0, size);
+            continue;
+        }
+        const int rc = mosquitto_publish_v5(client, &p.mid, p.topic.constData(),
+                                            int(p.payload.size()), p.payload.constData(), 1,
+                                            p.retain, nullptr);
+        switch (rc) {
+        case MOSQ_ERR_SUCCESS:
+            continue;
+        case MOSQ_ERR_OVERSIZE_PACKET:
+        case MOSQ_ERR_PAYLOAD_SIZE:
+            setAside(p, Refusal::Kind::TooLarge, rc, size);
+            continue;
+        case MOSQ_ERR_INVAL:
+        case MOSQ_ERR_MALFORMED_UTF8:
+        case MOSQ_ERR_QOS_NOT_SUPPORTED:
+        case MOSQ_ERR_RETAIN_NOT_SUPPORTED:
+            // Nothing was sent, and nothing will ever be: the next records go on.
+            setAside(p, Refusal::Kind::BadTopic, rc, size);
+            continue;
+        default:
             p.mid = -1;
             return; // the loop finds out what became of the link
         }
@@ -278,19 +429,19 @@ void Publisher::State::sendProgress()
     {
         const Clock::time_point now = Clock::now();
         std::lock_guard<std::mutex> lock(mutex);
-        for (auto &[key, slot] : progress) {
+        for (auto &[level, slot] : progress) {
             if (!slot.fresh || now - slot.sent < milliseconds(kProgressGapMs))
                 continue;
             slot.fresh = false;
             slot.sent = now;
             due.emplace_back(
-                (settings.address.prefix + QStringLiteral("/progress/") + topicLevel(key)).toUtf8(),
+                (settings.address.prefix + QStringLiteral("/progress/") + level).toUtf8(),
                 slot.payload);
         }
     }
     for (const auto &[topic, payload] : due)
-        (void)mosquitto_publish(client, nullptr, topic.constData(), int(payload.size()),
-                                payload.constData(), 0, false);
+        (void)mosquitto_publish_v5(client, nullptr, topic.constData(), int(payload.size()),
+                                   payload.constData(), 0, false, nullptr);
 }
 
 bool Publisher::State::shouldEnd(const Clock::time_point &now, bool announcesEnd)
@@ -341,16 +492,16 @@ bool Publisher::State::turn()
             // The station first, then what waits.
             announce = false;
             if (!settings.station.isEmpty() && !settings.online.isEmpty())
-                (void)mosquitto_publish(client, &onlineMid, stationTopicBytes().constData(),
-                                        int(settings.online.size()), settings.online.constData(),
-                                        1, true);
+                (void)mosquitto_publish_v5(client, &onlineMid, stationTopicBytes().constData(),
+                                           int(settings.online.size()),
+                                           settings.online.constData(), 1, true, nullptr);
         }
         sendRecords();
         sendProgress();
         if (closingNow && announcesEnd && offlineMid < 0 && !offlineAcked) {
-            if (mosquitto_publish(client, &offlineMid, stationTopicBytes().constData(),
-                                  int(offlineNow.size()), offlineNow.constData(), 1,
-                                  true) != MOSQ_ERR_SUCCESS)
+            if (mosquitto_publish_v5(client, &offlineMid, stationTopicBytes().constData(),
+                                     int(offlineNow.size()), offlineNow.constData(), 1, true,
+                                     nullptr) != MOSQ_ERR_SUCCESS)
                 offlineMid = -1;
         }
     }
@@ -361,6 +512,8 @@ bool Publisher::State::turn()
         drop(failureOf(rc, osError), osError, rc);
     else if (!connected && Clock::now() - connectStarted > milliseconds(kConnectTimeoutMs))
         drop(Link::Unreachable, ETIMEDOUT, 0);
+    else if (connected && Clock::now() - connectedAt >= milliseconds(kSteadyMs))
+        markSteady();
     return true;
 }
 
@@ -401,25 +554,27 @@ void Publisher::start()
     thread = std::thread([s] { s->run(); });
 }
 
-void Publisher::publishRecord(const QString &key, const QJsonObject &record, bool retain)
+void Publisher::publishRecord(const QString &level, const QString &key,
+                              const QJsonObject &record, bool retain, bool acknowledged)
 {
     State::Pending p;
     p.record = {record.value(QStringLiteral("id")).toString(), key};
-    p.topic = recordTopic(key).toUtf8();
+    p.topic = recordTopic(level).toUtf8();
     p.payload = QJsonDocument(record).toJson(QJsonDocument::Compact);
     p.retain = retain;
+    p.known = acknowledged;
     std::lock_guard<std::mutex> lock(state->mutex);
     state->outstanding << p.record;
-    state->progress.erase(key);
+    state->progress.erase(level);
     state->incoming.push_back(std::move(p));
     state->wake.notify_all();
 }
 
-void Publisher::publishProgress(const QString &key, const QJsonObject &progress)
+void Publisher::publishProgress(const QString &level, const QJsonObject &progress)
 {
     const QByteArray payload = QJsonDocument(progress).toJson(QJsonDocument::Compact);
     std::lock_guard<std::mutex> lock(state->mutex);
-    State::Progress &slot = state->progress[key];
+    State::Progress &slot = state->progress[level];
     if (slot.payload != payload) {
         slot.payload = payload;
         slot.fresh = true;
@@ -484,7 +639,7 @@ Publisher::Tally Publisher::tally() const
     return t;
 }
 
-QString Publisher::recordTopic(const QString &key) const
+QString Publisher::recordTopic(const QString &level) const
 {
-    return state->settings.address.prefix + QStringLiteral("/terminals/") + topicLevel(key);
+    return state->settings.address.prefix + QStringLiteral("/terminals/") + level;
 }

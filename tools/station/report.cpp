@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include "app/savedfile.h"
 #include "app/wallclock.h"
 #include "figuresjson.h"
 #include "progressview.h"
@@ -8,7 +9,6 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
-#include <QSaveFile>
 #include <QTemporaryFile>
 
 namespace report {
@@ -73,6 +73,25 @@ QJsonValue keyOrNull(const QString &key)
 
 } // namespace
 
+QString printable(const QString &name)
+{
+    QString shown;
+    for (const QChar c : name) {
+        const ushort u = c.unicode();
+        const bool hidden = u < 0x20 || (u >= 0x7f && u <= 0x9f) || u == 0x2028 ||
+                            u == 0x2029 || (u >= 0x202a && u <= 0x202e) ||
+                            (u >= 0x2066 && u <= 0x2069);
+        if (hidden)
+            shown += QStringLiteral("\\u{%1}")
+                         .arg(QString::number(u, 16).toUpper().rightJustified(4, QLatin1Char('0')));
+        else if (c == QLatin1Char('\\'))
+            shown += QStringLiteral("\\\\");
+        else
+            shown += c;
+    }
+    return shown;
+}
+
 QString table(const QList<JobResult> &terminals)
 {
     const QStringList header{QStringLiteral("Port"),  QStringLiteral("N° de série"),
@@ -80,7 +99,8 @@ QString table(const QList<JobResult> &terminals)
                              QStringLiteral("Octets envoyés"), QStringLiteral("Débit")};
     QList<QStringList> rows{header};
     for (const JobResult &r : terminals)
-        rows.append({portColumn(r), r.serialNumber.isEmpty() ? QStringLiteral("-") : r.serialNumber,
+        rows.append({printable(portColumn(r)),
+                     r.serialNumber.isEmpty() ? QStringLiteral("-") : printable(r.serialNumber),
                      resultColumn(r), duration(r.seconds), QString::number(r.bytesSent),
                      ProgressView::rate(perSecond(r))});
     QList<int> widths;
@@ -164,11 +184,11 @@ bool writeJson(const QString &path, const Run &run, QString &error)
     root.insert(QStringLiteral("terminals"), terminals);
     if (!run.publishing.isEmpty())
         root.insert(QStringLiteral("publish"), run.publishing);
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(QJsonDocument(root).toJson(QJsonDocument::Indented)) < 0 || !file.commit()) {
-        error = QStringLiteral("le bilan JSON ne peut pas être écrit dans ") + path +
-                QStringLiteral(" : ") + file.errorString();
+    QString why;
+    if (!savedfile::write(path, QJsonDocument(root).toJson(QJsonDocument::Indented),
+                          savedfile::Existing::Replace, why)) {
+        error = QStringLiteral("le bilan JSON ne peut pas être écrit dans %1 : %2")
+                    .arg(QDir::toNativeSeparators(path), why);
         return false;
     }
     return true;
@@ -178,6 +198,8 @@ bool checkWritable(const QString &path, QString &error)
 {
     const QFileInfo target(path);
     const QString folder = QDir::toNativeSeparators(target.absolutePath());
+    if (savedfile::isLink(path, error))
+        return false;
     if (target.isDir()) {
         error = QStringLiteral("%1 est un dossier").arg(QDir::toNativeSeparators(path));
         return false;

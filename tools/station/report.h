@@ -31,6 +31,11 @@ struct Run
     QJsonObject publishing; // --publish: what the broker acknowledged; empty without it
 };
 
+// A name a device reported (serial number, port) as the person's terminal may show it: its
+// control characters (C0, DEL, C1) and the invisible ones that reorder or break a line
+// (U+2028, U+2029, U+202A..U+202E, U+2066..U+2069) become \u{XXXX}, and a backslash "\\", so
+// that a name never moves the cursor, clears the screen, or passes for another.
+QString printable(const QString &name);
 // Port, serial number, result, duration, bytes sent, bytes per second; one line per terminal.
 QString table(const QList<JobResult> &terminals);
 // One terminal's fields: port, startPort, serialNumber, success, outcome, stage, cause,
@@ -41,10 +46,11 @@ QJsonObject terminalJson(const JobResult &result);
 // The package's fields: package (the folder), packageTitle, packageVerdict, packageValid,
 // configurationSha256.
 QJsonObject packageJson(const Package &package);
-// Written whole or not at all; false with `error` (French) when the file cannot be written.
+// Written whole or not at all, never through a symbolic link (see savedfile::write); false
+// with `error` (French, with the cause) when the file cannot be written.
 [[nodiscard]] bool writeJson(const QString &path, const Run &run, QString &error);
 // Whether a file can be made at `path` (its folder exists and takes a new file; `path` is not
-// a folder): false with `error` (French). Leaves nothing behind.
+// a folder nor a symbolic link): false with `error` (French). Leaves nothing behind.
 [[nodiscard]] bool checkWritable(const QString &path, QString &error);
 
 } // namespace report

@@ -9,6 +9,7 @@
 #include "progressview.h"
 #include "acklog.h"
 #include "publisher.h"
+#include "stationid.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -35,7 +36,8 @@ void sayErr(const QString &text)
 } // namespace
 
 Station::Station(const StationOptions &given)
-    : options(given), station(std::make_unique<Model>())
+    : options(given), station(std::make_unique<Model>()),
+      stationId(options.stationId.isEmpty() ? stationid::fromMachine() : options.stationId)
 {
     package.directory = options.packageDir.isEmpty()
                             ? Configuration::directory()
@@ -46,7 +48,7 @@ Station::~Station() = default;
 
 int Station::run()
 {
-    if (options.flush)
+    if (options.flush || options.republish)
         return flush();
     station->log(logger::startBanner);
     // A station left alone must leave its trace: without a log it does not start.

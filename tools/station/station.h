@@ -75,9 +75,11 @@ private:
 
     // The broker (stationpublish.cpp).
     [[nodiscard]] bool preparePublishing(QString &error);
+    [[nodiscard]] bool checkCredentials(QString &error) const;
     void startPublishing();
     void publishRecord(const QJsonObject &record);
     void publishProgress(const QList<JobView> &now); // rows(), in the order of `entries`
+    bool serialShared(const QString &serialNumber);
     void sayPublisherEvents();
     void closePublishing();
     int flush();
@@ -105,6 +107,8 @@ private:
     std::unique_ptr<AckLog> acks; // until the link takes it
     std::unique_ptr<Publisher> publisher;
     std::function<QByteArray()> offlineState; // the station's last message, made at the end
+    QString stationId;        // --station-id, or made from /etc/machine-id (stationid.h)
+    QSet<QString> sharedSerials; // serial numbers another port of the station reported too
     bool linkTrouble = false;  // the person was told of a failure of the link
     bool publishClosed = false;
     QJsonObject publishing; // for the JSON summary

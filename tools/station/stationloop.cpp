@@ -161,7 +161,10 @@ void Station::recordFinished()
         const QJsonObject about = report::packageJson(package);
         for (auto it = about.begin(); it != about.end(); ++it)
             fields.insert(it.key(), it.value());
-        const QJsonObject record = Journal::record(fields);
+        // A serial number another port reported too: the record says so, and its topic
+        // (terminalLevel) holds the port as well.
+        fields.insert(QStringLiteral("serialNumberShared"), serialShared(result.serialNumber));
+        const QJsonObject record = Journal::record(fields, stationId);
         QString error;
         const bool written = journal.isOpen() && journal.append(record, error);
         publishRecord(record);

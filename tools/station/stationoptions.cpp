@@ -5,8 +5,9 @@ QString stationUsage()
     return QStringLiteral(
         "usage : vardel-station [--package DOSSIER] [--port NOM]... [--wait S | --watch]\n"
         "                       [--json FICHIER] [--journal FICHIER] [--list]\n"
-        "                       [--publish mqtt://SERVEUR[:PORT]/PREFIXE [--publish-ca FICHIER]]\n"
-        "       vardel-station --journal FICHIER --publish URL --flush [--wait S]\n"
+        "                       [--publish mqtt://SERVEUR[:PORT]/PREFIXE [--publish-ca FICHIER]\n"
+        "                        [--station-id ID] [--publish-insecure]]\n"
+        "       vardel-station --journal FICHIER --publish URL (--flush | --republish) [--wait S]\n"
         "\n"
         "Installe le package sur tous les terminaux branchés, en même temps : un port et un\n"
         "déroulement complet par terminal, comme la fenêtre de Vardel le fait pour un seul.\n"
@@ -30,16 +31,28 @@ QString stationUsage()
         "                     rien\n"
         "  --publish URL      publie aussi sur un serveur MQTT (mqtt://SERVEUR[:PORT]/PREFIXE,\n"
         "                     ou mqtts:// avec TLS) : chaque ligne du journal sur\n"
-        "                     PREFIXE/terminals/NUMERO (QoS 1, retenue), l'avancement sur\n"
-        "                     PREFIXE/progress/NUMERO, la station sur PREFIXE/stations/HOTE ;\n"
-        "                     utilisateur et mot de passe : variables VARDEL_MQTT_USER et\n"
-        "                     VARDEL_MQTT_PASSWORD. Sans serveur, les terminaux sont mis à jour\n"
-        "                     quand même ; ce qu'il n'a pas confirmé est dit dans le bilan et\n"
-        "                     reste dans le journal (FICHIER.acked : les envois confirmés)\n"
+        "                     PREFIXE/terminals/NUMERO (QoS 1, retenue ; NUMERO@PORT pour un\n"
+        "                     numéro que porte un autre port, %@PORT sans numéro), l'avancement\n"
+        "                     sur PREFIXE/progress/NUMERO, la station sur\n"
+        "                     PREFIXE/stations/HOTE@ID ; les noms y sont écrits en %XX hors\n"
+        "                     lettres ASCII, chiffres, - . et _ (X/1 : X%2F1) ; utilisateur et\n"
+        "                     mot de passe : variables VARDEL_MQTT_USER et VARDEL_MQTT_PASSWORD.\n"
+        "                     MQTT 5 (3.1.1 pour un serveur qui ne le parle pas). Sans serveur,\n"
+        "                     les terminaux sont mis à jour quand même ; ce qu'il n'a pas\n"
+        "                     confirmé, refusé ou ne prendra jamais (trop grand) est dit dans\n"
+        "                     le bilan et reste dans le journal (FICHIER.acked : les envois\n"
+        "                     confirmés)\n"
         "  --publish-ca FICHIER  l'autorité du certificat d'un serveur mqtts://\n"
+        "  --station-id ID    l'identifiant de la station dans son sujet et ses\n"
+        "                     enregistrements (par défaut : tiré de /etc/machine-id)\n"
+        "  --publish-insecure laisse partir utilisateur et mot de passe en clair (mqtt://)\n"
+        "                     vers un autre serveur que ce PC ; sans elle, refusé\n"
         "  --flush            avec --journal et --publish : envoie ce que le journal contient\n"
         "                     et que le serveur n'a jamais confirmé, puis s'arrête (essaie\n"
         "                     pendant --wait secondes)\n"
+        "  --republish        avec --journal et --publish : renvoie tout le journal, confirmé\n"
+        "                     ou non (un serveur qui a perdu ses messages retenus), puis\n"
+        "                     s'arrête\n"
         "  -h, --help         cette aide\n"
         "\n"
         "Sur un terminal, une ligne par terminal redessinée en place (port, numéro de série,\n"
@@ -54,7 +67,8 @@ QString stationUsage()
         "Un second signal, une seconde après le premier au moins, cesse d'attendre le retour\n"
         "des terminaux qui redémarrent : ils sont signalés non vérifiés.\n"
         "\n"
-        "Avec --flush : 0 le serveur a tout confirmé ; 1 il reste des enregistrements ;\n"
+        "Avec --flush ou --republish : 0 le serveur a tout confirmé ; 1 il reste des\n"
+        "enregistrements (non transmis, refusés ou mis de côté) ;\n"
         "2 journal illisible ou arguments incorrects. Le serveur MQTT ne change jamais le\n"
         "code de sortie d'une installation.\n"
         "\n"
@@ -64,16 +78,17 @@ QString stationUsage()
         "impossibles à écrire).\n");
 }
 
-bool parseStationOptions(const QStringList &arguments, StationOptions &options, QString &error)
+bool parseStationOptions(const QList<QByteArray> &arguments, StationOptions &options,
+                         QString &error)
 {
     for (int i = 0; i < arguments.size(); ++i) {
-        const QString &option = arguments.at(i);
+        const QString option = QString::fromLocal8Bit(arguments.at(i));
         const auto value = [&](QString &out) {
             if (i + 1 >= arguments.size() || arguments.at(i + 1).isEmpty()) {
                 error = QStringLiteral("l'option %1 attend une valeur").arg(option);
                 return false;
             }
-            out = arguments.at(++i);
+            out = QString::fromLocal8Bit(arguments.at(++i));
             return true;
         };
         QString text;
@@ -97,13 +112,21 @@ bool parseStationOptions(const QStringList &arguments, StationOptions &options, 
         } else if (option == QLatin1String("--publish")) {
             if (!value(options.publishUrl))
                 return false;
-            if (!parseBrokerAddress(options.publishUrl, options.broker, error))
+            if (!parseBrokerAddress(arguments.at(i), options.broker, error))
                 return false;
+            options.publishUrl = QString::fromUtf8(arguments.at(i));
         } else if (option == QLatin1String("--publish-ca")) {
             if (!value(options.publishCa))
                 return false;
         } else if (option == QLatin1String("--flush")) {
             options.flush = true;
+        } else if (option == QLatin1String("--republish")) {
+            options.republish = true;
+        } else if (option == QLatin1String("--publish-insecure")) {
+            options.publishInsecure = true;
+        } else if (option == QLatin1String("--station-id")) {
+            if (!value(options.stationId))
+                return false;
         } else if (option == QLatin1String("--watch")) {
             options.watch = true;
         } else if (option == QLatin1String("--wait")) {
@@ -128,12 +151,23 @@ bool parseStationOptions(const QStringList &arguments, StationOptions &options, 
         error = QStringLiteral("--publish-ca ne sert qu'avec une adresse mqtts://");
         return false;
     }
-    if (options.flush && (options.journalFile.isEmpty() || options.publishUrl.isEmpty())) {
-        error = QStringLiteral("--flush demande --journal et --publish");
+    if (options.flush && options.republish) {
+        error = QStringLiteral("--flush et --republish ne vont pas ensemble");
         return false;
     }
-    if (options.flush && (options.watch || options.list || !options.ports.isEmpty())) {
-        error = QStringLiteral("--flush n'installe rien : sans --watch, --list ni --port");
+    const QString sending = options.flush ? QStringLiteral("--flush") : QStringLiteral("--republish");
+    if ((options.flush || options.republish) &&
+        (options.journalFile.isEmpty() || options.publishUrl.isEmpty())) {
+        error = sending + QStringLiteral(" demande --journal et --publish");
+        return false;
+    }
+    if ((options.flush || options.republish) &&
+        (options.watch || options.list || !options.ports.isEmpty())) {
+        error = sending + QStringLiteral(" n'installe rien : sans --watch, --list ni --port");
+        return false;
+    }
+    if (options.publishInsecure && options.publishUrl.isEmpty()) {
+        error = QStringLiteral("--publish-insecure ne sert qu'avec --publish");
         return false;
     }
     return true;

@@ -2,6 +2,8 @@
 
 #include "brokeraddress.h"
 
+#include <QByteArray>
+#include <QList>
 #include <QString>
 #include <QStringList>
 
@@ -21,10 +23,15 @@ struct StationOptions
     BrokerAddress broker;    // ... and parsed
     QString publishCa;       // --publish-ca: the authority of an mqtts:// broker's certificate
     bool flush = false;      // --flush: send what the journal holds that the broker never acknowledged
+    bool republish = false;  // --republish: send every record of the journal again
+    bool publishInsecure = false; // --publish-insecure: credentials over plain mqtt:// allowed
+    QString stationId;       // --station-id; empty: made from /etc/machine-id
     bool help = false;
 };
 
-// Parses the arguments after the program name; on failure `error` says why, in French.
-[[nodiscard]] bool parseStationOptions(const QStringList &arguments, StationOptions &options,
-                                       QString &error);
+// Parses the arguments after the program name, as the system gave them (bytes: the broker's
+// address is checked as UTF-8 before anything decodes it; the others are file and port names
+// in the locale's encoding); on failure `error` says why, in French.
+[[nodiscard]] bool parseStationOptions(const QList<QByteArray> &arguments,
+                                       StationOptions &options, QString &error);
 QString stationUsage();

@@ -10,6 +10,7 @@
 #include "model/model.h"
 #include "progressview.h"
 #include "publisher.h"
+#include "stationid.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -21,6 +22,9 @@
 #include <QSysInfo>
 
 #include <cstdlib>
+
+#include <mosquitto.h>
+#include <mqtt_protocol.h>
 
 namespace {
 
@@ -34,17 +38,82 @@ QString now()
     return wallclock::iso(wallclock::now());
 }
 
-// The key of a terminal's topics: its USB serial number, or its port without one.
+// How a terminal is named in the summary: its USB serial number, or its port without one.
 QString keyOf(const QString &serialNumber, const QString &port)
 {
     return serialNumber.isEmpty() ? port : serialNumber;
 }
 
+QString startPortOf(const QJsonObject &record)
+{
+    return record.value(QStringLiteral("startPort"))
+        .toString(record.value(QStringLiteral("port")).toString());
+}
+
 QString keyOf(const QJsonObject &record)
 {
-    return keyOf(record.value(QStringLiteral("serialNumber")).toString(),
-                 record.value(QStringLiteral("startPort")).toString(
-                     record.value(QStringLiteral("port")).toString()));
+    return keyOf(record.value(QStringLiteral("serialNumber")).toString(), startPortOf(record));
+}
+
+// The level of a record's topics, from the record alone: --flush and --republish find the
+// topic the run used.
+QString levelOf(const QJsonObject &record)
+{
+    return terminalLevel(record.value(QStringLiteral("serialNumber")).toString(),
+                         startPortOf(record),
+                         record.value(QStringLiteral("serialNumberShared")).toBool());
+}
+
+// What the broker gave as the reason of a refusal, in French for the usual ones.
+QString reasonText(int code, const QString &brokerWords)
+{
+    QString text;
+    switch (code) {
+    case MQTT_RC_NOT_AUTHORIZED:
+        text = QStringLiteral("accès non autorisé par ses règles");
+        break;
+    case MQTT_RC_TOPIC_NAME_INVALID:
+        text = QStringLiteral("sujet refusé");
+        break;
+    case MQTT_RC_QUOTA_EXCEEDED:
+        text = QStringLiteral("quota dépassé");
+        break;
+    case MQTT_RC_PACKET_TOO_LARGE:
+        text = QStringLiteral("message trop grand");
+        break;
+    case MQTT_RC_PAYLOAD_FORMAT_INVALID:
+        text = QStringLiteral("contenu refusé");
+        break;
+    case MQTT_RC_IMPLEMENTATION_SPECIFIC:
+        text = QStringLiteral("refus propre au serveur");
+        break;
+    default:
+        text = QString::fromUtf8(mosquitto_reason_string(code));
+        break;
+    }
+    text += QStringLiteral(", code %1").arg(code);
+    if (!brokerWords.isEmpty())
+        text += QStringLiteral(" : « %1 »").arg(report::printable(brokerWords));
+    return text;
+}
+
+// Why a record was not taken, as the summary and the JSON say it.
+QString refusalText(const Publisher::Refusal &r)
+{
+    switch (r.kind) {
+    case Publisher::Refusal::Kind::Refused:
+        return QStringLiteral("refusé par le serveur : ") + reasonText(r.code, r.reason);
+    case Publisher::Refusal::Kind::TooLarge:
+        return r.limit > 0 ? QStringLiteral("trop grand pour le serveur : %1 octets, il en "
+                                            "accepte %2 au plus")
+                                 .arg(r.size)
+                                 .arg(r.limit)
+                           : QStringLiteral("trop grand : %1 octets").arg(r.size);
+    case Publisher::Refusal::Kind::BadTopic:
+        return QStringLiteral("sujet refusé par la bibliothèque MQTT (%1)")
+            .arg(QString::fromUtf8(mosquitto_strerror(r.code)));
+    }
+    return QString();
 }
 
 // What the broker's link became, for the person.
@@ -92,7 +161,26 @@ QString linkText(const Publisher::Event &event, const BrokerAddress &broker)
                    .arg(event.code) +
                carryOn;
     case Publisher::Link::Lost:
-        return QStringLiteral("connexion au serveur MQTT %1 perdue").arg(where) + carryOn;
+        return QStringLiteral("connexion au serveur MQTT %1 perdue").arg(where) +
+               (event.code > 0 ? QStringLiteral(" (le serveur : %1)")
+                                     .arg(reasonText(event.code, QString()))
+                               : QString()) +
+               carryOn;
+    case Publisher::Link::OlderProtocol:
+        return QStringLiteral("le serveur MQTT %1 ne parle pas MQTT 5 : la station lui parle "
+                              "MQTT 3.1.1, où un enregistrement refusé par ses règles ne se "
+                              "distingue pas d'un enregistrement publié.")
+            .arg(where);
+    case Publisher::Link::RecordRefused:
+        return QStringLiteral("le serveur MQTT %1 refuse l'enregistrement de %2 (%3) : il n'est "
+                              "pas publié et reste dans le journal ; les suivants refusés pour "
+                              "la même raison sont comptés dans le bilan.")
+            .arg(where, report::printable(event.refusal.record.key),
+                 reasonText(event.refusal.code, event.refusal.reason));
+    case Publisher::Link::RecordSetAside:
+        return QStringLiteral("l'enregistrement de %1 est mis de côté (%2) : il reste dans le "
+                              "journal, les suivants partent.")
+            .arg(report::printable(event.refusal.record.key), refusalText(event.refusal));
     case Publisher::Link::AckNotWritten:
         return QStringLiteral("les envois confirmés par le serveur MQTT ne peuvent pas être "
                               "notés à côté du journal (%1) : --flush les enverra à nouveau.")
@@ -105,7 +193,7 @@ QStringList keysOf(const QList<Publisher::Record> &records)
 {
     QStringList keys;
     for (const Publisher::Record &r : records)
-        keys << r.key;
+        keys << report::printable(r.key);
     return keys;
 }
 
@@ -115,6 +203,39 @@ QJsonArray recordsJson(const QList<Publisher::Record> &records)
     for (const Publisher::Record &r : records)
         list.append(QJsonObject{{QStringLiteral("id"), r.id}, {QStringLiteral("terminal"), r.key}});
     return list;
+}
+
+// "X (reason), Y (reason)" for the person, under a heading that says who refused them;
+// [{"id", "terminal", "reason"}] for the JSON.
+QString refusalsText(const QList<Publisher::Refusal> &refusals)
+{
+    QStringList parts;
+    for (const Publisher::Refusal &r : refusals)
+        parts << QStringLiteral("%1 (%2)").arg(report::printable(r.record.key),
+                                               r.kind == Publisher::Refusal::Kind::Refused
+                                                   ? reasonText(r.code, r.reason)
+                                                   : refusalText(r));
+    return parts.join(QStringLiteral(", "));
+}
+
+QJsonArray refusalsJson(const QList<Publisher::Refusal> &refusals)
+{
+    QJsonArray list;
+    for (const Publisher::Refusal &r : refusals)
+        list.append(QJsonObject{{QStringLiteral("id"), r.record.id},
+                                {QStringLiteral("terminal"), r.record.key},
+                                {QStringLiteral("reason"), refusalText(r)}});
+    return list;
+}
+
+Publisher::Settings settingsFor(const StationOptions &options)
+{
+    Publisher::Settings settings;
+    settings.address = options.broker;
+    settings.caFile = options.publishCa;
+    settings.user = QString::fromUtf8(qgetenv("VARDEL_MQTT_USER"));
+    settings.password = QString::fromUtf8(qgetenv("VARDEL_MQTT_PASSWORD"));
+    return settings;
 }
 
 } // namespace
@@ -128,6 +249,13 @@ bool Station::preparePublishing(QString &error)
     const QByteArray user = qgetenv("VARDEL_MQTT_USER");
     if (user.isEmpty() && !qgetenv("VARDEL_MQTT_PASSWORD").isEmpty()) {
         error = QStringLiteral("VARDEL_MQTT_PASSWORD est donné sans VARDEL_MQTT_USER.");
+        return false;
+    }
+    if (!checkCredentials(error))
+        return false;
+    if (stationId.isEmpty() && !options.flush && !options.republish) {
+        error = QStringLiteral("cette machine n'a pas d'identifiant lisible (/etc/machine-id) : "
+                               "donnez celui de la station, --station-id NOM.");
         return false;
     }
     if (!options.publishCa.isEmpty()) {
@@ -148,23 +276,40 @@ bool Station::preparePublishing(QString &error)
     return true;
 }
 
+// A user name and password go over plain mqtt:// only to this machine, or when
+// --publish-insecure says the network may read them: nothing is sent otherwise.
+bool Station::checkCredentials(QString &error) const
+{
+    const bool credentials = !qgetenv("VARDEL_MQTT_USER").isEmpty();
+    if (!credentials || options.broker.tls || options.broker.isLoopback() ||
+        options.publishInsecure)
+        return true;
+    const QString host = options.broker.host.contains(QLatin1Char(':'))
+                             ? QLatin1Char('[') + options.broker.host + QLatin1Char(']')
+                             : options.broker.host;
+    error = QStringLiteral("le nom d'utilisateur et le mot de passe (VARDEL_MQTT_USER, "
+                           "VARDEL_MQTT_PASSWORD) partiraient en clair vers %1, que tout le "
+                           "réseau entre les deux peut lire : rien n'est envoyé. Utilisez "
+                           "mqtts://%2/%3 (TLS), ou --publish-insecure si ce réseau est sûr.")
+                .arg(options.broker.endpoint(), host, options.broker.prefix);
+    return false;
+}
+
 // The link, started once the package is known: the station announces what it installs.
 void Station::startPublishing()
 {
     if (options.publishUrl.isEmpty() || options.list || publisher)
         return;
-    Publisher::Settings settings;
-    settings.address = options.broker;
-    settings.caFile = options.publishCa;
-    settings.user = QString::fromUtf8(qgetenv("VARDEL_MQTT_USER"));
-    settings.password = QString::fromUtf8(qgetenv("VARDEL_MQTT_PASSWORD"));
-    settings.station = QSysInfo::machineHostName();
-    const QString host = settings.station;
+    Publisher::Settings settings = settingsFor(options);
+    const QString host = QSysInfo::machineHostName();
+    const QString id = stationId;
+    settings.station = stationLevel(host, id);
     const QJsonObject about = report::packageJson(package);
-    const auto stationState = [about, host](const QString &state, const QString &reason) {
+    const auto stationState = [about, host, id](const QString &state, const QString &reason) {
         QJsonObject message = about;
         message.insert(QStringLiteral("state"), state);
         message.insert(QStringLiteral("host"), host);
+        message.insert(QStringLiteral("station"), id);
         message.insert(QStringLiteral("since"), now());
         if (!reason.isEmpty())
             message.insert(QStringLiteral("reason"), reason);
@@ -172,7 +317,8 @@ void Station::startPublishing()
     };
     settings.online = stationState(QStringLiteral("online"), QString());
     settings.will = QJsonDocument(QJsonObject{{QStringLiteral("state"), QStringLiteral("offline")},
-                                              {QStringLiteral("host"), settings.station},
+                                              {QStringLiteral("host"), host},
+                                              {QStringLiteral("station"), id},
                                               {QStringLiteral("reason"), QStringLiteral("lost")}})
                         .toJson(QJsonDocument::Compact);
     offlineState = [stationState] {
@@ -186,7 +332,24 @@ void Station::startPublishing()
 void Station::publishRecord(const QJsonObject &record)
 {
     if (publisher)
-        publisher->publishRecord(keyOf(record), record);
+        publisher->publishRecord(levelOf(record), keyOf(record), record);
+}
+
+// Whether another port of the station has reported this serial number during the run (now, or
+// at an earlier look): its terminals are then told apart by their port, in their records and
+// topics. Once shared, a number stays so for the run: two terminals never share a topic.
+bool Station::serialShared(const QString &serialNumber)
+{
+    if (serialNumber.isEmpty())
+        return false;
+    if (board.sharing(serialNumber) > 1)
+        sharedSerials.insert(serialNumber);
+    int jobs = 0;
+    for (const Entry &entry : entries)
+        jobs += entry.job->terminal().serialNumber == serialNumber ? 1 : 0;
+    if (jobs > 1)
+        sharedSerials.insert(serialNumber);
+    return sharedSerials.contains(serialNumber);
 }
 
 // The running terminals' stage and percent, as values.
@@ -202,9 +365,11 @@ void Station::publishProgress(const QList<JobView> &now)
         const Entry &entry = entries.at(size_t(i));
         const InstallProgress &p = row.progress;
         const FoundTerminal &terminal = entry.job->terminal();
+        const bool shared = serialShared(terminal.serialNumber);
         publisher->publishProgress(
-            keyOf(terminal.serialNumber, terminal.port),
+            terminalLevel(terminal.serialNumber, terminal.port, shared),
             QJsonObject{{QStringLiteral("host"), host},
+                        {QStringLiteral("station"), stationId},
                         {QStringLiteral("serialNumber"), terminal.serialNumber},
                         {QStringLiteral("port"), row.port},
                         {QStringLiteral("stage"), stageKey(p.stage)},
@@ -257,36 +422,53 @@ void Station::closePublishing()
     publishing = QJsonObject{{QStringLiteral("broker"), options.broker.text()},
                              {QStringLiteral("published"), tally.published},
                              {QStringLiteral("publishedAfterWaiting"), recordsJson(tally.waited)},
-                             {QStringLiteral("unsent"), recordsJson(tally.unsent)}};
-    if (tally.unsent.isEmpty()) {
-        publishLines = QStringLiteral("Serveur MQTT %1 : %2 enregistrement(s) publié(s)")
-                           .arg(options.broker.text())
-                           .arg(tally.published);
-        if (!tally.waited.isEmpty())
-            publishLines += QStringLiteral(", dont %1 après une attente : %2")
-                                .arg(tally.waited.size())
-                                .arg(keysOf(tally.waited).join(QStringLiteral(", ")));
-        publishLines += QLatin1Char('.');
-    } else {
-        publishLines =
-            QStringLiteral("Serveur MQTT %1 : %2 enregistrement(s) publié(s), %3 non transmis : "
-                           "%4.\n")
-                .arg(options.broker.text())
-                .arg(tally.published)
-                .arg(tally.unsent.size())
-                .arg(keysOf(tally.unsent).join(QStringLiteral(", "))) +
-            (options.journalFile.isEmpty()
-                 ? QStringLiteral("Sans --journal, ils ne sont gardés nulle part.")
-                 : QStringLiteral("Ils restent dans le journal : vardel-station --journal %1 "
-                                  "--publish %2 --flush les enverra.")
-                       .arg(options.journalFile, options.publishUrl));
-        station->log(QStringLiteral("Publication : %1 enregistrement(s) non transmis").arg(tally.unsent.size()));
+                             {QStringLiteral("unsent"), recordsJson(tally.unsent)},
+                             {QStringLiteral("refused"), refusalsJson(tally.refused)},
+                             {QStringLiteral("setAside"), refusalsJson(tally.setAside)}};
+    // The first line as before MQTT 5: what was published, what waited, what never went; then
+    // what the broker refused, and what it would never take.
+    publishLines = QStringLiteral("Serveur MQTT %1 : %2 enregistrement(s) publié(s)")
+                       .arg(options.broker.text())
+                       .arg(tally.published);
+    if (!tally.waited.isEmpty())
+        publishLines += QStringLiteral(", dont %1 après une attente : %2")
+                            .arg(tally.waited.size())
+                            .arg(keysOf(tally.waited).join(QStringLiteral(", ")));
+    if (!tally.unsent.isEmpty())
+        publishLines += QStringLiteral(", %1 non transmis : %2")
+                            .arg(tally.unsent.size())
+                            .arg(keysOf(tally.unsent).join(QStringLiteral(", ")));
+    publishLines += QLatin1Char('.');
+    if (!tally.refused.isEmpty())
+        publishLines += QStringLiteral("\n%1 refusé(s) par le serveur : %2.")
+                            .arg(tally.refused.size())
+                            .arg(refusalsText(tally.refused));
+    if (!tally.setAside.isEmpty())
+        publishLines += QStringLiteral("\n%1 mis de côté : %2.")
+                            .arg(tally.setAside.size())
+                            .arg(refusalsText(tally.setAside));
+    const int left = tally.unsent.size() + tally.refused.size() + tally.setAside.size();
+    if (left > 0) {
+        publishLines += QLatin1Char('\n') +
+                        (options.journalFile.isEmpty()
+                             ? QStringLiteral("Sans --journal, ils ne sont gardés nulle part.")
+                             : QStringLiteral("Ils restent dans le journal : vardel-station "
+                                              "--journal %1 --publish %2 --flush les enverra "
+                                              "à nouveau.")
+                                   .arg(options.journalFile, shownAddress(options.publishUrl)));
+        station->log(QStringLiteral("Publication : %1 enregistrement(s) non transmis, %2 "
+                                    "refusé(s), %3 mis de côté")
+                         .arg(tally.unsent.size())
+                         .arg(tally.refused.size())
+                         .arg(tally.setAside.size()));
     }
 }
 
 // --flush: the journal's records that the broker never acknowledged, sent in order; a record of
 // a terminal that has a later one in the journal goes without the retain flag, so that the
-// broker keeps the latest. Ends once all are acknowledged, after --wait seconds, or on a signal.
+// broker keeps the latest. --republish: every record of the journal, acknowledged or not, the
+// same way: what a broker that lost its retained messages needs to hold them again. Ends once
+// all are acknowledged, after --wait seconds, or on a signal.
 int Station::flush()
 {
     QList<QJsonObject> records;
@@ -299,30 +481,33 @@ int Station::flush()
     const QSet<QString> acknowledged = AckLog::read(ackPath);
     QHash<QString, int> last; // the index of each terminal's latest record
     for (int i = 0; i < records.size(); ++i)
-        last.insert(keyOf(records.at(i)), i);
+        last.insert(levelOf(records.at(i)), i);
     QList<int> pending;
     for (int i = 0; i < records.size(); ++i) {
-        if (!acknowledged.contains(records.at(i).value(QStringLiteral("id")).toString()))
+        if (options.republish ||
+            !acknowledged.contains(records.at(i).value(QStringLiteral("id")).toString()))
             pending << i;
     }
     if (pending.isEmpty()) {
-        console::out(QStringLiteral("Rien à envoyer : le serveur a confirmé les %1 "
-                                    "enregistrement(s) du journal.\n")
-                         .arg(records.size()));
+        console::out(options.republish
+                         ? QStringLiteral("Rien à envoyer : le journal n'a aucun "
+                                          "enregistrement.\n")
+                         : QStringLiteral("Rien à envoyer : le serveur a confirmé les %1 "
+                                          "enregistrement(s) du journal.\n")
+                               .arg(records.size()));
         return kAllUpdated;
     }
     if (!preparePublishing(error)) {
         console::err(QStringLiteral("vardel-station : ") + error + QLatin1Char('\n'));
         return kNothingStarted;
     }
-    Publisher::Settings settings;
-    settings.address = options.broker;
-    settings.caFile = options.publishCa;
-    settings.user = QString::fromUtf8(qgetenv("VARDEL_MQTT_USER"));
-    settings.password = QString::fromUtf8(qgetenv("VARDEL_MQTT_PASSWORD"));
-    publisher = std::make_unique<Publisher>(std::move(settings), std::move(acks));
-    for (int i : pending)
-        publisher->publishRecord(keyOf(records.at(i)), records.at(i), last.value(keyOf(records.at(i))) == i);
+    publisher = std::make_unique<Publisher>(settingsFor(options), std::move(acks));
+    for (int i : pending) {
+        const QJsonObject &record = records.at(i);
+        const QString id = record.value(QStringLiteral("id")).toString();
+        publisher->publishRecord(levelOf(record), keyOf(record), record,
+                                 last.value(levelOf(record)) == i, acknowledged.contains(id));
+    }
     publisher->start();
     const qint64 deadline = qint64(std::max(options.waitSeconds, 1)) * 1000;
     QElapsedTimer clock;
@@ -333,6 +518,15 @@ int Station::flush()
         sayPublisherEvents();
     }
     closePublishing();
+    const Publisher::Tally tally = publisher->tally();
+    if (options.republish)
+        console::out(QStringLiteral("%1 enregistrement(s) du journal renvoyé(s) sur %2, dont %3 "
+                                    "confirmé(s) par le serveur.\n")
+                         .arg(pending.size())
+                         .arg(options.broker.text())
+                         .arg(tally.published));
     console::out(publishLines + QLatin1Char('\n'));
-    return publisher->tally().unsent.isEmpty() ? kAllUpdated : kSomeFailed;
+    const bool left = !tally.unsent.isEmpty() || !tally.refused.isEmpty() ||
+                      !tally.setAside.isEmpty();
+    return left ? kSomeFailed : kAllUpdated;
 }
