@@ -235,14 +235,14 @@ void MainWindow::on_module_progressed(QString info, int value)
 {
     ui->moduleLabel->setText(info);
     ui->moduleProgressBar->setValue(value);
-    model->log(logtexts::progress(QStringLiteral("Module"), info, value));
+    model->logProgress(QStringLiteral("Module"), info, value);
 }
 
 void MainWindow::on_total_progressed(QString info, int value)
 {
     ui->moduleLabel_2->setText(info);
     ui->totalProgressBar->setValue(value);
-    model->log(logtexts::progress(QStringLiteral("Total"), info, value));
+    model->logProgress(QStringLiteral("Total"), info, value);
 }
 
 void MainWindow::on_generateButton_clicked()
