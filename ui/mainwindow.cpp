@@ -271,7 +271,7 @@ void MainWindow::on_generateButton_clicked_final()
 void MainWindow::followTerminal(const QString &portLabel)
 {
     // After its reboot the terminal may come back under another port name: each open of the
-    // installation looks for it by its serial number.
+    // installation looks for it by its identity (its serial number, or else its USB socket).
     auto terminal = std::make_shared<PortFollower>(portLabel);
     lastTerminal = terminal;
     if (!terminal->isFollowing()) {
@@ -283,7 +283,7 @@ void MainWindow::followTerminal(const QString &portLabel)
         bool moved = false;
         const QString now = terminal->current(&moved);
         if (moved)
-            installing->log(logtexts::terminalFoundOn(now, terminal->serialNumber()));
+            installing->log(logtexts::terminalFoundOn(now, terminal->terminal().describe()));
         return now;
     });
 }
