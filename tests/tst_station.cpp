@@ -1137,6 +1137,57 @@ private slots:
         QVERIFY2(r.log.contains(entry), qPrintable(entry + "\n"_q + r.log.join("\n"_q)));
     }
 
+    // A standard output that nobody reads (a pager on its first page, a terminal stopped with
+    // Ctrl-S) holds the station's end up 2 s at most: here a pipe filled before the station
+    // starts, and a terminal whose screen nobody reads. The work is done all the same.
+    void stalledOutput_data()
+    {
+        QTest::addColumn<bool>("terminal");
+        QTest::newRow("pipe") << false;
+        QTest::newRow("terminal") << true;
+    }
+    void stalledOutput()
+    {
+        QFETCH(bool, terminal);
+        int reader = -1;
+        int writer = -1;
+        if (terminal) {
+            QVERIFY(::openpty(&reader, &writer, nullptr, nullptr, nullptr) == 0);
+        } else {
+            int ends[2];
+            QVERIFY(::pipe2(ends, O_CLOEXEC) == 0);
+            reader = ends[0];
+            writer = ends[1];
+        }
+        // Full before the station writes a byte.
+        ::fcntl(writer, F_SETFL, ::fcntl(writer, F_GETFL) | O_NONBLOCK);
+        const QByteArray filler(4096, 'x');
+        while (::write(writer, filler.constData(), size_t(filler.size())) > 0) {
+        }
+        ::fcntl(writer, F_SETFL, ::fcntl(writer, F_GETFL) & ~O_NONBLOCK);
+        QElapsedTimer clock;
+        clock.start();
+        qint64 ended = -1;
+        Setup setup{"--devices 1 --catalogue 123456"_q,
+                    {"--package"_q, smallPackage},
+                    [&](During &now) {
+                        if (now.log.contains("Fin de l'application"_q))
+                            ended = clock.elapsed();
+                        return ended >= 0;
+                    },
+                    {},
+                    writer,
+                    30000};
+        const Run r = run(setup);
+        const qint64 exited = clock.elapsed();
+        ::close(writer);
+        ::close(reader);
+        QVERIFY2(r.status == 0 && ended >= 0, qPrintable(QString::number(r.status) + r.err));
+        QCOMPARE(r.terminals.value(0)["result"_q].toString(), kUpdated);
+        // 2 s, and the time to see the log's end banner and the exit (about 0.2 s each).
+        QVERIFY2(exited - ended < 3000, qPrintable(QString::number(exited - ended)));
+    }
+
     // A terminal's journal line is written as soon as its installation has ended, before its
     // release frames (here 3 s long: the terminal does not answer them): a station killed
     // right after a terminal's result line has its record.
