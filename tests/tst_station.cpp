@@ -97,6 +97,17 @@ int activations(const QString &frames)
     return QRegularExpression("activate (\\d+)"_q).match(frames).captured(1).toInt();
 }
 
+// Whether `text` holds a control character other than a line break.
+bool hasControlCharacter(const QString &text)
+{
+    for (const QChar c : text) {
+        if ((c.unicode() < 0x20 && c != QLatin1Char('\n')) ||
+            (c.unicode() >= 0x7f && c.unicode() < 0xa0))
+            return true;
+    }
+    return false;
+}
+
 // A regular file's text (never a device such as /dev/full, which has no end).
 QString readText(const QString &path)
 {
@@ -1135,6 +1146,81 @@ private slots:
                                   .replace("%2"_q, port(0))
                                   .replace("%3"_q, port(1));
         QVERIFY2(r.log.contains(entry), qPrintable(entry + "\n"_q + r.log.join("\n"_q)));
+    }
+
+    // A USB serial number in UTF-8, udev's encoding, is shown, logged and recorded as the
+    // device reports it: on the progress lines and in the summary, in the log (the terminal is
+    // found again by it after its reboot), in the JSON summary and the journal, and by --list.
+    void utf8SerialNumber()
+    {
+        const QString serial = "E€1"_q;
+        const Run r = run("--devices 1 --catalogue 123456 --renumber --reboot-silence 500 --serial "_q +
+                              serial,
+                          {"--package"_q, smallPackage, "--journal"_q, "journal.txt"_q});
+        QVERIFY2(r.status == 0, qPrintable(r.out + r.err));
+        QVERIFY2(r.out.contains(QRegularExpression("\\d\\d  %1 +E€1 +téléchargement"_q.arg(port(0)))),
+                 qPrintable(r.out));
+        QVERIFY2(r.out.contains(QRegularExpression("\n%1 > \\S+ +E€1 +Installation réalisée"_q.arg(
+                     port(0)))),
+                 qPrintable(r.out));
+        QVERIFY2(!r.log.filter(QRegularExpression(
+                                   "^\\[%1\\] Terminal retrouvé sur \\S+ - \\(Terminal USB\\) "
+                                   "\\(numéro de série E€1\\)$"_q.arg(port(0))))
+                      .isEmpty(),
+                 qPrintable(r.log.join("\n"_q)));
+        QCOMPARE(r.terminals.value(0)["serialNumber"_q].toString(), serial);
+        QCOMPARE(r.journal.value(0)["serialNumber"_q].toString(), serial);
+        const Run listed = run("--devices 1 --serial "_q + serial, {"--package"_q, smallPackage, "--list"_q});
+        QVERIFY2(listed.out.contains(QRegularExpression("\n  %1 +E€1 +Tarvenix"_q.arg(port(0)))),
+                 qPrintable(listed.out));
+    }
+
+    // Control characters in what a device reports (its serial number, its description) never
+    // reach the person's terminal, the log or the report raw: they are shown escaped ("\x1b").
+    // The JSON summary keeps the serial number as the device reported it.
+    void controlCharacters_data()
+    {
+        QTest::addColumn<QString>("option"); // vardel-sim's
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("serial number") << "--serial"_q << "TVX\x1b[2J\x1b]0;x\x07"_q
+                                       << "TVX\\x1b[2J\\x1b]0;x\\x07"_q;
+        QTest::newRow("description") << "--description"_q << "Caisse\x1b[31m\x07\x09"_q
+                                     << "Caisse\\x1b[31m\\x07\\x09"_q;
+    }
+    void controlCharacters()
+    {
+        QFETCH(QString, option);
+        QFETCH(QString, value);
+        QFETCH(QString, shown);
+        // Not updated: a report is written.
+        Setup setup{"--devices 1 --refuse-app"_q, {"--package"_q, smallPackage}, {}};
+        setup.terminals += " "_q + option + " "_q + value;
+        const Run r = run(setup);
+        setup.station << "--list"_q;
+        const Run listed = run(setup);
+        QVERIFY2(r.status == 1 && r.reports.size() == 1, qPrintable(r.out + r.err));
+        for (const QString &text : {r.out, r.err, listed.out, listed.err,
+                                    r.log.join("\n"_q),
+                                    QString::fromUtf8(r.reports.first())})
+            QVERIFY2(!hasControlCharacter(text), qPrintable(text));
+        const QString report = QString::fromUtf8(r.reports.first());
+        QVERIFY2(report.contains(option == "--serial"_q ? "numéro de série « %1 »"_q.arg(shown)
+                                                        : "description « %1 »"_q.arg(shown)),
+                 qPrintable(report));
+        QVERIFY2(listed.out.contains(shown), qPrintable(listed.out));
+        if (option == "--serial"_q) {
+            QVERIFY2(r.out.contains(QRegularExpression("\n%1 +%2 +Erreur mirandol"_q.arg(
+                         port(0), QRegularExpression::escape(shown)))),
+                     qPrintable(r.out));
+            QCOMPARE(r.terminals.value(0)["serialNumber"_q].toString(), value);
+            // Not text: the terminal is followed by its socket.
+            QVERIFY(r.log.contains("[%1] Numéro de série %2 inutilisable (caractères de contrôle "
+                                   "ou octets qui ne sont pas du texte) : le terminal est suivi "
+                                   "par sa prise USB 1-2"_q.arg(port(0), shown)));
+        } else {
+            QVERIFY(r.log.contains("Terminal détecté : %1 - (%2)"_q.arg(port(0), shown)));
+        }
     }
 
     // A standard output that nobody reads (a pager on its first page, a terminal stopped with

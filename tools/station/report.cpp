@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include "app/printable.h"
 #include "app/wallclock.h"
 #include "figuresjson.h"
 #include "progressview.h"
@@ -29,9 +30,10 @@ double perSecond(const JobResult &result)
 // The port a terminal ended on, and the one it was found on when it changed.
 QString portColumn(const JobResult &result)
 {
-    return result.port == result.startPort
-               ? result.port
-               : result.startPort + QStringLiteral(" > ") + result.port;
+    return result.port == result.startPort ? printable::text(result.port)
+                                           : printable::text(result.startPort) +
+                                                 QStringLiteral(" > ") +
+                                                 printable::text(result.port);
 }
 
 QJsonValue time(const QDateTime &at)
@@ -80,7 +82,8 @@ QString table(const QList<JobResult> &terminals)
                              QStringLiteral("Octets envoyés"), QStringLiteral("Débit")};
     QList<QStringList> rows{header};
     for (const JobResult &r : terminals)
-        rows.append({portColumn(r), r.serialNumber.isEmpty() ? QStringLiteral("-") : r.serialNumber,
+        rows.append({portColumn(r),
+                     r.serialNumber.isEmpty() ? QStringLiteral("-") : printable::text(r.serialNumber),
                      resultColumn(r), duration(r.seconds), QString::number(r.bytesSent),
                      ProgressView::rate(perSecond(r))});
     QList<int> widths;
