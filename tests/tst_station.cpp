@@ -1080,16 +1080,16 @@ private slots:
         QTest::addColumn<QString>("outcomes"); // of each device, in order
         QTest::addColumn<QString>("logged");   // a log entry, with %1: device 0's last port
         QTest::newRow("no serial number, back in its socket")
-            << "--devices 1 --serial '' --renumber --reboot-silence 1000"_q << -1 << "updated"_q
+            << "--devices 1 --serial '' --renumber --reboot-silence 500"_q << -1 << "updated"_q
             << "[%2] Terminal retrouvé sur %1 - (Terminal USB) (prise USB 1-2)"_q;
         QTest::newRow("no serial number, back in another socket")
-            << "--devices 1 --serial '' --renumber --other-socket --reboot-silence 1000"_q << -1
+            << "--devices 1 --serial '' --renumber --other-socket --reboot-silence 500"_q << -1
             << "installed-unverified"_q
             << "[%2] Le terminal n'est pas revenu là où il était attendu (prise USB 1-2) ; %1, "
                "apparu pendant l'attente, est pris pour lui et n'est pas mis à jour : "
                "débranchez-le puis rebranchez-le pour le mettre à jour"_q;
         QTest::newRow("shared serial number, one renumbered")
-            << "--devices 2 --serial 0001 --reboot-silence 1000 --at 0 --renumber"_q << -1
+            << "--devices 2 --serial 0001 --reboot-silence 500 --at 0 --renumber"_q << -1
             << "updated updated"_q
             << "[%2] Terminal retrouvé sur %1 - (Terminal USB) (prise USB 1-2)"_q;
         QTest::newRow("shared serial number, plugged in after the other's update")
@@ -1106,8 +1106,7 @@ private slots:
         QFETCH(QString, logged);
         const int devices = outcomes.count(QLatin1Char(' ')) + 1;
         QElapsedTimer allDone;
-        const Run r = run(
-            Setup{"--catalogue 123456 "_q + terminals,
+        Setup setup{"--catalogue 123456 "_q + terminals,
                   {"--package"_q, smallPackage, "--watch"_q, "--journal"_q, "journal.txt"_q},
                   [&](During &now) {
                       const int records = now.journal.count(QLatin1Char('\n'));
@@ -1117,12 +1116,16 @@ private slots:
                       if (records < devices || now.out.count(QRegularExpression(
                                                    " (mis à jour|installé, à vérifier)"_q)) < devices)
                           return false;
-                      // Long enough after the last end for a terminal taken on twice to show.
+                      // Long enough after the last end for a terminal taken on twice to show
+                      // (the ports are listed every 0.2 s).
                       if (!allDone.isValid())
                           allDone.start();
-                      return allDone.elapsed() > 1500 && send(now.sim, SIGINT);
+                      return allDone.elapsed() > 1000 && send(now.sim, SIGINT);
                   },
-                  {}, -1, 60000});
+                  {}, -1, 60000};
+        // A terminal back from its reboot is found within the wait's first steps.
+        setup.timings = "rebootWaitMinMs=2000"_q;
+        const Run r = run(setup);
         QVERIFY2(allDone.isValid(), qPrintable(r.out + r.err));
         QCOMPARE(r.journal.size(), devices);
         QCOMPARE(r.summary["terminals"_q].toArray().size(), devices);
