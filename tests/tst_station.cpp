@@ -19,6 +19,7 @@
 #include <QProcess>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTest>
 
 #include <csignal>
@@ -1248,10 +1249,17 @@ private slots:
             reader = ends[0];
             writer = ends[1];
         }
-        // Full before the station writes a byte.
+        // Full before the station writes a byte: a terminal moves what it was given on to its
+        // reader's side a moment later, and takes some more then.
         ::fcntl(writer, F_SETFL, ::fcntl(writer, F_GETFL) | O_NONBLOCK);
         const QByteArray filler(4096, 'x');
-        while (::write(writer, filler.constData(), size_t(filler.size())) > 0) {
+        for (bool took = true; took;) {
+            took = false;
+            for (const int size : {4096, 1}) {
+                while (::write(writer, filler.constData(), size_t(size)) > 0)
+                    took = true;
+            }
+            QThread::msleep(50);
         }
         ::fcntl(writer, F_SETFL, ::fcntl(writer, F_GETFL) & ~O_NONBLOCK);
         QElapsedTimer clock;
