@@ -78,9 +78,3 @@ std::optional<PortInfo> TerminalIdentity::findIn(const QList<PortInfo> &listing)
     }
     return found;
 }
-
-bool TerminalIdentity::operator==(const TerminalIdentity &other) const
-{
-    return how == other.how && serial == other.serial && socket == other.socket &&
-           port == other.port;
-}

@@ -54,9 +54,6 @@ public:
     // The port of `listing` that is this terminal, when exactly one is.
     std::optional<PortInfo> findIn(const QList<PortInfo> &listing) const;
 
-    bool operator==(const TerminalIdentity &other) const;
-    bool operator!=(const TerminalIdentity &other) const { return !(*this == other); }
-
 private:
     Kind how = Kind::PortName;
     QString serial;

@@ -77,6 +77,7 @@ private:
     void serve(const QList<FoundTerminal> &chosen);
     void startJob(const FoundTerminal &terminal);
     void admit();
+    void lookForJobsTerminals(const QList<PortInfo> &listing);
     Entry *awaitedBy(const FoundTerminal &terminal);
     void settleAwaited(Entry &entry, bool terminalHere);
     QJsonObject recordTerminal(const JobResult &result); // a job's thread

@@ -117,32 +117,7 @@ void Station::startJob(const FoundTerminal &terminal)
 void Station::admit()
 {
     const QList<PortInfo> listing = board.listing();
-    const auto listed = [&listing](const QString &port) {
-        for (const PortInfo &info : listing)
-            if (info.name == port)
-                return true;
-        return false;
-    };
-    for (Entry &entry : entries) {
-        const bool here = entry.job->identity().findIn(listing).has_value();
-        entry.returned = here && !entry.present;
-        entry.present = here;
-        const bool finished = entry.job->isFinished();
-        if (!here && finished &&
-            entry.job->identity().kind() != TerminalIdentity::Kind::SerialNumber)
-            entry.released = true;
-        if (finished && !entry.settled) {
-            entry.settled = true;
-            settleAwaited(entry, here);
-        }
-        // A port taken for its terminal is forgotten once unplugged.
-        entry.presumed.erase(std::remove_if(entry.presumed.begin(), entry.presumed.end(),
-                                            [&](const QString &port) { return !listed(port); }),
-                             entry.presumed.end());
-        entry.awaiting.erase(std::remove_if(entry.awaiting.begin(), entry.awaiting.end(),
-                                            [&](const QString &port) { return !listed(port); }),
-                             entry.awaiting.end());
-    }
+    lookForJobsTerminals(listing);
     for (const PortInfo &info : listing) {
         if (!info.isTerminal())
             continue;
@@ -183,6 +158,38 @@ void Station::admit()
         }
         // Otherwise its job, running, follows it there, or waits to be done with it; or,
         // finished, it never left.
+    }
+}
+
+// Where each job's terminal is in `listing`; what a job that has finished leaves known.
+void Station::lookForJobsTerminals(const QList<PortInfo> &listing)
+{
+    const auto unlisted = [&listing](const QString &port) {
+        for (const PortInfo &info : listing) {
+            if (info.name == port)
+                return false;
+        }
+        return true;
+    };
+    for (Entry &entry : entries) {
+        const bool here = entry.job->identity().findIn(listing).has_value();
+        entry.returned = here && !entry.present;
+        entry.present = here;
+        const bool finished = entry.job->isFinished();
+        if (!here && finished &&
+            entry.job->identity().kind() != TerminalIdentity::Kind::SerialNumber)
+            entry.released = true;
+        if (finished && !entry.settled) {
+            entry.settled = true;
+            settleAwaited(entry, here);
+        }
+        // A port held back or taken for its terminal is forgotten once unplugged.
+        entry.presumed.erase(
+            std::remove_if(entry.presumed.begin(), entry.presumed.end(), unlisted),
+            entry.presumed.end());
+        entry.awaiting.erase(
+            std::remove_if(entry.awaiting.begin(), entry.awaiting.end(), unlisted),
+            entry.awaiting.end());
     }
 }
 
