@@ -9,16 +9,27 @@ bool isControl(char16_t u)
     return u < 0x20 || (u >= 0x7f && u < 0xa0);
 }
 
-// Shown as itself: not a control character, not an invisible one that moves or hides text.
+// Shown as itself: not a control character, not an invisible one that moves or hides text
+// (the first such character is U+00AD, the soft hyphen).
 bool isShown(char16_t u)
 {
-    if (u == 0x2028 || u == 0x2029)
+    if (u < 0xad)
+        return !isControl(u);
+    if (u == 0x2028 || u == 0x2029 || QChar::isSurrogate(u))
         return false;
     return QChar::category(char32_t(u)) != QChar::Other_Format;
 }
 
 QString escaped(const QString &value, bool keepLineBreaks)
 {
+    // Most texts have nothing to escape: they are returned as they are.
+    bool plain = true;
+    for (qsizetype i = 0; i < value.size() && plain; ++i) {
+        const char16_t u = value.at(i).unicode();
+        plain = (keepLineBreaks && u == u'\n') || isShown(u);
+    }
+    if (plain)
+        return value;
     QString out;
     out.reserve(value.size());
     for (qsizetype i = 0; i < value.size(); ++i) {
