@@ -1,6 +1,7 @@
 #include "logger.h"
 
 #include "oserror.h"
+#include "printable.h"
 #include "wallclock.h"
 
 #include <QDateTime>
@@ -89,25 +90,72 @@ logger::logger(QObject *parent, const QString &fileName) : QObject(parent)
         file = openShared(fileName);
 }
 
+logger::logger(QObject *parent, const Daily &daily) : QObject(parent), folder(daily.folder)
+{
+    // Opened now, so that a log that cannot be written is known before anything happens.
+    file = openShared(dailyFileName(folder, wallclock::now().date()));
+}
+
 logger::~logger() = default;
+
+QString logger::dailyFileName(const QString &folder, const QDate &day)
+{
+    return folder + QDir::separator() + day.toString(QStringLiteral("yyyyMMdd")) +
+           QStringLiteral("_logs.txt");
+}
 
 QString logger::formatEntry(const QString &value)
 {
-    return QStringLiteral("== ") +
-           wallclock::now().toString(QStringLiteral("dd/MM/yyyy hh:mm:ss")) +
-           QStringLiteral(" == ") + value + QLatin1Char('\n');
+    return formatEntry(value, wallclock::now());
+}
+
+QString logger::formatEntry(const QString &value, const QDateTime &at)
+{
+    return QStringLiteral("== ") + at.toString(QStringLiteral("dd/MM/yyyy hh:mm:ss")) +
+           QStringLiteral(" == ") + printable::lines(value) + QLatin1Char('\n');
 }
 
 QString logger::failure() const
 {
-    if (!file)
-        return QString();
-    std::lock_guard<std::mutex> lock(file->mutex);
-    return file->failure;
+    std::shared_ptr<SharedFile> current;
+    QString earlier;
+    {
+        std::lock_guard<std::mutex> lock(choosing);
+        current = file;
+        earlier = earlierFailure;
+    }
+    if (!current)
+        return earlier;
+    std::lock_guard<std::mutex> lock(current->mutex);
+    return current->failure.isEmpty() ? earlier : current->failure;
+}
+
+std::shared_ptr<logger::SharedFile> logger::fileFor(const QDateTime &at)
+{
+    std::lock_guard<std::mutex> lock(choosing);
+    if (folder.isEmpty() || !file)
+        return file;
+    const QString name = dailyFileName(folder, at.date());
+    if (file->file.fileName() != name) {
+        // A new day: the day before's file closes with its last writer.
+        {
+            std::lock_guard<std::mutex> fileLock(file->mutex);
+            if (earlierFailure.isEmpty())
+                earlierFailure = file->failure;
+        }
+        file = openShared(name);
+    }
+    return file;
 }
 
 void logger::write(const QString &value)
 {
+    write(value, wallclock::now());
+}
+
+void logger::write(const QString &value, const QDateTime &at)
+{
+    const std::shared_ptr<SharedFile> file = fileFor(at);
     if (!file)
         return;
     std::lock_guard<std::mutex> lock(file->mutex);
@@ -116,7 +164,7 @@ void logger::write(const QString &value)
     QTextStream stream(&file->file);
     stream.setCodec("UTF-8");
     stream.setGenerateByteOrderMark(false);
-    stream << formatEntry(value);
+    stream << formatEntry(value, at);
     // Into the file now, while the lock is held; the first entry that does not reach it (a
     // full disk) is remembered.
     errno = 0;

@@ -11,7 +11,6 @@
 #include <atomic>
 #include <functional>
 #include <mutex>
-#include <optional>
 
 class LineObserver;
 
@@ -36,13 +35,6 @@ public:
 
     SerialPort();
     ~SerialPort() override;
-
-    // The port of `listing` that reports this USB serial number, when it is the only one that
-    // does and it is a terminal's: how a terminal is followed when it comes back under another
-    // name. Nothing for an empty number, an absent one, or one that two ports report (cheap
-    // adapters share theirs), terminals or not.
-    static std::optional<PortInfo> terminalBySerial(const QList<PortInfo> &listing,
-                                                    const QString &serialNumber);
 
     // Where open() looks up a label: by default the system's listing, taken at each open. A
     // driver that lists the ports itself (the station, once for all its terminals) hands its

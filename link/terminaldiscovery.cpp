@@ -8,25 +8,6 @@ Q_LOGGING_CATEGORY(lcDiscovery, "vardel.discovery")
 
 } // namespace
 
-std::optional<PortInfo> SerialPort::terminalBySerial(const QList<PortInfo> &listing,
-                                                     const QString &serialNumber)
-{
-    if (serialNumber.isEmpty())
-        return std::nullopt;
-    std::optional<PortInfo> found;
-    int carriers = 0;
-    for (const PortInfo &info : listing) {
-        if (info.serialNumber != serialNumber)
-            continue;
-        ++carriers;
-        if (info.isTerminal())
-            found = info;
-    }
-    if (carriers != 1)
-        return std::nullopt;
-    return found;
-}
-
 bool SerialPort::detectTerminals()
 {
     const QList<PortInfo> available = PortInfo::available();

@@ -2,6 +2,7 @@
 #include "diagnosticreport.h"
 
 #include "app/buildinfo.h"
+#include "app/printable.h"
 #include "app/wallclock.h"
 #include "config/advertisement.h"
 #include "config/configuration.h"
@@ -139,18 +140,20 @@ QString portsSection(const ReportContent &c)
     if (c.ports.isEmpty())
         s += QStringLiteral("Le système ne liste aucun port série.\n");
     for (const PortFacts &p : c.ports) {
-        s += QStringLiteral("  %1 (%2) : fabricant « %3 », ").arg(p.name, p.location, p.manufacturer);
+        s += QStringLiteral("  %1 (%2) : fabricant « %3 », ")
+                 .arg(printable::text(p.name), printable::text(p.location),
+                      printable::text(p.manufacturer));
         s += p.hasIds ? QStringLiteral("USB %1:%2")
                             .arg(p.vendorId, 4, 16, QLatin1Char('0'))
                             .arg(p.productId, 4, 16, QLatin1Char('0'))
                       : QStringLiteral("pas d'identifiants USB");
         s += QStringLiteral(", numéro de série « %1 », description « %2 »\n")
-                 .arg(p.serialNumber, p.description);
+                 .arg(printable::text(p.serialNumber), printable::text(p.description));
     }
     if (c.result) {
-        s += field(QStringLiteral("Port de l'installation"), c.result->startPort);
+        s += field(QStringLiteral("Port de l'installation"), printable::text(c.result->startPort));
         if (c.result->port != c.result->startPort)
-            s += field(QStringLiteral("Terminal retrouvé sur"), c.result->port);
+            s += field(QStringLiteral("Terminal retrouvé sur"), printable::text(c.result->port));
     }
     return s;
 }
@@ -188,8 +191,9 @@ QString terminalSection(const ReportContent &c)
     else
         s += field(c.applicationsRead ? QStringLiteral("Applications")
                                       : QStringLiteral("Applications (liste interrompue)"),
-                   c.applications.isEmpty() ? QStringLiteral("aucune")
-                                            : c.applications.join(QStringLiteral(", ")));
+                   c.applications.isEmpty()
+                       ? QStringLiteral("aucune")
+                       : printable::text(c.applications.join(QStringLiteral(", "))));
     return s;
 }
 
@@ -286,13 +290,31 @@ QString resultSection(const InstallResult &r)
     return s;
 }
 
+// Where entries were left out: how many, of which kind.
+QString omission(int progress, int others)
+{
+    if (others == 0)
+        return QStringLiteral("(%1 entrées de progression omises)").arg(progress);
+    return QStringLiteral("(%1 entrées de progression et %2 autres entrées omises)")
+        .arg(progress)
+        .arg(others);
+}
+
 QString logSection(const ReportContent &c)
 {
     QString s = heading(QStringLiteral("Journal de la dernière installation"));
-    if (c.omittedEntries > 0)
-        s += QStringLiteral("(%1 entrées plus anciennes omises)\n").arg(c.omittedEntries);
-    for (const QString &entry : c.logEntries)
-        s += entry + QLatin1Char('\n');
+    if (c.omittedProgress > 0 || c.omittedOthers > 0)
+        s += QStringLiteral("Entrées omises : %1 de progression, %2 autres ; le début de "
+                            "l'installation et ses %3 dernières entrées sont là, et entre eux "
+                            "les entrées qui ne sont pas de progression.\n")
+                 .arg(c.omittedProgress)
+                 .arg(c.omittedOthers)
+                 .arg(LogCapture::kTailEntries);
+    for (const LogCapture::Entry &entry : c.logEntries) {
+        if (entry.progressOmitted > 0 || entry.othersOmitted > 0)
+            s += omission(entry.progressOmitted, entry.othersOmitted) + QLatin1Char('\n');
+        s += entry.text + QLatin1Char('\n');
+    }
     return s;
 }
 
@@ -303,8 +325,8 @@ QString traceSection(const FrameTrace &trace)
                         "la précédente ; d'un bloc de données, l'en-tête seul.\n")
              .arg(FrameTrace::kDepth);
     const QStringList lines = trace.lines();
-    for (const QString &line : lines)
-        s += QStringLiteral("  ") + line + QLatin1Char('\n');
+    for (const QString &line : lines) // a port's label among them
+        s += QStringLiteral("  ") + printable::text(line) + QLatin1Char('\n');
     return s;
 }
 

@@ -2,6 +2,7 @@
 
 #include "frametrace.h"
 #include "installresult.h"
+#include "logcapture.h"
 #include "replyrecording.h"
 #include "systemsurvey.h"
 
@@ -45,8 +46,9 @@ struct ReportContent
     QByteArray recordReply; // the reply to the record's request, as it came; empty: none
     bool applicationsRead = false; // the whole application list was read
     QStringList applications;      // as read, whole or not
-    QStringList logEntries;
-    int omittedEntries = 0;
+    QList<LogCapture::Entry> logEntries;
+    int omittedProgress = 0; // entries left out in all
+    int omittedOthers = 0;
     FrameTrace trace;
     ReplyRecording replies;
 };
@@ -54,6 +56,8 @@ struct ReportContent
 // The report for support: sections a person reads, in French, and at the end the terminal's
 // replies for vardel-sim --replay. It holds no key and no byte of a package file's content:
 // of the package only its files' sizes and digests, of the data blocks only their headers.
+// What devices reported (the ports' names, serial numbers and descriptions, the terminal's
+// applications) is written with its control characters escaped (printable.h).
 namespace diagnosticreport {
 
 QString text(const ReportContent &content);

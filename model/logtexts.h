@@ -36,11 +36,12 @@ inline QString configurationMissingMessage(const QString &path)
     return configurationMissing(path) + QStringLiteral("\nVeuillez contacter votre support.");
 }
 
-// A followed terminal found again under another port, after its reboot.
-inline QString terminalFoundOn(const QString &label, const QString &serialNumber)
+// A followed terminal found again under another port, after its reboot; `identity` says how it
+// was known (TerminalIdentity::describe: "numéro de série TVX00001", "prise USB 1-2").
+inline QString terminalFoundOn(const QString &label, const QString &identity)
 {
-    return QStringLiteral("Terminal retrouvé sur ") + label + QStringLiteral(" (numéro de série ") +
-           serialNumber + QLatin1Char(')');
+    return QStringLiteral("Terminal retrouvé sur ") + label + QStringLiteral(" (") + identity +
+           QLatin1Char(')');
 }
 
 // Why the PC may still go to sleep during an update; the update goes on all the same.

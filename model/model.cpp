@@ -5,6 +5,7 @@
 #include "config/configuration.h"
 #include "frames.h"
 #include "link/serialport.h"
+#include "logtexts.h"
 
 #include <QDate>
 #include <QDir>
@@ -91,11 +92,10 @@ Model::Timing Model::defaultTiming()
 Model::Model()
     : QObject(nullptr), configuration(std::make_shared<Configuration>()), serialPort(new SerialPort)
 {
+    // The log of the working directory, one file per day: past midnight, entries go to the new
+    // day's file.
     logFolder = QDir::currentPath();
-    const QString logName = logFolder + QDir::separator() +
-                            wallclock::now().date().toString(QStringLiteral("yyyyMMdd")) +
-                            QStringLiteral("_logs.txt");
-    logger = new ::logger(this, logName);
+    logger = new ::logger(this, ::logger::Daily{logFolder});
     timing = initialTiming;
     serialPort->setReadTimeout(timing.exactReadTimeoutMs);
     serialPort->setObserver(&recorder);
@@ -110,8 +110,20 @@ Model::~Model()
 
 void Model::log(const QString &text)
 {
-    logger->write(logPrefix + text);
-    capture.add(logPrefix + text);
+    write(logPrefix + text, false);
+}
+
+void Model::logProgress(const QString &bar, const QString &text, int value)
+{
+    write(logPrefix + logtexts::progress(bar, text, value), true);
+}
+
+void Model::write(const QString &text, bool progress)
+{
+    // One time for the file and for the report's copy: the same stamp, the same day's file.
+    const QDateTime at = wallclock::now();
+    logger->write(text, at);
+    capture.add(text, at, progress);
 }
 
 QString Model::logFailure() const

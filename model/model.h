@@ -68,6 +68,10 @@ public:
 
     // One log entry, from any thread.
     void log(const QString &text);
+    // The entry of a bar's progress, "Module : TEXT - VALUE" or "Total : TEXT - VALUE", as the
+    // front ends log what the Model reports (bar: "Module" or "Total"). The report for support
+    // may leave such entries out of a long download (see LogCapture). From any thread.
+    void logProgress(const QString &bar, const QString &text, int value);
     // Why the log file cannot be opened or written (French, naming the file); empty while it
     // can. From any thread.
     QString logFailure() const;
@@ -218,6 +222,7 @@ private:
     ::logger *logger;
     QString logPrefix;
     QString logFolder; // where the log and the reports go
+    void write(const QString &text, bool progress);
     QString reportTag;
     Timing timing;
     // What a new Model starts with; only the test suite changes it, before it builds a window.

@@ -34,7 +34,8 @@ QString Model::writeReportAbout(const InstallResult *result)
     content.applicationsRead = applicationsRead;
     content.applications = applications;
     content.logEntries = capture.entries();
-    content.omittedEntries = capture.omitted();
+    content.omittedProgress = capture.omittedProgress();
+    content.omittedOthers = capture.omittedOthers();
     content.trace = recorder.trace();
     content.replies = recorder.replies();
 

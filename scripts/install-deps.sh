@@ -7,7 +7,7 @@ set -eu
 PACKAGES="
 build-essential cmake ninja-build pkg-config git
 qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev libqt5svg5-dev
-libpcsclite-dev
+libpcsclite-dev libudev-dev
 umockdev libumockdev-dev
 libssl-dev
 clang libclang-rt-14-dev

@@ -258,25 +258,6 @@ private slots:
         QTEST(address.isLoopback(), "loopback");
     }
 
-    // Names shown on the person's terminal: nothing that moves the cursor or hides text.
-    void printableNames_data()
-    {
-        QTest::addColumn<QString>("name");
-        QTest::addColumn<QString>("shown");
-        QTest::newRow("plain") << "TVX00001"_q << "TVX00001"_q;
-        QTest::newRow("escape sequence") << "X\x1b[2J"_q << "X\\u{001B}[2J"_q;
-        QTest::newRow("carriage return") << "A\rB"_q << "A\\u{000D}B"_q;
-        QTest::newRow("C1") << QString(QChar(0x9b)) << "\\u{009B}"_q;
-        QTest::newRow("right-to-left override") << "A\u202eB"_q << "A\\u{202E}B"_q;
-        QTest::newRow("backslash") << "A\\u{000D}"_q << "A\\\\u{000D}"_q;
-        QTest::newRow("euro") << "€"_q << "€"_q;
-    }
-    void printableNames()
-    {
-        QFETCH(QString, name);
-        QTEST(report::printable(name), "shown");
-    }
-
     // The station's id: made from the machine's id, never that id itself; none from a text that
     // is not one.
     void stationIds()

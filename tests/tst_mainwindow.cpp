@@ -175,13 +175,23 @@ private slots:
     }
 
     // Two terminals and a two-batch package; the chosen one comes back from each reboot under
-    // a new port name (vardel-sim --devices 2 --at 0 --renumber --reboot-silence 1000). The
-    // installation follows it there by its serial number; here its second batch fails (its
-    // download stopped four times), and it reboots away once more. The list then shows its new
-    // port, still chosen, and the retry installs both batches. The other terminal hears only
-    // release frames.
+    // a new port name (vardel-sim --devices 2 --at 0 --renumber --reboot-silence 1000), in its
+    // USB socket. The installation follows it there by its serial number, or by its socket when
+    // it has none; here its second batch fails (its download stopped four times), and it
+    // reboots away once more. The list then shows its new port, still chosen, and the retry
+    // installs both batches. The other terminal hears only release frames.
+    void renumberedTerminal_data()
+    {
+        QTest::addColumn<QString>("serial");
+        QTest::addColumn<QString>("known"); // how the log says it was found again
+        QTest::newRow("by its serial number") << "TVX00001"_q << "numéro de série TVX00001"_q;
+        // Device 0 of the fleet is in socket 1-2.
+        QTest::newRow("no serial number: by its USB socket") << QString() << "prise USB 1-2"_q;
+    }
     void renumberedTerminal()
     {
+        QFETCH(QString, serial);
+        QFETCH(QString, known);
         bed.reset(); // the fleet brings its own devices
         QVERIFY(writeTwoBatches());
         sim::Fleet fleet;
@@ -190,7 +200,7 @@ private slots:
             options.behaviour.setCatalogue(0x12, 0x34, 0x56);
             options.behaviour.rebootSilenceMs = 1000;
             options.vendor = "Tarvenix"_q;
-            options.serial = "TVX0000%1"_q.arg(k + 1);
+            options.serial = k == 0 ? serial : "TVX0000%1"_q.arg(k + 1);
             options.renumber = k == 0;
             if (k == 0) // the second file's third block, in each of its four downloads
                 for (int stop = 0; stop < 4; ++stop)
@@ -207,7 +217,7 @@ private slots:
                  qPrintable(boxes.first()));
         const QString afterFirstBatch = labelOfName(fleet.names(0).value(1));
         QVERIFY2(
-            logged("Terminal retrouvé sur "_q + afterFirstBatch + " (numéro de série TVX00001)"_q),
+            logged("Terminal retrouvé sur "_q + afterFirstBatch + " ("_q + known + ")"_q),
             qPrintable(log()));
         // The failed batch's reboot: away once more, back under a third name.
         QTRY_VERIFY_WITH_TIMEOUT(fleet.names(0).size() == 3, 20000);

@@ -4,6 +4,7 @@
 #include "crypto/keys.h"
 #include "link/portdiagnosis.h"
 #include "model/diagnosticreport.h"
+#include "model/logcapture.h"
 #include "model/replyrecording.h"
 #include "pack.h"
 #include "packagefixture.h"
@@ -316,6 +317,72 @@ private slots:
                  qPrintable(replayed.replayNotes.join("\n"_q)));
     }
 
+    // A download of 2 MB logs about 17,000 progress entries, more than a report keeps: the
+    // report keeps the start of the installation, from its initialisation to the application
+    // list, and its last entries, and says how many progress entries it left out between them.
+    // Those are exactly the entries of the log file it lacks, all of them the download's
+    // progress.
+    void longDownloadReport()
+    {
+        QTemporaryDir large;
+        const QString folder = large.path() + "/"_q;
+        QVERIFY(fixture::writeFiles(folder) &&
+                fixture::write(folder + "app.bin"_q, pack::seal(randomBytes(2 << 20, 4242))) &&
+                fixture::write(folder + "configuration.xml"_q,
+                               fixture::signXml(fixture::unsignedXml(), folder)));
+        // Installed, to check: a report. The progress logged as the front ends log it.
+        QVERIFY(install("--refuse reboot"_q, {}, folder, true));
+        QCOMPARE(ending(), "installed-unverified finished none"_q);
+        const QString text = reportText();
+        const int from = text.indexOf("\n== Journal de la dernière installation ==\n"_q);
+        const int to = text.indexOf("\n== Trace des dernières trames ==\n"_q);
+        QVERIFY(from > 0 && to > from);
+        // Its lines, without the heading and the line break of its last entry.
+        QStringList section = text.mid(from, to - from).split(QLatin1Char('\n')).mid(2);
+        while (!section.isEmpty() && section.last().isEmpty())
+            section.removeLast();
+        const QRegularExpression header(
+            "^Entrées omises : (\\d+) de progression, 0 autres ; le début de l'installation et "
+            "ses 4000 dernières entrées sont là"_q);
+        const auto counted = header.match(section.value(0));
+        QVERIFY2(counted.hasMatch(), qPrintable(section.value(0)));
+        const int omitted = counted.captured(1).toInt();
+        // The entries before and after the one place where entries were left out.
+        const QString gap = "(%1 entrées de progression omises)"_q.arg(omitted);
+        const int at = section.indexOf(gap);
+        QVERIFY2(at > 1, qPrintable(section.mid(0, 300).join("\n"_q)));
+        const auto messages = [](const QStringList &lines) {
+            static const QRegularExpression stamp(
+                "(^|\n)== \\d\\d/\\d\\d/\\d{4} \\d\\d:\\d\\d:\\d\\d == "_q);
+            QStringList found = lines.join(QLatin1Char('\n')).split(stamp);
+            found.removeFirst();
+            return found;
+        };
+        const QStringList head = messages(section.mid(1, at - 1));
+        const QStringList tail = messages(section.mid(at + 1));
+        QVERIFY2(head.first() == "Total : Démarrage de l'installation - 0"_q,
+                 qPrintable(head.first()));
+        QCOMPARE(head.filter(QRegularExpression(
+                              "^Total : Vérification de la liste des applications du terminal - "_q))
+                     .size(),
+                 1);
+        QCOMPARE(head.size(), LogCapture::kHeadEntries);
+        QCOMPARE(tail.size(), LogCapture::kTailEntries);
+
+        // The log file has them all: the report's, and the progress entries it left out.
+        const QStringList logged = rig->log();
+        const int start = logged.indexOf(head.first());
+        const int end = logged.size() - 1; // the report's own entry comes after it
+        QVERIFY(logged.last().startsWith("Rapport de diagnostic enregistré : "_q));
+        QCOMPARE(logged.mid(start, head.size()), head);
+        QCOMPARE(logged.mid(end - tail.size(), tail.size()), tail);
+        const QStringList left = logged.mid(start + head.size(), end - tail.size() - start - head.size());
+        QCOMPARE(left.size(), omitted);
+        QVERIFY(omitted > 10000);
+        QCOMPARE(left.filter(QRegularExpression("^Module : Téléchargement du fichier : APP\\.BIN - \\d+$"_q)).size(),
+                 omitted);
+    }
+
     // A report that cannot be written is said in the log and changes nothing else: here its
     // folder is gone (renamed while the log file stays open).
     void unwritableFolder()
@@ -379,20 +446,31 @@ private slots:
 private:
     // An installation of the package against a terminal with these faults, ended as the front
     // ends end it.
-    bool install(const QString &faults, const std::function<bool()> &before = {})
+    bool install(const QString &faults, const std::function<bool()> &before = {},
+                 const QString &packageFolder = QString(), bool logProgress = false)
     {
         rig.reset(); // its port's lock goes with it
         rig = std::make_unique<SimRig>(behaviourOf("--catalogue 123456 "_q + faults));
         if (!rig->ready())
             return false;
         Model &model = rig->model();
-        model.setConfigurationDirectory(dir);
+        model.setConfigurationDirectory(packageFolder.isEmpty() ? dir : packageFolder);
         model.loadConfiguration();
         package = model.package();
         if (!package || package->configurationSha256().isEmpty())
             return false;
         if (before && !before())
             return false;
+        if (logProgress) {
+            connect(&model, &Model::setModuleProgression, &model,
+                    [&model](const QString &text, int value) {
+                        model.logProgress("Module"_q, text, value);
+                    }, Qt::DirectConnection);
+            connect(&model, &Model::setTotalProgression, &model,
+                    [&model](const QString &text, int value) {
+                        model.logProgress("Total"_q, text, value);
+                    }, Qt::DirectConnection);
+        }
         result = model.install(rig->label());
         model.logResult(result);
         return true;

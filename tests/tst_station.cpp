@@ -19,6 +19,7 @@
 #include <QProcess>
 #include <QSet>
 #include <QTemporaryDir>
+#include <QThread>
 #include <QTest>
 
 #include <csignal>
@@ -77,11 +78,35 @@ struct Setup
     int output = -1;                                      // see RedirectedProcess
     int timeoutMs = 120000;
     bool shipped = false; // the shipped waits, not the suite's shortened ones (programtimings.h)
+    QString timings = {}; // waits of its own on top of the suite's ("releaseTimeoutMs=3000")
 };
 
+// The words of a command line, split at spaces; '' is an empty word.
 QStringList words(const QString &text)
 {
-    return text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    QStringList all = text.split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    for (QString &word : all) {
+        if (word == "''"_q)
+            word.clear();
+    }
+    return all;
+}
+
+// How many times device `port` activated files, as vardel-sim says.
+int activations(const QString &frames)
+{
+    return QRegularExpression("activate (\\d+)"_q).match(frames).captured(1).toInt();
+}
+
+// Whether `text` holds a control character other than a line break.
+bool hasControlCharacter(const QString &text)
+{
+    for (const QChar c : text) {
+        if ((c.unicode() < 0x20 && c != QLatin1Char('\n')) ||
+            (c.unicode() >= 0x7f && c.unicode() < 0xa0))
+            return true;
+    }
+    return false;
 }
 
 // A regular file's text (never a device such as /dev/full, which has no end).
@@ -160,7 +185,11 @@ class TestStation : public QObject
         RedirectedProcess sim;
         sim.output = setup.output;
         sim.setWorkingDirectory(work.path());
-        sim.setProcessEnvironment(programtimings::environment(setup.shipped));
+        QProcessEnvironment environment = programtimings::environment(setup.shipped);
+        if (!setup.timings.isEmpty())
+            environment.insert("VARDEL_TEST_TIMINGS"_q,
+                               QString::fromLatin1(programtimings::text()) + ","_q + setup.timings);
+        sim.setProcessEnvironment(environment);
         sim.start(QStringLiteral(VARDEL_SIM_PATH),
                   QStringList{"--mock"_q, "--device"_q, base} + words(setup.terminals) +
                       QStringList{"--"_q, QStringLiteral(VARDEL_STATION_PATH), "--json"_q, json} +
@@ -528,7 +557,7 @@ private slots:
 
     // A USB serial number that two devices report is never followed: the update goes to the
     // port the terminal was found on, the other device hears nothing, and the log says that
-    // the terminal is followed by its port. Once with a device that is not a terminal (another
+    // the terminal is followed by its USB socket. Once with a device that is not a terminal (another
     // maker's), once with --port naming one of two terminals.
     void sharedSerialNumber_data()
     {
@@ -558,8 +587,9 @@ private slots:
         QVERIFY(r.err.contains("[%1] download: APP.BIN, 300 of 300 bytes, complete"_q.arg(
             port(updated))));
         const QString entries = entriesOf(r.log, port(updated));
+        // Device k is in USB socket 1-(k+2).
         QVERIFY2(entries.startsWith("Numéro de série 0001 porté par 2 ports : le terminal est "
-                                    "suivi par son port\n"_q) &&
+                                    "suivi par sa prise USB 1-%1\n"_q.arg(updated + 2)) &&
                      !entries.contains("Terminal retrouvé"_q),
                  qPrintable(entries));
     }
@@ -1035,6 +1065,266 @@ private slots:
             QVERIFY2(counts.match(lines.at(1).trimmed()).hasMatch(), qPrintable(drawing));
         }
         QCOMPARE(text.mid(summary).count(QRegularExpression(" TVX0000\\d "_q)), 7);
+    }
+
+    // --watch with terminals that come back from their reboot under another port name, or
+    // share a serial number: each terminal is installed once. One without a serial number is
+    // followed in its USB socket; back in another socket, it cannot be told from a new one: it
+    // is not taken on while its job waits, and after it is taken for that terminal (not updated
+    // again, and the person is told). Two devices with the same serial number are told apart by
+    // their sockets: one renumbering keeps its job, and a terminal updated and still plugged in
+    // is not updated again when the other is plugged in.
+    void watchIdentity_data()
+    {
+        QTest::addColumn<QString>("terminals");
+        QTest::addColumn<int>("plugAfter");    // device plugged in once a record is journaled
+        QTest::addColumn<QString>("outcomes"); // of each device, in order
+        QTest::addColumn<QString>("logged");   // a log entry, with %1: device 0's last port
+        QTest::newRow("no serial number, back in its socket")
+            << "--devices 1 --serial '' --renumber --reboot-silence 500"_q << -1 << "updated"_q
+            << "[%2] Terminal retrouvé sur %1 - (Terminal USB) (prise USB 1-2)"_q;
+        QTest::newRow("no serial number, back in another socket")
+            << "--devices 1 --serial '' --renumber --other-socket --reboot-silence 500"_q << -1
+            << "installed-unverified"_q
+            << "[%2] Le terminal n'est pas revenu là où il était attendu (prise USB 1-2) ; %1, "
+               "apparu pendant l'attente, est pris pour lui et n'est pas mis à jour : "
+               "débranchez-le puis rebranchez-le pour le mettre à jour"_q;
+        QTest::newRow("shared serial number, one renumbered")
+            << "--devices 2 --serial 0001 --reboot-silence 500 --at 0 --renumber"_q << -1
+            << "updated updated"_q
+            << "[%2] Terminal retrouvé sur %1 - (Terminal USB) (prise USB 1-2)"_q;
+        QTest::newRow("shared serial number, plugged in after the other's update")
+            << "--devices 2 --serial 0001 --control --at 1 --unplugged"_q << 1
+            << "updated updated"_q
+            << "[%3] Numéro de série 0001 porté par 2 ports : le terminal est suivi par sa "
+               "prise USB 1-3"_q;
+    }
+    void watchIdentity()
+    {
+        QFETCH(QString, terminals);
+        QFETCH(int, plugAfter);
+        QFETCH(QString, outcomes);
+        QFETCH(QString, logged);
+        const int devices = outcomes.count(QLatin1Char(' ')) + 1;
+        QElapsedTimer allDone;
+        Setup setup{"--catalogue 123456 "_q + terminals,
+                  {"--package"_q, smallPackage, "--watch"_q, "--journal"_q, "journal.txt"_q},
+                  [&](During &now) {
+                      const int records = now.journal.count(QLatin1Char('\n'));
+                      if (plugAfter >= 0 && records == 1 &&
+                          now.sim.write("plug %1\n"_q.arg(plugAfter).toLatin1()) > 0)
+                          plugAfter = -1;
+                      if (records < devices || now.out.count(QRegularExpression(
+                                                   " (mis à jour|installé, à vérifier)"_q)) < devices)
+                          return false;
+                      // Long enough after the last end for a terminal taken on twice to show
+                      // (the ports are listed every 0.2 s).
+                      if (!allDone.isValid())
+                          allDone.start();
+                      return allDone.elapsed() > 1000 && send(now.sim, SIGINT);
+                  },
+                  {}, -1, 60000};
+        // A terminal back from its reboot is found within the wait's first steps.
+        setup.timings = "rebootWaitMinMs=2000"_q;
+        const Run r = run(setup);
+        QVERIFY2(allDone.isValid(), qPrintable(r.out + r.err));
+        QCOMPARE(r.journal.size(), devices);
+        QCOMPARE(r.summary["terminals"_q].toArray().size(), devices);
+        // Each device taken on once (a port held back is said otherwise).
+        QCOMPARE(r.log.filter(QRegularExpression("^Terminal détecté : \\S+ - \\(Terminal USB\\)$"_q))
+                     .size(),
+                 devices);
+        QStringList ended;
+        for (int k = 0; k < devices; ++k) {
+            QCOMPARE(activations(framesOf(r.err, port(k))), 1);
+            for (const QJsonValue &t : r.summary["terminals"_q].toArray())
+                if (t["startPort"_q].toString() == port(k))
+                    ended << t["outcome"_q].toString();
+        }
+        QCOMPARE(ended.join(QLatin1Char(' ')), outcomes);
+        const QString last = QRegularExpression("\\[%1(?: -> \\S+)* -> (\\S+)\\] frames:"_q.arg(port(0)))
+                                 .match(r.err)
+                                 .captured(1);
+        const QString entry = QString(logged)
+                                  .replace("%1"_q, last)
+                                  .replace("%2"_q, port(0))
+                                  .replace("%3"_q, port(1));
+        QVERIFY2(r.log.contains(entry), qPrintable(entry + "\n"_q + r.log.join("\n"_q)));
+    }
+
+    // A USB serial number in UTF-8, udev's encoding, is shown, logged and recorded as the
+    // device reports it: on the progress lines and in the summary, in the log (the terminal is
+    // found again by it after its reboot), in the JSON summary and the journal, and by --list.
+    void utf8SerialNumber()
+    {
+        const QString serial = "E€1"_q;
+        const Run r = run("--devices 1 --catalogue 123456 --renumber --reboot-silence 500 --serial "_q +
+                              serial,
+                          {"--package"_q, smallPackage, "--journal"_q, "journal.txt"_q});
+        QVERIFY2(r.status == 0, qPrintable(r.out + r.err));
+        QVERIFY2(r.out.contains(QRegularExpression("\\d\\d  %1 +E€1 +téléchargement"_q.arg(port(0)))),
+                 qPrintable(r.out));
+        QVERIFY2(r.out.contains(QRegularExpression("\n%1 > \\S+ +E€1 +Installation réalisée"_q.arg(
+                     port(0)))),
+                 qPrintable(r.out));
+        QVERIFY2(!r.log.filter(QRegularExpression(
+                                   "^\\[%1\\] Terminal retrouvé sur \\S+ - \\(Terminal USB\\) "
+                                   "\\(numéro de série E€1\\)$"_q.arg(port(0))))
+                      .isEmpty(),
+                 qPrintable(r.log.join("\n"_q)));
+        QCOMPARE(r.terminals.value(0)["serialNumber"_q].toString(), serial);
+        QCOMPARE(r.journal.value(0)["serialNumber"_q].toString(), serial);
+        const Run listed = run("--devices 1 --serial "_q + serial, {"--package"_q, smallPackage, "--list"_q});
+        QVERIFY2(listed.out.contains(QRegularExpression("\n  %1 +E€1 +Tarvenix"_q.arg(port(0)))),
+                 qPrintable(listed.out));
+    }
+
+    // Control characters in what a device reports (its serial number, its description) never
+    // reach the person's terminal, the log or the report raw: they are shown escaped ("\x1b").
+    // The JSON summary keeps the serial number as the device reported it.
+    void controlCharacters_data()
+    {
+        QTest::addColumn<QString>("option"); // vardel-sim's
+        QTest::addColumn<QString>("value");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("serial number") << "--serial"_q << "TVX\x1b[2J\x1b]0;x\x07"_q
+                                       << "TVX\\x1b[2J\\x1b]0;x\\x07"_q;
+        QTest::newRow("description") << "--description"_q << "Caisse\x1b[31m\x07\x09"_q
+                                     << "Caisse\\x1b[31m\\x07\\x09"_q;
+    }
+    void controlCharacters()
+    {
+        QFETCH(QString, option);
+        QFETCH(QString, value);
+        QFETCH(QString, shown);
+        // Not updated: a report is written.
+        Setup setup{"--devices 1 --refuse-app"_q, {"--package"_q, smallPackage}, {}};
+        setup.terminals += " "_q + option + " "_q + value;
+        const Run r = run(setup);
+        setup.station << "--list"_q;
+        const Run listed = run(setup);
+        QVERIFY2(r.status == 1 && r.reports.size() == 1, qPrintable(r.out + r.err));
+        for (const QString &text : {r.out, r.err, listed.out, listed.err,
+                                    r.log.join("\n"_q),
+                                    QString::fromUtf8(r.reports.first())})
+            QVERIFY2(!hasControlCharacter(text), qPrintable(text));
+        const QString report = QString::fromUtf8(r.reports.first());
+        QVERIFY2(report.contains(option == "--serial"_q ? "numéro de série « %1 »"_q.arg(shown)
+                                                        : "description « %1 »"_q.arg(shown)),
+                 qPrintable(report));
+        QVERIFY2(listed.out.contains(shown), qPrintable(listed.out));
+        if (option == "--serial"_q) {
+            QVERIFY2(r.out.contains(QRegularExpression("\n%1 +%2 +Erreur mirandol"_q.arg(
+                         port(0), QRegularExpression::escape(shown)))),
+                     qPrintable(r.out));
+            QCOMPARE(r.terminals.value(0)["serialNumber"_q].toString(), value);
+            // Not text: the terminal is followed by its socket.
+            QVERIFY(r.log.contains("[%1] Numéro de série %2 inutilisable (caractères de contrôle "
+                                   "ou octets qui ne sont pas du texte) : le terminal est suivi "
+                                   "par sa prise USB 1-2"_q.arg(port(0), shown)));
+        } else {
+            QVERIFY(r.log.contains("Terminal détecté : %1 - (%2)"_q.arg(port(0), shown)));
+        }
+    }
+
+    // A standard output that nobody reads (a pager on its first page, a terminal stopped with
+    // Ctrl-S) holds the station's end up 2 s at most: here a pipe filled before the station
+    // starts, and a terminal whose screen nobody reads. The work is done all the same.
+    void stalledOutput_data()
+    {
+        QTest::addColumn<bool>("terminal");
+        QTest::newRow("pipe") << false;
+        QTest::newRow("terminal") << true;
+    }
+    void stalledOutput()
+    {
+        QFETCH(bool, terminal);
+        int reader = -1;
+        int writer = -1;
+        if (terminal) {
+            QVERIFY(::openpty(&reader, &writer, nullptr, nullptr, nullptr) == 0);
+        } else {
+            int ends[2];
+            QVERIFY(::pipe2(ends, O_CLOEXEC) == 0);
+            reader = ends[0];
+            writer = ends[1];
+        }
+        // Full before the station writes a byte: a terminal moves what it was given on to its
+        // reader's side a moment later, and takes some more then.
+        ::fcntl(writer, F_SETFL, ::fcntl(writer, F_GETFL) | O_NONBLOCK);
+        const QByteArray filler(4096, 'x');
+        for (bool took = true; took;) {
+            took = false;
+            for (const int size : {4096, 1}) {
+                while (::write(writer, filler.constData(), size_t(size)) > 0)
+                    took = true;
+            }
+            QThread::msleep(50);
+        }
+        ::fcntl(writer, F_SETFL, ::fcntl(writer, F_GETFL) & ~O_NONBLOCK);
+        QElapsedTimer clock;
+        clock.start();
+        qint64 ended = -1;
+        qint64 exited = -1;
+        pid_t station = 0;
+        // The station's own end, seen from its process: vardel-sim ends after it.
+        const auto gone = [](pid_t pid) {
+            const QString stat = readText("/proc/%1/stat"_q.arg(pid));
+            return stat.isEmpty() ||
+                   stat.section(QLatin1Char(')'), -1).trimmed().startsWith(QLatin1Char('Z'));
+        };
+        Setup setup{"--devices 1 --catalogue 123456"_q,
+                    {"--package"_q, smallPackage},
+                    [&](During &now) {
+                        if (station == 0)
+                            station = stationOf(now.sim);
+                        if (ended < 0 && now.log.contains("Fin de l'application"_q))
+                            ended = clock.elapsed();
+                        if (ended >= 0 && station > 0 && gone(station))
+                            exited = clock.elapsed();
+                        return exited >= 0;
+                    },
+                    {},
+                    writer,
+                    30000};
+        const Run r = run(setup);
+        ::close(writer);
+        ::close(reader);
+        QVERIFY2(r.status == 0 && exited >= 0, qPrintable(QString::number(r.status) + r.err));
+        QCOMPARE(r.terminals.value(0)["result"_q].toString(), kUpdated);
+        // 2 s, and the time to see the log's end banner and the exit (0.2 s each at most).
+        QVERIFY2(exited - ended < 2600, qPrintable(QString::number(exited - ended)));
+    }
+
+    // A terminal's journal line is written as soon as its installation has ended, before its
+    // release frames (here 3 s long: the terminal does not answer them): a station killed
+    // right after a terminal's result line has its record.
+    void journalWrittenAtEnd()
+    {
+        QElapsedTimer sinceResult;
+        pid_t killed = 0;
+        Setup setup{"--devices 1 --catalogue 123456 --mute release"_q,
+                    {"--package"_q, smallPackage, "--journal"_q, "journal.txt"_q},
+                    [&](During &now) {
+                        if (!now.log.contains(" - [succès]\n"_q))
+                            return false;
+                        if (!sinceResult.isValid())
+                            sinceResult.start();
+                        if (sinceResult.elapsed() < 300)
+                            return false;
+                        killed = stationOf(now.sim);
+                        return killed > 0 && ::kill(killed, SIGKILL) == 0;
+                    }};
+        setup.timings = "releaseTimeoutMs=3000"_q;
+        const Run r = run(setup);
+        QVERIFY2(killed > 0 && r.status == 128 + SIGKILL, qPrintable(r.out + r.err));
+        QVERIFY2(sinceResult.elapsed() < 2500, qPrintable(QString::number(sinceResult.elapsed())));
+        QCOMPARE(r.journal.size(), 1);
+        QCOMPARE(r.journal.first()["serialNumber"_q].toString(), "TVX00001"_q);
+        QCOMPARE(r.journal.first()["outcome"_q].toString(), "updated"_q);
+        // Killed during the release: the terminal never answered it.
+        QCOMPARE(framesOf(r.err, port(0)), "init 2, query 1, release 1, apps 1, info 1, auth 1, "
+                                           "load 1, activate 1, reboot 2, hterm 1, data 3"_q);
     }
 
 private:

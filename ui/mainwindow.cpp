@@ -235,14 +235,14 @@ void MainWindow::on_module_progressed(QString info, int value)
 {
     ui->moduleLabel->setText(info);
     ui->moduleProgressBar->setValue(value);
-    model->log(logtexts::progress(QStringLiteral("Module"), info, value));
+    model->logProgress(QStringLiteral("Module"), info, value);
 }
 
 void MainWindow::on_total_progressed(QString info, int value)
 {
     ui->moduleLabel_2->setText(info);
     ui->totalProgressBar->setValue(value);
-    model->log(logtexts::progress(QStringLiteral("Total"), info, value));
+    model->logProgress(QStringLiteral("Total"), info, value);
 }
 
 void MainWindow::on_generateButton_clicked()
@@ -271,7 +271,7 @@ void MainWindow::on_generateButton_clicked_final()
 void MainWindow::followTerminal(const QString &portLabel)
 {
     // After its reboot the terminal may come back under another port name: each open of the
-    // installation looks for it by its serial number.
+    // installation looks for it by its identity (its serial number, or else its USB socket).
     auto terminal = std::make_shared<PortFollower>(portLabel);
     lastTerminal = terminal;
     if (!terminal->isFollowing()) {
@@ -283,7 +283,7 @@ void MainWindow::followTerminal(const QString &portLabel)
         bool moved = false;
         const QString now = terminal->current(&moved);
         if (moved)
-            installing->log(logtexts::terminalFoundOn(now, terminal->serialNumber()));
+            installing->log(logtexts::terminalFoundOn(now, terminal->terminal().describe()));
         return now;
     });
 }

@@ -2,6 +2,7 @@
 
 #include <umockdev.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <unistd.h>
 
@@ -14,11 +15,13 @@ Testbed::~Testbed()
     g_object_unref(bed);
 }
 
-std::string Testbed::describe(const Device &device, int index)
+std::string Testbed::describe(const Device &device, int socket, int number)
 {
-    const std::string port = std::to_string(index + 2);
+    const std::string port = std::to_string(socket);
     const std::string usb = "/devices/pci0000:00/0000:00:14.0/usb1/1-" + port;
-    const std::string busNode = "bus/usb/001/" + std::string(index + 2 < 10 ? "00" : "0") + port;
+    std::string devnum = std::to_string(number);
+    devnum.insert(0, devnum.size() < 3 ? 3 - devnum.size() : 0, '0');
+    const std::string busNode = "bus/usb/001/" + devnum;
     // A device without a serial number has neither the property nor the attribute.
     const std::string serialProperty =
         device.serial.empty() ? "" : "E: ID_SERIAL_SHORT=" + device.serial + "\n";
@@ -29,6 +32,7 @@ std::string Testbed::describe(const Device &device, int index)
     return "P: " + usb + "\n" + "N: " + busNode + "\n" + "E: DEVNAME=/dev/" + busNode + "\n" +
            "E: DEVTYPE=usb_device\nE: SUBSYSTEM=usb\n" + properties +
            "E: ID_MODEL=Terminal\nA: idVendor=0b00\nA: idProduct=0061\n" +
+           "A: busnum=1\nA: devnum=" + std::to_string(number) + "\n" +
            "A: manufacturer=" + device.vendor + "\nA: product=Terminal\n" + serialAttribute +
            "\n" + "P: " + usb + "/1-" +
            port + ":1.0\n" + "E: DEVTYPE=usb_interface\nE: DRIVER=cdc_acm\nE: SUBSYSTEM=usb\n" +
@@ -40,17 +44,27 @@ std::string Testbed::describe(const Device &device, int index)
 
 bool Testbed::add(const Device &device)
 {
-    const int index = nextIndex++;
+    // Every socket from nextSocket on is free: a fixed one moves it past itself.
+    const int socket = device.socket > 0 ? device.socket : nextSocket;
+    for (const Entry &entry : entries) {
+        if (entry.socket == socket) {
+            std::fprintf(stderr, "mockbed: USB socket 1-%d already holds %s\n", socket,
+                         entry.name.c_str());
+            return false;
+        }
+    }
+    nextSocket = std::max(nextSocket, socket + 1);
+    const int number = nextNumber++;
     GError *error = nullptr;
-    if (!umockdev_testbed_add_from_string(bed, describe(device, index).c_str(), &error)) {
+    if (!umockdev_testbed_add_from_string(bed, describe(device, socket, number).c_str(), &error)) {
         std::fprintf(stderr, "umockdev: %s\n", error ? error->message : "unknown error");
         g_clear_error(&error);
         return false;
     }
-    const std::string port = std::to_string(index + 2);
+    const std::string port = std::to_string(socket);
     const std::string usb = "/sys/devices/pci0000:00/0000:00:14.0/usb1/1-" + port;
     const std::string interface = usb + "/1-" + port + ":1.0";
-    entries.push_back({device.name, {usb, interface, interface + "/tty/" + device.name}});
+    entries.push_back({device.name, socket, {usb, interface, interface + "/tty/" + device.name}});
     return true;
 }
 

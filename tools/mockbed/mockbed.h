@@ -27,6 +27,9 @@ struct Device
     std::string vendor = "Tarvenix";    // ID_VENDOR: Qt's manufacturer ('_' shows as ' ')
     std::string model = "Terminal_USB"; // ID_MODEL: Qt's description ('_' shows as ' ')
     std::string serial;                 // ID_SERIAL_SHORT and the USB serial: Qt's serialNumber
+    // The USB socket: port `socket` of bus 1's root hub, the USB device "1-<socket>". 0: one
+    // that no device of the testbed has used yet.
+    int socket = 0;
 };
 
 class Testbed
@@ -37,7 +40,9 @@ public:
     Testbed(const Testbed &) = delete;
     Testbed &operator=(const Testbed &) = delete;
 
-    // Adds a USB device with one tty interface. Returns false when umockdev refuses it.
+    // Adds a USB device with one tty interface, in its socket, with a device number of its
+    // own on the bus (as the kernel numbers a device each time it is plugged in). Returns false
+    // when umockdev refuses it, or when another device of the testbed is in that socket.
     bool add(const Device &device);
     // Removes a device added before (as if it were unplugged): from the listing and from
     // /dev. A program that holds its port open keeps it (umockdev keeps the pty), but hears
@@ -50,18 +55,21 @@ public:
     // The directory that UMOCKDEV_DIR names.
     std::string root() const;
 
-    // The umockdev description of a device plugged in as the index-th USB device.
-    static std::string describe(const Device &device, int index);
+    // The umockdev description of a device in USB socket 1-`socket`, device number `number` on
+    // bus 1.
+    static std::string describe(const Device &device, int socket, int number);
 
 private:
     struct Entry
     {
         std::string name;
+        int socket;
         std::vector<std::string> sysPaths; // device, interface, tty: removed in reverse
     };
     _UMockdevTestbed *bed;
     std::vector<Entry> entries;
-    int nextIndex = 0;
+    int nextSocket = 2;  // port 1 is left free, as on many PCs
+    int nextNumber = 2;  // device 1 of a bus is its root hub
 };
 
 } // namespace mockbed

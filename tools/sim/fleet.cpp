@@ -12,12 +12,17 @@ namespace {
 // whose time has come.
 constexpr std::chrono::milliseconds kWatchPeriod{20};
 
-mockbed::Device deviceFor(const QString &name, const DeviceOptions &options)
+mockbed::Device deviceFor(const QString &name, const DeviceOptions &options, int socket)
 {
     mockbed::Device device;
     device.name = name.toStdString();
     device.vendor = options.vendor.toStdString();
     device.serial = options.serial.toStdString();
+    // udev writes the description with '_' for a space; Qt shows a space again.
+    if (!options.description.isEmpty())
+        device.model = QString(options.description).replace(QLatin1Char(' '), QLatin1Char('_'))
+                           .toStdString();
+    device.socket = socket;
     return device;
 }
 
@@ -30,6 +35,7 @@ struct Fleet::Unit
     QStringList names;
     Terminal terminal;
     bool plugged = false;
+    int socket = 0;    // its USB socket (port of bus 1's root hub)
     int unplugs = 0;   // times it was unplugged
     int nextEvent = 0; // in options.schedule
     Engine::Clock::time_point followed = Engine::Clock::time_point::min(); // last reboot handled
@@ -47,6 +53,8 @@ bool Fleet::add(const QString &name, const DeviceOptions &device)
     std::lock_guard<std::mutex> lock(mutex);
     auto unit = std::make_unique<Unit>(device);
     unit->names << name;
+    // Sockets 1-2, 1-3, ... in the order of the devices, as a row of sockets on a PC.
+    unit->socket = highestSocket = int(units.size()) + 2;
     if (!device.unplugged && !plugLocked(*unit))
         return false;
     units.push_back(std::move(unit));
@@ -78,11 +86,14 @@ bool Fleet::plugLocked(Unit &unit)
     if (unit.plugged)
         return true;
     // umockdev never gives a name twice: a device plugged in again gets a fresh one, as a USB
-    // serial device often does.
-    if (unit.unplugs > 0)
+    // serial device often does. It keeps its socket, unless it is one that moves.
+    if (unit.unplugs > 0) {
         unit.names << freshName(unit.names.last());
+        if (unit.options.otherSocket)
+            unit.socket = ++highestSocket;
+    }
     const QString name = unit.names.last();
-    if (!bed->add(deviceFor(name, unit.options)))
+    if (!bed->add(deviceFor(name, unit.options, unit.socket)))
         return false;
     unit.plugged = unit.terminal.start(bed->masterFd(name.toStdString()), true);
     return unit.plugged;
@@ -133,6 +144,12 @@ QString Fleet::root() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     return QString::fromStdString(bed->root());
+}
+
+int Fleet::socket(int k) const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return units.at(std::size_t(k))->socket;
 }
 
 QStringList Fleet::names(int k) const

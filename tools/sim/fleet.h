@@ -19,9 +19,11 @@ class Testbed;
 namespace sim {
 
 // Simulated terminals on mocked USB serial devices, all served by this process: one Terminal
-// per device, each on the pty of its own device. A device that renumbers is unplugged once the
-// silence after an accepted reboot is over and plugged in again under a new port name, with
-// the same serial number and manufacturer, and its terminal goes on serving the new pty.
+// per device, each on the pty of its own device, device k in USB socket 1-(k+2). A device that
+// renumbers is unplugged once the silence after an accepted reboot is over and plugged in again
+// under a new port name, in the same socket (unless it moves to another, DeviceOptions::
+// otherSocket), with the same serial number and manufacturer, and its terminal goes on serving
+// the new pty.
 //
 // A device can be unplugged and plugged in again at any time (plug(), unplug(), or its
 // schedule once startSchedule() has run): unplugged, it leaves the system's listing and /dev
@@ -55,6 +57,8 @@ public:
     int size() const { return int(units.size()); }
     // Every name device k had, the current one last.
     QStringList names(int k) const;
+    // Device k's USB socket now: port N of bus 1's root hub, the USB device "1-N".
+    int socket(int k) const;
     Record record(int k) const;
     double cpuSeconds() const; // of every terminal, once stopped
 
@@ -73,6 +77,7 @@ private:
     std::condition_variable wake;
     bool stopping = false;
     bool scheduling = false;
+    int highestSocket = 1; // the last socket given to a device
     Engine::Clock::time_point scheduleStart;
     std::thread watcher; // runs while a device renumbers or has a schedule
 };

@@ -41,9 +41,11 @@ struct Settings
     QString replayFile;
     QString vendor;
     QString serial;
+    QString description;
     bool vendorGiven = false;
     bool serialGiven = false;
     bool renumber = false;
+    bool otherSocket = false;
     bool unplugged = false;
     QList<PlugEvent> schedule;
 };
@@ -80,8 +82,11 @@ QString usage()
         "                          --at: --at 1 --refuse-app --at 2 --refuse data\n"
         "  --vendor NAME           the manufacturer the device reports\n"
         "  --serial TEXT           its USB serial number ('' for none)\n"
+        "  --description TEXT      its port's description (default \"Terminal USB\")\n"
         "  --renumber              the device comes back from each reboot under a new port\n"
-        "                          name, once its reboot silence is over\n"
+        "                          name, once its reboot silence is over, in its USB socket\n"
+        "  --other-socket          the device comes back (renumbered, or plugged in again) in\n"
+        "                          a USB socket no device has used yet, not in its own\n"
         "  --plug-at MS            the device is plugged in MS milliseconds after COMMAND\n"
         "                          starts (absent before when this is its first event)\n"
         "  --unplug-at MS          the device is unplugged MS milliseconds after COMMAND starts\n"
@@ -170,8 +175,12 @@ Parsed parseTerminalOption(const QStringList &arguments, int &i, Settings &setti
         return taken(settings.vendorGiven = value(settings.vendor));
     if (option == QLatin1String("--serial"))
         return taken(settings.serialGiven = value(settings.serial));
+    if (option == QLatin1String("--description"))
+        return taken(value(settings.description));
     if (option == QLatin1String("--renumber")) {
         settings.renumber = true;
+    } else if (option == QLatin1String("--other-socket")) {
+        settings.otherSocket = true;
     } else if (option == QLatin1String("--unplugged")) {
         settings.unplugged = true;
     } else if (option == QLatin1String("--plug-at") || option == QLatin1String("--unplug-at")) {
@@ -329,7 +338,9 @@ bool deviceOptions(Settings settings, const QStringList &words, int k, DeviceOpt
                                                  : QStringLiteral("Quelmo");
     device.serial = settings.serialGiven ? settings.serial
                                          : QStringLiteral("TVX%1").arg(k + 1, 5, 10, QLatin1Char('0'));
+    device.description = settings.description;
     device.renumber = settings.renumber;
+    device.otherSocket = settings.otherSocket;
     device.schedule = settings.schedule;
     std::stable_sort(device.schedule.begin(), device.schedule.end(),
                      [](const PlugEvent &a, const PlugEvent &b) { return a.atMs < b.atMs; });

@@ -21,7 +21,11 @@ struct DeviceOptions
     Behaviour behaviour;
     QString vendor;        // the manufacturer the system reports
     QString serial;        // the USB serial number; empty: the device has none
+    QString description;   // the port's description (ID_MODEL); empty: "Terminal USB"
     bool renumber = false; // comes back from each reboot under a new port name
+    // Comes back (renumbered, or plugged in again) in a USB socket no device has used yet;
+    // otherwise in its own socket.
+    bool otherSocket = false;
     bool unplugged = false;     // absent when the command starts (--unplugged, or a first --plug-at)
     QList<PlugEvent> schedule; // --plug-at and --unplug-at, in the order of their times
 };

@@ -5,6 +5,7 @@
 #include <QByteArray>
 
 #include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <deque>
 #include <mutex>
@@ -41,6 +42,7 @@ std::deque<Piece> gQueue;
 qsizetype gQueued = 0; // bytes in gQueue
 qint64 gDropped = 0;   // texts refused while the queue was full
 bool gStopping = false;
+bool gFinished = false; // the thread has written everything and ends
 std::thread gThread;
 
 void put(Stream &stream, const QByteArray &bytes)
@@ -66,7 +68,7 @@ void queue(Stream &stream, const QString &text)
     }
     gQueue.push_back({&stream, bytes});
     gQueued += bytes.size();
-    gWake.notify_one();
+    gWake.notify_all();
 }
 
 void run()
@@ -74,8 +76,11 @@ void run()
     std::unique_lock<std::mutex> lock(gMutex);
     for (;;) {
         gWake.wait(lock, [] { return gStopping || !gQueue.empty(); });
-        if (gQueue.empty())
-            return; // stopping, and everything written
+        if (gQueue.empty()) {
+            gFinished = true; // stopping, and everything written
+            gWake.notify_all();
+            return;
+        }
         std::deque<Piece> pieces;
         std::swap(pieces, gQueue);
         const qint64 dropped = gDropped;
@@ -116,18 +121,30 @@ bool outputClosed()
     return gOut.closed;
 }
 
-void finish()
+bool finish()
 {
-    {
-        std::lock_guard<std::mutex> lock(gMutex);
-        if (!gThread.joinable())
-            return;
-        gStopping = true;
+    std::unique_lock<std::mutex> lock(gMutex);
+    if (!gThread.joinable())
+        return true;
+    gStopping = true;
+    gWake.notify_all();
+    const bool written = gWake.wait_for(lock, std::chrono::milliseconds(kFinishWaitMs),
+                                        [] { return gFinished; });
+    if (!written) {
+        // A reader that does not read holds the thread in a write: it stays there, what is
+        // left is dropped, and nothing more is written.
+        gOut.closed = true;
+        gErr.closed = true;
+        gQueue.clear();
+        gThread.detach();
+        return false;
     }
-    gWake.notify_one();
+    lock.unlock();
     gThread.join();
-    std::lock_guard<std::mutex> lock(gMutex);
+    lock.lock();
     gStopping = false;
+    gFinished = false;
+    return true;
 }
 
 } // namespace console

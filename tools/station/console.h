@@ -15,8 +15,13 @@ void out(const QString &text);
 void err(const QString &text);
 // Whether standard output was dropped after a failed write.
 bool outputClosed();
-// Writes what is queued, then stops the thread. Blocks until every queued byte has been
-// written or its stream dropped.
-void finish();
+// How long finish() waits for a reader that does not read (a terminal stopped with Ctrl-S, a
+// pager on its first page).
+constexpr int kFinishWaitMs = 2000;
+// Writes what is queued, then stops the thread. Waits until every queued byte has been written
+// or its stream dropped, for at most kFinishWaitMs: true when everything went. False when a
+// write still blocks: the rest is dropped and the writing thread left where it is, and the
+// process must then end without running its exit handlers (std::_Exit), which could wait on it.
+bool finish();
 
 } // namespace console

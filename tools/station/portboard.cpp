@@ -1,10 +1,9 @@
 #include "portboard.h"
 
-#include "link/serialport.h"
-
-FoundTerminal FoundTerminal::of(const PortInfo &info)
+FoundTerminal FoundTerminal::of(const PortInfo &info, const QList<PortInfo> &listing)
 {
-    return {info.label(), info.name, info.location, info.serialNumber, info.manufacturer};
+    return {info.label(), info.name, info.location, info.serialNumber, info.manufacturer,
+            TerminalIdentity::of(info, listing)};
 }
 
 void PortBoard::refresh()
@@ -25,29 +24,13 @@ QList<PortInfo> PortBoard::listing() const
 
 QList<FoundTerminal> PortBoard::terminals() const
 {
+    const QList<PortInfo> all = listing();
     QList<FoundTerminal> found;
-    for (const PortInfo &info : listing()) {
+    for (const PortInfo &info : all) {
         if (info.isTerminal())
-            found << FoundTerminal::of(info);
+            found << FoundTerminal::of(info, all);
     }
     return found;
-}
-
-int PortBoard::sharing(const QString &serialNumber) const
-{
-    int count = 0;
-    for (const PortInfo &info : listing())
-        count += info.serialNumber == serialNumber ? 1 : 0;
-    return count;
-}
-
-bool PortBoard::shows(const QString &port, const QString &serialNumber) const
-{
-    for (const PortInfo &info : listing()) {
-        if (info.name == port)
-            return info.serialNumber == serialNumber;
-    }
-    return false;
 }
 
 void PortBoard::hold(const void *holder, const QString &port)
@@ -73,10 +56,11 @@ bool PortBoard::isHeldByOther(const void *holder, const QString &port) const
 }
 
 std::optional<FoundTerminal> PortBoard::find(const void *holder,
-                                             const QString &serialNumber) const
+                                             const TerminalIdentity &terminal) const
 {
-    const auto info = SerialPort::terminalBySerial(listing(), serialNumber);
+    const QList<PortInfo> all = listing();
+    const auto info = terminal.findIn(all);
     if (!info || isHeldByOther(holder, info->name))
         return std::nullopt;
-    return FoundTerminal::of(*info);
+    return FoundTerminal::of(*info, all);
 }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "link/portinfo.h"
+#include "link/terminalidentity.h"
 
 #include <QList>
 #include <QString>
@@ -17,8 +18,9 @@ struct FoundTerminal
     QString location;     // "/dev/ttyACM0"
     QString serialNumber; // empty: the system reports none
     QString manufacturer;
+    TerminalIdentity identity; // who it is, as that listing shows it
 
-    static FoundTerminal of(const PortInfo &info);
+    static FoundTerminal of(const PortInfo &info, const QList<PortInfo> &listing);
 };
 
 // The system's serial ports as the station last listed them. One listing, taken by the run's
@@ -33,23 +35,19 @@ public:
 
     // The last listing: every serial port, terminal or not.
     QList<PortInfo> listing() const;
-    // Its ports that carry a terminal of the brand, in the system's order.
+    // Its ports that carry a terminal of the brand, in the system's order, each with its
+    // identity in that listing.
     QList<FoundTerminal> terminals() const;
-    // How many ports of the last listing report this USB serial number (terminals or not).
-    int sharing(const QString &serialNumber) const;
-    // Whether the last listing shows `port` with this serial number.
-    bool shows(const QString &port, const QString &serialNumber) const;
 
     // `holder` (a job) uses `port` from now on, and no longer the port it held before.
     void hold(const void *holder, const QString &port);
     void release(const void *holder);
+    // Whether a holder other than `holder` (any, for null) has `port`.
     bool isHeldByOther(const void *holder, const QString &port) const;
 
-    // Where the terminal with this serial number is now, for `holder`: the one port of the last
-    // listing that carries the number, when that port is a terminal's and no other holder has
-    // it. Nothing when the number is absent, shared by two ports, or on a port that is not a
-    // terminal's or is taken.
-    std::optional<FoundTerminal> find(const void *holder, const QString &serialNumber) const;
+    // Where the terminal is now, for `holder`: the one port of the last listing that is it
+    // (TerminalIdentity::findIn), when no other holder has that port.
+    std::optional<FoundTerminal> find(const void *holder, const TerminalIdentity &terminal) const;
 
 private:
     mutable std::mutex mutex; // guards what follows

@@ -1,5 +1,6 @@
 #include "progressview.h"
 
+#include "app/printable.h"
 #include "app/wallclock.h"
 #include "console.h"
 
@@ -111,8 +112,8 @@ void ProgressView::setStatus(const QString &text)
 void ProgressView::widen(const QList<JobView> &rows)
 {
     for (const JobView &row : rows) {
-        portWidth = qMax(portWidth, int(row.port.size()));
-        serialWidth = qMax(serialWidth, int(row.serialNumber.size()));
+        portWidth = qMax(portWidth, int(printable::text(row.port).size()));
+        serialWidth = qMax(serialWidth, int(printable::text(row.serialNumber).size()));
     }
 }
 
@@ -133,8 +134,10 @@ QString ProgressView::line(const JobView &row) const
                                 : QStringLiteral("     ");
     const QString stage = row.state == JobView::State::Waiting ? QStringLiteral("en attente")
                                                                : row.stage;
-    QString text = cell(row.port, portWidth) + QStringLiteral("  ") +
-                   cell(row.serialNumber.isEmpty() ? QStringLiteral("-") : row.serialNumber,
+    // What the devices reported, escaped: never a control character on the person's terminal.
+    QString text = cell(printable::text(row.port), portWidth) + QStringLiteral("  ") +
+                   cell(row.serialNumber.isEmpty() ? QStringLiteral("-")
+                                                   : printable::text(row.serialNumber),
                         serialWidth) +
                    QStringLiteral("  ");
     // A finished terminal's result and note take the rest of the line.
@@ -213,7 +216,7 @@ void ProgressView::message(const QString &text)
 {
     std::lock_guard<std::mutex> lock(mutex);
     wipe();
-    console::err(text + QLatin1Char('\n'));
+    console::err(printable::lines(text) + QLatin1Char('\n'));
 }
 
 void ProgressView::close()

@@ -1,5 +1,6 @@
 #include "report.h"
 
+#include "app/printable.h"
 #include "app/savedfile.h"
 #include "app/wallclock.h"
 #include "figuresjson.h"
@@ -29,9 +30,10 @@ double perSecond(const JobResult &result)
 // The port a terminal ended on, and the one it was found on when it changed.
 QString portColumn(const JobResult &result)
 {
-    return result.port == result.startPort
-               ? result.port
-               : result.startPort + QStringLiteral(" > ") + result.port;
+    return result.port == result.startPort ? printable::text(result.port)
+                                           : printable::text(result.startPort) +
+                                                 QStringLiteral(" > ") +
+                                                 printable::text(result.port);
 }
 
 QJsonValue time(const QDateTime &at)
@@ -73,25 +75,6 @@ QJsonValue keyOrNull(const QString &key)
 
 } // namespace
 
-QString printable(const QString &name)
-{
-    QString shown;
-    for (const QChar c : name) {
-        const ushort u = c.unicode();
-        const bool hidden = u < 0x20 || (u >= 0x7f && u <= 0x9f) || u == 0x2028 ||
-                            u == 0x2029 || (u >= 0x202a && u <= 0x202e) ||
-                            (u >= 0x2066 && u <= 0x2069);
-        if (hidden)
-            shown += QStringLiteral("\\u{%1}")
-                         .arg(QString::number(u, 16).toUpper().rightJustified(4, QLatin1Char('0')));
-        else if (c == QLatin1Char('\\'))
-            shown += QStringLiteral("\\\\");
-        else
-            shown += c;
-    }
-    return shown;
-}
-
 QString table(const QList<JobResult> &terminals)
 {
     const QStringList header{QStringLiteral("Port"),  QStringLiteral("N° de série"),
@@ -99,8 +82,8 @@ QString table(const QList<JobResult> &terminals)
                              QStringLiteral("Octets envoyés"), QStringLiteral("Débit")};
     QList<QStringList> rows{header};
     for (const JobResult &r : terminals)
-        rows.append({printable(portColumn(r)),
-                     r.serialNumber.isEmpty() ? QStringLiteral("-") : printable(r.serialNumber),
+        rows.append({portColumn(r),
+                     r.serialNumber.isEmpty() ? QStringLiteral("-") : printable::text(r.serialNumber),
                      resultColumn(r), duration(r.seconds), QString::number(r.bytesSent),
                      ProgressView::rate(perSecond(r))});
     QList<int> widths;

@@ -31,11 +31,6 @@ struct Run
     QJsonObject publishing; // --publish: what the broker acknowledged; empty without it
 };
 
-// A name a device reported (serial number, port) as the person's terminal may show it: its
-// control characters (C0, DEL, C1) and the invisible ones that reorder or break a line
-// (U+2028, U+2029, U+202A..U+202E, U+2066..U+2069) become \u{XXXX}, and a backslash "\\", so
-// that a name never moves the cursor, clears the screen, or passes for another.
-QString printable(const QString &name);
 // Port, serial number, result, duration, bytes sent, bytes per second; one line per terminal.
 QString table(const QList<JobResult> &terminals);
 // One terminal's fields: port, startPort, serialNumber, success, outcome, stage, cause,

@@ -2,6 +2,7 @@
 
 #include "app/devkeys.h"
 #include "app/logger.h"
+#include "app/printable.h"
 #include "config/configuration.h"
 #include "console.h"
 #include "model/logtexts.h"
@@ -288,10 +289,12 @@ int Station::list(const QList<FoundTerminal> &terminals) const
         sayOut(QStringLiteral("%1 terminal(aux) détecté(s) :").arg(terminals.size()));
         for (const FoundTerminal &t : terminals)
             sayOut(QStringLiteral("  %1  %2  %3  %4")
-                       .arg(t.port, -12)
-                       .arg(t.serialNumber.isEmpty() ? QStringLiteral("-") : t.serialNumber, -12)
-                       .arg(t.manufacturer, -10)
-                       .arg(t.label));
+                       .arg(printable::text(t.port), -12)
+                       .arg(t.serialNumber.isEmpty() ? QStringLiteral("-")
+                                                     : printable::text(t.serialNumber),
+                            -12)
+                       .arg(printable::text(t.manufacturer), -10)
+                       .arg(printable::text(t.label)));
     }
     station->log(logger::endBanner);
     return status;
@@ -359,6 +362,6 @@ int Station::finish()
         console::out(report::table(run.terminals));
     }
     if (!publishLines.isEmpty())
-        sayOut(publishLines);
+        sayOut(printable::lines(publishLines)); // they name terminals by their serial numbers
     return run.exitStatus;
 }

@@ -11,9 +11,12 @@
 #include <QJsonObject>
 #include <QList>
 #include <QSet>
+#include <QStringList>
 
+#include <atomic>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <vector>
 
 class AckLog;
@@ -48,7 +51,14 @@ private:
     struct Entry
     {
         std::unique_ptr<TerminalJob> job;
-        bool recorded = false; // its journal line is written
+        bool recorded = false; // its end seen by the run's loop, its record published
+        // --watch: what the last look at the ports showed of its terminal
+        bool present = false;  // it was there
+        bool returned = false; // it was there again after an absence
+        bool released = false; // finished, gone, and known by its socket or port: forgotten
+        bool settled = false;  // its end has been seen by admit()
+        QStringList awaiting = {}; // ports held back while it waits for its terminal
+        QStringList presumed = {}; // after its end, ports taken for its terminal come back elsewhere
     };
 
     // Before any terminal (station.cpp).
@@ -67,6 +77,10 @@ private:
     void serve(const QList<FoundTerminal> &chosen);
     void startJob(const FoundTerminal &terminal);
     void admit();
+    void lookForJobsTerminals(const QList<PortInfo> &listing);
+    Entry *awaitedBy(const FoundTerminal &terminal);
+    void settleAwaited(Entry &entry, bool terminalHere);
+    QJsonObject recordTerminal(const JobResult &result); // a job's thread
     void recordFinished();
     void onSignal(StopSignals::Event event);
     void keepAwake();
@@ -79,7 +93,8 @@ private:
     void startPublishing();
     void publishRecord(const QJsonObject &record);
     void publishProgress(const QList<JobView> &now); // rows(), in the order of `entries`
-    bool serialShared(const QString &serialNumber);
+    void noteSharedSerials();
+    bool serialShared(const QString &serialNumber) const;
     void sayPublisherEvents();
     void closePublishing();
     int flush();
@@ -89,6 +104,7 @@ private:
     std::unique_ptr<Model> station; // the run's own entries and the first terminal search
     PortBoard board;
     Journal journal;
+    std::mutex journalMutex; // the jobs append to the journal one at a time
     report::Package package;
     std::shared_ptr<const Configuration> loaded; // the package once checked, for every job
     std::unique_ptr<ProgressView> view;
@@ -97,18 +113,16 @@ private:
     bool served = false;     // terminals were taken on: the summary and results follow
     bool interrupted = false;
     bool abandoned = false;
-    int failedWrites = 0; // journal records, and the JSON, that could not be written
+    std::atomic<int> failedWrites{0}; // journal records that could not be written
     SleepInhibitor awake;  // held while a terminal runs
     bool sleepNoted = false; // the log said once that the PC may sleep
-    // --watch: what the last look at the ports showed
-    QSet<QString> presentSerials;
-    QSet<QString> presentPorts;
     // --publish
     std::unique_ptr<AckLog> acks; // until the link takes it
     std::unique_ptr<Publisher> publisher;
     std::function<QByteArray()> offlineState; // the station's last message, made at the end
     QString stationId;        // --station-id, or made from /etc/machine-id (stationid.h)
-    QSet<QString> sharedSerials; // serial numbers another port of the station reported too
+    mutable std::mutex sharedMutex; // guards sharedSerials
+    QSet<QString> sharedSerials;    // serial numbers another port of the station reported too
     bool linkTrouble = false;  // the person was told of a failure of the link
     bool publishClosed = false;
     QJsonObject publishing; // for the JSON summary

@@ -5,6 +5,7 @@
 
 #include "acklog.h"
 #include "app/oserror.h"
+#include "app/printable.h"
 #include "app/wallclock.h"
 #include "console.h"
 #include "model/model.h"
@@ -17,6 +18,7 @@
 #include <QElapsedTimer>
 #include <QFileInfo>
 #include <QHash>
+#include <QMap>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QSysInfo>
@@ -93,7 +95,7 @@ QString reasonText(int code, const QString &brokerWords)
     }
     text += QStringLiteral(", code %1").arg(code);
     if (!brokerWords.isEmpty())
-        text += QStringLiteral(" : « %1 »").arg(report::printable(brokerWords));
+        text += QStringLiteral(" : « %1 »").arg(printable::text(brokerWords));
     return text;
 }
 
@@ -175,12 +177,12 @@ QString linkText(const Publisher::Event &event, const BrokerAddress &broker)
         return QStringLiteral("le serveur MQTT %1 refuse l'enregistrement de %2 (%3) : il n'est "
                               "pas publié et reste dans le journal ; les suivants refusés pour "
                               "la même raison sont comptés dans le bilan.")
-            .arg(where, report::printable(event.refusal.record.key),
+            .arg(where, printable::text(event.refusal.record.key),
                  reasonText(event.refusal.code, event.refusal.reason));
     case Publisher::Link::RecordSetAside:
         return QStringLiteral("l'enregistrement de %1 est mis de côté (%2) : il reste dans le "
                               "journal, les suivants partent.")
-            .arg(report::printable(event.refusal.record.key), refusalText(event.refusal));
+            .arg(printable::text(event.refusal.record.key), refusalText(event.refusal));
     case Publisher::Link::AckNotWritten:
         return QStringLiteral("les envois confirmés par le serveur MQTT ne peuvent pas être "
                               "notés à côté du journal (%1) : --flush les enverra à nouveau.")
@@ -193,7 +195,7 @@ QStringList keysOf(const QList<Publisher::Record> &records)
 {
     QStringList keys;
     for (const Publisher::Record &r : records)
-        keys << report::printable(r.key);
+        keys << printable::text(r.key);
     return keys;
 }
 
@@ -211,7 +213,7 @@ QString refusalsText(const QList<Publisher::Refusal> &refusals)
 {
     QStringList parts;
     for (const Publisher::Refusal &r : refusals)
-        parts << QStringLiteral("%1 (%2)").arg(report::printable(r.record.key),
+        parts << QStringLiteral("%1 (%2)").arg(printable::text(r.record.key),
                                                r.kind == Publisher::Refusal::Kind::Refused
                                                    ? reasonText(r.code, r.reason)
                                                    : refusalText(r));
@@ -335,21 +337,32 @@ void Station::publishRecord(const QJsonObject &record)
         publisher->publishRecord(levelOf(record), keyOf(record), record);
 }
 
-// Whether another port of the station has reported this serial number during the run (now, or
-// at an earlier look): its terminals are then told apart by their port, in their records and
-// topics. Once shared, a number stays so for the run: two terminals never share a topic.
-bool Station::serialShared(const QString &serialNumber)
+// Whether another port of the station has reported this serial number during the run (in a
+// listing, or as the terminal of another job): its terminals are then told apart by their port,
+// in their records and topics. Once shared, a number stays so for the run: two terminals never
+// share a topic. Noted on the run's thread, after each listing and each new job; read from any
+// thread (a job makes its record on its own).
+void Station::noteSharedSerials()
 {
-    if (serialNumber.isEmpty())
-        return false;
-    if (board.sharing(serialNumber) > 1)
-        sharedSerials.insert(serialNumber);
-    int jobs = 0;
+    QMap<QString, int> seen; // ports and jobs that report each number
+    for (const PortInfo &port : board.listing())
+        ++seen[port.serialNumber];
+    QMap<QString, int> jobs;
     for (const Entry &entry : entries)
-        jobs += entry.job->terminal().serialNumber == serialNumber ? 1 : 0;
-    if (jobs > 1)
-        sharedSerials.insert(serialNumber);
-    return sharedSerials.contains(serialNumber);
+        ++jobs[entry.job->terminal().serialNumber];
+    QSet<QString> shared;
+    for (auto it = jobs.begin(); it != jobs.end(); ++it) {
+        if (!it.key().isEmpty() && (it.value() > 1 || seen.value(it.key()) > 1))
+            shared.insert(it.key());
+    }
+    std::lock_guard<std::mutex> lock(sharedMutex);
+    sharedSerials.unite(shared);
+}
+
+bool Station::serialShared(const QString &serialNumber) const
+{
+    std::lock_guard<std::mutex> lock(sharedMutex);
+    return !serialNumber.isEmpty() && sharedSerials.contains(serialNumber);
 }
 
 // The running terminals' stage and percent, as values.

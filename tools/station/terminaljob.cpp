@@ -72,28 +72,20 @@ TerminalJob::TerminalJob(const FoundTerminal &terminal, PortBoard &portBoard)
     model->getSerialPort()->setPortLister([this] { return board.listing(); });
     board.hold(this, terminal.port);
     model->setReportTag(terminal.port); // several terminals' reports share the folder
-    const int carriers = terminal.serialNumber.isEmpty() ? 0 : board.sharing(terminal.serialNumber);
-    followBySerial = carriers == 1;
-    if (followBySerial)
+    logIdentity();
+    if (terminal.identity.followsRenaming())
         model->setPortResolver([this](const QString &) { return resolve(); });
-    else if (carriers == 0)
-        model->log(QStringLiteral("Terminal sans numéro de série USB : il est suivi par son port"));
-    else
-        model->log(QStringLiteral("Numéro de série %1 porté par %2 ports : le terminal est suivi "
-                                  "par son port")
-                       .arg(terminal.serialNumber)
-                       .arg(carriers));
     // Direct: on the job's thread, at the moment the Model reports, as the window would log it.
     QObject::connect(
         model.get(), &Model::setTotalProgression, model.get(),
         [this](const QString &text, int value) {
-            model->log(logtexts::progress(QStringLiteral("Total"), text, value));
+            model->logProgress(QStringLiteral("Total"), text, value);
         },
         Qt::DirectConnection);
     QObject::connect(
         model.get(), &Model::setModuleProgression, model.get(),
         [this](const QString &text, int value) {
-            model->log(logtexts::progress(QStringLiteral("Module"), text, value));
+            model->logProgress(QStringLiteral("Module"), text, value);
         },
         Qt::DirectConnection);
     QObject::connect(
@@ -112,9 +104,36 @@ void TerminalJob::prepare(std::shared_ptr<const Configuration> package)
     model->usePackage(std::move(package));
 }
 
-void TerminalJob::start(Listener onEvent)
+// How the terminal is followed, when it is not by its serial number, and why.
+void TerminalJob::logIdentity()
+{
+    const TerminalIdentity &who = found.identity;
+    if (who.kind() == TerminalIdentity::Kind::SerialNumber)
+        return;
+    QString why;
+    if (found.serialNumber.isEmpty()) {
+        why = QStringLiteral("Terminal sans numéro de série USB");
+    } else {
+        int carriers = 0;
+        for (const PortInfo &info : board.listing())
+            carriers += info.serialNumber == found.serialNumber ? 1 : 0;
+        why = carriers > 1 ? QStringLiteral("Numéro de série %1 porté par %2 ports")
+                                 .arg(found.serialNumber)
+                                 .arg(carriers)
+                           : QStringLiteral("Numéro de série %1 inutilisable (caractères de "
+                                            "contrôle ou octets qui ne sont pas du texte)")
+                                 .arg(found.serialNumber);
+    }
+    model->log(why + (who.kind() == TerminalIdentity::Kind::UsbSocket
+                          ? QStringLiteral(" : le terminal est suivi par sa prise USB ") +
+                                who.usbSocket()
+                          : QStringLiteral(" : le terminal est suivi par son port")));
+}
+
+void TerminalJob::start(Listener onEvent, Recorder onEnd)
 {
     listener = std::move(onEvent);
+    recorder = std::move(onEnd);
     {
         std::lock_guard<std::mutex> lock(mutex);
         state.state = JobView::State::Running;
@@ -127,9 +146,12 @@ void TerminalJob::start(Listener onEvent)
 
 void TerminalJob::markNotStarted()
 {
-    finish(stationResult(InstallOutcome::Interrupted, FailureCause::None,
-                         QStringLiteral("Installation interrompue"),
-                         QStringLiteral("L'installation n'a pas démarré sur ce terminal.")));
+    const InstallResult never = stationResult(InstallOutcome::Interrupted, FailureCause::None,
+                                              QStringLiteral("Installation interrompue"),
+                                              QStringLiteral("L'installation n'a pas démarré "
+                                                             "sur ce terminal."));
+    settle(never);
+    finish(never);
 }
 
 void TerminalJob::cancel()
@@ -165,11 +187,34 @@ void TerminalJob::retire()
 
 void TerminalJob::run()
 {
-    // The end as the window's: the result's log entries, then the release frames.
+    // The end as the window's: the result's log entries, then the release frames. The
+    // station's record of the terminal is made in between: a station killed during the release
+    // has it already.
     InstallResult result = model->install(found.label);
     model->logResult(result);
+    const JobResult ended = settle(result);
+    if (recorder) {
+        const QJsonObject made = recorder(ended);
+        std::lock_guard<std::mutex> lock(mutex);
+        recorded = made;
+    }
     model->releaseAfter(result);
     finish(result);
+}
+
+JobResult TerminalJob::settle(const InstallResult &result)
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    outcome.title = result.title;
+    outcome.message = result.message;
+    outcome.success = result.success();
+    outcome.installation = result;
+    outcome.port = state.port;
+    outcome.seconds = clock.isValid() ? double(clock.elapsed()) / 1000.0 : 0.0;
+    if (outcome.started.isValid())
+        outcome.ended = wallclock::now();
+    outcome.bytesSent = model->getSerialPort()->bytesWritten();
+    return outcome;
 }
 
 void TerminalJob::finish(const InstallResult &result)
@@ -179,15 +224,6 @@ void TerminalJob::finish(const InstallResult &result)
     JobView done;
     {
         std::lock_guard<std::mutex> lock(mutex);
-        outcome.title = result.title;
-        outcome.message = result.message;
-        outcome.success = success;
-        outcome.installation = result;
-        outcome.port = state.port;
-        outcome.seconds = clock.isValid() ? double(clock.elapsed()) / 1000.0 : 0.0;
-        if (outcome.started.isValid())
-            outcome.ended = wallclock::now();
-        outcome.bytesSent = model->getSerialPort()->bytesWritten();
         state.state = JobView::State::Done;
         state.success = success;
         state.unverified = result.outcome == InstallOutcome::InstalledUnverified;
@@ -207,8 +243,7 @@ void TerminalJob::finish(const InstallResult &result)
 
 // The label to open now. The first open is on the port the terminal was found on. Every later
 // one comes after a reboot (the next batch, the tries of the reboot wait) or is the release:
-// the terminal stays on its port while no other port carries its serial number, and follows
-// the number to the one terminal port of the last listing that carries it and that no other
+// the terminal is looked for by its identity among the ports of the last listing that no other
 // job holds. While it is away (rebooting) the port it was last seen on is kept: the open fails
 // and the scenario tries again.
 QString TerminalJob::resolve()
@@ -220,31 +255,16 @@ QString TerminalJob::resolve()
             return currentLabel;
         }
     }
-    const std::optional<FoundTerminal> there = board.find(this, found.serialNumber);
-    if (!there) {
-        bool note = false;
-        {
-            std::lock_guard<std::mutex> lock(mutex);
-            note = !sharedNoted && board.sharing(found.serialNumber) > 1;
-            sharedNoted = sharedNoted || note;
-        }
-        if (note)
-            model->log(QStringLiteral("Numéro de série %1 porté par plusieurs ports : le "
-                                      "terminal n'est plus suivi que par son port")
-                           .arg(found.serialNumber));
-        std::lock_guard<std::mutex> lock(mutex);
-        return currentLabel;
-    }
+    const std::optional<FoundTerminal> there = board.find(this, found.identity);
     {
         std::lock_guard<std::mutex> lock(mutex);
-        if (there->label == currentLabel)
+        if (!there || there->label == currentLabel)
             return currentLabel;
         currentLabel = there->label;
         state.port = there->port;
     }
     board.hold(this, there->port);
-    model->log(QStringLiteral("Terminal retrouvé sur ") + there->label +
-               QStringLiteral(" (numéro de série ") + found.serialNumber + QLatin1Char(')'));
+    model->log(logtexts::terminalFoundOn(there->label, found.identity.describe()));
     return there->label;
 }
 
@@ -282,6 +302,12 @@ JobResult TerminalJob::result() const
 {
     std::lock_guard<std::mutex> lock(mutex);
     return outcome;
+}
+
+QJsonObject TerminalJob::record() const
+{
+    std::lock_guard<std::mutex> lock(mutex);
+    return recorded;
 }
 
 void TerminalJob::sample(qint64 now, quint64 bytes)

@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 #include <QElapsedTimer>
+#include <QJsonObject>
 #include <QString>
 
 #include <atomic>
@@ -61,15 +62,22 @@ struct JobResult
 // same thread, so each terminal's entries keep the order in which they happened.
 //
 // The job opens first the port its terminal was found on. Later opens (the next batch, the
-// tries of the reboot wait, the release) follow the terminal by its USB serial number when no
-// other port of the system reports that number: among the terminals' ports of the station's
-// last listing that no other job holds. A terminal without a serial number, or whose number
-// another port reports, is followed by its port, and its log says so.
+// tries of the reboot wait, the release) follow the terminal by its identity (TerminalIdentity:
+// its USB serial number, or else its USB socket): among the terminals' ports of the station's
+// last listing that no other job holds. A terminal known by neither is followed by its port.
+// The log says how a terminal not known by its serial number is followed.
+//
+// Once the installation has ended, and before the release frames, the job hands its result to
+// the station's recorder (the journal's line, on the job's thread).
 class TerminalJob
 {
 public:
     // Called on the job's thread whenever its stage, file or a quarter of its percentage changes.
     using Listener = std::function<void(const JobView &)>;
+    // Called on the job's thread once the installation has ended, before the release frames,
+    // with the terminal's result; returns the record it made of it (empty: none), which the
+    // job keeps (record()).
+    using Recorder = std::function<QJsonObject(const JobResult &)>;
 
     // The job's opens look ports up in `board`'s listing, and it holds its port there.
     TerminalJob(const FoundTerminal &terminal, PortBoard &board);
@@ -80,7 +88,7 @@ public:
     // The package to install: loaded and checked once by the station, shared read-only by
     // every job.
     void prepare(std::shared_ptr<const Configuration> package);
-    void start(Listener listener);
+    void start(Listener listener, Recorder recorder = {});
     // Never started: finished as interrupted.
     void markNotStarted();
     // Stops the installation at its next safe point (see Model::requestCancel).
@@ -96,6 +104,9 @@ public:
     JobView view(); // also takes a sample of the rate
     JobResult result() const;
     const FoundTerminal &terminal() const { return found; }
+    const TerminalIdentity &identity() const { return found.identity; }
+    // What the recorder made of the result; empty before, or when it made nothing.
+    QJsonObject record() const;
     // Shown beside the finished terminal.
     void setNote(const QString &note);
 
@@ -103,23 +114,27 @@ private:
     void run();
     void onProgress(const InstallProgress &progress);
     QString resolve();
+    void logIdentity();
     void sample(qint64 now, quint64 bytes); // under mutex
+    // The result as the summary and the journal keep it; then, once the terminal has been
+    // released, the job finished.
+    JobResult settle(const InstallResult &result);
     void finish(const InstallResult &result);
 
     const FoundTerminal found;
     PortBoard &board;
-    bool followBySerial = false;
     std::unique_ptr<Model> model;
     std::unique_ptr<QThread> thread;
     Listener listener;
+    Recorder recorder;
     std::atomic<bool> finished{false};
     QElapsedTimer clock;
 
     mutable std::mutex mutex; // guards what follows: written by the job, read by the display
     QString currentLabel;
-    bool opened = false;      // the first open has been resolved
-    bool sharedNoted = false; // the log said that the number is now shared
+    bool opened = false; // the first open has been resolved
     JobView state;
     JobResult outcome;
+    QJsonObject recorded;
     std::deque<std::pair<qint64, quint64>> samples; // (ms since start, bytes sent)
 };
