@@ -32,3 +32,6 @@ if(_vardel_san)
     target_compile_options(vardel_common INTERFACE ${_vardel_san} -g)
     target_link_options(vardel_common INTERFACE ${_vardel_san})
 endif()
+
+# The settings every instrumented executable carries for itself (suppressions and options).
+include(${CMAKE_CURRENT_LIST_DIR}/VardelSanitizerDefaults.cmake)

@@ -1,6 +1,7 @@
 #include "pack.h"
 #include "packagefixture.h"
 #include "replies.h"
+#include "sanitizerreport.h"
 
 #include <QCryptographicHash>
 #include <QDir>
@@ -33,6 +34,7 @@ class TestPack : public QObject
 
     QScopedPointer<QTemporaryDir> tmp; // a new one for each test: the tool's working directory
     QByteArray output;                 // of the last run
+    QString caught; // the first sanitizer report of a run in this test function (cleanup())
 
     QString path(const char *name) const { return tmp->filePath(QLatin1String(name)); }
     bool put(const char *name, const QByteArray &data) { return fixture::write(path(name), data); }
@@ -61,7 +63,10 @@ class TestPack : public QObject
                       QString::fromLatin1(command).split(QLatin1Char(' ')));
         const bool ended =
             process.waitForFinished(60000) && process.exitStatus() == QProcess::NormalExit;
-        output = process.readAllStandardOutput() + process.readAllStandardError();
+        const QByteArray stderrText = process.readAllStandardError();
+        output = process.readAllStandardOutput() + stderrText;
+        if (caught.isEmpty())
+            caught = sanitizer::reportIn(stderrText);
         return ended ? process.exitCode() : -1; // one still running is killed on return
     }
 
@@ -94,7 +99,13 @@ class TestPack : public QObject
     }
 
 private slots:
-    void init() { tmp.reset(new QTemporaryDir); }
+    void init()
+    {
+        tmp.reset(new QTemporaryDir);
+        caught.clear();
+    }
+    // No run of vardel-pack in the test function was caught by a sanitizer.
+    void cleanup() { QVERIFY2(caught.isEmpty(), qPrintable(caught)); }
 
     // keygen, seal and unseal, sign and verify, as a package maker goes. The keys and the
     // folder keygen makes for them are readable by their owner only, whatever the umask (000

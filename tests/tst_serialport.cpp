@@ -1,3 +1,4 @@
+#include "app/workers.h"
 #include "link/serialport.h"
 #include "mockbed.h"
 #include "ptypeer.h"
@@ -5,7 +6,6 @@
 #include <QElapsedTimer>
 #include <QTest>
 #include <QThread>
-#include <QtConcurrent>
 
 #include <algorithm>
 #include <array>
@@ -38,10 +38,11 @@ class TestSerialPort : public QObject
     int master = -1;
     PtyPeer peer{-1};
 
-    // Sends `pieces` from another thread, `gapMs` before each.
-    QFuture<void> later(const QList<QByteArray> &pieces, int gapMs)
+    // Sends `pieces` from another thread, `gapMs` before each; workers::waitForAll() waits for
+    // the last.
+    void later(const QList<QByteArray> &pieces, int gapMs)
     {
-        return QtConcurrent::run([this, pieces, gapMs] {
+        workers::start([this, pieces, gapMs] {
             for (const QByteArray &piece : pieces) {
                 QThread::msleep(ulong(gapMs));
                 peer.send(piece);
@@ -105,31 +106,31 @@ private slots:
         QCOMPARE(int(length), 16);
 
         const int gap = SerialPort::kReadTimeoutMs * 3 / 4;
-        auto sending = later({"abcd", "efgh", "ijkl"}, gap);
+        later({"abcd", "efgh", "ijkl"}, gap);
         length = 12;
         timer.start();
         QVERIFY(port.read(buffer, length));
         QVERIFY(timer.elapsed() >= 3 * gap - 10); // longer than one time-out in all
         QCOMPARE(bytes(buffer, length), QByteArray("abcdefghijkl"));
-        sending.waitForFinished();
+        workers::waitForAll();
 
         QVERIFY(peer.send("abcde"));
         length = 32;
         QVERIFY(!port.read(buffer, length));
         QCOMPARE(int(length), 27);
 
-        sending = later({"0123", "4567", "89"}, 100);
+        later({"0123", "4567", "89"}, 100);
         length = 10;
         QVERIFY(port.readReply(buffer, length, 1000));
         QCOMPARE(bytes(buffer, length), QByteArray("0123456789"));
-        sending.waitForFinished();
+        workers::waitForAll();
 
-        sending = later({"0123", "45"}, 100);
+        later({"0123", "45"}, 100);
         timer.start();
         QVERIFY(port.readReply(buffer, length, 300));
         QCOMPARE(int(length), 6);
         QVERIFY(timer.elapsed() >= 500); // two pieces, then the whole time-out
-        sending.waitForFinished();
+        workers::waitForAll();
 
         length = 10;
         QVERIFY(!port.readReply(buffer, length, 200) && length == 10);
@@ -179,7 +180,10 @@ private slots:
         const auto use = [this](const char *bytes) {
             return port.open(kLabel) && port.write(reinterpret_cast<const quint8 *>(bytes), 2);
         };
-        QVERIFY(QtConcurrent::run([&] { return use("ab") && port.close(); }).result());
+        bool usedThere = false;
+        workers::start([&] { usedThere = use("ab") && port.close(); });
+        workers::waitForAll();
+        QVERIFY(usedThere);
         QVERIFY(use("cd"));
         qInstallMessageHandler(previous);
         QCOMPARE(peer.receive(4, 1000), QByteArray("abcd"));

@@ -10,6 +10,7 @@
 #include "replayer.h"
 #include "ptypeer.h"
 #include "replies.h"
+#include "sanitizerreport.h"
 
 #include <QtTest>
 
@@ -182,8 +183,11 @@ private slots:
         sim.start(QStringLiteral(VARDEL_SIM_PATH),
                   ("--mock "_q + arguments).split(QLatin1Char(' '), Qt::SkipEmptyParts));
         QVERIFY(sim.waitForFinished(60000));
+        const QByteArray stderrText = sim.readAllStandardError();
+        const QString report = sanitizer::reportIn(stderrText);
+        QVERIFY2(report.isEmpty(), qPrintable(report));
         QTEST(sim.exitCode(), "status");
-        const QString said = QString::fromLocal8Bit(sim.readAllStandardError());
+        const QString said = QString::fromLocal8Bit(stderrText);
         QVERIFY2(said.contains(err), qPrintable(said));
     }
 
@@ -205,7 +209,10 @@ private slots:
                    "ttyACM%1"_q.arg(QCoreApplication::applicationPid()), "--"_q, "cat"_q,
                    "/proc/self/status"_q});
         ::pthread_sigmask(SIG_SETMASK, &previous, nullptr);
-        QVERIFY(sim.waitForFinished(60000) && sim.exitCode() == 0);
+        QVERIFY(sim.waitForFinished(60000));
+        const QString report = sanitizer::reportIn(sim.readAllStandardError());
+        QVERIFY2(report.isEmpty(), qPrintable(report));
+        QCOMPARE(sim.exitCode(), 0);
         const QString status = QString::fromLatin1(sim.readAllStandardOutput());
         const auto mask = [&status](const char *field) {
             const QString hex = QRegularExpression("\\n"_q + QLatin1String(field) +
@@ -233,8 +240,12 @@ private slots:
         QVERIFY(peer.send(kInit));
         QCOMPARE(peer.receive(5, 5000).toHex(), QByteArray("2fc0024f4b"));
         sim.terminate();
-        QVERIFY(sim.waitForFinished(10000) && sim.exitCode() == 0);
-        QVERIFY(sim.readAllStandardError().contains("frames: init 1"));
+        QVERIFY(sim.waitForFinished(10000));
+        const QByteArray stderrText = sim.readAllStandardError();
+        const QString report = sanitizer::reportIn(stderrText);
+        QVERIFY2(report.isEmpty(), qPrintable(report));
+        QCOMPARE(sim.exitCode(), 0);
+        QVERIFY(stderrText.contains("frames: init 1"));
         ::close(master);
     }
 };

@@ -3,6 +3,7 @@
 #include "about.h"
 #include "app/devkeys.h"
 #include "app/logger.h"
+#include "app/workers.h"
 #include "config/configuration.h"
 #include "config/picture.h"
 #include "link/portfollower.h"
@@ -23,10 +24,8 @@
 #include <QScreen>
 #include <QScrollArea>
 #include <QStyle>
-#include <QThreadPool>
 #include <QTimer>
 #include <QUrl>
-#include <QtConcurrent>
 
 namespace {
 // The maker's teal. Qt warns that this rgba() lacks its alpha, and applies the colour.
@@ -86,7 +85,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 
     // Both at once: the search does not wait for the configuration. The window shows itself
     // when the configuration has been loaded.
-    QtConcurrent::run(model, &Model::loadConfiguration);
+    workers::start([this] { model->loadConfiguration(); });
     startSearch();
 }
 
@@ -95,7 +94,7 @@ MainWindow::~MainWindow()
     // A search may still be running (and an installation, if the program is ended from
     // outside): the serial link must have one user at a time, and the end banner must be the
     // run's last entry.
-    QThreadPool::globalInstance()->waitForDone();
+    workers::waitForAll();
     model->log(logger::endBanner);
     model->releaseTerminals();
     delete ui;
@@ -143,7 +142,7 @@ void MainWindow::startSearch()
     if (searchRunning)
         return;
     searchRunning = true;
-    QtConcurrent::run(model, &Model::searchTerminals);
+    workers::start([this] { model->searchTerminals(); });
 }
 
 void MainWindow::on_configuration_loaded()
@@ -265,7 +264,7 @@ void MainWindow::on_generateButton_clicked_final()
     // The label is taken here, on the GUI thread, when the installation starts.
     const QString portLabel = ui->terminalsNames->currentText();
     followTerminal(portLabel);
-    QtConcurrent::run(this, &MainWindow::installThread, portLabel);
+    workers::start([this, portLabel] { installThread(portLabel); });
 }
 
 void MainWindow::followTerminal(const QString &portLabel)

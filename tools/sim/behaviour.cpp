@@ -58,4 +58,21 @@ QList<Download> Record::completeDownloads() const
     return done;
 }
 
+Record Record::detached() const
+{
+    Record copy;
+    copy.frames = ownCopy(frames);
+    copy.advertisements = ownCopy(advertisements);
+    copy.blockNumbers = ownCopy(blockNumbers);
+    copy.downloads = ownCopy(downloads);
+    for (Download &download : copy.downloads) // the last one's content grows as blocks come
+        download.content = QByteArray(download.content.constData(), download.content.size());
+    copy.anomalies = ownCopy(anomalies);
+    copy.garbageBytes = garbageBytes;
+    copy.droppedReplies = droppedReplies;
+    copy.replayed = replayed;
+    copy.replayNotes = ownCopy(replayNotes);
+    return copy;
+}
+
 } // namespace sim

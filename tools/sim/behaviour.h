@@ -169,6 +169,25 @@ struct Record
 
     int count(Command command) const;
     QList<Download> completeDownloads() const;
+    // A copy that shares none of the lists the engine goes on growing, nor a download's
+    // content: for a reader on another thread, taken under the lock that guards this record.
+    Record detached() const;
 };
+
+// A list of its own, element by element, which never shares the block of `list`. Qt grows a
+// list in place once it believes no copy holds its block any more, from a look at the count of
+// holders that orders nothing (a relaxed load): the last read of a copy on another thread, even
+// one taken under a lock, is then not ordered before the growth, and ThreadSanitizer reports
+// the two (QListData::realloc_grow against the reader). A list handed to another thread while
+// its owner keeps appending to it is handed over as such a copy.
+template <typename T>
+QList<T> ownCopy(const QList<T> &list)
+{
+    QList<T> copy;
+    copy.reserve(list.size());
+    for (const T &item : list)
+        copy.append(item);
+    return copy;
+}
 
 } // namespace sim

@@ -155,7 +155,7 @@ int Fleet::socket(int k) const
 QStringList Fleet::names(int k) const
 {
     std::lock_guard<std::mutex> lock(mutex);
-    return units.at(std::size_t(k))->names;
+    return ownCopy(units.at(std::size_t(k))->names); // a renumbering appends to it: see ownCopy()
 }
 
 Record Fleet::record(int k) const

@@ -93,7 +93,7 @@ Behaviour Terminal::behaviour() const
 Record Terminal::record() const
 {
     std::lock_guard<std::mutex> lock(mutex);
-    return responder->record();
+    return responder->record().detached(); // the engine goes on recording: see ownCopy()
 }
 
 Engine::Clock::time_point Terminal::lastReboot() const
