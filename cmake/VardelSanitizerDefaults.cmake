@@ -68,3 +68,8 @@ extern \"C\" {
 # Executables only: a static library that carried it would define the hooks twice in a program.
 target_sources(vardel_common INTERFACE
     $<$<STREQUAL:$<TARGET_PROPERTY:TYPE>,EXECUTABLE>:${_vardel_defaults}>)
+# Under ThreadSanitizer, Qt's copies of our buffers are watched too (see the file).
+if(VARDEL_SANITIZE STREQUAL "thread")
+    target_sources(vardel_common INTERFACE
+        $<$<STREQUAL:$<TARGET_PROPERTY:TYPE>,EXECUTABLE>:${VARDEL_SANITIZER_DIR}/qtcopies.cpp>)
+endif()

@@ -7,6 +7,7 @@
 #include "packagefixture.h"
 #include "programtimings.h"
 #include "replies.h"
+#include "sanitizerreport.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -270,6 +271,7 @@ class TestPublish : public QObject
     QTemporaryDir folder;
     QString package;
     QString base; // device names of this test process: lock files are shared
+    QString caught; // the first sanitizer report of a run in this test function
     QString host;
 
     // vardel-sim with `terminals`, running the station with --package, --json, --journal in a
@@ -307,7 +309,10 @@ class TestPublish : public QObject
         if (!sim.waitForFinished(1000))
             sim.kill();
         result.out = QString::fromUtf8(sim.readAllStandardOutput());
-        result.err = QString::fromUtf8(sim.readAllStandardError());
+        const QByteArray stderrText = sim.readAllStandardError();
+        result.err = QString::fromUtf8(stderrText);
+        if (caught.isEmpty())
+            caught = sanitizer::reportIn(stderrText);
         result.status = sim.exitStatus() == QProcess::NormalExit ? sim.exitCode() : -1;
         result.summary = QJsonDocument::fromJson(readText(json).toUtf8()).object();
         for (const QString &line : readText(journal).split(QLatin1Char('\n'), Qt::SkipEmptyParts))
@@ -322,7 +327,7 @@ class TestPublish : public QObject
     }
 
     // The station alone (no terminal, no vardel-sim): --flush.
-    static Run station(const QString &work, const QStringList &arguments)
+    Run station(const QString &work, const QStringList &arguments)
     {
         QProcess p;
         p.setWorkingDirectory(work);
@@ -331,7 +336,10 @@ class TestPublish : public QObject
         if (!p.waitForFinished(60000))
             p.kill();
         result.out = QString::fromUtf8(p.readAllStandardOutput());
-        result.err = QString::fromUtf8(p.readAllStandardError());
+        const QByteArray stderrText = p.readAllStandardError();
+        result.err = QString::fromUtf8(stderrText);
+        if (caught.isEmpty())
+            caught = sanitizer::reportIn(stderrText);
         result.status = p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1;
         for (const QString &id : readText(work + "/journal.txt.acked"_q)
                                      .split(QLatin1Char('\n'), Qt::SkipEmptyParts))
@@ -351,6 +359,11 @@ class TestPublish : public QObject
     }
 
 private slots:
+    // No program a run of the test function started (vardel-sim, the station) was caught by a
+    // sanitizer; its report, whole, is in the test's output.
+    void init() { caught.clear(); }
+    void cleanup() { QVERIFY2(caught.isEmpty(), qPrintable(caught)); }
+
     void initTestCase()
     {
         QVERIFY(kChildSignalBlocked && childsignal::takeHere()); // see childsignal.h

@@ -8,6 +8,7 @@
 #include "packagefixture.h"
 #include "programtimings.h"
 #include "replies.h"
+#include "sanitizerreport.h"
 
 #include <QCryptographicHash>
 #include <QDateTime>
@@ -171,6 +172,7 @@ class TestStation : public QObject
     QString smallPackage; // one file of 300 bytes: 3 data blocks
     QString largePackage; // the same file of 2400 bytes: 20 blocks, seconds on a paced line
     QString base;         // device names of this test process: lock files are shared
+    QString caught;       // the first sanitizer report of a run in this test function
 
     // Runs vardel-sim with the terminals' options, then the station with its own; `during`
     // sees the station's output and log as they come, and may act on the processes.
@@ -211,7 +213,10 @@ class TestStation : public QObject
         if (!sim.waitForFinished(1000))
             sim.kill();
         result.out = now.out + QString::fromUtf8(sim.readAllStandardOutput());
-        result.err = QString::fromUtf8(sim.readAllStandardError());
+        const QByteArray stderrText = sim.readAllStandardError();
+        result.err = QString::fromUtf8(stderrText);
+        if (caught.isEmpty())
+            caught = sanitizer::reportIn(stderrText);
         result.status = sim.exitStatus() == QProcess::NormalExit ? sim.exitCode() : -1;
         QFile summary(json);
         if (summary.open(QIODevice::ReadOnly)) {
@@ -251,6 +256,11 @@ class TestStation : public QObject
     }
 
 private slots:
+    // No program a run of the test function started (vardel-sim, the station) was caught by a
+    // sanitizer; its report, whole, is in the test's output.
+    void init() { caught.clear(); }
+    void cleanup() { QVERIFY2(caught.isEmpty(), qPrintable(caught)); }
+
     void initTestCase()
     {
         QVERIFY(kChildSignalBlocked && childsignal::takeHere()); // see childsignal.h
