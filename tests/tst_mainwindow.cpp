@@ -375,7 +375,7 @@ private slots:
         LogindStandIn logind;
         QVERIFY(logind.start());
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", logind.address().toUtf8());
-        sim::Behaviour behaviour;
+        sim::Behaviour behaviour = quickTerminal();
         behaviour.receivingApp = success;
         QVERIFY(startInstallation(behaviour));
         QCOMPARE(logind.inhibitors(), QStringList{"sleep:idle:handle-lid-switch|Vardel|Mise à jour "
@@ -449,8 +449,13 @@ private slots:
         const QString unconfirmed = "il n'a pas confirmé son redémarrage."_q + check;
         // "REPORT" stands for the entry that names the report.
         const QStringList closing{" - [à vérifier]"_q, "REPORT"_q, "Fermeture de l'application"_q};
-        QTest::newRow("reboot refused") << "--refuse reboot"_q
-                                        << "warning: "_q + installed + unconfirmed << closing;
+        QTest::newRow("reboot refused")
+            << "--refuse reboot"_q
+            << "warning: "_q + installed +
+                   "il n'a pas confirmé son redémarrage et a continué de répondre sans "
+                   "redémarrer."_q +
+                   check
+            << closing;
         QTest::newRow("reboot damaged") << "--damage reboot"_q
                                         << "warning: "_q + installed + unconfirmed << closing;
         QTest::newRow("silent after its reboot")
@@ -639,7 +644,7 @@ private:
     }
 
     sim::Terminal *plug(const char *base, const char *vendor = "Tarvenix",
-                        sim::Behaviour behaviour = sim::Behaviour())
+                        sim::Behaviour behaviour = quickTerminal())
     {
         const std::string name = device(base).toStdString();
         behaviour.setCatalogue(0x12, 0x34, 0x56); // the package's
@@ -652,7 +657,7 @@ private:
 
     // One terminal plugged in, the window ready, the start button pressed; the package's
     // reboot delay replaced by `delayReboot` when one is given.
-    sim::Terminal *startInstallation(const sim::Behaviour &behaviour = sim::Behaviour(),
+    sim::Terminal *startInstallation(const sim::Behaviour &behaviour = quickTerminal(),
                                      int delayReboot = -1)
     {
         sim::Terminal *terminal = plug("ttyACM", "Tarvenix", behaviour);

@@ -269,6 +269,7 @@ class TestPublish : public QObject
         sim.setWorkingDirectory(work);
         sim.start(QStringLiteral(VARDEL_SIM_PATH),
                   QStringList{"--mock"_q, "--device"_q, base} +
+                      programtimings::terminalOptions() +
                       terminals.split(QLatin1Char(' '), Qt::SkipEmptyParts) +
                       QStringList{"--"_q, QStringLiteral(VARDEL_STATION_PATH), "--package"_q,
                                   package, "--json"_q, json, "--journal"_q, journal} +
