@@ -355,6 +355,7 @@ int Station::finish()
     } else {
         sayOut(QString());
         console::out(report::table(run.terminals));
+        sayOut(report::counts(run.terminals));
     }
     if (!publishLines.isEmpty())
         sayOut(publishLines);

@@ -41,6 +41,8 @@ QString stageText(const InstallProgress &progress)
     case InstallStage::Reboot:
     case InstallStage::RebootWait:
         return QStringLiteral("redémarrage");
+    case InstallStage::Verification:
+        return QStringLiteral("vérification");
     case InstallStage::Finished:
         break;
     }
@@ -107,9 +109,10 @@ TerminalJob::~TerminalJob()
     board.release(this);
 }
 
-void TerminalJob::prepare(std::shared_ptr<const Configuration> package)
+void TerminalJob::prepare(std::shared_ptr<const Configuration> package, bool reinstall)
 {
     model->usePackage(std::move(package));
+    model->setReinstall(reinstall);
 }
 
 void TerminalJob::start(Listener onEvent)
@@ -190,8 +193,10 @@ void TerminalJob::finish(const InstallResult &result)
         outcome.bytesSent = model->getSerialPort()->bytesWritten();
         state.state = JobView::State::Done;
         state.success = success;
+        state.upToDate = result.outcome == InstallOutcome::UpToDate;
         state.unverified = result.outcome == InstallOutcome::InstalledUnverified;
-        state.stage = success ? QStringLiteral("mis à jour")
+        state.stage = state.upToDate ? QStringLiteral("déjà à jour")
+                      : success      ? QStringLiteral("mis à jour")
                       : result.outcome == InstallOutcome::InstalledUnverified
                           ? QStringLiteral("installé, à vérifier")
                           : result.title;
