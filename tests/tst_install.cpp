@@ -49,6 +49,7 @@ private slots:
         percents.clear();
         timing = SimRig::fastTiming();
         cancelAt.clear();
+        stopWaitingAt.clear();
         rebootClock.invalidate();
         expects.clear();
         thenOptions.clear();
@@ -572,6 +573,25 @@ private slots:
                               "Veuillez relancer la mise à jour du terminal."_q);
     }
 
+    // The station's two signals while the terminal is away for the reboot of batch 1 of 2: the
+    // first asks the installation to stop, the second to stop waiting. The terminal is not left
+    // to check as if every batch had been sent: the installation was interrupted, after batch 1.
+    void stoppedWaitingBetweenBatches()
+    {
+        cancelAt = "Veuillez patienter ... 3"_q;
+        stopWaitingAt = cancelAt;
+        QVERIFY(install({smallFiles(1), smallFiles(1)}, "--reboot-silence 90000"_q));
+        QCOMPARE(end(), "interrupted reboot-wait"_q);
+        QCOMPARE(result.activated.size(), 1);
+        QVERIFY(result.activated.first().waitStopped && !result.returned());
+        QCOMPARE(message, "L'installation a été interrompue après l'activation des fichiers du lot "
+                          "1, avant celle des lots suivants (2 lots en tout).\nVeuillez relancer "
+                          "la mise à jour du terminal."_q);
+        QCOMPARE(record.count(Command::Activate), 1);
+        QVERIFY(rig->log().contains("Installation interrompue après l'activation des fichiers du "
+                                    "lot 1, sur 2 lots"_q));
+    }
+
     // The line cut at each frame of a whole installation in turn: from that frame on the
     // terminal answers nothing. The result is never a success, a failure is never told as a
     // refusal without saying that the terminal stopped answering, and a terminal cut after its
@@ -690,6 +710,8 @@ private:
                 steps << text + QLatin1Char(' ') + QString::number(value);
                 if (steps.last() == cancelAt)
                     model.requestCancel();
+                if (steps.last() == stopWaitingAt)
+                    model.requestStopWaiting();
                 if (text.startsWith("Redémarrage"_q) && !rebootClock.isValid()) {
                     rebootClock.start();
                     if (!thenOptions.isEmpty()) // before the first reboot frame
@@ -745,6 +767,7 @@ private:
     QString thenOptions;        // the terminal's options from the first reboot on
     bool reinstalling = false;  // the Model sends batches the terminal already lists
     QString cancelAt;          // the progress step at which install() asks the Model to stop
+    QString stopWaitingAt;     // ... and to stop waiting for the terminal
     QElapsedTimer rebootClock; // started when the reboot stage shows
     // What install() leaves.
     std::unique_ptr<SimRig> rig;
