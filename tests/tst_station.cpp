@@ -566,7 +566,8 @@ private slots:
     void verification_data()
     {
         QTest::addColumn<QString>("package");   // "one", "two" (batches expecting entries),
-                                                // "plain" (two batches, none) or "slow"
+                                                // "plain" (two batches, none) or "late" (one,
+                                                // with a reboot delay of 6 s)
         QTest::addColumn<QString>("terminals"); // vardel-sim's options
         QTest::addColumn<bool>("reinstall");
         QTest::addColumn<int>("status");
@@ -628,7 +629,7 @@ private slots:
             << "installé, à vérifier"_q;
         // Answering for 3 s after its reboot is not being back: its list is still the old one.
         QTest::newRow("answers for 3 s after its reboot, then restarts")
-            << "slow"_q << unchanged + after + " --restart-after 3000"_q << false << 0
+            << "late"_q << unchanged + after + " --restart-after 3000"_q << false << 0
             << "updated finished true checks:verified activated:1 returned:true"_q << installed
             << "mis à jour"_q;
     }
@@ -645,7 +646,7 @@ private slots:
             : package == "two"_q
                 ? packageWith("two"_q, batch(1, expected) + batch(2, {"FIDELITE0100"_q}))
             : package == "plain"_q ? packageWith("plain"_q, batch(1) + batch(2))
-                                   : packageWith("slow"_q, batch(1, expected), 6000);
+                                   : packageWith("late"_q, batch(1, expected), 6000);
         QVERIFY(!folder.isEmpty());
         QStringList station{"--package"_q, folder};
         if (reinstall)
