@@ -158,8 +158,7 @@ int main(int argc, char *argv[])
     if (regularfile::read(app.path, SealedFile::kMaxFileSize, bytes, failure))
         app.setContent(std::move(bytes));
     const double decrypt = bench::wallSeconds() - decryptStart;
-    bool skipped = false;
-    if (!model.getSerialPort()->open(label) || !model.sendInfo(&app, skipped) ||
+    if (!model.getSerialPort()->open(label) || !model.sendInfo(&app) ||
         !model.getAuthorization()) {
         std::fprintf(stderr, "the simulated terminal did not accept the file\n");
         return 1;

@@ -61,10 +61,9 @@ int main(int argc, char *argv[])
     }
 
     Model model; // the shipped waits
-    bool skipped = false;
     if (!model.getSerialPort()->open(QString::fromStdString(name) +
                                      QStringLiteral(" - (Terminal USB)")) ||
-        !model.sendInfo(&app, skipped) || !model.getAuthorization()) {
+        !model.sendInfo(&app) || !model.getAuthorization()) {
         std::fprintf(stderr, "the simulated terminal did not accept the file\n");
         return 1;
     }

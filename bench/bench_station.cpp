@@ -99,13 +99,14 @@ bool allRebooted(const sim::Fleet &fleet)
     return true;
 }
 
-// Whether a terminal has answered a frame since it acknowledged its reboot: its silence is over.
+// Whether a terminal has answered a frame since it acknowledged its reboot, the program's
+// second reboot frame aside (it comes before the terminal restarts): its silence is over.
 bool anyBack(const sim::Fleet &fleet)
 {
     for (int k = 0; k < fleet.size(); ++k) {
         bool rebooted = false;
         for (const sim::Frame &frame : fleet.record(k).frames) {
-            if (rebooted && frame.answered)
+            if (rebooted && frame.answered && frame.command != sim::Command::Reboot)
                 return true;
             rebooted = rebooted || frame.command == sim::Command::Reboot;
         }
@@ -114,7 +115,9 @@ bool anyBack(const sim::Fleet &fleet)
 }
 
 // `terminals` terminals updated at once with a package of `plainSize` bytes; with
-// `rebootSilenceMs`, the CPU of the reboot waits too, over `windowSeconds`.
+// `rebootSilenceMs`, the CPU of the reboot waits too, over `windowSeconds` (without it, the
+// terminals restart as vardel-sim's do by default: the station finds them back within its
+// wait).
 Measure measure(int terminals, const QString &package, int plainSize, int rebootSilenceMs = 0,
                 double windowSeconds = 0)
 {
@@ -128,7 +131,8 @@ Measure measure(int terminals, const QString &package, int plainSize, int reboot
         device.behaviour.pace9600 = true;
         device.behaviour.pieceSize = 16;
         device.behaviour.workMs = 30;
-        device.behaviour.rebootSilenceMs = rebootSilenceMs;
+        if (rebootSilenceMs > 0)
+            device.behaviour.rebootSilenceMs = rebootSilenceMs;
         device.behaviour.setCatalogue(0x12, 0x34, 0x56); // the package's hardware record
         device.vendor = QStringLiteral("Tarvenix");
         device.serial = QStringLiteral("BENCH%1").arg(k);

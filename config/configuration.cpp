@@ -170,9 +170,44 @@ constexpr Text kProblems[] = {
      "it would keep only one of them",
      "{kind} {path} et {other} du lot {batch} arrivent au terminal sous le même nom {name} : il "
      "n'en garderait qu'un"},
+    {"{kind} {path} cannot be advertised to the terminal: its name {name} ({bytes} bytes) and "
+     "length text {length} exceed {room} bytes",
+     "{kind} {path} ne peut pas être annoncé au terminal : son nom {name} ({bytes} octets) et sa "
+     "longueur {length} dépassent {room} octets"},
 };
-static_assert(std::size(kProblems) == size_t(Configuration::FileProblem::Kind::SameName) + 1,
+static_assert(std::size(kProblems) == size_t(Configuration::FileProblem::Kind::NotAdvertised) + 1,
               "one text per problem");
+
+// Indexed by EntryProblem::Kind. {batch} is the batch's number, {entry} the entry as written,
+// {length} its characters, {max} what a record holds, {character} the first one it cannot carry.
+constexpr Text kEntryProblems[] = {
+    {"batch {batch}: an expect element is empty: the terminal can never list it",
+     "lot {batch} : un élément expect est vide : le terminal ne peut jamais le lister"},
+    {"batch {batch}: the expected entry \"{entry}\" has {length} characters, more than the {max} "
+     "of an entry of the terminal's application list: the terminal can never list it",
+     "lot {batch} : l'entrée attendue « {entry} » a {length} caractères, plus que les {max} d'une "
+     "entrée de la liste des applications du terminal : le terminal ne peut jamais la lister"},
+    {"batch {batch}: the expected entry \"{entry}\" holds the character {character}, which an "
+     "entry of the terminal's application list cannot carry: the terminal can never list it",
+     "lot {batch} : l'entrée attendue « {entry} » contient le caractère {character}, qu'une "
+     "entrée de la liste des applications du terminal ne peut pas porter : le terminal ne peut "
+     "jamais la lister"},
+};
+static_assert(std::size(kEntryProblems) ==
+                  size_t(Configuration::EntryProblem::Kind::NotListable) + 1,
+              "one text per problem");
+
+// The first character of `entry` that an application record cannot carry: not Latin-1, or a
+// control character (the record's text ends at its first zero byte). -1: none.
+int unlistableAt(const QString &entry)
+{
+    for (int i = 0; i < entry.size(); ++i) {
+        const ushort c = entry.at(i).unicode();
+        if (c < 0x20 || (c >= 0x7F && c < 0xA0) || c > 0xFF)
+            return i;
+    }
+    return -1;
+}
 
 // A package signed before its files carried digests: installed as before, and the log says so.
 const QString kUnboundLine =
@@ -196,6 +231,10 @@ QString Configuration::describe(const FileProblem &problem, Language language) c
     const NamedFile &file = files.at(problem.file);
     const NamedFile *other = problem.other >= 0 ? &files.at(problem.other) : nullptr;
     const QString kind = kKinds[int(file.kind)].in(language);
+    // What the advertisement of a scenario's file would carry.
+    const advertisement::Advertisement advert = advertisement::of(
+        file.path, file.application ? file.application->content.plainLength : 0);
+    const bool named = other || problem.kind == FileProblem::Kind::NotAdvertised;
     const auto quoted = [](const QString &path) {
         QString shown = path;
         shown.replace(QLatin1Char('\n'), QLatin1String("\\n"))
@@ -209,10 +248,71 @@ QString Configuration::describe(const FileProblem &problem, Language language) c
         .replace(QLatin1String("{expected}"), file.digest)
         .replace(QLatin1String("{found}"), file.found)
         .replace(QLatin1String("{batch}"), QString::number(file.batch + 1))
-        .replace(QLatin1String("{name}"), other ? advertisement::fileName(file.path) : QString())
+        .replace(QLatin1String("{bytes}"), QString::number(advert.encodedName.size()))
+        .replace(QLatin1String("{length}"), QString::fromLatin1(advert.lengthText))
+        .replace(QLatin1String("{room}"), QString::number(advertisement::kRoom))
+        .replace(QLatin1String("{name}"), named ? advert.name : QString())
         .replace(QLatin1String("{why}"), regularfile::describe(file.failure, language))
         .replace(QLatin1String("{other}"), other ? quoted(other->path) : QString())
         .replace(QLatin1String("{path}"), quoted(file.path));
+}
+
+bool Configuration::listable(const QString &entry, EntryProblem::Kind &why)
+{
+    if (entry.isEmpty())
+        why = EntryProblem::Kind::Empty;
+    else if (entry.size() > kMaxEntryLength)
+        why = EntryProblem::Kind::TooLong;
+    else if (unlistableAt(entry) >= 0)
+        why = EntryProblem::Kind::NotListable;
+    else
+        return true;
+    return false;
+}
+
+QString Configuration::describe(const EntryProblem &problem, Language language) const
+{
+    const QString entry = batches.at(problem.batch)->expected.at(problem.entry);
+    const int at = unlistableAt(entry);
+    const QString character =
+        at < 0 ? QString()
+               : QStringLiteral("U+%1").arg(entry.at(at).unicode(), 4, 16, QLatin1Char('0')).toUpper();
+    QString shown = entry;
+    shown.replace(QLatin1Char('\n'), QLatin1String("\\n"))
+        .replace(QLatin1Char('\r'), QLatin1String("\\r"))
+        .replace(QLatin1Char('\t'), QLatin1String("\\t"));
+    return kEntryProblems[int(problem.kind)]
+        .in(language)
+        .replace(QLatin1String("{batch}"), QString::number(problem.batch + 1))
+        .replace(QLatin1String("{length}"), QString::number(entry.size()))
+        .replace(QLatin1String("{max}"), QString::number(kMaxEntryLength))
+        .replace(QLatin1String("{character}"), character)
+        .replace(QLatin1String("{entry}"), shown);
+}
+
+QStringList Configuration::problemTexts(Language language) const
+{
+    QStringList texts;
+    for (const FileProblem &problem : problems)
+        texts << describe(problem, language);
+    for (const EntryProblem &problem : badEntries)
+        texts << describe(problem, language);
+    return texts;
+}
+
+// Every entry a batch expects must be one a terminal can list: a batch that expects what can
+// never be listed could never be verified.
+void Configuration::checkEntries()
+{
+    badEntries.clear();
+    for (int b = 0; b < batches.size(); ++b) {
+        const QStringList &expected = batches.at(b)->expected;
+        for (int e = 0; e < expected.size(); ++e) {
+            EntryProblem::Kind why;
+            if (!listable(expected.at(e), why))
+                badEntries.append({why, b, e});
+        }
+    }
 }
 
 bool Configuration::checkFiles()
@@ -280,13 +380,12 @@ bool Configuration::checkFiles()
     }
     reads.clear();
     checkNames();
+    checkEntries();
 
-    lines.clear();
-    for (const FileProblem &problem : problems)
-        lines << describe(problem, Language::French);
-    if (problems.isEmpty() && fileBinding == Binding::Unbound && !files.isEmpty())
+    lines = problemTexts(Language::French);
+    if (lines.isEmpty() && fileBinding == Binding::Unbound && !files.isEmpty())
         lines << kUnboundLine;
-    return problems.isEmpty();
+    return problems.isEmpty() && badEntries.isEmpty();
 }
 
 void Configuration::useFile(const NamedFile &file, const QByteArray &bytes)
@@ -325,8 +424,9 @@ void Configuration::useHTerminal(const NamedFile &file, const QByteArray &bytes)
     hterms.append(hterm);
 }
 
-// Two files of one batch that the terminal would receive under the same name: it keeps the
-// last, and the first is lost although the run says it was installed.
+// A file that cannot be advertised cannot be sent: an installation without it would be told
+// as a success. Two files of one batch that the terminal would receive under the same name: it
+// keeps the last, and the first is lost although the run says it was installed.
 void Configuration::checkNames()
 {
     QHash<QPair<int, QByteArray>, int> sent; // (batch, advertised name) -> file
@@ -339,8 +439,10 @@ void Configuration::checkNames()
             continue;
         const advertisement::Advertisement advert =
             advertisement::of(file.path, application->content.plainLength);
-        if (!advert.fits())
-            continue; // never sent
+        if (!advert.fits()) {
+            problems.append({FileProblem::Kind::NotAdvertised, i, -1});
+            continue;
+        }
         const auto key = qMakePair(file.batch, advert.encodedName);
         const auto earlier = sent.constFind(key);
         if (earlier == sent.constEnd())

@@ -77,11 +77,31 @@ public:
             DigestMismatch, // its digest is not the signed one
             NoDigest,       // it has none, while other files of the package have one
             SameName,       // the terminal receives it and `other` under the same name
+            NotAdvertised,  // its name and length do not fit the advertisement (advertisement.h)
         };
         Kind kind = Kind::Unreadable;
         int file = -1;  // index in namedFiles()
         int other = -1; // SameName: the other file's index
     };
+
+    // An expect element whose entry no terminal can ever list (an application record carries
+    // at most 28 characters of Latin-1 text, up to its first zero byte).
+    struct EntryProblem
+    {
+        enum class Kind
+        {
+            Empty,
+            TooLong,      // more characters than an application record holds
+            NotListable,  // a character that is not Latin-1, or a control character
+        };
+        Kind kind = Kind::Empty;
+        int batch = -1; // index in getBatches()
+        int entry = -1; // index in that batch's `expected`
+    };
+    // The most characters an entry of the application list holds: bytes 2 to 29 of its record.
+    static constexpr int kMaxEntryLength = 28;
+    // Whether `entry` is text a terminal can list, and why not.
+    static bool listable(const QString &entry, EntryProblem::Kind &why);
 
     // An hterm element that added no HTerminal, and why.
     struct IgnoredHTerminal
@@ -120,8 +140,9 @@ public:
     // True when the stored signature is that of the bytes load() read, under the built-in
     // public key, and nothing unsigned follows it.
     [[nodiscard]] bool checkSignature();
-    // Reads every named file once, checks it and keeps what the program uses of it; true when
-    // no file makes the package invalid (see FileProblem, and the digests above).
+    // Reads every named file once, checks it and keeps what the program uses of it, and checks
+    // the entries the batches expect; true when nothing makes the package invalid (see
+    // FileProblem and EntryProblem, and the digests above).
     [[nodiscard]] bool checkFiles();
     // The three, as the program checks a package before it uses anything of it; the signature
     // is checked before the XML is read, which is then read only when it is the signed one.
@@ -151,6 +172,10 @@ public:
     Binding binding() const { return fileBinding; }
     const QList<FileProblem> &fileProblems() const { return problems; }
     QString describe(const FileProblem &problem, wording::Language language) const;
+    const QList<EntryProblem> &entryProblems() const { return badEntries; }
+    QString describe(const EntryProblem &problem, wording::Language language) const;
+    // Every problem that makes the package invalid, described: the files', then the entries'.
+    QStringList problemTexts(wording::Language language) const;
     // What the checks have to say in the program's log, one entry each, in French: why the
     // package was refused, or that its files are not bound to its signature.
     QStringList logLines() const { return lines; }
@@ -179,7 +204,10 @@ private:
     void addNamedFile(NamedFile::Kind kind, const Element &element, const QString &value);
     void useFile(const NamedFile &file, const QByteArray &bytes);
     void useHTerminal(const NamedFile &file, const QByteArray &bytes);
+    // The scenario's files as the terminal is told of them: each must fit the advertisement,
+    // and no two of one batch may share a name.
     void checkNames();
+    void checkEntries();
 
     QString fixedDirectory; // empty: directory()
     QString directoryText;  // configurationDirectory() while reading
@@ -192,6 +220,7 @@ private:
     int picture = -1; // the picture's index in `files`
     Binding fileBinding = Binding::Bound;
     QList<FileProblem> problems;
+    QList<EntryProblem> badEntries;
     QStringList lines;
 };
 

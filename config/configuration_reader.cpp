@@ -50,7 +50,7 @@ QString nameOf(const QStringRef &name)
         QStringLiteral("terminal"),    QStringLiteral("operation"),   QStringLiteral("batch"),
         QStringLiteral("hterm"),       QStringLiteral("name"),        QStringLiteral("code"),
         QStringLiteral("image"),       QStringLiteral("delayReboot"), QStringLiteral("title"),
-        QStringLiteral("description"), QStringLiteral("file")};
+        QStringLiteral("description"), QStringLiteral("file"),        QStringLiteral("expect")};
     for (const QString &known : kKnown) {
         if (name == known)
             return known;
@@ -132,9 +132,11 @@ void Configuration::parse()
             batches.append(batch);
             batch->id = xml.attributes().value(QLatin1String("id")).toInt(); // 0 likewise
             readChildren<Element>(xml, QStringLiteral("batch"),
-                                  [this](const Element &child, const QString &value) {
+                                  [this, batch](const Element &child, const QString &value) {
                                       if (child.name == QLatin1String("file"))
                                           addNamedFile(NamedFile::Kind::PackageFile, child, value);
+                                      else if (child.name == QLatin1String("expect"))
+                                          batch->expected.append(value);
                                   });
         } else if (name == QLatin1String("hterm")) {
             const Element hterm = startTag<Element>(xml, start);

@@ -6,6 +6,7 @@
 #include <QList>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 
 #include <array>
 
@@ -59,6 +60,11 @@ public:
     Batch &operator=(const Batch &) = delete;
     qint32 id = 0;
     QList<Application *> files;
+    // What the terminal must list once the batch is installed (its expect elements, verbatim):
+    // entries of its application list, name and version as the terminal writes them
+    // ("PAIEMENT120400"). Empty: the batch declares none, and its installation is not checked
+    // against the list.
+    QStringList expected;
 };
 
 // One accepted hardware configuration. Bytes 8 and 9 (16 bits) and byte 10 form the catalogue

@@ -126,6 +126,12 @@ QString packageSection(const Configuration *package)
         files += batch->files.size();
     s += field(QStringLiteral("Scénario"),
                QStringLiteral("%1 lot(s), %2 fichier(s)").arg(package->getBatches().size()).arg(files));
+    const QList<Batch *> batches = package->getBatches();
+    for (int b = 0; b < batches.size(); ++b) {
+        if (!batches.at(b)->expected.isEmpty())
+            s += field(QStringLiteral("Entrées attendues après le lot %1").arg(b + 1),
+                       batches.at(b)->expected.join(QStringLiteral(", ")));
+    }
     s += QStringLiteral("Fichiers, tels que lus dans le dossier :\n");
     for (const Configuration::NamedFile &file : package->namedFiles())
         s += fileLine(file);
@@ -194,6 +200,18 @@ QString terminalSection(const ReportContent &c)
                    c.applications.isEmpty()
                        ? QStringLiteral("aucune")
                        : printable::text(c.applications.join(QStringLiteral(", "))));
+    // The lists the last installation judged its batches on: before it, after it.
+    const auto list = [](bool read, const QStringList &entries) {
+        return !read              ? QStringLiteral("non lue")
+               : entries.isEmpty() ? QStringLiteral("aucune")
+                                   : printable::text(entries.join(QStringLiteral(", ")));
+    };
+    if (c.result) {
+        s += field(QStringLiteral("Applications avant l'installation"),
+                   list(c.result->applicationsBeforeRead, c.result->applicationsBefore));
+        s += field(QStringLiteral("Applications après l'installation"),
+                   list(c.result->applicationsAfterRead, c.result->applicationsAfter));
+    }
     return s;
 }
 
@@ -230,6 +248,8 @@ QString outcomeWords(InstallOutcome outcome)
     switch (outcome) {
     case InstallOutcome::Updated:
         return QStringLiteral("mis à jour");
+    case InstallOutcome::UpToDate:
+        return QStringLiteral("déjà à jour");
     case InstallOutcome::InstalledUnverified:
         return QStringLiteral("installé, à vérifier");
     case InstallOutcome::Failed:
@@ -283,10 +303,40 @@ QString resultSection(const InstallResult &r)
                        .arg(b.batch)
                        .arg(b.rebootAcknowledged ? QStringLiteral("confirmé")
                                                  : QStringLiteral("non confirmé"))
-                       .arg(b.returned ? QStringLiteral("constaté") : QStringLiteral("non constaté"));
+                       .arg(b.returned      ? QStringLiteral("constaté")
+                            : b.restarted   ? QStringLiteral("non constaté")
+                            : b.answered    ? QStringLiteral("non constaté : il a répondu sans "
+                                                             "redémarrer")
+                                            : QStringLiteral("non constaté"));
     s += field(QStringLiteral("Lots activés"), batches.isEmpty()
                                                    ? QStringLiteral("aucun")
                                                    : batches.join(QStringLiteral(", ")));
+    for (const BatchCheck &check : r.checks) {
+        QString state;
+        switch (check.state) {
+        case BatchCheck::State::NotChecked:
+            state = QStringLiteral("non vérifié");
+            break;
+        case BatchCheck::State::AlreadyInstalled:
+            state = QStringLiteral("déjà installé, non envoyé");
+            break;
+        case BatchCheck::State::Verified:
+            state = QStringLiteral("vérifié");
+            break;
+        case BatchCheck::State::Missing:
+            state = QStringLiteral("manque ") + check.missing().join(QStringLiteral(", "));
+            break;
+        case BatchCheck::State::Unread:
+            state = QStringLiteral("liste illisible après le redémarrage");
+            break;
+        }
+        s += field(QStringLiteral("Lot %1, entrées attendues").arg(check.batch),
+                   check.expected.join(QStringLiteral(", ")) + QStringLiteral(" : ") +
+                       named(state, checkKey(check.state)));
+    }
+    if (r.declaresEntries())
+        s += field(QStringLiteral("Mise à jour vérifiée"),
+                   r.verified() ? QStringLiteral("oui") : QStringLiteral("non"));
     return s;
 }
 

@@ -57,6 +57,8 @@ QString stageName(InstallStage stage)
         return QStringLiteral("redémarrage");
     case InstallStage::RebootWait:
         return QStringLiteral("attente du retour");
+    case InstallStage::Verification:
+        return QStringLiteral("vérification");
     case InstallStage::Finished:
         return QStringLiteral("fin");
     }
@@ -68,7 +70,7 @@ QString durationsLine(const InstallFigures &figures)
     // Every stage that ran, in the scenario's order; the start and the end take no time of
     // their own worth telling.
     QStringList parts;
-    for (int s = int(InstallStage::Opening); s <= int(InstallStage::RebootWait); ++s) {
+    for (int s = int(InstallStage::Opening); s <= int(InstallStage::Verification); ++s) {
         const auto stage = InstallStage(s);
         const bool ran = std::any_of(figures.stages.begin(), figures.stages.end(),
                                      [stage](const StageTiming &t) { return t.stage == stage; });

@@ -17,6 +17,35 @@ bool InstallResult::returned() const
                                                [](const ActivatedBatch &b) { return b.returned; });
 }
 
+bool InstallResult::verified() const
+{
+    return checks.size() == batchCount && batchCount > 0 &&
+           std::all_of(checks.begin(), checks.end(), [](const BatchCheck &c) {
+               return c.state == BatchCheck::State::AlreadyInstalled ||
+                      c.state == BatchCheck::State::Verified;
+           });
+}
+
+QList<int> InstallResult::batchesIn(BatchCheck::State state) const
+{
+    QList<int> batches;
+    for (const BatchCheck &check : checks) {
+        if (check.state == state)
+            batches << check.batch;
+    }
+    return batches;
+}
+
+QStringList BatchCheck::missingFrom(const QStringList &expected, const QStringList &list)
+{
+    QStringList missing;
+    for (const QString &entry : expected) {
+        if (!list.contains(entry))
+            missing << entry;
+    }
+    return missing;
+}
+
 QString InstallResult::boxText() const
 {
     QString text = message;
@@ -57,6 +86,8 @@ QString stageKey(InstallStage stage)
         return QStringLiteral("reboot");
     case InstallStage::RebootWait:
         return QStringLiteral("reboot-wait");
+    case InstallStage::Verification:
+        return QStringLiteral("verification");
     case InstallStage::Finished:
         return QStringLiteral("finished");
     }
@@ -68,12 +99,31 @@ QString outcomeKey(InstallOutcome outcome)
     switch (outcome) {
     case InstallOutcome::Updated:
         return QStringLiteral("updated");
+    case InstallOutcome::UpToDate:
+        return QStringLiteral("up-to-date");
     case InstallOutcome::InstalledUnverified:
         return QStringLiteral("installed-unverified");
     case InstallOutcome::Failed:
         return QStringLiteral("failed");
     case InstallOutcome::Interrupted:
         return QStringLiteral("interrupted");
+    }
+    return QString();
+}
+
+QString checkKey(BatchCheck::State state)
+{
+    switch (state) {
+    case BatchCheck::State::NotChecked:
+        return QStringLiteral("not-checked");
+    case BatchCheck::State::AlreadyInstalled:
+        return QStringLiteral("already-installed");
+    case BatchCheck::State::Verified:
+        return QStringLiteral("verified");
+    case BatchCheck::State::Missing:
+        return QStringLiteral("missing");
+    case BatchCheck::State::Unread:
+        return QStringLiteral("unread");
     }
     return QString();
 }

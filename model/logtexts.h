@@ -18,7 +18,8 @@ inline QString progress(const QString &bar, const QString &text, int value)
 // The outcome of an installation, with the title and message its result box shows.
 inline QString result(const QString &title, const QString &message, InstallOutcome outcome)
 {
-    const QString mark = outcome == InstallOutcome::Updated ? QStringLiteral("[succès]")
+    const QString mark = outcome == InstallOutcome::Updated    ? QStringLiteral("[succès]")
+                         : outcome == InstallOutcome::UpToDate ? QStringLiteral("[déjà à jour]")
                          : outcome == InstallOutcome::InstalledUnverified
                              ? QStringLiteral("[à vérifier]")
                              : QStringLiteral("[échec]");

@@ -32,6 +32,7 @@ constexpr NamedWait kWaits[] = {
     {"applicationPauseMs", &Model::Timing::applicationPauseMs},
     {"rebootWaitMinMs", &Model::Timing::rebootWaitMinMs},
     {"rebootStepMs", &Model::Timing::rebootStepMs},
+    {"rebootTryTimeoutMs", &Model::Timing::rebootTryTimeoutMs},
     {"searchPauseMs", &Model::Timing::searchPauseMs},
     {"settleMs", &Model::Timing::settleMs},
     {"openRetryMs", &Model::Timing::openRetryMs},

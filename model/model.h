@@ -47,6 +47,7 @@ public:
         int applicationPauseMs = 50;   // between two records of the application list
         int rebootWaitMinMs = 40000;   // shortest wait for a rebooted terminal
         int rebootStepMs = 1000;       // one step of that wait
+        int rebootTryTimeoutMs = 4000; // a try of that wait: how long it awaits the answer
         int searchPauseMs = 2000;      // before every search but the first
         int settleMs = 2000;           // quiet line awaited before a failed download is retried
         int openRetryMs = 2000;        // a port that will not open is tried again this long
@@ -143,6 +144,11 @@ public:
     // reboot: the wait ends before its next try, and the terminal is left unchecked. From any
     // thread; stays set for the life of the Model.
     void requestStopWaiting() { stopWaitingRequested = true; }
+    // Whether the next installations send a batch whose declared entries the terminal already
+    // lists (they are passed over by default, and a terminal that lists every batch's is left
+    // as it is: "déjà à jour"). Set it before the installation starts.
+    void setReinstall(bool sendAnyway) { reinstall = sendAnyway; }
+    bool reinstalls() const { return reinstall; }
 
     // Why the last command that failed did (its log line says it in words): written by the
     // commands when they fail, read by the scenario. commandFailed writes the log line too and
@@ -159,8 +165,19 @@ public:
     // Session opening.
     bool initializeTerminal();
     // One exchange of the initialisation frame, its reply awaited up to timeoutMs; logs its
-    // failed step, never the attempts line.
+    // failed step, never the attempts line. Any answer counts.
     bool initializeTerminalOnce(int timeoutMs);
+    // The same exchange, with the reply judged: nothing at all (or the port could not be
+    // written), bytes that are not a whole short frame of the initialisation's type with its
+    // CRC, or such a frame. What tells a rebooted terminal that is back from a stray byte. It
+    // logs nothing: in the reboot wait silence is expected, and the wait says what it saw.
+    enum class InitAnswer
+    {
+        None,
+        Garbled,
+        Valid,
+    };
+    InitAnswer answerInitialisation(int timeoutMs);
     bool isVardelOnTerminal();
 
     // Terminal information.
@@ -173,8 +190,8 @@ public:
     bool rebootTerminal();
 
     // One file: advertisement, authorisation, download, from the content the package check
-    // read.
-    bool sendInfo(const Application *file, bool &skipped);
+    // read. A file whose name and length do not fit the advertisement is not sent: it fails.
+    bool sendInfo(const Application *file);
     bool getAuthorization();
     bool load(const Application *file);
 
@@ -232,6 +249,7 @@ private:
     std::function<QString(const QString &)> portResolver;
     std::atomic<bool> cancelRequested{false};
     std::atomic<bool> stopWaitingRequested{false};
+    std::atomic<bool> reinstall{false};
     FailureCause failure = FailureCause::None; // of the last command that failed
     InstallProgress progress;                  // of the running installation (its thread)
     StageMeter meter;                          // of the running installation (its thread)
@@ -248,6 +266,13 @@ private:
         int value = 0; // the current stage
     };
     void runScenario(const QString &portLabel, InstallResult &result);
+    // The port opened and a session up to the application list, for a batch.
+    bool openBatch(const QString &portLabel, Totals &totals, InstallResult &result);
+    // Whether the session's list already holds every entry `batch` declares; then it is not
+    // sent (unless a reinstallation was asked for), and the log says so.
+    bool alreadyInstalled(const Batch &batch, InstallResult &result);
+    // The batch on an open session: its files, the activation, the reboot, the wait for the
+    // terminal and, when the batch declares entries, the list read again.
     bool installBatch(const Batch &batch, const QString &portLabel, Totals &totals,
                       InstallResult &result);
     // Opens the port, trying again for a while (udev gives a new port its permissions a moment
@@ -256,16 +281,27 @@ private:
     bool openSession(Totals &totals, InstallResult &result);
     bool installFile(const Application *file, int value, InstallResult &result);
     bool activateAndReboot(int count, Totals &totals, InstallResult &result);
-    // The reboot wait after a batch: returns once the terminal answers (true) or the wait is
-    // over (false).
-    bool waitForReboot(const QString &portLabel);
+    // The reboot wait after a batch: returns once the terminal has come back (a valid answer
+    // to the initialisation after it went silent or its port went away; the port is then left
+    // open) or the wait is over, with what was seen in `batch`.
+    void waitForReboot(const QString &portLabel, ActivatedBatch &batch);
+    // The list read again on the session of a terminal that came back, judged against what
+    // `batch` declares; closes the port. `value`: the total bar's.
+    void verifyBatch(const Batch &batch, int value, InstallResult &result);
     qint64 rebootWaitMs() const;
     // The clean-up of a failure once the port is open; always false.
     bool fail(bool reboot, const QString &title, const QString &message, InstallResult &result);
     // Stage and cause of a failure, and what a terminal that stopped answering adds.
     void failed(FailureCause cause, InstallResult &result);
-    // The end of an installation whose every batch was activated: updated, or to check.
+    // The end of an installation whose every batch was activated or already installed:
+    // updated, already up to date, or to check.
     void finished(InstallResult &result);
+    // The end of an installation stopped after a batch that did not come back, or that does
+    // not list what it declares: the later batches are not attempted. Always false.
+    bool stoppedUnverified(InstallResult &result);
+    // What a failure or an interruption after an activation adds to its message: the batches
+    // the terminal activated and those it did not get.
+    void sayBatches(InstallResult &result) const;
     // The end of a cancelled installation: the port closed, nothing more activated; always false.
     bool interrupted(InstallResult &result);
     // Both bars' reports, each followed by the value; a stage without a text of its own.

@@ -61,6 +61,7 @@ void Model::runScenario(const QString &portLabel, InstallResult &result)
     progress.batchCount = result.batchCount = batches.size();
     result.rebootWaitMs = rebootWaitMs();
     result.startPort = result.port = portLabel;
+    result.reinstall = reinstall;
     failure = FailureCause::None;
     if (batches.isEmpty()) {
         result.title = QStringLiteral("Erreur fichier de configuration");
@@ -69,20 +70,71 @@ void Model::runScenario(const QString &portLabel, InstallResult &result)
         log(result.message);
         return;
     }
+    for (int k = 0; k < batches.size(); ++k) {
+        if (!batches.at(k)->expected.isEmpty())
+            result.checks.append({k + 1, batches.at(k)->expected, BatchCheck::State::NotChecked,
+                                  QStringList()});
+    }
+    if (reinstall)
+        log(QStringLiteral("Réinstallation demandée : chaque lot est envoyé, même si le terminal "
+                           "le liste déjà"));
     Totals totals;
     totals.step = 10 / batches.size();
     showTotal(InstallStage::Starting, QStringLiteral("Démarrage de l'installation"), 0);
 
+    // A session serves the batches that the terminal already lists, and the next one after
+    // them; a batch that is sent ends its session with its reboot.
+    bool session = false;
+    bool ended = false; // a failure, an interruption or a stop has said how it ended
     for (const Batch *batch : batches) {
         ++progress.batch;
+        if (cancelRequested) {
+            (void)interrupted(result);
+            ended = true;
+            break;
+        }
+        if (session) {
+            totals.value = totals.base + 5 * totals.step; // where the application list left it
+        } else {
+            if (!openBatch(portLabel, totals, result)) {
+                ended = true;
+                break;
+            }
+            session = true;
+            if (!result.applicationsBeforeRead) {
+                result.applicationsBefore = applications;
+                result.applicationsBeforeRead = true;
+            }
+        }
+        if (alreadyInstalled(*batch, result)) {
+            totals.base += 9 * totals.step; // a batch's share of the total bar
+            continue;
+        }
+        session = false; // the batch's reboot ends it
         if (!installBatch(*batch, portLabel, totals, result)) {
-            result.port = currentLabel(portLabel);
-            return;
+            ended = true;
+            break;
+        }
+        // No later batch on a terminal that did not come back, or does not list this one.
+        const ActivatedBatch &done = result.activated.last();
+        const bool listed = std::none_of(result.checks.begin(), result.checks.end(),
+                                         [&done](const BatchCheck &c) {
+                                             return c.batch == done.batch &&
+                                                    c.state != BatchCheck::State::Verified;
+                                         });
+        if ((!done.returned || !listed) && progress.batch < batches.size()) {
+            (void)(cancelRequested ? interrupted(result) : stoppedUnverified(result));
+            ended = true;
+            break;
         }
     }
+    if (session)
+        serialPort->close();
     result.port = currentLabel(portLabel);
-
-    finished(result);
+    if (!ended)
+        finished(result);
+    else if (result.outcome == InstallOutcome::Failed)
+        sayBatches(result);
 }
 
 QString Model::currentLabel(const QString &portLabel) const
@@ -104,15 +156,8 @@ bool Model::fail(bool reboot, const QString &title, const QString &message, Inst
     return false;
 }
 
-// One batch: the session, its files, the activation, the reboot and the wait for the terminal.
-bool Model::installBatch(const Batch &batch, const QString &portLabel, Totals &totals,
-                         InstallResult &result)
+bool Model::openBatch(const QString &portLabel, Totals &totals, InstallResult &result)
 {
-    const QList<Application *> &files = batch.files;
-    const int count = files.size();
-    if (cancelRequested)
-        return interrupted(result);
-
     totals.value = totals.base + totals.step;
     showTotal(InstallStage::Opening, QStringLiteral("Tentative d'accès au terminal"), totals.value);
     showModule(kPleaseWait, 0);
@@ -123,9 +168,38 @@ bool Model::installBatch(const Batch &batch, const QString &portLabel, Totals &t
                                         "contacter le support.");
         return false;
     }
-    if (!openSession(totals, result))
-        return false;
+    return openSession(totals, result);
+}
 
+bool Model::alreadyInstalled(const Batch &batch, InstallResult &result)
+{
+    if (batch.expected.isEmpty() || !applicationsRead ||
+        !BatchCheck::missingFrom(batch.expected, applications).isEmpty())
+        return false;
+    const QString listed = QStringLiteral("lot %1 déjà installé : le terminal liste ")
+                               .arg(progress.batch) +
+                           batch.expected.join(QStringLiteral(", "));
+    if (reinstall) {
+        log(listed + QStringLiteral(" ; réinstallation demandée, il est envoyé de nouveau"));
+        return false;
+    }
+    log(listed);
+    for (BatchCheck &check : result.checks) {
+        if (check.batch == progress.batch) {
+            check.state = BatchCheck::State::AlreadyInstalled;
+            check.listed = applications;
+        }
+    }
+    return true;
+}
+
+// One batch on its session: its files, the activation, the reboot, the wait for the terminal
+// and the check of what it lists.
+bool Model::installBatch(const Batch &batch, const QString &portLabel, Totals &totals,
+                         InstallResult &result)
+{
+    const QList<Application *> &files = batch.files;
+    const int count = files.size();
     totals.value += totals.step;
     progress.fileCount = count;
     for (int i = 0; i < count; ++i) {
@@ -143,8 +217,11 @@ bool Model::installBatch(const Batch &batch, const QString &portLabel, Totals &t
         return false;
     serialPort->close();
     ActivatedBatch &activated = result.activated.last();
-    activated.returned = waitForReboot(portLabel);
-    activated.waitStopped = !activated.returned && stopWaitingRequested;
+    waitForReboot(portLabel, activated);
+    if (activated.returned && !batch.expected.isEmpty())
+        verifyBatch(batch, totals.base - totals.step, result);
+    else if (activated.returned)
+        serialPort->close();
     return true;
 }
 
@@ -200,17 +277,9 @@ bool Model::installFile(const Application *file, int value, InstallResult &resul
                       .arg(progress.file)
                       .arg(progress.fileCount),
                   value);
-        bool skipped = false;
-        if (!sendInfo(file, skipped))
+        if (!sendInfo(file))
             return fail(true, QStringLiteral("Erreur Information"), fileMessage(name, cannotLoad),
                         result);
-        if (skipped) {
-            qCDebug(lcProtocol).noquote() << QStringLiteral("Download Skipping App ") + file->path;
-            log(QStringLiteral("Fichier non envoyé, son nom ne peut pas être annoncé au "
-                               "terminal : ") +
-                file->path);
-            return true;
-        }
         enterStage(InstallStage::Authorisation);
         if (!getAuthorization())
             return fail(true, QStringLiteral("Erreur autorisation"),
@@ -269,11 +338,17 @@ qint64 Model::rebootWaitMs() const
 // Measured against a clock: one try at each step of the wait, and a try that takes long (a
 // silent terminal costs a whole read time-out) does not lengthen the wait. Each decision reads
 // the clock once, so a thread held up past the end of the wait never computes a negative pause.
-bool Model::waitForReboot(const QString &portLabel)
+//
+// A terminal has come back once it has restarted, which shows as a try it does not answer at
+// all or a port that will not open (a USB terminal's port goes away while it restarts), and
+// then gives a whole, valid answer: one that answers at once has not restarted yet (it may do
+// so seconds later), and a stray byte is no answer.
+void Model::waitForReboot(const QString &portLabel, ActivatedBatch &batch)
 {
     enterStage(InstallStage::RebootWait);
     const qint64 wait = rebootWaitMs();
     const qint64 stepMs = std::max(1, timing.rebootStepMs);
+    bool garbled = false; // a reply that did not count was logged
     QElapsedTimer clock;
     clock.start();
     for (qint64 due = stepMs;; due += stepMs) {
@@ -290,24 +365,79 @@ bool Model::waitForReboot(const QString &portLabel)
             log(QStringLiteral("Attente du retour du terminal abandonnée après %1 ms, à la "
                                "demande de l'utilisateur : le terminal n'a pas été vérifié")
                     .arg(clock.elapsed()));
-            return false;
+            batch.waitStopped = true;
+            return;
         }
         const qint64 elapsed = std::min(due, wait);
         showModule(kPleaseWait, int(elapsed * 100 / wait));
-        if (serialPort->open(currentLabel(portLabel))) {
-            // A try is never cut below one step, nor allowed a full time-out at the very end.
-            const qint64 left = std::max(wait - elapsed, stepMs);
-            const bool back =
-                initializeTerminalOnce(int(std::min<qint64>(left, timing.replyTimeoutMs)));
-            serialPort->close();
-            if (back) {
-                showModule(kPleaseWait, 100);
-                return true;
-            }
+        if (!serialPort->open(currentLabel(portLabel))) {
+            batch.restarted = true; // away: restarting
+            continue;
         }
+        // A try is never cut below one step, nor allowed a full time-out at the very end.
+        const qint64 left = std::max(wait - elapsed, stepMs);
+        const InitAnswer answer =
+            answerInitialisation(int(std::min<qint64>(left, timing.rebootTryTimeoutMs)));
+        if (answer == InitAnswer::Valid && batch.restarted) {
+            batch.answered = batch.returned = true;
+            showModule(kPleaseWait, 100);
+            return; // the port stays open for what follows
+        }
+        serialPort->close();
+        if (answer == InitAnswer::Valid && !batch.answered)
+            log(QStringLiteral("Le terminal répond encore : il n'a pas encore redémarré"));
+        else if (answer == InitAnswer::Garbled && !garbled)
+            log(QStringLiteral("Réponse incomplète ou endommagée du terminal à l'initialisation "
+                               "pendant l'attente de son retour : elle ne compte pas"));
+        garbled = garbled || answer == InitAnswer::Garbled;
+        batch.answered = batch.answered || answer == InitAnswer::Valid;
+        batch.restarted = batch.restarted || answer == InitAnswer::None;
     }
     showModule(kPleaseWait, 100);
-    log(QStringLiteral("Le terminal n'a pas répondu après son redémarrage (attente de %1 ms)")
-            .arg(wait));
-    return false;
+    if (batch.answered && !batch.restarted)
+        log(QStringLiteral("Le terminal a continué de répondre sans redémarrer (attente de %1 "
+                           "ms)")
+                .arg(wait));
+    else
+        log(QStringLiteral("Le terminal n'a pas répondu après son redémarrage (attente de %1 ms)")
+                .arg(wait));
+}
+
+void Model::verifyBatch(const Batch &batch, int value, InstallResult &result)
+{
+    BatchCheck *check = nullptr;
+    for (BatchCheck &c : result.checks)
+        check = c.batch == progress.batch ? &c : check;
+    if (!check) {
+        serialPort->close();
+        return;
+    }
+    showTotal(InstallStage::Verification,
+              QStringLiteral("Vérification des applications installées sur le terminal"),
+              value);
+    const bool read = isVardelOnTerminal() && getApplications();
+    serialPort->close();
+    result.applicationsAfter = applications;
+    result.applicationsAfterRead = read;
+    const QString expected = batch.expected.join(QStringLiteral(", "));
+    if (!read) {
+        check->state = BatchCheck::State::Unread;
+        log(QStringLiteral("Lot %1 à vérifier : le terminal devait lister %2 ; sa liste des "
+                           "applications n'a pas pu être lue après son redémarrage")
+                .arg(progress.batch)
+                .arg(expected));
+        return;
+    }
+    check->listed = applications;
+    const QString listed = applications.isEmpty() ? QStringLiteral("aucune application")
+                                                  : applications.join(QStringLiteral(", "));
+    if (check->missing().isEmpty()) {
+        check->state = BatchCheck::State::Verified;
+        log(QStringLiteral("Lot %1 vérifié : le terminal liste %2").arg(progress.batch).arg(expected));
+    } else {
+        check->state = BatchCheck::State::Missing;
+        log(QStringLiteral("Lot %1 à vérifier : le terminal devait lister %2 ; il liste %3")
+                .arg(progress.batch)
+                .arg(expected, listed));
+    }
 }

@@ -10,9 +10,8 @@
 
 #include <algorithm>
 
-bool Model::sendInfo(const Application *file, bool &skipped)
+bool Model::sendInfo(const Application *file)
 {
-    skipped = false;
     const QString &path = file->path;
     // The file as the package check read it: the announced length is its header's plain length.
     switch (file->status) {
@@ -36,11 +35,10 @@ bool Model::sendInfo(const Application *file, bool &skipped)
     const advertisement::Advertisement advert = advertisement::of(path, plainLength);
     const QByteArray &lengthText = advert.lengthText;
     const QByteArray &encodedName = advert.encodedName;
-    if (!advert.fits()) {
-        qCInfo(lcProtocol) << "Model::sendInfo file name + file length + head > 32 : SKIP! ";
-        skipped = true;
-        return true;
-    }
+    // A checked package holds no such file (Configuration::checkNames): nothing is sent.
+    if (!advert.fits())
+        return commandFailed(FailureCause::Package,
+                             QStringLiteral("sendInfo Erreur nom trop long pour l'annonce"));
     qCInfo(lcProtocol).noquote() << QStringLiteral("Model::sendInfo advertise file ") +
                                         QString::fromLatin1(encodedName) +
                                         QStringLiteral(" of size %1").arg(plainLength);

@@ -32,6 +32,36 @@ bool Model::initializeTerminalOnce(int timeoutMs)
     return true;
 }
 
+Model::InitAnswer Model::answerInitialisation(int timeoutMs)
+{
+    static const QByteArray request = frame::shortFrame(frame::kTypeControl, frame::kInitPayload);
+    if (!serialPort->write(bytes(request), quint16(request.size()))) {
+        noteFailure(FailureCause::NoAnswer);
+        return InitAnswer::None;
+    }
+    // Marker, type and payload length; then the payload and the CRC, however many pieces they
+    // come in. The reply must fit the buffer the session's initialisation reads it into.
+    quint8 reply[frame::kInitReplySize] = {};
+    quint16 length = frame::kShortHeaderSize;
+    if (!serialPort->readReply(reply, length, timeoutMs)) {
+        noteFailure(FailureCause::NoAnswer);
+        return InitAnswer::None;
+    }
+    const int payload = reply[2];
+    const int whole = frame::kShortHeaderSize + payload + frame::kCrcSize;
+    quint16 rest = quint16(whole - frame::kShortHeaderSize);
+    if (length < frame::kShortHeaderSize || reply[0] != frame::kShortMarker ||
+        reply[1] != frame::kTypeControl || whole > frame::kInitReplySize ||
+        !serialPort->readReply(reply + frame::kShortHeaderSize, rest, timeoutMs) ||
+        rest < whole - frame::kShortHeaderSize ||
+        !checkCrc(reply, frame::kShortHeaderSize + payload)) {
+        noteFailure(FailureCause::BadReply);
+        return InitAnswer::Garbled;
+    }
+    serialPort->clearInput();
+    return InitAnswer::Valid;
+}
+
 bool Model::initializeTerminal()
 {
     constexpr int kAttempts = 3;

@@ -76,6 +76,13 @@ private slots:
             << QByteArray("<configuration><operation><title> a<!--c-->b</title></operation><batch>"
                           "<file>\napp.bin</file></batch></configuration>")
             << QByteArray() << "|||0| a||batch 0|DIR/\napp.bin|";
+        // The entries a batch expects, in order and verbatim; an expect elsewhere is read over.
+        QTest::newRow("expected entries")
+            << QByteArray("<configuration><expect>X</expect><batch><expect>PAIEMENT120400</expect>"
+                          "<file>a</file><expect> MIRANDOL0301</expect></batch><terminal>"
+                          "<expect>Y</expect></terminal><batch id=\"2\"/></configuration>")
+            << QByteArray()
+            << "|||0|||batch 0|DIR/a|expect PAIEMENT120400|expect  MIRANDOL0301|batch 2|";
         QTest::newRow("truncated") << QByteArray("<configuration><terminal><name>A</name><co")
                                    << QByteArray() << "A|||0|||";
         // The hterm file: the first L decrypted bytes (all when L is beyond them), into the
@@ -400,6 +407,30 @@ private slots:
             B::Unbound,
             {"Le fichier du package \"DIR/app.bin\" et \"DIR/./APP.bin\" du lot 1 arrivent au "
              "terminal sous le même nom APP.BIN : il n'en garderait qu'un"_q});
+        // What the installation could never do: tell the terminal of a file (its name and
+        // length beyond the advertisement's 28 bytes), or see an entry the terminal could
+        // never list. Each refuses the package, as a file that fails its digest does.
+        row("a name too long to advertise",
+            fixture::signWithoutDigests(
+                QByteArray(xml).replace("<file>app.bin", "<file>abcdefghijklmnopqrs.bin")),
+            B::Unbound,
+            {"Le fichier du package \"DIR/abcdefghijklmnopqrs.bin\" ne peut pas être annoncé au "
+             "terminal : son nom ABCDEFGHIJKLMNOPQRS.BIN (23 octets) et sa longueur 000300 "
+             "dépassent 28 octets"_q});
+        row("the longest name that can be",
+            fixture::signWithoutDigests(
+                QByteArray(xml).replace("<file>app.bin", "<file>abcdefghijklmnopqr.bin")),
+            B::Unbound,
+            {"Les fichiers de ce package ne sont pas liés à sa signature (aucun attribut sha256) : "
+             "leur contenu est installé sans être contrôlé"_q});
+        row("an entry no terminal lists",
+            fixture::signWithoutDigests(QByteArray(xml).replace(
+                "</file>",
+                "</file><expect>MIRANDOL0301</expect><expect>PAIEMENT\xe2\x82\xac</expect>")),
+            B::Unbound,
+            {"lot 1 : l'entrée attendue « PAIEMENT€ » contient le caractère U+20AC, qu'une "
+             "entrée de la liste des applications du terminal ne peut pas porter : le terminal "
+             "ne peut jamais la lister"_q});
     }
     void binding()
     {
@@ -409,6 +440,8 @@ private slots:
         const QString path = dir.path() + QLatin1Char('/');
         QVERIFY(fixture::writeFiles(path) && fixture::write(path + "configuration.xml"_q, xml) &&
                 QFile::copy(path + "app.bin"_q, path + "APP.bin"_q));
+        for (const char *name : {"abcdefghijklmnopqrs.bin", "abcdefghijklmnopqr.bin"})
+            QVERIFY(QFile::copy(path + "app.bin"_q, path + QLatin1String(name)));
         Configuration c(path);
         QTEST(c.loadChecked(), "valid");
         QTEST(int(c.binding()), "binding");

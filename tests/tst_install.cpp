@@ -49,47 +49,52 @@ private slots:
         percents.clear();
         timing = SimRig::fastTiming();
         cancelAt.clear();
+        stopWaitingAt.clear();
         rebootClock.invalidate();
+        expects.clear();
+        thenOptions.clear();
+        reinstalling = false;
     }
 
     // One batch of four files, from connection to the terminal's return, over a real line: 9600
-    // baud both ways, replies in pieces of 16 bytes, 30 ms of work on each frame. The second
-    // file's name is too long to advertise: it is skipped, neither authorised nor downloaded,
-    // but counted, and the log says it was never sent.
+    // baud both ways, replies in pieces of 16 bytes, 30 ms of work on each frame. The terminal
+    // restarts after its reboot: the wait's tries find it silent, then it answers again.
     void success()
     {
-        Files files = smallFiles(4);
-        files[1].first = "a_file_name_far_too_long.bin"_q;
+        const Files files = smallFiles(4);
         QVERIFY(install({files}, "--pace-9600 --piece 16 --work 30"_q) && ok);
         QCOMPARE(title + " | "_q + message, kDone + " | "_q + kUpdated);
-        QCOMPARE(rig->log(), QStringList{"Fichier non envoyé, son nom ne peut pas être annoncé au "
-                                         "terminal : "_q +
-                                         QDir::current().filePath(files[1].first)});
+        QCOMPARE(rig->log(), QStringList());
         // The stages' texts are in tst_station's logs; the values and file counts are here.
         QStringList values;
         for (const QString &step : total)
             values << step.section(QLatin1Char(' '), -1);
         QCOMPARE(values.join(QLatin1Char(' ')), "0 10 20 30 40 40 50 60 62 64 66 68 78 100"_q);
         QVERIFY(total.contains("Téléchargement des fichiers en cours (2/4) 62"_q));
-        // The terminal answers at the first step of the reboot wait (50 of 300 ms): the bar
-        // jumps to 100 and the wait ends.
-        QCOMPARE(module.join(QLatin1Char('|')),
-                 "Veuillez patienter ... 0|Téléchargement du fichier : APP0.BIN 0|Téléchargement "
-                 "du fichier : APP0.BIN 100|Téléchargement du fichier : APP2.BIN 0|Téléchargement "
-                 "du fichier : APP2.BIN 100|Téléchargement du fichier : APP3.BIN 0|Téléchargement "
-                 "du fichier : APP3.BIN 100|4 fichiers ont été téléchargés 100|Veuillez patienter "
-                 "... 0|Veuillez patienter ... 16|Veuillez patienter ... 100"_q);
+        // The reboot wait's steps (50 ms of 1500), up to the terminal's return: the bar jumps to
+        // 100 and the wait ends.
+        const QString downloads =
+            "Veuillez patienter ... 0|Téléchargement du fichier : APP0.BIN 0|Téléchargement du "
+            "fichier : APP0.BIN 100|Téléchargement du fichier : APP1.BIN 0|Téléchargement du "
+            "fichier : APP1.BIN 100|Téléchargement du fichier : APP2.BIN 0|Téléchargement du "
+            "fichier : APP2.BIN 100|Téléchargement du fichier : APP3.BIN 0|Téléchargement du "
+            "fichier : APP3.BIN 100|4 fichiers ont été téléchargés 100|Veuillez patienter ... 0"_q;
+        QVERIFY2(module.join(QLatin1Char('|')).startsWith(downloads + "|"_q),
+                 qPrintable(module.join(QLatin1Char('|'))));
+        QVector<int> waited;
+        for (const QString &step : module.mid(downloads.count(QLatin1Char('|')) + 1))
+            waited << step.section(QLatin1Char(' '), -1).toInt();
+        QVERIFY2(waited.size() >= 3 && waited.first() == 3 && waited.last() == 100 &&
+                     std::is_sorted(waited.begin(), waited.end()) && waited.at(waited.size() - 2) < 50,
+                 qPrintable(module.join(QLatin1Char('|'))));
         // The same steps as values: every stage and file in turn, and the module bar's values.
         QStringList expected{"starting 0/1 0/0"_q};
         for (const char *stage : {"opening", "initialisation", "receiving-application",
                                   "hardware-read", "hardware-check", "application-list"})
             expected << QString::fromLatin1(stage) + " 1/1 0/0"_q;
         for (int i = 0; i < 4; ++i) {
-            const QString file = " 1/1 %1/4 %2"_q.arg(i + 1).arg(
-                i == 1 ? "A_FILE_NAME_FAR_TOO_LONG.BIN"_q : "APP%1.BIN"_q.arg(i));
-            expected << "advertisement"_q + file;
-            if (i != 1)
-                expected << "authorisation"_q + file << "download"_q + file;
+            const QString file = " 1/1 %1/4 APP%2.BIN"_q.arg(i + 1).arg(i);
+            expected << "advertisement"_q + file << "authorisation"_q + file << "download"_q + file;
         }
         expected << "activation 1/1 0/0"_q
                  << "reboot 1/1 0/0"_q
@@ -103,13 +108,21 @@ private slots:
         QCOMPARE(percents, bar);
         QCOMPARE(end(), "updated finished"_q);
         QVERIFY(result.rebootAcknowledged() && result.returned() && result.activated.size() == 1);
-        QCOMPARE(heard(), (QList<int>{2, 3, 3, 3, 1})); // the skipped file is never advertised
+        QVERIFY(result.activated.first().restarted && !result.verified() &&
+                !result.declaresEntries());
+        QCOMPARE(heard(), (QList<int>{2, 4, 4, 4, 1}));
         QVERIFY(record.anomalies.isEmpty());
         QList<QByteArray> received;
         for (const sim::Download &download : record.completeDownloads())
             received << download.content;
-        QCOMPARE(received, (QList<QByteArray>{files[0].second, files[2].second, files[3].second}));
-        QCOMPARE(record.count(Command::Init), 2); // the session, then the reboot wait
+        QList<QByteArray> sent;
+        for (const auto &file : files)
+            sent << file.second;
+        QCOMPARE(received, sent);
+        // The session, then the reboot wait: tries the restarting terminal left unanswered,
+        // then the one it answered, the last thing it heard.
+        QVERIFY2(QRegularExpression("^-+\\+$"_q).match(waitTries()).hasMatch(),
+                 qPrintable(waitTries()));
         QCOMPARE(record.frames.last().command, Command::Init);
     }
 
@@ -193,15 +206,20 @@ private slots:
         row("activation", "--refuse activate"_q, "Erreur Activation"_q,
             "Au moins un fichier n'a pas pu être installé sur le terminal."_q + support,
             "failed activation refused"_q, {1, 2, 2, 2, 1});
-        // Activated, but the restart is not confirmed: the terminal, which never restarted,
-        // answers at once in the reboot wait.
+        // Activated, but the restart is not confirmed. A terminal that refused or never heard
+        // its reboot does not restart: it answers every try of the wait, and is not taken for
+        // one that came back. One whose acknowledgement came damaged did restart.
         const QString installed = "Terminal installé, à vérifier"_q;
         const QString unverified = "installed-unverified finished"_q;
-        row("reboot refused", "--refuse reboot"_q, installed, unconfirmed, unverified,
+        const QString keptAnswering =
+            "Les fichiers ont été installés, mais le terminal n'a pas redémarré comme prévu : il "
+            "n'a pas confirmé son redémarrage et a continué de répondre sans redémarrer.\n"
+            "Vérifiez le terminal avant de le remettre en service."_q;
+        row("reboot refused", "--refuse reboot"_q, installed, keptAnswering, unverified,
             {2, 2, 2, 2, 1});
         row("reboot damaged", "--damage reboot"_q, installed, unconfirmed, unverified,
             {2, 2, 2, 2, 1});
-        row("reboot silent", "--mute reboot"_q, installed, unconfirmed, unverified,
+        row("reboot silent", "--mute reboot"_q, installed, keptAnswering, unverified,
             {2, 2, 2, 2, 1});
     }
     void outcomes()
@@ -252,6 +270,167 @@ private slots:
         if (silent)
             QCOMPARE(result.boxText(), message + "\n"_q + kNoAnswerAdvice + reportSentence());
         QCOMPARE(rig->log().mid(rig->log().size() - entries.size()), entries);
+    }
+
+    // What the terminal lists is the proof of an update. A batch that declares entries is
+    // verified once the terminal, back from its restart (silent or away first, then a valid
+    // answer), lists them all; otherwise the terminal is installed but to check, the message
+    // naming what was expected and what it lists, and no later batch is sent. A batch it
+    // already lists is not sent again (unless a reinstallation is asked for); one that lists
+    // every batch is already up to date. A terminal that does not come back after a batch gets
+    // no later batch either, and every end after an activation names the batches activated.
+    void verification_data()
+    {
+        QTest::addColumn<QStringList>("batches"); // each batch's expected entries, ',' between
+        QTest::addColumn<QString>("options");     // of vardel-sim
+        QTest::addColumn<QString>("then");        // its options from the first reboot on
+        QTest::addColumn<bool>("reinstall");
+        QTest::addColumn<int>("delayReboot");
+        QTest::addColumn<QString>("end");           // outcome, stage and cause keys
+        QTest::addColumn<int>("verified");          // -1: nothing declared
+        QTest::addColumn<QList<int>>("heard");      // sessions, activations, list reads
+        QTest::addColumn<QString>("message");
+        QTest::addColumn<QStringList>("logged");    // in this order, among the log's entries
+        const auto row = [](const char *name, const QStringList &batches, const QString &options,
+                            const QString &then, bool reinstall, int delayReboot,
+                            const QString &end, int verified, const QList<int> &heard,
+                            const QString &message, const QStringList &logged) {
+            QTest::newRow(name) << batches << options << then << reinstall << delayReboot << end
+                                << verified << heard << message << logged;
+        };
+        const QString check = "\nVérifiez le terminal avant de le remettre en service."_q;
+        const QString notChecked = "Les fichiers ont été installés et le terminal a redémarré, "
+                                   "mais sa mise à jour n'est pas vérifiée : après le lot 1, il "
+                                   "devait lister PAIEMENT120500 ; "_q;
+        const QString newList = "--apps-after MIRANDOL:0301,PAIEMENT:120500"_q;
+        const QString stopped = "Installation arrêtée après le lot 1, sur 2 lots : les lots "
+                                "suivants ne sont pas envoyés à un terminal dont la mise à jour "
+                                "n'est pas vérifiée"_q;
+        const QString secondNot = "\nLe lot 1 a été activé sur le terminal ; le lot 2 n'a pas "
+                                  "été installé."_q;
+        row("verified", {"PAIEMENT120500"_q}, newList, QString(), false, 0, "updated finished"_q,
+            1, {1, 1, 2}, kUpdated + "\nMise à jour vérifiée : le terminal liste PAIEMENT120500."_q,
+            {"Lot 1 vérifié : le terminal liste PAIEMENT120500"_q});
+        row("list unchanged", {"PAIEMENT120500"_q}, QString(), QString(), false, 0,
+            "installed-unverified finished"_q, 0, {1, 1, 2},
+            notChecked + "il liste MIRANDOL0301, PAIEMENT120400."_q + check,
+            {"Lot 1 à vérifier : le terminal devait lister PAIEMENT120500 ; il liste "
+             "MIRANDOL0301, PAIEMENT120400"_q});
+        row("list unreadable once back", {"PAIEMENT120500"_q}, newList, "--damage apps"_q, false,
+            0, "installed-unverified finished"_q, 0, {1, 1, 2},
+            notChecked + "sa liste des applications n'a pas pu être lue."_q + check,
+            {"Lot 1 à vérifier : le terminal devait lister PAIEMENT120500 ; sa liste des "
+             "applications n'a pas pu être lue après son redémarrage"_q});
+        row("two batches verified", {"PAIEMENT120500"_q, "FIDELITE0100"_q},
+            newList + " --apps-after MIRANDOL:0301,PAIEMENT:120500,FIDELITE:0100"_q, QString(),
+            false, 0, "updated finished"_q, 1, {2, 2, 4},
+            kUpdated + "\nMise à jour vérifiée : le terminal liste PAIEMENT120500 et "
+                       "FIDELITE0100."_q,
+            {"Lot 1 vérifié : le terminal liste PAIEMENT120500"_q,
+             "Lot 2 vérifié : le terminal liste FIDELITE0100"_q});
+        // The first batch is listed at the start: the second is sent on the same session.
+        row("first batch already there", {"PAIEMENT120400"_q, "FIDELITE0100"_q},
+            "--apps-after MIRANDOL:0301,PAIEMENT:120400,FIDELITE:0100"_q, QString(), false, 0,
+            "updated finished"_q, 1, {1, 1, 2},
+            kUpdated + "\nMise à jour vérifiée : le terminal liste PAIEMENT120400 et "
+                       "FIDELITE0100."_q,
+            {"lot 1 déjà installé : le terminal liste PAIEMENT120400"_q,
+             "Lot 2 vérifié : le terminal liste FIDELITE0100"_q});
+        row("already up to date", {"PAIEMENT120400"_q, "MIRANDOL0301,PAIEMENT120400"_q},
+            QString(), QString(), false, 0, "up-to-date finished"_q, 1, {1, 0, 1},
+            "Le terminal liste déjà PAIEMENT120400 et MIRANDOL0301 : il est déjà à jour, rien ne "
+            "lui a été envoyé."_q,
+            {"lot 1 déjà installé : le terminal liste PAIEMENT120400"_q,
+             "lot 2 déjà installé : le terminal liste MIRANDOL0301, PAIEMENT120400"_q});
+        row("up to date, reinstalled", {"PAIEMENT120400"_q}, QString(), QString(), true, 0,
+            "updated finished"_q, 1, {1, 1, 2},
+            kUpdated + "\nMise à jour vérifiée : le terminal liste PAIEMENT120400."_q,
+            {"Réinstallation demandée : chaque lot est envoyé, même si le terminal le liste "
+             "déjà"_q,
+             "lot 1 déjà installé : le terminal liste PAIEMENT120400 ; réinstallation demandée, "
+             "il est envoyé de nouveau"_q,
+             "Lot 1 vérifié : le terminal liste PAIEMENT120400"_q});
+        row("first of two not listed", {"PAIEMENT120500"_q, "FIDELITE0100"_q}, QString(),
+            QString(), false, 0, "installed-unverified verification"_q, 0, {1, 1, 2},
+            notChecked + "il liste MIRANDOL0301, PAIEMENT120400."_q + secondNot + check,
+            {"Lot 1 à vérifier : le terminal devait lister PAIEMENT120500 ; il liste "
+             "MIRANDOL0301, PAIEMENT120400"_q,
+             stopped});
+        row("never back after batch 1 of 2", {QString(), QString()}, "--reboot-silence 90000"_q,
+            QString(), false, 0, "installed-unverified reboot-wait"_q, -1, {1, 1, 1},
+            "Les fichiers ont été installés, mais le terminal n'a pas redémarré comme prévu : il "
+            "n'a pas répondu dans les 2 secondes qui ont suivi son redémarrage."_q +
+                secondNot + check,
+            {"Le terminal n'a pas répondu après son redémarrage (attente de 1500 ms)"_q, stopped});
+        // Answering for 3 s after its reboot is not being back: its list is still the old one.
+        row("answers 3 s, then restarts", {"PAIEMENT120500"_q}, "--restart-after 3000 "_q + newList,
+            QString(), false, 6000, "updated finished"_q, 1, {1, 1, 2},
+            kUpdated + "\nMise à jour vérifiée : le terminal liste PAIEMENT120500."_q,
+            {"Le terminal répond encore : il n'a pas encore redémarré"_q,
+             "Lot 1 vérifié : le terminal liste PAIEMENT120500"_q});
+        row("never restarts", {"PAIEMENT120500"_q}, "--reboot-silence 0 "_q + newList, QString(),
+            false, 0, "installed-unverified finished"_q, 0, {1, 1, 1},
+            "Les fichiers ont été installés, mais le terminal n'a pas redémarré comme prévu : il a "
+            "confirmé son redémarrage, mais a continué de répondre sans redémarrer pendant les 2 "
+            "secondes d'attente."_q + check,
+            {"Le terminal répond encore : il n'a pas encore redémarré"_q,
+             "Le terminal a continué de répondre sans redémarrer (attente de 1500 ms)"_q});
+        // Bytes that are not a valid initialisation reply are no sign of life.
+        row("damaged answers once restarted", {QString()}, QString(), "--damage init"_q, false, 0,
+            "installed-unverified finished"_q, -1, {1, 1, 1},
+            "Les fichiers ont été installés, mais le terminal n'a pas redémarré comme prévu : il "
+            "n'a pas répondu dans les 2 secondes qui ont suivi son redémarrage."_q + check,
+            {"Réponse incomplète ou endommagée du terminal à l'initialisation pendant l'attente "
+             "de son retour : elle ne compte pas"_q,
+             "Le terminal n'a pas répondu après son redémarrage (attente de 1500 ms)"_q});
+        row("failure after an activation", {QString(), QString()}, QString(), "--refuse-app"_q,
+            false, 0, "failed receiving-application refused"_q, -1, {1, 1, 1}, // no record read
+            "L'application \"Mirandol\" n'est pas installée sur le terminal.\nLe lot 1 a été "
+            "activé sur le terminal ; le lot 2 n'a pas été installé."_q,
+            {"isVardelOnTerminal Erreur _buff"_q});
+    }
+    void verification()
+    {
+        QFETCH(QStringList, batches);
+        QFETCH(QString, options);
+        QFETCH(bool, reinstall);
+        QFETCH(int, delayReboot);
+        QFETCH(int, verified);
+        QFETCH(QList<int>, heard);
+        QFETCH(QStringList, logged);
+        QFETCH(QString, then);
+        thenOptions = then;
+        reinstalling = reinstall;
+        QList<Files> files;
+        for (int k = 0; k < batches.size(); ++k) {
+            files << Files{{"app%1.bin"_q.arg(k), randomBytes(60, quint32(k))}};
+            expects << batches.at(k).split(QLatin1Char(','), Qt::SkipEmptyParts);
+        }
+        QVERIFY(install(files, options, QString(), true, delayReboot));
+        QTEST(end(), "end");
+        QTEST(message, "message");
+        QCOMPARE(result.declaresEntries() ? int(result.verified()) : -1, verified);
+        QCOMPARE(result.reinstall, reinstall);
+        // The sessions (one hardware record each), the activations, the reads of the list.
+        record = rig->record();
+        QCOMPARE((QList<int>{record.count(Command::HTerminal), record.count(Command::Activate),
+                             record.count(Command::Applications)}),
+                 heard);
+        QCOMPARE(result.applicationsBefore,
+                 (QStringList{"MIRANDOL0301"_q, "PAIEMENT120400"_q}));
+        QVERIFY(result.applicationsBeforeRead);
+        if (verified == 1 && result.outcome == InstallOutcome::Updated)
+            QVERIFY(result.applicationsAfterRead &&
+                    BatchCheck::missingFrom(expects.last(), result.applicationsAfter).isEmpty());
+        const QStringList log = rig->log();
+        int at = 0;
+        for (const QString &line : logged) {
+            at = log.indexOf(line, at);
+            QVERIFY2(at >= 0, qPrintable(line + "\n--- in ---\n"_q + log.join(QLatin1Char('\n'))));
+        }
+        // Nothing but the session's frames to a terminal already up to date.
+        if (result.outcome == InstallOutcome::UpToDate)
+            QCOMPARE(this->heard(), (QList<int>{0, 0, 0, 0, 0}));
     }
 
     // A package read from its folder, with the digests of its files or without (signed by an
@@ -310,7 +489,7 @@ private slots:
         QFETCH(int, wait);
         timing.rebootWaitMinMs = 1000;
         timing.rebootStepMs = 100;
-        timing.replyTimeoutMs = 200;
+        timing.rebootTryTimeoutMs = 200;
         QVERIFY(install({Files()}, "--reboot-silence 60000"_q, QString(), true, delay));
         const qint64 waited = rebootClock.elapsed();
         QVERIFY(!rig->port().isOpen());
@@ -327,7 +506,7 @@ private slots:
         // Tried again and again, never answered: a try costs a whole read time-out, and the
         // next one starts at the following step (or at once when the try ran past it).
         const int tries = record.count(Command::Init) - 1;
-        QVERIFY2(tries >= wait / (timing.replyTimeoutMs + timing.rebootStepMs),
+        QVERIFY2(tries >= wait / (timing.rebootTryTimeoutMs + timing.rebootStepMs),
                  qPrintable(QString::number(tries)));
         QVERIFY2(waited >= wait && waited < 2 * wait, qPrintable(QString::number(waited)));
         QCOMPARE(
@@ -363,8 +542,8 @@ private slots:
             "interrupted download"_q, before);
         row("activation", 1, "Installation des applications sur le terminal en cours 70"_q,
             {2, 2, 2, 2, 1}, 2, "updated finished"_q, QString());
-        // The first step of the reboot wait (50 of 300 ms) comes only there.
-        row("first batch's reboot wait", 2, "Veuillez patienter ... 16"_q, {2, 2, 2, 2, 1}, 2,
+        // The first step of the reboot wait (50 of 1500 ms) comes only there.
+        row("first batch's reboot wait", 2, "Veuillez patienter ... 3"_q, {2, 2, 2, 2, 1}, 2,
             "interrupted reboot-wait"_q,
             "Installation interrompue après l'activation des fichiers du lot 1, sur 2 lots"_q);
     }
@@ -394,6 +573,25 @@ private slots:
                               "Veuillez relancer la mise à jour du terminal."_q);
     }
 
+    // The station's two signals while the terminal is away for the reboot of batch 1 of 2: the
+    // first asks the installation to stop, the second to stop waiting. The terminal is not left
+    // to check as if every batch had been sent: the installation was interrupted, after batch 1.
+    void stoppedWaitingBetweenBatches()
+    {
+        cancelAt = "Veuillez patienter ... 3"_q;
+        stopWaitingAt = cancelAt;
+        QVERIFY(install({smallFiles(1), smallFiles(1)}, "--reboot-silence 90000"_q));
+        QCOMPARE(end(), "interrupted reboot-wait"_q);
+        QCOMPARE(result.activated.size(), 1);
+        QVERIFY(result.activated.first().waitStopped && !result.returned());
+        QCOMPARE(message, "L'installation a été interrompue après l'activation des fichiers du lot "
+                          "1, avant celle des lots suivants (2 lots en tout).\nVeuillez relancer "
+                          "la mise à jour du terminal."_q);
+        QCOMPARE(record.count(Command::Activate), 1);
+        QVERIFY(rig->log().contains("Installation interrompue après l'activation des fichiers du "
+                                    "lot 1, sur 2 lots"_q));
+    }
+
     // The line cut at each frame of a whole installation in turn: from that frame on the
     // terminal answers nothing. The result is never a success, a failure is never told as a
     // refusal without saying that the terminal stopped answering, and a terminal cut after its
@@ -417,14 +615,16 @@ private slots:
         for (int k = 0; k < frames.size(); ++k) {
             const Command command = frames[k].command;
             activated = activated || command == Command::Activate;
-            // The initialisation after the activation is the reboot wait's.
-            const QString stage =
-                activated && command == Command::Init ? "finished"_q : stageOf.value(command);
+            // The initialisation after the activation is the reboot wait's first try: the
+            // later ones, as many as the restart takes, would end the same way.
+            const bool waiting = activated && command == Command::Init;
             QTest::newRow(qPrintable("frame %1 (%2)"_q.arg(k).arg(sim::commandName(command))))
-                << k << stage;
+                << k << (waiting ? "finished"_q : stageOf.value(command));
+            if (waiting)
+                break;
         }
-        QCOMPARE(frames.size(),
-                 16); // the session, 2 x 4 for the files, activation, 2 reboots, 1 try
+        // The session, 2 x 4 for the files, activation, 2 reboots, the tries of the wait.
+        QVERIFY(frames.size() >= 17 && frames.at(15).command == Command::Init);
     }
     void cutLine()
     {
@@ -465,6 +665,20 @@ private:
     // Two files of one block each.
     static Files sweepFiles() { return smallFiles(2); }
 
+    // The tries of the last reboot wait as the terminal met them: "-" for one it left
+    // unanswered (deaf, restarting), "+" for one it answered.
+    QString waitTries() const
+    {
+        QString tries;
+        for (const sim::Frame &frame : record.frames) {
+            if (frame.command == Command::Reboot)
+                tries.clear();
+            else if (frame.command == Command::Init)
+                tries += QLatin1Char(frame.answered ? '+' : '-');
+        }
+        return tries;
+    }
+
     // What the terminal heard, as it is now: reboots, advertisements, authorisations,
     // downloads and activations.
     QList<int> heard()
@@ -483,8 +697,10 @@ private:
         rig = std::make_unique<SimRig>(behaviourOf(options), timing);
         if (!rig->ready())
             return false;
-        for (const Files &files : batches)
+        for (const Files &files : batches) {
             rig->addBatch(files);
+            rig->package().batches.last()->expected = expects.value(rig->package().batches.size() - 1);
+        }
         if (accept) // the package accepts the terminal's hardware
             rig->acceptTerminal();
         Model &model = rig->model();
@@ -494,8 +710,13 @@ private:
                 steps << text + QLatin1Char(' ') + QString::number(value);
                 if (steps.last() == cancelAt)
                     model.requestCancel();
-                if (text.startsWith("Redémarrage"_q))
+                if (steps.last() == stopWaitingAt)
+                    model.requestStopWaiting();
+                if (text.startsWith("Redémarrage"_q) && !rebootClock.isValid()) {
                     rebootClock.start();
+                    if (!thenOptions.isEmpty()) // before the first reboot frame
+                        rig->terminal().setBehaviour(behaviourOf(thenOptions));
+                }
             };
         };
         connect(&model, &Model::setTotalProgression, this, keep(total));
@@ -513,6 +734,7 @@ private:
                 stages << entry;
             percents << p.percent;
         });
+        model.setReinstall(reinstalling);
         result = model.install(label.isEmpty() ? rig->label() : label);
         ok = result.success();
         title = result.title;
@@ -541,7 +763,11 @@ private:
     }
 
     Model::Timing timing = SimRig::fastTiming(); // set before install(), reset after each test
+    QList<QStringList> expects; // what each batch expects the terminal to list
+    QString thenOptions;        // the terminal's options from the first reboot on
+    bool reinstalling = false;  // the Model sends batches the terminal already lists
     QString cancelAt;          // the progress step at which install() asks the Model to stop
+    QString stopWaitingAt;     // ... and to stop waiting for the terminal
     QElapsedTimer rebootClock; // started when the reboot stage shows
     // What install() leaves.
     std::unique_ptr<SimRig> rig;

@@ -66,7 +66,8 @@ private slots:
         QVERIFY(QDir::setCurrent(work.path())); // where the window writes its log
         // No system bus, unless a test brings logind's stand-in.
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", noBus().toUtf8());
-        // Every message box is closed as soon as it shows, and remembered.
+        // Every message box is closed as soon as it shows, and remembered; its other buttons
+        // too. The reinstallation a box offers is asked for when `reinstallFromBox` says so.
         connect(&boxCloser, &QTimer::timeout, this, [this] {
             if (auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget())) {
                 const QMessageBox::Icon icon = box->icon();
@@ -74,7 +75,19 @@ private slots:
                           : icon == QMessageBox::Warning ? "warning: "_q
                                                          : "information: "_q) +
                              box->windowTitle() + " | "_q + box->text();
-                box->button(QMessageBox::Ok)->click();
+                QStringList others;
+                for (QAbstractButton *b : box->buttons()) {
+                    if (b != box->button(QMessageBox::Ok))
+                        others << b->text();
+                }
+                boxButtons << others.join(QLatin1Char(','));
+                auto *reinstall = box->findChild<QPushButton *>("reinstallButton"_q);
+                if (reinstall && reinstallFromBox) {
+                    reinstallFromBox = false;
+                    reinstall->click();
+                } else {
+                    box->button(QMessageBox::Ok)->click();
+                }
             }
         });
         boxCloser.start(30);
@@ -86,6 +99,8 @@ private slots:
         TestSeam::setInitialTiming(fast);
         bed = std::make_unique<mockbed::Testbed>();
         boxes.clear();
+        boxButtons.clear();
+        reinstallFromBox = false;
     }
     void cleanup()
     {
@@ -297,6 +312,14 @@ private slots:
             << "swapped"_q
             << "== Le fichier du package \""_q + Configuration::directory() +
                    "app.bin\" ne correspond pas au package signé : son empreinte SHA-256 est "_q;
+        // A file the terminal cannot be told of, beside app.bin (signed as an older vardel-pack
+        // would have: this one refuses to).
+        QTest::newRow("name too long to advertise")
+            << "long name"_q
+            << "== Le fichier du package \""_q + Configuration::directory() +
+                   "a_file_name_far_too_long.bin\" ne peut pas être annoncé au terminal : son nom "
+                   "A_FILE_NAME_FAR_TOO_LONG.BIN (28 octets) et sa longueur 000300 dépassent 28 "
+                   "octets\n"_q;
     }
     void configurationRefused()
     {
@@ -308,6 +331,12 @@ private slots:
         const QByteArray tampered = fixture::withAppendedBatch(current.readAll());
         if (change == "FIFO"_q)
             QVERIFY(current.remove() && ::mkfifo(QFile::encodeName(file).constData(), 0600) == 0);
+        else if (change == "long name"_q)
+            QVERIFY(fixture::write(Configuration::directory() + "a_file_name_far_too_long.bin"_q,
+                                   pack::seal(QByteArray(300, 'l'))) &&
+                    fixture::write(file, fixture::signWithoutDigests(fixture::unsignedXml().replace(
+                                             "</file>",
+                                             "</file><file>a_file_name_far_too_long.bin</file>"))));
         else if (change == "appended"_q)
             QVERIFY(fixture::write(file, tampered));
         else
@@ -385,7 +414,7 @@ private slots:
         LogindStandIn logind;
         QVERIFY(logind.start());
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", logind.address().toUtf8());
-        sim::Behaviour behaviour;
+        sim::Behaviour behaviour = quickTerminal();
         behaviour.receivingApp = success;
         QVERIFY(startInstallation(behaviour));
         QCOMPARE(logind.inhibitors(), QStringList{"sleep:idle:handle-lid-switch|Vardel|Mise à jour "
@@ -459,8 +488,13 @@ private slots:
         const QString unconfirmed = "il n'a pas confirmé son redémarrage."_q + check;
         // "REPORT" stands for the entry that names the report.
         const QStringList closing{" - [à vérifier]"_q, "REPORT"_q, "Fermeture de l'application"_q};
-        QTest::newRow("reboot refused") << "--refuse reboot"_q
-                                        << "warning: "_q + installed + unconfirmed << closing;
+        QTest::newRow("reboot refused")
+            << "--refuse reboot"_q
+            << "warning: "_q + installed +
+                   "il n'a pas confirmé son redémarrage et a continué de répondre sans "
+                   "redémarrer."_q +
+                   check
+            << closing;
         QTest::newRow("reboot damaged") << "--damage reboot"_q
                                         << "warning: "_q + installed + unconfirmed << closing;
         QTest::newRow("silent after its reboot")
@@ -508,6 +542,71 @@ private slots:
                                 "Rapport de diagnostic enregistré : "_q +
                                     QDir::toNativeSeparators(reports().value(0)));
         QCOMPARE(entries.mid(result + 1, logged.size() - 1), logged.mid(1));
+    }
+
+    // The terminal's application list as the proof of an update, in the boxes: the success box
+    // names the entries it now lists; an installed terminal that does not list them gets the
+    // warning box, which names what was expected and what it lists; one that already lists
+    // them gets an information box, "déjà à jour", nothing sent, with a reinstallation offered
+    // once from the box. Each ends the program, as a success does.
+    void verifiedBoxes_data()
+    {
+        QTest::addColumn<QString>("options");  // of vardel-sim
+        QTest::addColumn<bool>("reinstall");   // asked for from the first box
+        QTest::addColumn<QStringList>("shown"); // the boxes, without a report's sentence
+        QTest::addColumn<QStringList>("buttons"); // each box's buttons but OK
+        QTest::addColumn<int>("activations");
+        const QString verified = "information: Installation réalisée avec succès | Le terminal a "
+                                 "été correctement mis à jour.\nMise à jour vérifiée : le "
+                                 "terminal liste PAIEMENT120500."_q;
+        const QString upToDate = "information: Terminal déjà à jour | Le terminal liste déjà "
+                                 "PAIEMENT120500 : il est déjà à jour, rien ne lui a été envoyé."_q;
+        QTest::newRow("verified") << "--apps-after MIRANDOL:0301,PAIEMENT:120500"_q << false
+                                  << QStringList{verified} << QStringList{QString()} << 1;
+        QTest::newRow("list unchanged")
+            << QString() << false
+            << QStringList{"warning: Terminal installé, à vérifier | Les fichiers ont été "
+                           "installés et le terminal a redémarré, mais sa mise à jour n'est pas "
+                           "vérifiée : après le lot 1, il devait lister PAIEMENT120500 ; il liste "
+                           "MIRANDOL0301, PAIEMENT120400.\nVérifiez le terminal avant de le "
+                           "remettre en service."_q}
+            << QStringList{QString()} << 1;
+        QTest::newRow("already up to date")
+            << "--apps MIRANDOL:0301,PAIEMENT:120500"_q << false << QStringList{upToDate}
+            << QStringList{"Réinstaller quand même"_q} << 0;
+        QTest::newRow("reinstalled from the box")
+            << "--apps MIRANDOL:0301,PAIEMENT:120500"_q << true
+            << QStringList{upToDate, verified}
+            << QStringList{"Réinstaller quand même"_q, QString()} << 1;
+    }
+    void verifiedBoxes()
+    {
+        QFETCH(QString, options);
+        QFETCH(bool, reinstall);
+        QFETCH(QStringList, shown);
+        QFETCH(int, activations);
+        const QByteArray xml = fixture::unsignedXml().replace(
+            "</file>", "</file><expect>PAIEMENT120500</expect>");
+        QVERIFY(fixture::write(Configuration::filePath(),
+                               fixture::signXml(xml, Configuration::directory())));
+        reinstallFromBox = reinstall;
+        sim::Terminal *terminal = startInstallation(behaviourOf(options), 0);
+        QVERIFY(terminal);
+        QCOMPARE(execWithin(60000), 0);
+        window.reset();
+        // The box of a terminal to check names its report too.
+        for (QString &box : boxes)
+            box.remove(QRegularExpression("\nUn rapport de diagnostic a été enregistré pour le "
+                                          "support : \\S+$"_q));
+        QCOMPARE(boxes, shown);
+        QTEST(boxButtons, "buttons");
+        QCOMPARE(terminal->record().count(sim::Command::Activate), activations);
+        QCOMPARE(logged("Réinstallation demandée par l'opérateur sur un terminal déjà à jour"_q),
+                 reinstall);
+        QVERIFY2(inOrder({"== Total : Démarrage de l'installation - 0"_q,
+                          shown.last().section(" | "_q, 0, 0).section(": "_q, 1) + " - "_q,
+                          "== Fermeture de l'application"_q}),
+                 qPrintable(log()));
     }
 
     // A window destroyed while its workers run waits for them before the end banner and the
@@ -649,7 +748,7 @@ private:
     }
 
     sim::Terminal *plug(const char *base, const char *vendor = "Tarvenix",
-                        sim::Behaviour behaviour = sim::Behaviour())
+                        sim::Behaviour behaviour = quickTerminal())
     {
         const std::string name = device(base).toStdString();
         behaviour.setCatalogue(0x12, 0x34, 0x56); // the package's
@@ -662,7 +761,7 @@ private:
 
     // One terminal plugged in, the window ready, the start button pressed; the package's
     // reboot delay replaced by `delayReboot` when one is given.
-    sim::Terminal *startInstallation(const sim::Behaviour &behaviour = sim::Behaviour(),
+    sim::Terminal *startInstallation(const sim::Behaviour &behaviour = quickTerminal(),
                                      int delayReboot = -1)
     {
         sim::Terminal *terminal = plug("ttyACM", "Tarvenix", behaviour);
@@ -754,6 +853,8 @@ private:
     std::unique_ptr<MainWindow> window;
     QTimer boxCloser;
     QStringList boxes;
+    QStringList boxButtons;        // each box's buttons but OK, ',' between
+    bool reinstallFromBox = false; // the next box that offers it asks for a reinstallation
     QList<QUrl> urls;
 };
 

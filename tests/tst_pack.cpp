@@ -227,8 +227,13 @@ private slots:
         row("not well-formed", kAfter, "configuration.xml", "<configuration><",
             "not well-formed XML"_q);
         variant("no batch", QByteArray(xml).replace("batch", "b"), kAfter, "no batch"_q);
+        // A name too long to advertise: the program would refuse the package (sign refuses to
+        // sign it, see refusedCommands), so it is signed here as an older vardel-pack would.
         variant("name too long", QByteArray(xml).replace("app.bin", "abcdefghijklmnopqrs.bin"),
-                kAfter, "000300 exceed 28"_q);
+                kOld,
+                "package file \"DIR/abcdefghijklmnopqrs.bin\" cannot be advertised to the "
+                "terminal: its name ABCDEFGHIJKLMNOPQRS.BIN (23 bytes) and length text 000300 "
+                "exceed 28 bytes"_q);
         row("package file not sealed", kAfter, "app.bin", "1234567", "not a valid sealed file"_q);
         row("only hterm too long", kAfter, "hterm.bin", pack::seal(QByteArray(200, 'h')),
             "holds 200 bytes, more than the 128-byte record; the program ignores it\n"
@@ -322,6 +327,97 @@ private slots:
                  qPrintable(problems));
     }
 
+    // The entries a batch expects the terminal to list: sign keeps them, and the signature
+    // covers them (one changed afterwards is a bad signature); the program reads them, verify
+    // lists them batch by batch. An entry no terminal could ever list makes the package invalid:
+    // sign refuses it (refusedCommands), verify names it.
+    void expectedEntries_data()
+    {
+        QTest::addColumn<QByteArray>("batches"); // replaces the package's batch
+        QTest::addColumn<bool>("valid");         // signed as vardel-pack signs, or as before
+        QTest::addColumn<QStringList>("read");   // each batch's entries, '|' between, as read
+        QTest::addColumn<QStringList>("said");   // in verify's output
+        const QByteArray one = "<batch id=\"1\"><file>app.bin</file><expect>PAIEMENT120400"
+                               "</expect><expect>MIRANDOL0301</expect></batch>";
+        QTest::newRow("one batch")
+            << one << true << QStringList{"PAIEMENT120400|MIRANDOL0301"_q}
+            << QStringList{"batch 1 expects the terminal to list \"PAIEMENT120400\", "
+                           "\"MIRANDOL0301\"\n"_q,
+                           "the package is clean\n"_q};
+        QTest::newRow("the second batch expects nothing")
+            << one + "<batch id=\"2\"><file>app.bin</file></batch>" << true
+            << QStringList{"PAIEMENT120400|MIRANDOL0301"_q, QString()}
+            << QStringList{"batch 2 expects nothing: the terminal's list is not checked after "
+                           "it\n"_q};
+        QTest::newRow("none: nothing listed")
+            << QByteArray("<batch id=\"1\"><file>app.bin</file></batch>") << true
+            << QStringList{QString()} << QStringList{"the package is clean\n"_q};
+        // 28 characters of Latin-1 fit an application record; one more, a control character
+        // (a value written on lines of its own), a character beyond Latin-1 or nothing do not.
+        QTest::newRow("28 characters, Latin-1")
+            << QByteArray("<batch><file>app.bin</file><expect>PAIEMENT\xc3\xa9" +
+                          QByteArray(19, 'X') + "</expect></batch>")
+            << true << QStringList{"PAIEMENT\u00e9"_q + QString(19, QLatin1Char('X'))}
+            << QStringList{"the package is clean\n"_q};
+        QTest::newRow("29 characters")
+            << QByteArray("<batch><file>app.bin</file><expect>" + QByteArray(29, 'X') +
+                          "</expect></batch>")
+            << false << QStringList{QString(29, QLatin1Char('X'))}
+            << QStringList{"problem: batch 1: the expected entry \""_q + QString(29, QLatin1Char('X')) +
+                           "\" has 29 characters, more than the 28"_q};
+        QTest::newRow("on a line of its own")
+            << QByteArray("<batch><file>app.bin</file><expect>\n  PAIEMENT120400\n</expect>"
+                          "</batch>")
+            << false << QStringList{"\n  PAIEMENT120400\n"_q}
+            << QStringList{"problem: batch 1: the expected entry \"\\n  PAIEMENT120400\\n\" "
+                           "holds the character U+000A"_q};
+        QTest::newRow("beyond Latin-1")
+            << QByteArray("<batch><file>app.bin</file><expect>PAIEMENT\xe2\x82\xac</expect>"
+                          "</batch>")
+            << false << QStringList{"PAIEMENT\u20ac"_q}
+            << QStringList{"holds the character U+20AC, which an entry of the terminal's "
+                           "application list cannot carry"_q};
+        QTest::newRow("empty") << QByteArray("<batch><file>app.bin</file><expect/></batch>")
+                               << false << QStringList{QString()}
+                               << QStringList{"problem: batch 1: an expect element is empty"_q};
+    }
+    void expectedEntries()
+    {
+        QFETCH(QByteArray, batches);
+        QFETCH(bool, valid);
+        QFETCH(QStringList, read);
+        QFETCH(QStringList, said);
+        const QString dir = path("p/");
+        QVERIFY(fixture::writePackage(dir));
+        const QByteArray xml =
+            QByteArray(fixture::unsignedXml()).replace("<batch id=\"1\"><file>app.bin</file></batch>",
+                                                       batches);
+        QVERIFY(put("p/configuration.xml", xml));
+        QCOMPARE(run("sign p/configuration.xml"), valid ? 0 : 1);
+        if (!valid) // as an older vardel-pack would have signed it
+            QVERIFY(put("p/configuration.xml", fixture::signWithoutDigests(xml)));
+        QCOMPARE(unsigned_(contents("p/configuration.xml")), xml); // kept as written
+        Configuration package(dir);
+        QCOMPARE(package.loadChecked(), valid);
+        QStringList entries;
+        for (const Batch *batch : package.getBatches())
+            entries << batch->expected.join(QLatin1Char('|'));
+        QCOMPARE(entries, read);
+        QCOMPARE(run("verify p"), valid ? 0 : 1);
+        for (const QString &text : said)
+            QVERIFY2(QString::fromUtf8(output).contains(text), output.constData());
+        if (!valid)
+            return;
+        // Covered by the signature like everything before it.
+        QByteArray changed = contents("p/configuration.xml");
+        changed.replace("<expect>PAIEMENT120400", "<expect>PAIEMENT120500");
+        if (changed == contents("p/configuration.xml"))
+            return;
+        QVERIFY(put("p/configuration.xml", changed));
+        QVERIFY2(run("verify p") == 1 && output.contains("problem: bad signature"),
+                 output.constData());
+    }
+
     // What the commands refuse, with the real figures, leaving configuration.xml as it was: a
     // device or a FIFO (never opened: that would block for ever); files larger than the tool
     // can hold or than a sealed file's 4-byte length field can declare (sparse: nothing on the
@@ -362,6 +458,13 @@ private slots:
         row("sign missing/configuration.xml", "missing/app.bin that configuration.xml names: it "
                                               "does not exist");
         row("sign same/configuration.xml", "the program would refuse the package: package file");
+        row("sign longname/configuration.xml",
+            "/longname/a_file_name_far_too_long.bin\" cannot be advertised to the terminal: its name "
+            "A_FILE_NAME_FAR_TOO_LONG.BIN (28 bytes) and length text 000300 exceed 28 bytes");
+        row("sign entries/configuration.xml",
+            "the program would refuse the package: batch 1: the expected entry "
+            "\"PAIEMENT120400PAIEMENT120400PAIEMENT\" has 36 characters, more than the 28 of an "
+            "entry of the terminal's application list");
     }
     void refusedCommands()
     {
@@ -386,7 +489,7 @@ private slots:
         // Packages that sign refuses.
         const QByteArray xml = fixture::unsignedXml();
         const QByteArray two("<file>a/telepar.cfg</file><file>b/TELEPAR.CFG</file>");
-        for (const char *dir : {"latin1/", "missing/", "same/"})
+        for (const char *dir : {"latin1/", "missing/", "same/", "longname/", "entries/"})
             QVERIFY(fixture::writeFiles(path(dir)));
         QVERIFY(QDir().mkpath(path("same/a")) && QDir().mkpath(path("same/b")));
         QVERIFY(
@@ -395,8 +498,18 @@ private slots:
             put("missing/configuration.xml", xml) && QFile::remove(path("missing/app.bin")) &&
             put("same/a/telepar.cfg", sealed) && put("same/b/TELEPAR.CFG", sealed) &&
             put("same/configuration.xml", QByteArray(xml).replace("<file>app.bin</file>", two)));
+        // A file whose name the terminal cannot be told of; an entry no terminal can list.
+        const QByteArray longName =
+            QByteArray(xml).replace("<file>app.bin", "<file>a_file_name_far_too_long.bin");
+        const QByteArray badEntry = QByteArray(xml).replace(
+            "</file>", "</file><expect>PAIEMENT120400PAIEMENT120400PAIEMENT</expect>");
+        QVERIFY(put("longname/a_file_name_far_too_long.bin", pack::seal(QByteArray(300, 'l'))) &&
+                put("longname/configuration.xml", longName) &&
+                put("entries/configuration.xml", badEntry));
         QCOMPARE(run(command.constData()), 1);
         QVERIFY2(output.contains(expected), output.constData());
+        QCOMPARE(contents("longname/configuration.xml"), longName);
+        QCOMPARE(contents("entries/configuration.xml"), badEntry);
         QCOMPARE(contents("configuration.xml"), appended);
         QCOMPARE(contents("victim"), QByteArray("victim"));
         QVERIFY(!QFileInfo::exists(path("stolen-key")) &&

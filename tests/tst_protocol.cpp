@@ -3,10 +3,15 @@
 // protocol breach, then the port closes and the terminal can still be reached), and what the
 // commands send and keep: the release sweep, the terminal's record and application list, the
 // advertisement text, whole downloads and the fixed waits.
+#include "mockbed.h"
+#include "model/frames.h"
+#include "ptypeer.h"
 #include "replies.h"
 #include "sealing.h"
 #include "simrig.h"
 #include "testseam.h"
+
+#include <QtConcurrent>
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -162,13 +167,12 @@ private slots:
         SimRig::readContent(app);
         QVERIFY(file != kRemovedOnceRead || QFile::remove(app.path));
         Model &m = rig.model();
-        bool skipped = false;
         const QHash<QString, std::function<bool()>> run = {
             {"initializeTerminal"_q, [&] { return m.initializeTerminal(); }},
             {"isVardelOnTerminal"_q, [&] { return m.isVardelOnTerminal(); }},
             {"getHTerminal"_q, [&] { return m.getHTerminal(); }},
             {"getApplications"_q, [&] { return m.getApplications(); }},
-            {"sendInfo"_q, [&] { return m.sendInfo(&app, skipped) && !skipped; }},
+            {"sendInfo"_q, [&] { return m.sendInfo(&app); }},
             {"getAuthorization"_q, [&] { return m.getAuthorization(); }},
             {"load"_q, [&] { return m.load(&app); }},
             {"activateApplications"_q, [&] { return m.activateApplications(1); }},
@@ -176,7 +180,7 @@ private slots:
         };
         const bool download = command == "load"_q;
         if (download || command == "getAuthorization"_q)
-            QVERIFY(m.sendInfo(&app, skipped) && (!download || m.getAuthorization()));
+            QVERIFY(m.sendInfo(&app) && (!download || m.getAuthorization()));
         rig.terminal().setBehaviour(behaviour);
         QVERIFY(!closed || rig.port().close());
         const int before = rig.log().size();
@@ -278,13 +282,79 @@ private slots:
         QTEST(rig.model().getApplicationList(), "expected");
     }
 
+    // What tells a terminal back from its reboot: a whole short frame of the initialisation's
+    // type whose CRC holds, however many pieces it comes in. Nothing at all is silence; a
+    // stray byte, a frame cut short, one of another type, one too long for the reply's buffer
+    // or a damaged one does not count. Played by hand on the terminal's end of the line.
+    void initialisationAnswer_data()
+    {
+        QTest::addColumn<QStringList>("pieces"); // hex, 60 ms apart
+        QTest::addColumn<int>("answer");         // Model::InitAnswer
+        const auto framed = [](const QByteArray &hex) {
+            const QByteArray bytes = QByteArray::fromHex(hex);
+            const quint16 crc =
+                frame::crc16(reinterpret_cast<const quint8 *>(bytes.constData()), bytes.size());
+            return QString::fromLatin1(bytes.toHex() + QByteArray(1, char(crc & 0xFF)).toHex() +
+                                       QByteArray(1, char(crc >> 8)).toHex());
+        };
+        using A = Model::InitAnswer;
+        const QString ok = framed("2fc0024f4b");
+        QTest::newRow("nothing") << QStringList() << int(A::None);
+        QTest::newRow("a stray byte") << QStringList{"00"_q} << int(A::Garbled);
+        QTest::newRow("a stray marker") << QStringList{"2f"_q} << int(A::Garbled);
+        QTest::newRow("header only") << QStringList{"2fc002"_q} << int(A::Garbled);
+        QTest::newRow("cut before its CRC") << QStringList{ok.left(10)} << int(A::Garbled);
+        QTest::newRow("valid") << QStringList{ok} << int(A::Valid);
+        QTest::newRow("valid, in three pieces")
+            << QStringList{ok.left(2), ok.mid(2, 6), ok.mid(8)} << int(A::Valid);
+        QTest::newRow("no payload") << QStringList{framed("2fc000")} << int(A::Valid);
+        QTest::newRow("damaged CRC") << QStringList{ok.left(12) + "00"_q} << int(A::Garbled);
+        QTest::newRow("the query's type") << QStringList{framed("2f40024f4b")} << int(A::Garbled);
+        QTest::newRow("longer than its buffer")
+            << QStringList{framed("2fc00c" + QByteArray(24, '0'))} << int(A::Garbled);
+    }
+    void initialisationAnswer()
+    {
+        QFETCH(QStringList, pieces);
+        QFETCH(int, answer);
+        const std::string device = "ttyIA" + std::to_string(QCoreApplication::applicationPid());
+        mockbed::Testbed bed;
+        QVERIFY(bed.add(mockbed::Device{device, "Tarvenix", "Terminal_USB"}));
+        PtyPeer terminal(bed.masterFd(device));
+        QTemporaryDir work; // the Model's log goes to the working directory it starts in
+        const QString previous = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(work.path()));
+        Model model;
+        QVERIFY(QDir::setCurrent(previous));
+        TestSeam::setTiming(model, SimRig::fastTiming());
+        QVERIFY(model.getSerialPort()->open(QString::fromStdString(device) +
+                                            " - (Terminal USB)"_q));
+        QFuture<QByteArray> heard = QtConcurrent::run([&terminal, pieces] {
+            const QByteArray request = terminal.receive(9, 2000);
+            for (const QString &piece : pieces) {
+                QThread::msleep(60);
+                terminal.send(QByteArray::fromHex(piece.toLatin1()));
+            }
+            return request;
+        });
+        const Model::InitAnswer got = model.answerInitialisation(300);
+        QCOMPARE(heard.result().toHex(), QByteArray("2fc004001400c8a4fc"));
+        QCOMPARE(int(got), answer);
+        QCOMPARE(model.lastFailure(), answer == int(Model::InitAnswer::Valid) ? FailureCause::None
+                                      : answer == int(Model::InitAnswer::None)
+                                          ? FailureCause::NoAnswer
+                                          : FailureCause::BadReply);
+        QVERIFY(model.getSerialPort()->close());
+    }
+
     // The length text and the name as the frame carries them; a file whose encoded text does
-    // not fit is skipped, and nothing is sent (the rule itself: tst_configuration).
+    // not fit is not sent: the advertisement fails, nothing reaches the terminal and the log
+    // says why (the rule itself: tst_configuration; a checked package holds no such file).
     void advertisement_data()
     {
         QTest::addColumn<QString>("name");
         QTest::addColumn<quint32>("length");
-        QTest::addColumn<QString>("text"); // empty: skipped
+        QTest::addColumn<QString>("text"); // empty: not sent
         QTest::newRow("seven digits") << "b.x"_q << 1000000u << "1000000;B.X"_q;
         // In UTF-8 each É takes two bytes: 11 of them fit, 12 do not.
         const QString e11(11, QChar(0xC9));
@@ -303,13 +373,15 @@ private slots:
         Application file(rig.writeFile("sub/dir/"_q + name,
                                        sealing::sealAnnouncing(QByteArray(16, 'x'), length)));
         SimRig::readContent(file);
-        bool skipped = false;
-        const bool ok = rig.model().sendInfo(&file, skipped);
+        const bool ok = rig.model().sendInfo(&file);
         QTextCodec::setCodecForLocale(previous);
-        QVERIFY(ok);
-        QCOMPARE(skipped, text.isEmpty());
+        QCOMPARE(ok, !text.isEmpty());
+        QCOMPARE(rig.model().lastFailure(), ok ? FailureCause::None : FailureCause::Package);
+        QCOMPARE(rig.log(), ok ? QStringList()
+                               : QStringList{"sendInfo Erreur nom trop long pour l'annonce"_q});
         const sim::Record record = rig.record();
-        const sim::Advertisement ad = record.advertisements.value(0); // none when skipped
+        QCOMPARE(record.frames.size(), ok ? 1 : 0);
+        const sim::Advertisement ad = record.advertisements.value(0); // none when not sent
         QVERIFY(record.anomalies.isEmpty()); // byte 1 is the text's length, zeros behind it
         QCOMPARE(QString::fromUtf8(ad.lengthText + ad.name), text);
     }
@@ -331,9 +403,8 @@ private slots:
         const QByteArray plain = randomBytes(size, quint32(size));
         Application file(rig.writeFile("pay.bin"_q, sealing::seal(plain)));
         SimRig::readContent(file);
-        bool skipped = true;
-        QVERIFY(rig.ready() && rig.open() && rig.model().sendInfo(&file, skipped));
-        QVERIFY(!skipped && rig.model().getAuthorization());
+        QVERIFY(rig.ready() && rig.open() && rig.model().sendInfo(&file));
+        QVERIFY(rig.model().getAuthorization());
         QVERIFY(rig.model().load(&file));
         QCOMPARE(rig.log(), QStringList());
         const sim::Record record = rig.record();
@@ -353,7 +424,6 @@ private slots:
         SimRig rig(behaviourOf("--bad-crc-block 0 --nok-block 0 --nok-block 1"_q), timing);
         Application file(rig.writeFile("f"_q, sealing::seal(randomBytes(200, 1))));
         SimRig::readContent(file);
-        bool skipped = true;
         QVERIFY(rig.ready() && rig.open());
         QElapsedTimer timer;
         timer.start();
@@ -361,7 +431,7 @@ private slots:
         QVERIFY(timer.restart() >= 600);
         QVERIFY(rig.model().getHTerminal());
         QVERIFY(timer.elapsed() >= 150);
-        QVERIFY(rig.model().sendInfo(&file, skipped) && rig.model().getAuthorization());
+        QVERIFY(rig.model().sendInfo(&file) && rig.model().getAuthorization());
         timing.requestDelayMs = 80;
         TestSeam::setTiming(rig.model(), timing);
         timer.restart();

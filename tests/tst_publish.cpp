@@ -293,7 +293,8 @@ class TestPublish : public QObject
         QProcess sim;
         sim.setWorkingDirectory(work);
         sim.start(QStringLiteral(VARDEL_SIM_PATH),
-                  QStringList{"--mock"_q, "--device"_q, base} + terminals + QStringList{"--"_q} +
+                  QStringList{"--mock"_q, "--device"_q, base} +
+                      programtimings::terminalOptions() + terminals + QStringList{"--"_q} +
                       wrapper +
                       QStringList{QStringLiteral(VARDEL_STATION_PATH), "--package"_q, package,
                                   "--json"_q, json, "--journal"_q, journal} +

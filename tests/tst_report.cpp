@@ -162,6 +162,49 @@ private slots:
             QVERIFY2(!text.contains(secret), qPrintable("found in the report: "_q + secret));
     }
 
+    // A terminal installed but not verified: the report says what the package expects after
+    // each batch, what the terminal listed before the installation and after it, and how each
+    // batch's check ended.
+    void verificationReport_data()
+    {
+        QTest::addColumn<QString>("faults");
+        QTest::addColumn<QStringList>("said");
+        const QString before = "Applications avant l'installation : MIRANDOL0301, PAIEMENT120400\n"_q;
+        const QString expects = "Entrées attendues après le lot 1 : PAIEMENT120500\n"_q;
+        QTest::newRow("list unchanged")
+            << QString()
+            << QStringList{expects, before,
+                           "Applications après l'installation : MIRANDOL0301, PAIEMENT120400\n"_q,
+                           "Issue : installé, à vérifier (installed-unverified)\n"_q,
+                           "Lot 1, entrées attendues : PAIEMENT120500 : manque PAIEMENT120500 "
+                           "(missing)\n"_q,
+                           "Mise à jour vérifiée : non\n"_q};
+        QTest::newRow("never back")
+            << "--reboot-silence 90000"_q
+            << QStringList{expects, before, "Applications après l'installation : non lue\n"_q,
+                           "Lot 1, entrées attendues : PAIEMENT120500 : non vérifié "
+                           "(not-checked)\n"_q,
+                           "lot 1 (redémarrage confirmé, retour non constaté)"_q};
+    }
+    void verificationReport()
+    {
+        QFETCH(QString, faults);
+        QFETCH(QStringList, said);
+        QTemporaryDir expecting;
+        const QString other = expecting.path() + QLatin1Char('/');
+        QVERIFY(fixture::writeFiles(other) &&
+                fixture::write(other + "configuration.xml"_q,
+                               fixture::signXml(fixture::unsignedXml(0).replace(
+                                                    "</file>",
+                                                    "</file><expect>PAIEMENT120500</expect>"),
+                                                other)));
+        QVERIFY(install(faults, {}, other));
+        QCOMPARE(result.outcome, InstallOutcome::InstalledUnverified);
+        const QString text = reportText();
+        for (const QString &part : said)
+            QVERIFY2(text.contains(part), qPrintable(part + "\n----\n"_q + text));
+    }
+
     // On request, before any installation: the sections that need none, with what the PC runs.
     void reportOnRequest_data()
     {

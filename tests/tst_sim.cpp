@@ -6,6 +6,8 @@
 #include "model/model.h"
 #include "model/frames.h"
 #include "model/replyrecording.h"
+#include "engine.h"
+#include "options.h"
 #include "parser.h"
 #include "replayer.h"
 #include "ptypeer.h"
@@ -87,6 +89,82 @@ private slots:
             QCOMPARE(found, frames + kInit.toHex() + ' ');
             QCOMPARE(parser.garbage(), qint64(3 * junk.size() + cut.size()));
         }
+    }
+
+    // The terminal's restart after an acknowledged reboot, as vardel-sim's options set it, on
+    // the engine's own clock: it answers for --restart-after (100 ms by default) after its last
+    // acknowledged reboot, is deaf for --reboot-silence (1500 ms by default; 0: it never
+    // restarts), and from its restart on lists what --apps-after gave for that activation.
+    void restart_data()
+    {
+        QTest::addColumn<QString>("options");
+        QTest::addColumn<QString>("heard"); // "+" answered, "-" not, for each frame of `at`
+        QTest::addColumn<QString>("apps");  // the list it answers at the end
+        // The frames, at these times (ms): activation 0, reboot 10 (its acknowledgement leaves
+        // at once), init 109 and 111, init 1609 and 1611, then the list at 1700.
+        const QString was = "MIRANDOL0301,PAIEMENT120400"_q;
+        const QString now = "MIRANDOL0301,PAIEMENT120500"_q;
+        QTest::newRow("by default") << "--apps-after MIRANDOL:0301,PAIEMENT:120500"_q
+                                    << "+++--++"_q << now;
+        QTest::newRow("list kept") << QString() << "+++--++"_q << was;
+        QTest::newRow("same list") << "--apps-after same --apps-after X"_q << "+++--++"_q << was;
+        QTest::newRow("answers a second and a half, then restarts")
+            << "--restart-after 1600 --apps-after MIRANDOL:0301,PAIEMENT:120500"_q << "+++++--"_q
+            << QString(); // restarting when asked for its list
+        QTest::newRow("never restarts")
+            << "--reboot-silence 0 --apps-after MIRANDOL:0301,PAIEMENT:120500"_q << "+++++++"_q
+            << was;
+        QTest::newRow("refused reboot")
+            << "--refuse reboot --apps-after MIRANDOL:0301,PAIEMENT:120500"_q << "+++++++"_q << was;
+        QTest::newRow("shorter silence") << "--reboot-silence 1000 --apps-after X:1"_q
+                                         << "+++-+++"_q << "X1"_q;
+    }
+    void restart()
+    {
+        QFETCH(QString, options);
+        QFETCH(QString, heard);
+        QFETCH(QString, apps);
+        sim::Options parsed;
+        QString error;
+        QVERIFY2(sim::parseOptions((options + " --tty -"_q).split(QLatin1Char(' '), Qt::SkipEmptyParts),
+                                   parsed, error),
+                 qPrintable(error));
+        const auto origin = sim::Engine::Clock::now();
+        sim::Engine engine(parsed.behaviour, origin);
+        const auto block = [](quint8 code) {
+            QByteArray bytes(frame::kBlockSize, '\0');
+            bytes[0] = char(code);
+            const quint16 crc = frame::crc16(reinterpret_cast<const quint8 *>(bytes.constData()),
+                                             frame::kBlockCrcOffset);
+            bytes[30] = char(crc & 0xFF);
+            bytes[31] = char(crc >> 8);
+            return bytes;
+        };
+        const QList<QPair<int, QByteArray>> frames{
+            {0, block(frame::kCmdActivate)}, {10, block(frame::kCmdReboot)}, {109, kInit},
+            {111, kInit},                    {1609, kInit},                  {1611, kInit},
+            {1700, block(frame::kCmdGetApplications)}};
+        std::vector<sim::Engine::Output> out;
+        for (const auto &f : frames) {
+            out.clear();
+            engine.receive(f.second.constData(), int(f.second.size()),
+                           origin + std::chrono::milliseconds(f.first), out);
+        }
+        QString answered;
+        for (const sim::Frame &frame : engine.record().frames)
+            answered += QLatin1Char(frame.answered ? '+' : '-');
+        QCOMPARE(answered, heard); // the list's frame last
+        QByteArray records;
+        for (const sim::Engine::Output &o : out)
+            records += o.bytes;
+        QStringList listed;
+        for (int at = 0; at + frame::kBlockSize <= records.size(); at += frame::kBlockSize) {
+            const QByteArray record = records.mid(at, frame::kBlockSize);
+            if (record[1] == 0)
+                break;
+            listed << QString::fromLatin1(record.mid(2, 28)).section(QChar(0), 0, 0);
+        }
+        QCOMPARE(listed.join(QLatin1Char(',')), apps);
     }
 
     // A replayed terminal answers a data block whose exchange the report dropped with the reply

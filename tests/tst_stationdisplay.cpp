@@ -6,8 +6,8 @@
 
 namespace {
 
-// A terminal by its serial number, in a state: R running, W waiting, U updated, V installed but
-// to be checked, F failed.
+// A terminal by its serial number, in a state: R running, W waiting, U updated, D already up
+// to date, V installed but to be checked, F failed.
 JobView row(const QString &serial, char state)
 {
     JobView view;
@@ -16,7 +16,8 @@ JobView row(const QString &serial, char state)
     view.state = state == 'R'   ? JobView::State::Running
                  : state == 'W' ? JobView::State::Waiting
                                 : JobView::State::Done;
-    view.success = state == 'U';
+    view.success = state == 'U' || state == 'D';
+    view.upToDate = state == 'D';
     view.unverified = state == 'V';
     view.stage = state == 'R' ? "initialisation"_q : state == 'U' ? "mis à jour"_q : "Erreur"_q;
     return view;
@@ -50,6 +51,12 @@ private slots:
             << "en attente : 0   en cours : 1   mis à jour : 2   à vérifier : 1   en échec : 0"_q
             << "21"_q;
         QTest::newRow("header only") << "UFRWRU"_q << QString() << 3 << mixed << QString();
+        // Counted apart: the counts then take two lines, each within 80 columns.
+        QTest::newRow("already up to date")
+            << "DUFRWRD"_q << QString() << 7
+            << "en attente : 1   en cours : 2\nmis à jour : 1   déjà à jour : 2   à vérifier : 0   "
+               "en échec : 1"_q
+            << "354"_q;
         const QString watching = "Mode atelier, Ctrl-C pour terminer"_q;
         QTest::newRow("status, all fit")
             << "UR"_q << watching << 24

@@ -21,6 +21,7 @@
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPixmap>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollArea>
 #include <QStyle>
@@ -255,14 +256,18 @@ void MainWindow::on_generateButton_clicked_final()
     ui->terminalsNames->setEnabled(false);
     if (installStarted)
         return;
+    // The label is taken here, on the GUI thread, when the installation starts.
+    startInstallation(ui->terminalsNames->currentText());
+}
+
+void MainWindow::startInstallation(const QString &portLabel)
+{
     installStarted = true;
     about->setReportEnabled(false); // the installation's data are being written
     // The PC must not sleep while the terminal is being written; without logind it may.
     const SleepInhibitor::Outcome awake = sleepInhibitor.acquire();
     if (awake != SleepInhibitor::Outcome::Held)
         model->log(logtexts::sleepNotInhibited(awake, sleepInhibitor.failureDetail()));
-    // The label is taken here, on the GUI thread, when the installation starts.
-    const QString portLabel = ui->terminalsNames->currentText();
     followTerminal(portLabel);
     workers::start([this, portLabel] { installThread(portLabel); });
 }
@@ -299,14 +304,27 @@ void MainWindow::on_result_displayed(const InstallResult &ended)
     // terminal is released once the operator has read it.
     InstallResult result = ended;
     model->logResult(result);
+    model->setReinstall(false); // asked for one installation only
     about->setReportEnabled(true);
     sleepInhibitor.release();
     const QString title = result.title;
     const QString text = result.boxText();
+    bool again = false;
     switch (result.outcome) {
     case InstallOutcome::Updated:
         QMessageBox::information(this, title, text, QMessageBox::Ok);
         break;
+    case InstallOutcome::UpToDate: {
+        // Nothing was sent; the operator who wants the package sent all the same may ask once.
+        QMessageBox box(QMessageBox::Information, title, text, QMessageBox::Ok, this);
+        QPushButton *reinstall =
+            box.addButton(QStringLiteral("Réinstaller quand même"), QMessageBox::ActionRole);
+        reinstall->setObjectName(QStringLiteral("reinstallButton"));
+        box.setDefaultButton(QMessageBox::Ok);
+        box.exec();
+        again = box.clickedButton() == reinstall;
+        break;
+    }
     case InstallOutcome::InstalledUnverified:
         QMessageBox::warning(this, title, text, QMessageBox::Ok);
         break;
@@ -317,6 +335,13 @@ void MainWindow::on_result_displayed(const InstallResult &ended)
     }
     model->releaseAfter(result);
     installStarted = false;
+    if (again) {
+        model->log(QStringLiteral("Réinstallation demandée par l'opérateur sur un terminal déjà "
+                                  "à jour"));
+        model->setReinstall(true);
+        startInstallation(result.port);
+        return;
+    }
     ui->generateButton->setEnabled(true);
     ui->terminalsNames->setEnabled(true);
     // Files installed: the program ends, whether the terminal's restart was confirmed or not.

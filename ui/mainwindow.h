@@ -63,6 +63,8 @@ private:
     void on_result_displayed(const InstallResult &result);
     // Saves a report for support on the operator's request, and says where it went.
     void saveReport();
+    // Runs the installation on a worker thread, on the terminal of `portLabel`.
+    void startInstallation(const QString &portLabel);
     void installThread(QString portLabel);
     // Follows the terminal on portLabel through the installation about to start.
     void followTerminal(const QString &portLabel);

@@ -118,6 +118,8 @@ QString summary(const Configuration &c)
         out << QStringLiteral("batch %1").arg(batch->id);
         for (const Application *file : batch->files)
             out << file->path;
+        for (const QString &entry : batch->expected)
+            out << QStringLiteral("expect ") + entry;
     }
     for (const Configuration::NamedFile &file : c.namedFiles()) {
         if (file.hasDigest)

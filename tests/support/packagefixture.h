@@ -35,9 +35,9 @@ bool writePackage(const QString &dir);
 // A signed configuration.xml with an operation and a batch added after its signature element,
 // where the signature does not cover them.
 QByteArray withAppendedBatch(const QByteArray &signedXml);
-// Everything the program takes from the model, in one line: the fields, each batch ("batch ID"
-// and its paths), the digest each named file must have, then the kept hterm records in hex
-// with their zero tails cut, '|' between.
+// Everything the program takes from the model, in one line: the fields, each batch ("batch ID",
+// its paths and "expect ENTRY" for each entry it expects), the digest each named file must
+// have, then the kept hterm records in hex with their zero tails cut, '|' between.
 QString summary(const Configuration &c);
 // A PNG of `width` x `height` blue pixels.
 QByteArray png(int width, int height);

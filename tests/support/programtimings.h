@@ -2,6 +2,7 @@
 
 #include <QByteArray>
 #include <QProcessEnvironment>
+#include <QStringList>
 
 // The protocol's waits as the test suite shortens them for the programs it starts (vardel-station
 // under vardel-sim), through VARDEL_TEST_TIMINGS: a build configured with that option reads them,
@@ -16,8 +17,19 @@ inline QByteArray text()
     return QByteArrayLiteral("requestDelayMs=2,shortDelayMs=1,perFileActivationMs=5,"
                              "hterminalDelayMs=5,applicationPauseMs=1,replyTimeoutMs=1500,"
                              "finalAckTimeoutMs=1000,releaseTimeoutMs=300,rebootWaitMinMs=3000,"
-                             "rebootStepMs=100,searchPauseMs=200,settleMs=300,openRetryMs=500,"
-                             "exactReadTimeoutMs=1000");
+                             "rebootStepMs=100,rebootTryTimeoutMs=300,searchPauseMs=200,"
+                             "settleMs=300,openRetryMs=500,exactReadTimeoutMs=1000");
+}
+
+// vardel-sim's terminals restarting in proportion to those waits: after the program's second
+// reboot frame, before its first try (a step later); deaf long enough for a try to find them
+// silent however late it comes on a loaded machine, back well within the wait. The shipped
+// waits take vardel-sim's own (a restart of a second and a half).
+inline QStringList terminalOptions(bool shipped = false)
+{
+    return shipped ? QStringList()
+                   : QStringList{QStringLiteral("--restart-after"), QStringLiteral("60"),
+                                 QStringLiteral("--reboot-silence"), QStringLiteral("500")};
 }
 
 // Whether this build lets the environment shorten the waits.

@@ -20,8 +20,9 @@ Model::Timing SimRig::fastTiming()
     t.shortDelayMs = t.applicationPauseMs = 1;
     t.replyTimeoutMs = t.finalAckTimeoutMs = 400;
     t.releaseTimeoutMs = 200;
-    t.rebootWaitMinMs = 300;
+    t.rebootWaitMinMs = 1500;
     t.rebootStepMs = 50;
+    t.rebootTryTimeoutMs = 100;
     t.searchPauseMs = 10;
     t.settleMs = 1000; // a block acknowledged 2500 ms late comes within it after a 2000 ms time-out
     t.openRetryMs = 200;
@@ -100,13 +101,24 @@ void SimRig::acceptTerminal()
     ownPackage->hterms.append(hterm);
 }
 
+sim::Behaviour quickTerminal()
+{
+    sim::Behaviour behaviour;
+    behaviour.restartAfterMs = 40;
+    behaviour.rebootSilenceMs = 250;
+    return behaviour;
+}
+
 sim::Behaviour behaviourOf(const QString &words)
 {
     sim::Options options;
     QString error;
     // The parser wants to know where the terminal is served; nothing is opened here.
-    const QStringList all =
-        (words + QStringLiteral(" --tty -")).split(QLatin1Char(' '), Qt::SkipEmptyParts);
+    const QString restart = QStringLiteral("--restart-after %1 --reboot-silence %2 ")
+                                .arg(quickTerminal().restartAfterMs)
+                                .arg(quickTerminal().rebootSilenceMs);
+    const QStringList all = (restart + words + QStringLiteral(" --tty -"))
+                                .split(QLatin1Char(' '), Qt::SkipEmptyParts);
     QTest::qVerify(sim::parseOptions(all, options, error), "parseOptions", qPrintable(error),
                    __FILE__, __LINE__);
     return options.behaviour;

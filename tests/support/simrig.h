@@ -17,6 +17,11 @@ namespace mockbed {
 class Testbed;
 }
 
+// A terminal that restarts as fastTiming() expects: 40 ms after the program's second reboot
+// frame (before the wait's first try, a step of 50 ms later), deaf for 250 ms, so that tries
+// find it silent whatever the load, then back within the wait.
+sim::Behaviour quickTerminal();
+
 // A Model wired to a simulated terminal over a mocked serial device, in a temporary working
 // directory of its own (where the Model writes its log file). The waits are short.
 class SimRig
@@ -25,7 +30,7 @@ public:
     // The Model's waits for tests: replies come within milliseconds from the simulator.
     static Model::Timing fastTiming();
 
-    explicit SimRig(const sim::Behaviour &behaviour = sim::Behaviour(),
+    explicit SimRig(const sim::Behaviour &behaviour = quickTerminal(),
                     const Model::Timing &timing = fastTiming());
     ~SimRig();
 
@@ -62,7 +67,8 @@ private:
     std::shared_ptr<Configuration> ownPackage;
 };
 
-// The terminal that vardel-sim's option words describe ("--mute init --damage apps").
+// The terminal that vardel-sim's option words describe ("--mute init --damage apps"), on
+// quickTerminal()'s restart unless the words say otherwise.
 sim::Behaviour behaviourOf(const QString &words);
 
 // Random bytes, from a seed.

@@ -133,6 +133,8 @@ int sign(const QString &configPath, const QString &keyPath)
 int verify(const QString &dir)
 {
     const pack::Verdict verdict = pack::verify(dir);
+    for (const QString &expectation : verdict.expectations)
+        std::printf("%s\n", qUtf8Printable(expectation));
     for (const QString &problem : verdict.problems)
         std::printf("problem: %s\n", qUtf8Printable(problem));
     for (const QString &warning : verdict.warnings)

@@ -80,6 +80,9 @@ struct Verdict
 {
     QStringList problems;
     QStringList warnings;
+    // What each batch expects the terminal to list once it is installed, one line per batch,
+    // when any batch expects something (the entries are checked among the problems).
+    QStringList expectations;
 };
 Verdict verify(const QString &configurationDir);
 

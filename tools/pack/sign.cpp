@@ -221,7 +221,7 @@ bool sign(const QByteArray &original, const QString &directory, const RsaPrivate
     check.readBytes(result);
     if (!check.checkFiles()) {
         error = QStringLiteral("the program would refuse the package: %1")
-                    .arg(check.describe(check.fileProblems().first(), Language::English));
+                    .arg(check.problemTexts(Language::English).join(QStringLiteral("; ")));
         return false;
     }
     signedXml = result;

@@ -1,6 +1,5 @@
 #include "pack.h"
 
-#include "config/advertisement.h"
 #include "config/configuration.h"
 #include "config/picture.h"
 #include "config/regularfile.h"
@@ -55,21 +54,6 @@ QString sealedProblem(SealedFile::Status status, const SealedFile &sealed)
             .arg(sealed.fileSize - SealedFile::kHeaderSize);
     }
     return QString();
-}
-
-// The advertisement sends the upper-case file name and the plain length in 28 bytes: the rule
-// the program applies (config/advertisement.h).
-QString advertisementProblem(const QString &path, quint32 plainLength)
-{
-    const advertisement::Advertisement advert = advertisement::of(path, plainLength);
-    if (advert.fits())
-        return QString();
-    return QStringLiteral("package file %1: its name %2 (%3 bytes) and length text %4 exceed "
-                          "%5 bytes, so the installation would skip it")
-        .arg(quoted(path), advert.name)
-        .arg(advert.encodedName.size())
-        .arg(QString::fromLatin1(advert.lengthText))
-        .arg(advertisement::kRoom);
 }
 
 // Whether the program's XML reading went through the bytes it read.
@@ -128,16 +112,36 @@ void checkHTerminals(const Configuration &configuration, const QSet<QString> &re
                                    "would fail the hardware check");
 }
 
+// What can be advertised is the package check's (Configuration::checkNames).
 void checkPackageFile(const Application &file, QStringList &problems)
 {
-    if (file.status != SealedFile::Status::Ok) {
+    if (file.status != SealedFile::Status::Ok)
         problems << QStringLiteral("package file %1 %2")
                         .arg(quoted(file.path), sealedProblem(file.status, file.content));
+}
+
+// What the terminal must list after each batch, as the package declares it; nothing when no
+// batch declares anything (a package of before, whose installations are not verified).
+void listExpectations(const QList<Batch *> &batches, QStringList &lines)
+{
+    bool any = false;
+    for (const Batch *batch : batches)
+        any = any || !batch->expected.isEmpty();
+    if (!any)
         return;
+    for (int b = 0; b < batches.size(); ++b) {
+        const QStringList &expected = batches.at(b)->expected;
+        QStringList shown;
+        for (const QString &entry : expected)
+            shown << quoted(entry);
+        lines << (expected.isEmpty()
+                      ? QStringLiteral("batch %1 expects nothing: the terminal's list is not "
+                                       "checked after it")
+                            .arg(b + 1)
+                      : QStringLiteral("batch %1 expects the terminal to list %2")
+                            .arg(b + 1)
+                            .arg(shown.join(QStringLiteral(", "))));
     }
-    const QString skipped = advertisementProblem(file.path, file.content.plainLength);
-    if (!skipped.isEmpty())
-        problems << skipped;
 }
 
 } // namespace
@@ -181,7 +185,8 @@ Verdict verify(const QString &configurationDir)
     QSet<QString> refusedPaths;
     for (const Configuration::FileProblem &problem : configuration.fileProblems()) {
         problems << configuration.describe(problem, Language::English);
-        if (problem.kind != Configuration::FileProblem::Kind::SameName) {
+        using Kind = Configuration::FileProblem::Kind;
+        if (problem.kind != Kind::SameName && problem.kind != Kind::NotAdvertised) {
             refused.insert(problem.file);
             refusedPaths.insert(files.at(problem.file).path);
         }
@@ -205,6 +210,9 @@ Verdict verify(const QString &configurationDir)
         if (file.application && !refused.contains(i))
             checkPackageFile(*file.application, problems);
     }
+    for (const Configuration::EntryProblem &problem : configuration.entryProblems())
+        problems << configuration.describe(problem, Language::English);
+    listExpectations(configuration.getBatches(), verdict.expectations);
     return verdict;
 }
 

@@ -8,6 +8,7 @@
 
 #include <array>
 #include <memory>
+#include <optional>
 #include <set>
 
 class ReplyRecording; // model/replyrecording.h
@@ -76,6 +77,10 @@ struct Behaviour
     void setCatalogue(quint8 a, quint8 b, quint8 c); // bytes 10, 11 and 12 of the record
 
     QList<AppEntry> applications;
+    // What the list becomes with each accepted activation, in turn (the first activation takes
+    // the first), from the restart that follows it on; an entry without a value, or none at
+    // all, keeps the list as it is.
+    QList<std::optional<QList<AppEntry>>> applicationsAfter;
 
     bool receivingApp = true; // false: the query is answered with the refusal 01 81
     bool silent = false;      // answers nothing at all
@@ -101,7 +106,12 @@ struct Behaviour
     int finalAckDelayMs = 10;           // after the last block's acknowledgement
     bool finalAckWithLastReply = false; // sent in the same write as that acknowledgement
 
-    int rebootSilenceMs = 0; // deaf after acknowledging a reboot
+    // A reboot it acknowledges restarts it: it goes on answering for restartAfterMs (the second
+    // reboot frame of the program comes within that time), then it is deaf for rebootSilenceMs
+    // while it restarts. A reboot acknowledged meanwhile sets the restart back. With a silence
+    // of 0 it never restarts: it acknowledges the reboot and carries on as before.
+    int restartAfterMs = 100;
+    int rebootSilenceMs = 1500;
     // The line goes dead at this received frame (0 = first): it and every later frame are
     // recorded but never answered, as if the cable had come loose. -1: never.
     int cutAtFrame = -1;

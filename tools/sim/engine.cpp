@@ -56,7 +56,7 @@ QString hex(const QByteArray &bytes)
 
 Engine::Engine(const Behaviour &behaviour, Clock::time_point origin)
     : b(behaviour), origin(origin), lastReceive(origin), rxFree(origin), txFree(origin),
-      rebootedAt(Clock::time_point::min())
+      restartAt(Clock::time_point::min())
 {}
 
 void Engine::anomaly(const QString &text)
@@ -139,8 +139,7 @@ void Engine::handle(FrameKind kind, const QByteArray &bytes, Clock::time_point n
     frame.bytes = bytes;
     frame.atMs = std::chrono::duration_cast<std::chrono::milliseconds>(now - origin).count();
     const bool cut = b.cutAtFrame >= 0 && rec.frames.size() >= b.cutAtFrame;
-    const bool deaf =
-        b.silent || cut || now < rebootedAt + std::chrono::milliseconds(b.rebootSilenceMs);
+    const bool deaf = restarting(now) || b.silent || cut;
 
     switch (kind) {
     case FrameKind::Short:
@@ -254,7 +253,13 @@ bool Engine::handleBlock(Command command, const QByteArray &bytes, Clock::time_p
             send(ack(code, accepted, refused ? kRefused : frame::kResultOk, damaged), ready, out);
         if (!refused && !unaccepted) {
             resetSession();
-            rebootedAt = done;
+            if (b.rebootSilenceMs > 0) {
+                restartAt = done + std::chrono::milliseconds(b.restartAfterMs);
+                if (activatedList) {
+                    restartList = std::move(activatedList);
+                    activatedList.reset();
+                }
+            }
         }
         return true;
     }
@@ -270,6 +275,11 @@ bool Engine::handleBlock(Command command, const QByteArray &bytes, Clock::time_p
         return true;
     }
     default: // Activate
+        if (!refused && !unaccepted) {
+            if (activations < b.applicationsAfter.size() && b.applicationsAfter.at(activations))
+                activatedList = b.applicationsAfter.at(activations);
+            ++activations;
+        }
         send(ack(code, accepted, refused ? kRefused : frame::kResultOk, damaged), ready, out);
         return true;
     }
@@ -447,6 +457,17 @@ void Engine::endDownload()
 {
     downloading = false;
     lastAccepted.clear();
+}
+
+bool Engine::restarting(Clock::time_point now)
+{
+    if (restartAt == Clock::time_point::min() || now < restartAt)
+        return false;
+    if (restartList) {
+        b.applications = *restartList;
+        restartList.reset();
+    }
+    return now < restartAt + std::chrono::milliseconds(b.rebootSilenceMs);
 }
 
 void Engine::resetSession()

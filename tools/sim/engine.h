@@ -25,8 +25,9 @@ public:
     const Behaviour &behaviour() const { return b; }
     const Record &record() const override { return rec; }
     void noteDroppedReply() override { ++rec.droppedReplies; }
-    // When the acknowledgement of the last accepted reboot left (min() before any).
-    Clock::time_point lastReboot() const { return rebootedAt; }
+    // When the last restart began, or begins: restartAfterMs after the acknowledgement of the
+    // last accepted reboot (min() before any, and for a terminal that never restarts).
+    Clock::time_point lastReboot() const { return restartAt; }
 
     // Bytes received at `now`; the replies they call for are appended to `out`.
     void receive(const char *data, int size, Clock::time_point now,
@@ -51,6 +52,9 @@ private:
     void finishDownload(QByteArray lastReply, Clock::time_point ready, std::vector<Output> &out);
     void endDownload();
     void resetSession();
+    // Whether the terminal is restarting at `now` (deaf); a list it was given for after the
+    // restart is its list from the moment the restart begins.
+    bool restarting(Clock::time_point now);
 
     // Queues `bytes` to leave no earlier than `ready`; returns when the last byte is out.
     Clock::time_point send(const QByteArray &bytes, Clock::time_point ready,
@@ -65,7 +69,12 @@ private:
     Clock::time_point lastReceive;
     Clock::time_point rxFree;     // paced line, host to terminal
     Clock::time_point txFree;     // paced line, terminal to host; also keeps the replies in order
-    Clock::time_point rebootedAt; // deaf for rebootSilenceMs from then on
+    Clock::time_point restartAt; // deaf for rebootSilenceMs from then on
+
+    // The application lists of the activations (Behaviour::applicationsAfter).
+    int activations = 0;
+    std::optional<QList<AppEntry>> activatedList; // taken by the next restart
+    std::optional<QList<AppEntry>> restartList;   // the list from restartAt on
 
     // Session: the advertised file, its authorisation and the running download.
     bool advertised = false;

@@ -101,6 +101,9 @@ QString usage()
         "  --catalogue HEX         catalogue code, 6 hex digits (record bytes 10 to 12)\n"
         "  --hterm-file FILE       hardware record to report: the file's first 126 bytes\n"
         "  --apps LIST             applications: NAME[:EXTRA],... (empty for none)\n"
+        "  --apps-after LIST       the applications once the next activation is followed by a\n"
+        "                          restart (repeat for each activation in turn; 'same' keeps\n"
+        "                          the list as it is)\n"
         "  --refuse-app            the receiving application is absent (01 81)\n"
         "Faults (CMD: init query release apps info auth load activate reboot hterm data):\n"
         "  --silent                answer nothing\n"
@@ -122,7 +125,10 @@ QString usage()
         "  --bad-final-ack-crc     final acknowledgement with a damaged CRC\n"
         "  --final-ack-delay MS    pause before the final acknowledgement (default 10)\n"
         "  --final-ack-at-once     send it in the same write as the last block's reply\n"
-        "  --reboot-silence MS     deaf for MS after acknowledging a reboot\n"
+        "  --restart-after MS      after acknowledging a reboot, go on answering for MS\n"
+        "                          (default 100), then restart\n"
+        "  --reboot-silence MS     deaf for MS while restarting (default 1500); 0: never\n"
+        "                          restart, carry on answering as before\n"
         "  --cut-at N              the line goes dead at received frame N (0 = first): that\n"
         "                          frame and every later one go unanswered\n"
         "  --pace-9600             every byte takes its time at 9600 baud, 8N1; replies are\n"
@@ -195,6 +201,12 @@ Parsed parseTerminalOption(const QStringList &arguments, int &i, Settings &setti
         if (!value(text))
             return Parsed::Failed;
         b.applications = parseApplications(text);
+    } else if (option == QLatin1String("--apps-after")) {
+        if (!value(text))
+            return Parsed::Failed;
+        b.applicationsAfter.append(text == QLatin1String("same")
+                                       ? std::optional<QList<AppEntry>>()
+                                       : parseApplications(text));
     } else if (option == QLatin1String("--refuse-app")) {
         b.receivingApp = false;
     } else if (option == QLatin1String("--silent")) {
@@ -241,6 +253,7 @@ Parsed parseTerminalOption(const QStringList &arguments, int &i, Settings &setti
         b.finalAckWithLastReply = true;
     } else if (option == QLatin1String("--final-ack-delay") ||
                option == QLatin1String("--reboot-silence") ||
+               option == QLatin1String("--restart-after") ||
                option == QLatin1String("--burst-size") || option == QLatin1String("--burst-gap") ||
                option == QLatin1String("--piece") || option == QLatin1String("--work") ||
                option == QLatin1String("--late-ms") || option == QLatin1String("--cut-at")) {
@@ -254,6 +267,8 @@ Parsed parseTerminalOption(const QStringList &arguments, int &i, Settings &setti
             b.finalAckDelayMs = number;
         else if (option == QLatin1String("--reboot-silence"))
             b.rebootSilenceMs = number;
+        else if (option == QLatin1String("--restart-after"))
+            b.restartAfterMs = number;
         else if (option == QLatin1String("--burst-size"))
             b.burstSize = qMax(1, number);
         else if (option == QLatin1String("--piece"))

@@ -85,7 +85,10 @@ ProgressView::Counts ProgressView::count(const QList<JobView> &rows)
             ++counts.running;
             break;
         case JobView::State::Done:
-            ++(row.success ? counts.updated : row.unverified ? counts.unverified : counts.failed);
+            ++(row.upToDate     ? counts.upToDate
+               : row.success    ? counts.updated
+               : row.unverified ? counts.unverified
+                                : counts.failed);
             break;
         }
     }
@@ -94,6 +97,17 @@ ProgressView::Counts ProgressView::count(const QList<JobView> &rows)
 
 QString ProgressView::countsText(const Counts &counts)
 {
+    // Each line fits 80 columns: the terminals already up to date, when there are, make the
+    // counts two lines.
+    if (counts.upToDate > 0)
+        return QStringLiteral("en attente : %1   en cours : %2\nmis à jour : %3   déjà à jour : %4   "
+                              "à vérifier : %5   en échec : %6")
+            .arg(counts.waiting)
+            .arg(counts.running)
+            .arg(counts.updated)
+            .arg(counts.upToDate)
+            .arg(counts.unverified)
+            .arg(counts.failed);
     return QStringLiteral("en attente : %1   en cours : %2   mis à jour : %3   à vérifier : %4   "
                           "en échec : %5")
         .arg(counts.waiting)
@@ -155,8 +169,9 @@ QStringList ProgressView::layout(const QList<JobView> &rows, int height)
     QStringList lines{header()};
     // The status and the counts on lines of their own: together they were wider than a
     // terminal of 100 columns, and the failures' count was cut off.
+    const QStringList counts = countsText(count(rows)).split(QLatin1Char('\n'));
     if (!status.isEmpty())
-        lines << status << countsText(count(rows));
+        lines << status << counts;
     // The last row of the terminal stays free: the cursor waits there.
     const int room = height - 1 - int(lines.size());
     if (int(rows.size()) <= room) {
@@ -165,11 +180,11 @@ QStringList ProgressView::layout(const QList<JobView> &rows, int height)
         return lines;
     }
     if (status.isEmpty())
-        lines << countsText(count(rows));
+        lines << counts;
     QList<JobView> ordered = rows;
     std::stable_sort(ordered.begin(), ordered.end(),
                      [](const JobView &a, const JobView &b) { return rank(a) < rank(b); });
-    const int fit = status.isEmpty() ? room - 1 : room;
+    const int fit = status.isEmpty() ? room - int(counts.size()) : room;
     for (int k = 0; k < fit; ++k)
         lines << line(ordered.at(k));
     return lines;

@@ -21,6 +21,7 @@ public:
         int waiting = 0;
         int running = 0;
         int updated = 0;
+        int upToDate = 0;   // already: nothing sent
         int unverified = 0; // installed, to be checked
         int failed = 0;
     };
@@ -47,6 +48,7 @@ public:
     // row free, so that it never scrolls.
     QStringList layout(const QList<JobView> &rows, int height);
     static Counts count(const QList<JobView> &rows);
+    // One line, or two when some terminals are already up to date.
     static QString countsText(const Counts &counts);
 
     // Routes Qt's messages through message() while `view` lives (null: Qt's own handler).

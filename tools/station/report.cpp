@@ -73,6 +73,31 @@ QJsonValue keyOrNull(const QString &key)
     return key.isEmpty() ? QJsonValue() : QJsonValue(key);
 }
 
+// A list of texts, or null when it was not read.
+QJsonValue listOrNull(bool read, const QStringList &entries)
+{
+    return read ? QJsonValue(QJsonArray::fromStringList(entries)) : QJsonValue();
+}
+
+// What each batch that declares entries showed: what it expects, how it ended, and the list it
+// was judged on.
+QJsonArray checksJson(const InstallResult &end)
+{
+    QJsonArray checks;
+    for (const BatchCheck &check : end.checks) {
+        const bool judged = check.state == BatchCheck::State::AlreadyInstalled ||
+                            check.state == BatchCheck::State::Verified ||
+                            check.state == BatchCheck::State::Missing;
+        checks.append(QJsonObject{
+            {QStringLiteral("batch"), check.batch},
+            {QStringLiteral("expected"), QJsonArray::fromStringList(check.expected)},
+            {QStringLiteral("state"), checkKey(check.state)},
+            {QStringLiteral("listed"), listOrNull(judged, check.listed)},
+        });
+    }
+    return checks;
+}
+
 } // namespace
 
 QString table(const QList<JobResult> &terminals)
@@ -107,6 +132,33 @@ QString table(const QList<JobResult> &terminals)
     return text;
 }
 
+QString counts(const QList<JobResult> &terminals)
+{
+    int updated = 0, upToDate = 0, unverified = 0, failed = 0;
+    for (const JobResult &r : terminals) {
+        switch (r.installation.outcome) {
+        case InstallOutcome::Updated:
+            ++updated;
+            break;
+        case InstallOutcome::UpToDate:
+            ++upToDate;
+            break;
+        case InstallOutcome::InstalledUnverified:
+            ++unverified;
+            break;
+        case InstallOutcome::Failed:
+        case InstallOutcome::Interrupted:
+            ++failed;
+            break;
+        }
+    }
+    return QStringLiteral("Terminaux : %1 mis à jour, %2 déjà à jour, %3 à vérifier, %4 en échec")
+        .arg(updated)
+        .arg(upToDate)
+        .arg(unverified)
+        .arg(failed);
+}
+
 QJsonObject terminalJson(const JobResult &r)
 {
     const InstallResult &end = r.installation;
@@ -129,6 +181,14 @@ QJsonObject terminalJson(const JobResult &r)
         {QStringLiteral("rebootAcknowledged"),
          rebooted ? QJsonValue(end.rebootAcknowledged()) : QJsonValue()},
         {QStringLiteral("returned"), rebooted ? QJsonValue(end.returned()) : QJsonValue()},
+        {QStringLiteral("verified"),
+         end.declaresEntries() ? QJsonValue(end.verified()) : QJsonValue()},
+        {QStringLiteral("batchChecks"), checksJson(end)},
+        {QStringLiteral("reinstall"), end.reinstall},
+        {QStringLiteral("applicationsBefore"),
+         listOrNull(end.applicationsBeforeRead, end.applicationsBefore)},
+        {QStringLiteral("applicationsAfter"),
+         listOrNull(end.applicationsAfterRead, end.applicationsAfter)},
         {QStringLiteral("result"), r.title},
         {QStringLiteral("message"), r.message},
         {QStringLiteral("start"), time(r.started)},

@@ -33,10 +33,14 @@ struct Run
 
 // Port, serial number, result, duration, bytes sent, bytes per second; one line per terminal.
 QString table(const QList<JobResult> &terminals);
+// How many ended in each way: "Terminaux : 2 mis à jour, 1 déjà à jour, 0 à vérifier, 1 en
+// échec" (an interrupted one is in the last count).
+QString counts(const QList<JobResult> &terminals);
 // One terminal's fields: port, startPort, serialNumber, success, outcome, stage, cause,
-// openFailure, activatedBatches, rebootAcknowledged, returned, result, message, start, end (ISO
-// 8601 with the UTC offset; null when never started), durationSeconds, bytesSent,
-// bytesPerSecond; then timings, downloads and report (figuresjson.h).
+// openFailure, activatedBatches, rebootAcknowledged, returned, verified, batchChecks,
+// reinstall, applicationsBefore, applicationsAfter, result, message, start, end (ISO 8601 with
+// the UTC offset; null when never started), durationSeconds, bytesSent, bytesPerSecond; then
+// timings, downloads and report (figuresjson.h).
 QJsonObject terminalJson(const JobResult &result);
 // The package's fields: package (the folder), packageTitle, packageVerdict, packageValid,
 // configurationSha256.

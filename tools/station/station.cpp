@@ -360,6 +360,7 @@ int Station::finish()
     } else {
         sayOut(QString());
         console::out(report::table(run.terminals));
+        sayOut(report::counts(run.terminals));
     }
     if (!publishLines.isEmpty())
         sayOut(printable::lines(publishLines)); // they name terminals by their serial numbers

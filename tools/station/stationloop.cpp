@@ -96,7 +96,8 @@ void Station::startJob(const FoundTerminal &terminal)
 {
     entries.push_back({std::make_unique<TerminalJob>(terminal, board)});
     TerminalJob &job = *entries.back().job;
-    job.prepare(loaded); // the package checked once: every terminal gets the same bytes
+    // The package checked once: every terminal gets the same bytes.
+    job.prepare(loaded, options.reinstall);
     noteSharedSerials();
     if (stopSignals.stopped())
         job.markNotStarted();

@@ -4,7 +4,7 @@ QString stationUsage()
 {
     return QStringLiteral(
         "usage : vardel-station [--package DOSSIER] [--port NOM]... [--wait S | --watch]\n"
-        "                       [--json FICHIER] [--journal FICHIER] [--list]\n"
+        "                       [--json FICHIER] [--journal FICHIER] [--list] [--reinstall]\n"
         "                       [--publish mqtt://SERVEUR[:PORT]/PREFIXE [--publish-ca FICHIER]\n"
         "                        [--station-id ID] [--publish-insecure]]\n"
         "       vardel-station --journal FICHIER --publish URL (--flush | --republish) [--wait S]\n"
@@ -29,6 +29,10 @@ QString stationUsage()
         "                     sur le disque dès qu'il a fini\n"
         "  --list             affiche les terminaux détectés et l'état du package, n'installe\n"
         "                     rien\n"
+        "  --reinstall        envoie aussi les lots que le terminal liste déjà (par défaut,\n"
+        "                     un lot dont le terminal liste déjà les entrées attendues n'est\n"
+        "                     pas renvoyé, et un terminal qui les liste toutes est « déjà à\n"
+        "                     jour »)\n"
         "  --publish URL      publie aussi sur un serveur MQTT (mqtt://SERVEUR[:PORT]/PREFIXE,\n"
         "                     ou mqtts:// avec TLS) : chaque ligne du journal sur\n"
         "                     PREFIXE/terminals/NUMERO (QoS 1, retenue ; NUMERO@PORT pour un\n"
@@ -72,10 +76,10 @@ QString stationUsage()
         "2 journal illisible ou arguments incorrects. Le serveur MQTT ne change jamais le\n"
         "code de sortie d'une installation.\n"
         "\n"
-        "Codes de sortie : 0 tous les terminaux sont à jour ; 1 au moins un échec, une\n"
-        "interruption ou un bilan qui n'a pas pu être écrit ; 2 rien n'a pu démarrer (aucun\n"
-        "terminal, package invalide, arguments incorrects, log, bilan JSON ou journal\n"
-        "impossibles à écrire).\n");
+        "Codes de sortie : 0 tous les terminaux sont à jour (mis à jour, ou déjà à jour) ;\n"
+        "1 au moins un échec, un terminal à vérifier, une interruption ou un bilan qui n'a\n"
+        "pas pu être écrit ; 2 rien n'a pu démarrer (aucun terminal, package invalide,\n"
+        "arguments incorrects, log, bilan JSON ou journal impossibles à écrire).\n");
 }
 
 bool parseStationOptions(const QList<QByteArray> &arguments, StationOptions &options,
@@ -96,6 +100,8 @@ bool parseStationOptions(const QList<QByteArray> &arguments, StationOptions &opt
             options.help = true;
         } else if (option == QLatin1String("--list")) {
             options.list = true;
+        } else if (option == QLatin1String("--reinstall")) {
+            options.reinstall = true;
         } else if (option == QLatin1String("--package")) {
             if (!value(options.packageDir))
                 return false;
@@ -162,8 +168,9 @@ bool parseStationOptions(const QList<QByteArray> &arguments, StationOptions &opt
         return false;
     }
     if ((options.flush || options.republish) &&
-        (options.watch || options.list || !options.ports.isEmpty())) {
-        error = sending + QStringLiteral(" n'installe rien : sans --watch, --list ni --port");
+        (options.watch || options.list || !options.ports.isEmpty() || options.reinstall)) {
+        error = sending + QStringLiteral(" n'installe rien : sans --watch, --list, --port ni "
+                                         "--reinstall");
         return false;
     }
     if (options.publishInsecure && options.publishUrl.isEmpty()) {

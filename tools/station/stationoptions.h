@@ -19,6 +19,7 @@ struct StationOptions
     int waitSeconds = kDefaultWaitSeconds; // --wait: how long to search for terminals
     bool watch = false; // --watch: update every terminal that appears, until stopped
     bool list = false;  // --list: show the terminals and the package verdict, install nothing
+    bool reinstall = false; // --reinstall: send the batches a terminal already lists
     QString publishUrl;      // --publish, as given
     BrokerAddress broker;    // ... and parsed
     QString publishCa;       // --publish-ca: the authority of an mqtts:// broker's certificate

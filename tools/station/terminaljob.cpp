@@ -41,6 +41,8 @@ QString stageText(const InstallProgress &progress)
     case InstallStage::Reboot:
     case InstallStage::RebootWait:
         return QStringLiteral("redémarrage");
+    case InstallStage::Verification:
+        return QStringLiteral("vérification");
     case InstallStage::Finished:
         break;
     }
@@ -99,9 +101,10 @@ TerminalJob::~TerminalJob()
     board.release(this);
 }
 
-void TerminalJob::prepare(std::shared_ptr<const Configuration> package)
+void TerminalJob::prepare(std::shared_ptr<const Configuration> package, bool reinstall)
 {
     model->usePackage(std::move(package));
+    model->setReinstall(reinstall);
 }
 
 // How the terminal is followed, when it is not by its serial number, and why.
@@ -226,8 +229,10 @@ void TerminalJob::finish(const InstallResult &result)
         std::lock_guard<std::mutex> lock(mutex);
         state.state = JobView::State::Done;
         state.success = success;
+        state.upToDate = result.outcome == InstallOutcome::UpToDate;
         state.unverified = result.outcome == InstallOutcome::InstalledUnverified;
-        state.stage = success ? QStringLiteral("mis à jour")
+        state.stage = state.upToDate ? QStringLiteral("déjà à jour")
+                      : success      ? QStringLiteral("mis à jour")
                       : result.outcome == InstallOutcome::InstalledUnverified
                           ? QStringLiteral("installé, à vérifier")
                           : result.title;

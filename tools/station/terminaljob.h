@@ -34,8 +34,9 @@ struct JobView
     QString file;  // the file being downloaded
     int percent = -1;          // of the current step (a file, the reboot wait); -1: none yet
     double bytesPerSecond = 0; // over the last seconds
-    bool success = false;    // updated
-    bool unverified = false; // installed, but its restart unconfirmed: to be checked
+    bool success = false;    // updated, or already up to date
+    bool upToDate = false;   // ... already: nothing was sent
+    bool unverified = false; // installed, but its update unconfirmed: to be checked
     QString note;            // said beside a finished terminal (replugged after its update)
     InstallProgress progress; // the Model's last report, as values
 };
@@ -48,7 +49,7 @@ struct JobResult
     QString serialNumber;
     QString title;   // the title of the box the window would show
     QString message; // and its text
-    bool success = false;       // updated, and its restart confirmed
+    bool success = false;       // updated, and its restart confirmed; or already up to date
     InstallResult installation; // how the Model's installation ended: outcome, stage, causes
     double seconds = 0;
     quint64 bytesSent = 0;
@@ -86,8 +87,8 @@ public:
     TerminalJob &operator=(const TerminalJob &) = delete;
 
     // The package to install: loaded and checked once by the station, shared read-only by
-    // every job.
-    void prepare(std::shared_ptr<const Configuration> package);
+    // every job; with `reinstall`, a batch the terminal already lists is sent all the same.
+    void prepare(std::shared_ptr<const Configuration> package, bool reinstall);
     void start(Listener listener, Recorder recorder = {});
     // Never started: finished as interrupted.
     void markNotStarted();
