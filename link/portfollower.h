@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <mutex>
 
 // One terminal followed while it goes away (its reboot) and comes back, perhaps under another
@@ -24,6 +25,8 @@ public:
 
 private:
     TerminalIdentity identity; // by port name when the label is not listed
-    std::mutex mutex;          // guards label
+    std::atomic<quint64> listings{0}; // listings taken so far, numbered from 1
+    std::mutex mutex;                 // guards what follows
     QString label;
+    quint64 labelListing = 0; // the listing that gave `label` (0: the starting one)
 };

@@ -161,7 +161,7 @@ bool Model::openBatch(const QString &portLabel, Totals &totals, InstallResult &r
     totals.value = totals.base + totals.step;
     showTotal(InstallStage::Opening, QStringLiteral("Tentative d'accès au terminal"), totals.value);
     showModule(kPleaseWait, 0);
-    if (!openForInstallation(currentLabel(portLabel), result)) {
+    if (!openForInstallation(portLabel, result)) {
         result.title = QStringLiteral("Erreur ouverture");
         result.message = QStringLiteral("Le terminal sélectionné n'est pas disponible.\nVeuillez "
                                         "fermer toutes les applications et réessayer ou "

@@ -81,9 +81,11 @@ bool Model::openForInstallation(const QString &portLabel, InstallResult &result)
 {
     QElapsedTimer clock;
     clock.start();
-    while (!serialPort->open(portLabel)) {
+    // The terminal is looked for at each try: it may be coming back under another name.
+    QString label = currentLabel(portLabel);
+    while (!serialPort->open(label)) {
         if (clock.elapsed() >= timing.openRetryMs) {
-            const PortDiagnosis why = PortDiagnosis::of(portNameOf(portLabel));
+            const PortDiagnosis why = PortDiagnosis::of(portNameOf(label));
             const OpenFailure explained = explain(why);
             failed(FailureCause::PortUnavailable, result);
             result.openFailure = why.cause;
@@ -92,6 +94,7 @@ bool Model::openForInstallation(const QString &portLabel, InstallResult &result)
             return false;
         }
         QThread::msleep(kOpenRetryStepMs);
+        label = currentLabel(portLabel);
     }
     return true;
 }

@@ -228,6 +228,8 @@ private slots:
         combo()->setCurrentIndex(combo()->findText(labelOfName(fleet.names(0).first())));
         QTest::mouseClick(button(), Qt::LeftButton);
         QTRY_VERIFY_WITH_TIMEOUT(boxes.size() == 1 && !window->isInstallStarted(), 60000);
+        if (!boxes.first().startsWith("critical: Erreur chargement | "_q))
+            qWarning().noquote() << log(); // the whole log: the box alone does not say why
         QVERIFY2(boxes.first().startsWith("critical: Erreur chargement | "_q),
                  qPrintable(boxes.first()));
         const QString afterFirstBatch = labelOfName(fleet.names(0).value(1));

@@ -22,7 +22,7 @@ Model::Timing SimRig::fastTiming()
     t.releaseTimeoutMs = 200;
     t.rebootWaitMinMs = 1500;
     t.rebootStepMs = 50;
-    t.rebootTryTimeoutMs = 100;
+    t.rebootTryTimeoutMs = 1000; // a terminal that answers late under load has not restarted
     t.searchPauseMs = 10;
     t.settleMs = 1000; // a block acknowledged 2500 ms late comes within it after a 2000 ms time-out
     t.openRetryMs = 200;

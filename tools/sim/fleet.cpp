@@ -8,8 +8,8 @@ namespace sim {
 
 namespace {
 
-// How often the watcher looks for a reboot whose silence is over, or a scheduled plug or unplug
-// whose time has come.
+// How often the watcher looks for a rebooting device due to go away, or a scheduled plug or
+// unplug whose time has come.
 constexpr std::chrono::milliseconds kWatchPeriod{20};
 
 mockbed::Device deviceFor(const QString &name, const DeviceOptions &options, int socket)
@@ -189,12 +189,14 @@ void Fleet::watch()
                     std::fprintf(stderr, "vardel-sim: %s could not be plugged in\n",
                                  qPrintable(unit->names.last()));
             }
-            // Renumbering after a reboot.
+            // Renumbering after a reboot: away in the middle of its silence, as a device that
+            // re-enumerates is, so that it never answers under its old name once restarted.
             const auto reboot = unit->terminal.lastReboot();
-            const auto silence = std::chrono::milliseconds(unit->options.behaviour.rebootSilenceMs);
+            const auto away =
+                std::chrono::milliseconds(unit->options.behaviour.rebootSilenceMs / 2);
             if (!unit->options.renumber || !unit->plugged ||
                 reboot == Engine::Clock::time_point::min() || reboot <= unit->followed ||
-                now < reboot + silence)
+                now < reboot + away)
                 continue;
             unit->followed = reboot;
             if (!renumber(*unit))

@@ -84,7 +84,7 @@ QString usage()
         "  --serial TEXT           its USB serial number ('' for none)\n"
         "  --description TEXT      its port's description (default \"Terminal USB\")\n"
         "  --renumber              the device comes back from each reboot under a new port\n"
-        "                          name, once its reboot silence is over, in its USB socket\n"
+        "                          name, halfway through its reboot silence, in its USB socket\n"
         "  --other-socket          the device comes back (renumbered, or plugged in again) in\n"
         "                          a USB socket no device has used yet, not in its own\n"
         "  --plug-at MS            the device is plugged in MS milliseconds after COMMAND\n"
