@@ -5,7 +5,7 @@
 set -eu
 
 PACKAGES="
-build-essential cmake ninja-build pkg-config git
+build-essential cmake ninja-build pkg-config git ccache
 qtbase5-dev qtbase5-dev-tools libqt5serialport5-dev libqt5svg5-dev
 libpcsclite-dev libudev-dev
 umockdev libumockdev-dev
