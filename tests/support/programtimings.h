@@ -16,7 +16,7 @@ inline QByteArray text()
 {
     return QByteArrayLiteral("requestDelayMs=2,shortDelayMs=1,perFileActivationMs=5,"
                              "hterminalDelayMs=5,applicationPauseMs=1,replyTimeoutMs=1500,"
-                             "finalAckTimeoutMs=1000,releaseTimeoutMs=300,rebootWaitMinMs=3000,"
+                             "finalAckTimeoutMs=1000,releaseTimeoutMs=1000,rebootWaitMinMs=3000,"
                              "rebootStepMs=100,rebootTryTimeoutMs=300,searchPauseMs=200,"
                              "settleMs=300,openRetryMs=500,exactReadTimeoutMs=1000");
 }
