@@ -202,7 +202,10 @@ private slots:
         // The port closes, and the terminal answers again once its faults are gone.
         QVERIFY(rig.port().close());
         rig.terminal().setBehaviour(sim::Behaviour());
-        QVERIFY(rig.open() && m.initializeTerminal()); // a late reply may hold the line a while
+        // A late reply may hold the line a while, and a terminal told to reboot restarts (a
+        // second and a half of silence): it is tried again for a few seconds.
+        QVERIFY(rig.open());
+        QTRY_VERIFY_WITH_TIMEOUT(m.initializeTerminal(), 6000);
     }
 
     // Both release frames to every found terminal, each after an open; the port ends closed.
