@@ -1,8 +1,8 @@
 // The broker addresses vardel-station takes, the topic levels it makes of names, and how it
 // shows those names.
-#include "brokeraddress.h"
-#include "report.h"
-#include "stationid.h"
+#include "station/brokeraddress.h"
+#include "station/report.h"
+#include "station/stationid.h"
 
 #include "replies.h"
 

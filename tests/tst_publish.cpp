@@ -1,7 +1,7 @@
 // vardel-station --publish against a real broker: mosquitto started by the test on 127.0.0.1
 // and a free port, and subscribers made with the station's own client library. The station runs
 // as its users run it, under vardel-sim with mocked terminals and a tiny package.
-#include "brokeraddress.h"
+#include "station/brokeraddress.h"
 #include "childsignal.h"
 #include "pack.h"
 #include "packagefixture.h"

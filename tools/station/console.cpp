@@ -1,6 +1,6 @@
 #include "console.h"
 
-#include "writeall.h"
+#include "station/writeall.h"
 
 #include <QByteArray>
 

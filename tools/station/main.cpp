@@ -1,6 +1,7 @@
 // vardel-station: the package installed on every connected terminal at once.
 #include "console.h"
-#include "station.h"
+#include "station/station.h"
+#include "stationconsole.h"
 #include "stationoptions.h"
 #include "stopsignals.h"
 
@@ -32,7 +33,9 @@ int main(int argc, char *argv[])
         console::out(stationUsage());
         status = 0;
     } else {
-        Station station(options);
+        StopSignals stopSignals;
+        StationConsole shown(options);
+        Station station(options, stopSignals, shown);
         status = station.run();
         if (station.leftWorkRunning()) {
             // Only a package read or a port listing is left: end without waiting for it.

@@ -3,6 +3,7 @@
 #include "app/printable.h"
 #include "app/wallclock.h"
 #include "console.h"
+#include "station/report.h"
 
 #include <algorithm>
 #include <atomic>
@@ -64,13 +65,7 @@ ProgressView::ProgressView(bool isLive) : live(isLive) {}
 
 QString ProgressView::rate(double bytesPerSecond)
 {
-    if (bytesPerSecond <= 0)
-        return QStringLiteral("-");
-    if (bytesPerSecond < 10000)
-        return QString::number(qRound(bytesPerSecond)) + QStringLiteral(" o/s");
-    return QString::number(bytesPerSecond / 1000.0, 'f', 1).replace(QLatin1Char('.'),
-                                                                     QLatin1Char(',')) +
-           QStringLiteral(" Ko/s");
+    return report::rate(bytesPerSecond);
 }
 
 ProgressView::Counts ProgressView::count(const QList<JobView> &rows)

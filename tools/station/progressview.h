@@ -1,6 +1,6 @@
 #pragma once
 
-#include "terminaljob.h"
+#include "station/terminaljob.h"
 
 #include <QList>
 #include <QString>

@@ -1,5 +1,7 @@
 #include "stopsignals.h"
 
+#include <QString>
+
 #include <cerrno>
 #include <ctime>
 #include <pthread.h>
@@ -16,6 +18,22 @@ sigset_t stopSet()
 }
 
 } // namespace
+
+QString StopSignals::source() const
+{
+    switch (lastSignal) {
+    case SIGINT:
+        return QStringLiteral("SIGINT");
+    case SIGTERM:
+        return QStringLiteral("SIGTERM");
+    case SIGHUP:
+        return QStringLiteral("SIGHUP");
+    case SIGQUIT:
+        return QStringLiteral("SIGQUIT");
+    default:
+        return QStringLiteral("signal %1").arg(lastSignal);
+    }
+}
 
 void StopSignals::install()
 {

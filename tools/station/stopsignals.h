@@ -1,5 +1,7 @@
 #pragma once
 
+#include "station/stoprequests.h"
+
 #include <QElapsedTimer>
 
 #include <csignal>
@@ -7,18 +9,11 @@
 // The signals that end a run, as a shell, ssh or a supervisor sends them: SIGINT (Ctrl-C),
 // SIGTERM, SIGHUP (a dropped session) and SIGQUIT. They are blocked in every thread and taken
 // by the run's own loop; SIGPIPE is ignored, so that a closed output is an error of the write,
-// not the end of the process.
-class StopSignals
+// not the end of the process. They are the station's stop requests: the first stop signal of
+// the run is its first request, a later one (at least kRepeatGapMs after) its second.
+class StopSignals : public StopRequests
 {
 public:
-    // What wait() saw.
-    enum class Event
-    {
-        None,
-        First,  // the first stop signal of the run
-        Second, // a later one, at least kRepeatGapMs after the first
-    };
-
     // The same signal can reach the station twice for one key press: from the terminal to the
     // whole process group, and from a parent that relays it. A repeat this close to the first
     // is that one press.
@@ -29,9 +24,10 @@ public:
     static void install();
 
     // Waits up to timeoutMs (0: only looks) for a stop signal.
-    Event wait(int timeoutMs);
-    bool stopped() const { return count > 0; }
+    Event wait(int timeoutMs) override;
+    bool stopped() const override { return count > 0; }
     int last() const { return lastSignal; } // the number of the last one taken, 0 if none
+    QString source() const override; // the last one's name: "SIGINT"
 
 private:
     int count = 0;

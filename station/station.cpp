@@ -2,12 +2,9 @@
 
 #include "app/devkeys.h"
 #include "app/logger.h"
-#include "app/printable.h"
 #include "config/configuration.h"
-#include "console.h"
 #include "model/logtexts.h"
 #include "model/model.h"
-#include "progressview.h"
 #include "acklog.h"
 #include "publisher.h"
 #include "stationid.h"
@@ -24,20 +21,11 @@ namespace {
 // How often a running piece of work (the package read, the first search) is looked at.
 constexpr int kWorkTickMs = 20;
 
-void sayOut(const QString &text)
-{
-    console::out(text + QLatin1Char('\n'));
-}
-
-void sayErr(const QString &text)
-{
-    console::err(QStringLiteral("vardel-station : ") + text + QLatin1Char('\n'));
-}
-
 } // namespace
 
-Station::Station(const StationOptions &given)
-    : options(given), station(std::make_unique<Model>()),
+Station::Station(const StationSettings &given, StopRequests &stopRequests,
+                 StationObserver &watcher)
+    : options(given), stops(stopRequests), observer(watcher), station(std::make_unique<Model>()),
       stationId(options.stationId.isEmpty() ? stationid::fromMachine() : options.stationId)
 {
     package.directory = options.packageDir.isEmpty()
@@ -54,19 +42,22 @@ int Station::run()
     station->log(logger::startBanner);
     // A station left alone must leave its trace: without a log it does not start.
     if (const QString failure = station->logFailure(); !failure.isEmpty()) {
-        sayErr(failure + QStringLiteral(" ; rien n'a été fait."));
+        observer.refused(StationObserver::Refusal::LogUnavailable,
+                         failure + QStringLiteral(" ; rien n'a été fait."));
         return kNothingStarted;
     }
     if (devkeys::inUse()) {
         station->log(devkeys::logLine());
-        sayErr(devkeys::logLine() + QLatin1Char('.'));
+        observer.warned(StationObserver::Warning::DevelopmentKeys,
+                        devkeys::logLine() + QLatin1Char('.'));
     }
     if (!openOutputs())
         return kNothingStarted;
     if (!checkPackage())
         return finish();
     if (!package.valid && !options.list)
-        return cannotStart(QStringLiteral("le package %1 ne peut pas être installé : %2.")
+        return cannotStart(StationObserver::Refusal::PackageInvalid,
+                           QStringLiteral("le package %1 ne peut pas être installé : %2.")
                                .arg(QDir::toNativeSeparators(package.directory), package.verdict),
                            true);
     startPublishing();
@@ -77,7 +68,8 @@ int Station::run()
         return list(found);
     const QList<FoundTerminal> chosen = choose(found);
     if (chosen.isEmpty() && !options.watch)
-        return cannotStart(found.isEmpty() || options.ports.isEmpty()
+        return cannotStart(StationObserver::Refusal::NoTerminal,
+                           found.isEmpty() || options.ports.isEmpty()
                                ? QStringLiteral("aucun terminal détecté.")
                                : QStringLiteral("aucun terminal détecté sur : ") +
                                      options.ports.join(QStringLiteral(", ")) + QLatin1Char('.'),
@@ -92,24 +84,26 @@ bool Station::openOutputs()
 {
     QString error;
     if (!options.jsonFile.isEmpty() && !report::checkWritable(options.jsonFile, error)) {
-        cannotStart(QStringLiteral("le bilan JSON ne pourra pas être écrit dans %1 : %2.")
+        cannotStart(StationObserver::Refusal::OutputUnwritable,
+                    QStringLiteral("le bilan JSON ne pourra pas être écrit dans %1 : %2.")
                         .arg(QDir::toNativeSeparators(options.jsonFile), error),
                     false);
         return false;
     }
     if (!options.journalFile.isEmpty() && !journal.open(options.journalFile, error)) {
-        cannotStart(error + QLatin1Char('.'), false);
+        cannotStart(StationObserver::Refusal::JournalUnavailable, error + QLatin1Char('.'),
+                    false);
         return false;
     }
     if (!preparePublishing(error)) {
-        cannotStart(error, false);
+        cannotStart(StationObserver::Refusal::PublishingUnready, error, false);
         return false;
     }
     return true;
 }
 
-// Runs `work` on a thread of its own while the stop signals are watched. True once it has
-// finished; false when a stop signal came first: the work then runs on alone (it reads files or
+// Runs `work` on a thread of its own while a stop is watched for. True once it has finished;
+// false when a stop came first: the work then runs on alone (it reads files or
 // lists ports, never a terminal) and the run ends without it.
 bool Station::runListening(const std::function<void()> &work)
 {
@@ -119,9 +113,9 @@ bool Station::runListening(const std::function<void()> &work)
         done->store(true);
     });
     while (!done->load()) {
-        const StopSignals::Event event = stopSignals.wait(kWorkTickMs);
-        if (event != StopSignals::Event::None) {
-            onSignal(event);
+        const StopRequests::Event event = stops.wait(kWorkTickMs);
+        if (event != StopRequests::Event::None) {
+            onStop(event);
             abandoned = true;
             worker.detach();
             return false;
@@ -133,7 +127,7 @@ bool Station::runListening(const std::function<void()> &work)
 
 // The package as the window reads it, plus a scenario to run: read and checked once, files
 // included, and shared by every terminal's installation. The reason for a refusal is the one
-// the program logs. False when a stop signal came during the reading.
+// the program logs. False when a stop came during the reading.
 bool Station::checkPackage()
 {
     struct Checked
@@ -216,10 +210,11 @@ bool Station::enough(const QList<FoundTerminal> &found) const
 }
 
 // The first search switches the card readers, as the window's first search does; then the
-// ports are listed again every 2 s until terminals are there or --wait is over. False when a
-// stop signal came.
+// ports are listed again every 2 s until terminals are there or the wait is over. False when a
+// stop came.
 bool Station::search(QList<FoundTerminal> &found)
 {
+    observer.searching();
     if (!runListening([this] { station->searchTerminals(); }))
         return false;
     board.refresh();
@@ -232,9 +227,9 @@ bool Station::search(QList<FoundTerminal> &found)
         clock.start();
         while (!enough(found) && clock.elapsed() < deadline) {
             const qint64 pause = std::min<qint64>(searchPause, deadline - clock.elapsed());
-            const StopSignals::Event event = stopSignals.wait(int(pause));
-            if (event != StopSignals::Event::None) {
-                onSignal(event);
+            const StopRequests::Event event = stops.wait(int(pause));
+            if (event != StopRequests::Event::None) {
+                onStop(event);
                 return false;
             }
             board.refresh();
@@ -245,8 +240,10 @@ bool Station::search(QList<FoundTerminal> &found)
         return true; // each terminal is logged as it is taken on
     if (found.isEmpty())
         station->log(QStringLiteral("Aucun terminal détecté"));
-    for (const FoundTerminal &terminal : found)
+    for (const FoundTerminal &terminal : found) {
         station->log(QStringLiteral("Terminal détecté : ") + terminal.label);
+        observer.terminalFound(terminal);
+    }
     return true;
 }
 
@@ -279,32 +276,17 @@ QList<FoundTerminal> Station::choose(const QList<FoundTerminal> &found)
 
 int Station::list(const QList<FoundTerminal> &terminals) const
 {
-    sayOut(QStringLiteral("Package %1 : %2")
-               .arg(QDir::toNativeSeparators(package.directory), package.verdict));
-    int status = package.valid ? kAllUpdated : kNothingStarted;
-    if (terminals.isEmpty()) {
-        sayOut(QStringLiteral("Aucun terminal détecté."));
-        status = kNothingStarted;
-    } else {
-        sayOut(QStringLiteral("%1 terminal(aux) détecté(s) :").arg(terminals.size()));
-        for (const FoundTerminal &t : terminals)
-            sayOut(QStringLiteral("  %1  %2  %3  %4")
-                       .arg(printable::text(t.port), -12)
-                       .arg(t.serialNumber.isEmpty() ? QStringLiteral("-")
-                                                     : printable::text(t.serialNumber),
-                            -12)
-                       .arg(printable::text(t.manufacturer), -10)
-                       .arg(printable::text(t.label)));
-    }
+    observer.listed(package, terminals);
+    const int status = package.valid && !terminals.isEmpty() ? kAllUpdated : kNothingStarted;
     station->log(logger::endBanner);
     return status;
 }
 
-// Nothing could start: the reason on standard error and in the log, the JSON summary when it
-// can be written, and the end banner.
-int Station::cannotStart(const QString &text, bool withJson)
+// Nothing could start: the reason told and logged, the JSON summary when it can be written,
+// and the end banner.
+int Station::cannotStart(StationObserver::Refusal why, const QString &text, bool withJson)
 {
-    sayErr(text);
+    observer.refused(why, text);
     station->log(QStringLiteral("La station ne démarre pas : ") + text);
     closePublishing();
     if (withJson && !options.jsonFile.isEmpty()) {
@@ -315,14 +297,14 @@ int Station::cannotStart(const QString &text, bool withJson)
         run.exitStatus = kNothingStarted;
         QString error;
         if (!report::writeJson(options.jsonFile, run, error))
-            sayErr(error);
+            observer.warned(StationObserver::Warning::JsonNotWritten, error);
     }
     station->log(logger::endBanner);
     return kNothingStarted;
 }
 
 // The end of a run that got past its checks: the journal's last lines, the JSON summary, the
-// end banner, then the summary for the person.
+// end banner, then the summary.
 int Station::finish()
 {
     report::Run run;
@@ -345,24 +327,16 @@ int Station::finish()
     QString error;
     if (!options.jsonFile.isEmpty()) {
         if (!report::writeJson(options.jsonFile, run, error)) {
-            sayErr(error);
+            observer.warned(StationObserver::Warning::JsonNotWritten, error);
             run.exitStatus = qMax(run.exitStatus, int(kSomeFailed));
         }
     }
     const QString logFailure = station->logFailure();
     if (!logFailure.isEmpty()) {
-        sayErr(logFailure);
+        observer.warned(StationObserver::Warning::LogNotWritten, logFailure);
         run.exitStatus = qMax(run.exitStatus, int(kSomeFailed));
     }
     station->log(logger::endBanner);
-    if (run.terminals.isEmpty()) {
-        sayOut(QStringLiteral("Aucun terminal n'a été mis à jour."));
-    } else {
-        sayOut(QString());
-        console::out(report::table(run.terminals));
-        sayOut(report::counts(run.terminals));
-    }
-    if (!publishLines.isEmpty())
-        sayOut(printable::lines(publishLines)); // they name terminals by their serial numbers
+    observer.finished(run, publishLines);
     return run.exitStatus;
 }

@@ -7,9 +7,7 @@
 #include "app/oserror.h"
 #include "app/printable.h"
 #include "app/wallclock.h"
-#include "console.h"
 #include "model/model.h"
-#include "progressview.h"
 #include "publisher.h"
 #include "stationid.h"
 
@@ -230,7 +228,7 @@ QJsonArray refusalsJson(const QList<Publisher::Refusal> &refusals)
     return list;
 }
 
-Publisher::Settings settingsFor(const StationOptions &options)
+Publisher::Settings settingsFor(const StationSettings &options)
 {
     Publisher::Settings settings;
     settings.address = options.broker;
@@ -406,16 +404,12 @@ void Station::sayPublisherEvents()
         if (event.link == Publisher::Link::Connected && !linkTrouble)
             continue; // all is well: the log is enough
         linkTrouble = event.link != Publisher::Link::Connected;
-        const QString line = QStringLiteral("vardel-station : ") + text;
-        if (view)
-            view->message(line);
-        else
-            console::err(line + QLatin1Char('\n'));
+        observer.linkChanged(event, text);
     }
 }
 
 // The end of the link, on every way out of a run: "offline" announced, a few seconds for the
-// broker to acknowledge what is outstanding; a stop signal ends the wait at once.
+// broker to acknowledge what is outstanding; a stop ends the wait at once.
 void Station::closePublishing()
 {
     if (!publisher || publishClosed)
@@ -425,7 +419,7 @@ void Station::closePublishing()
     QElapsedTimer clock;
     clock.start();
     while (!publisher->isClosed() && clock.elapsed() < kCloseGraceMs + 2000) {
-        if (stopSignals.wait(kCloseTickMs) != StopSignals::Event::None)
+        if (stops.wait(kCloseTickMs) != StopRequests::Event::None)
             publisher->abort();
     }
     sayPublisherEvents();
@@ -487,7 +481,7 @@ int Station::flush()
     QList<QJsonObject> records;
     QString error;
     if (!Journal::read(options.journalFile, records, error)) {
-        console::err(QStringLiteral("vardel-station : ") + error + QStringLiteral(".\n"));
+        observer.refused(StationObserver::Refusal::JournalUnavailable, error + QLatin1Char('.'));
         return kNothingStarted;
     }
     const QString ackPath = AckLog::pathFor(options.journalFile);
@@ -502,16 +496,11 @@ int Station::flush()
             pending << i;
     }
     if (pending.isEmpty()) {
-        console::out(options.republish
-                         ? QStringLiteral("Rien à envoyer : le journal n'a aucun "
-                                          "enregistrement.\n")
-                         : QStringLiteral("Rien à envoyer : le serveur a confirmé les %1 "
-                                          "enregistrement(s) du journal.\n")
-                               .arg(records.size()));
+        observer.nothingToFlush(records.size());
         return kAllUpdated;
     }
     if (!preparePublishing(error)) {
-        console::err(QStringLiteral("vardel-station : ") + error + QLatin1Char('\n'));
+        observer.refused(StationObserver::Refusal::PublishingUnready, error);
         return kNothingStarted;
     }
     publisher = std::make_unique<Publisher>(settingsFor(options), std::move(acks));
@@ -526,19 +515,13 @@ int Station::flush()
     QElapsedTimer clock;
     clock.start();
     while (!publisher->allAcknowledged() && clock.elapsed() < deadline) {
-        if (stopSignals.wait(kCloseTickMs) != StopSignals::Event::None)
+        if (stops.wait(kCloseTickMs) != StopRequests::Event::None)
             break;
         sayPublisherEvents();
     }
     closePublishing();
     const Publisher::Tally tally = publisher->tally();
-    if (options.republish)
-        console::out(QStringLiteral("%1 enregistrement(s) du journal renvoyé(s) sur %2, dont %3 "
-                                    "confirmé(s) par le serveur.\n")
-                         .arg(pending.size())
-                         .arg(options.broker.text())
-                         .arg(tally.published));
-    console::out(publishLines + QLatin1Char('\n'));
+    observer.flushed(pending.size(), tally, publishLines);
     const bool left = !tally.unsent.isEmpty() || !tally.refused.isEmpty() ||
                       !tally.setAside.isEmpty();
     return left ? kSomeFailed : kAllUpdated;

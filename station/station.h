@@ -4,8 +4,9 @@
 #include "journal.h"
 #include "portboard.h"
 #include "report.h"
-#include "stationoptions.h"
-#include "stopsignals.h"
+#include "stationobserver.h"
+#include "stationsettings.h"
+#include "stoprequests.h"
 #include "terminaljob.h"
 
 #include <QJsonObject>
@@ -22,13 +23,13 @@
 class AckLog;
 class Configuration;
 class Model;
-class ProgressView;
 class Publisher;
 
-// One run of vardel-station: the log, the outputs and the package checked before any terminal
-// is touched; the card readers switched once; the terminals searched for (every 2 s, for up to
-// --wait seconds, or for ever with --watch); one installation per terminal, all at the same
-// time; the summary. The stop signals are taken in every phase (see StopSignals).
+// One run of the station: the log, the outputs and the package checked before any terminal is
+// touched; the card readers switched once; the terminals searched for (every 2 s, for up to
+// waitSeconds, or for ever in watch mode); one installation per terminal, all at the same time;
+// the summary. A stop is taken in every phase (see StopRequests). What happens is told to a
+// StationObserver, as values; the station writes only its log, its journal and its JSON.
 class Station
 {
 public:
@@ -37,12 +38,12 @@ public:
     static constexpr int kSomeFailed = 1;
     static constexpr int kNothingStarted = 2;
 
-    // StopSignals::install() must have run before.
-    explicit Station(const StationOptions &options);
+    // `stops` and `observer` outlive the station; the run's loops sleep in stops.wait().
+    Station(const StationSettings &settings, StopRequests &stops, StationObserver &observer);
     ~Station();
 
     int run();
-    // A stop signal ended the run while the package was being read or the ports listed: that
+    // A stop ended the run while the package was being read or the ports listed: that
     // work is still running on a thread of its own, touches no terminal, and the process must
     // end without waiting for it (std::_Exit, once the output is written).
     bool leftWorkRunning() const { return abandoned; }
@@ -70,7 +71,7 @@ private:
     bool enough(const QList<FoundTerminal> &found) const;
     QList<FoundTerminal> choose(const QList<FoundTerminal> &found);
     int list(const QList<FoundTerminal> &terminals) const;
-    int cannotStart(const QString &text, bool withJson);
+    int cannotStart(StationObserver::Refusal why, const QString &text, bool withJson);
     int finish();
 
     // The terminals (stationloop.cpp).
@@ -82,7 +83,7 @@ private:
     void settleAwaited(Entry &entry, bool terminalHere);
     QJsonObject recordTerminal(const JobResult &result); // a job's thread
     void recordFinished();
-    void onSignal(StopSignals::Event event);
+    void onStop(StopRequests::Event event);
     void keepAwake();
     bool allFinished() const;
     QList<JobView> rows();
@@ -99,15 +100,15 @@ private:
     void closePublishing();
     int flush();
 
-    const StationOptions options;
-    StopSignals stopSignals;
+    const StationSettings options;
+    StopRequests &stops;
+    StationObserver &observer;
     std::unique_ptr<Model> station; // the run's own entries and the first terminal search
     PortBoard board;
     Journal journal;
     std::mutex journalMutex; // the jobs append to the journal one at a time
     report::Package package;
     std::shared_ptr<const Configuration> loaded; // the package once checked, for every job
-    std::unique_ptr<ProgressView> view;
     std::vector<Entry> entries;
     QList<JobResult> absent; // ports named by --port where no terminal was found
     bool served = false;     // terminals were taken on: the summary and results follow

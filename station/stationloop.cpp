@@ -1,52 +1,27 @@
 // The terminals of a run: their jobs, started as the terminals are found (once, or as they
-// appear with --watch), the run's loop that draws their progress, writes the journal and takes
-// the stop signals, and one listing of the system's ports every 2 s for every job.
+// appear in watch mode), the run's loop that tells their progress, writes the journal and
+// takes the stops, and one listing of the system's ports every 2 s for every job.
 #include "station.h"
 
-#include "console.h"
 #include "model/logtexts.h"
 #include "model/model.h"
-#include "progressview.h"
 
 #include <QElapsedTimer>
 
 #include <algorithm>
 
-#include <csignal>
-#include <unistd.h>
-
 namespace {
 
-// How often the live lines are drawn again, finished terminals journaled and a stop signal
-// looked for.
+// How often the progress is told, finished terminals journaled and a stop looked for.
 constexpr int kTickMs = 250;
-
-QString signalName(int signal)
-{
-    switch (signal) {
-    case SIGINT:
-        return QStringLiteral("SIGINT");
-    case SIGTERM:
-        return QStringLiteral("SIGTERM");
-    case SIGHUP:
-        return QStringLiteral("SIGHUP");
-    case SIGQUIT:
-        return QStringLiteral("SIGQUIT");
-    default:
-        return QStringLiteral("signal %1").arg(signal);
-    }
-}
 
 } // namespace
 
 void Station::serve(const QList<FoundTerminal> &chosen)
 {
     served = true;
-    view = std::make_unique<ProgressView>(::isatty(STDOUT_FILENO) == 1);
-    if (view->isLive())
-        ProgressView::captureQtMessages(view.get());
+    observer.servingStarted(options.watch);
     if (options.watch) {
-        view->setStatus(QStringLiteral("Mode atelier, Ctrl-C pour terminer"));
         admit();
     } else {
         for (const FoundTerminal &terminal : chosen)
@@ -64,7 +39,7 @@ void Station::serve(const QList<FoundTerminal> &chosen)
     sinceListing.start();
     sinceSearch.start();
     for (;;) {
-        const bool waiting = options.watch && !stopSignals.stopped();
+        const bool waiting = options.watch && !stops.stopped();
         if ((waiting || !allFinished()) && sinceListing.elapsed() >= listingMs) {
             board.refresh();
             noteSharedSerials();
@@ -79,17 +54,16 @@ void Station::serve(const QList<FoundTerminal> &chosen)
         keepAwake();
         const QList<JobView> now = rows();
         publishProgress(now);
-        view->redraw(now);
+        observer.progressed(now);
         if (!waiting && allFinished())
             break;
-        onSignal(stopSignals.wait(kTickMs));
+        onStop(stops.wait(kTickMs));
     }
     for (Entry &entry : entries)
         entry.job->wait();
     recordFinished();
     awake.release();
-    view->close();
-    ProgressView::captureQtMessages(nullptr);
+    observer.servingEnded();
 }
 
 void Station::startJob(const FoundTerminal &terminal)
@@ -99,10 +73,11 @@ void Station::startJob(const FoundTerminal &terminal)
     // The package checked once: every terminal gets the same bytes.
     job.prepare(loaded, options.reinstall);
     noteSharedSerials();
-    if (stopSignals.stopped())
+    observer.jobStarted(terminal);
+    if (stops.stopped())
         job.markNotStarted();
     else
-        job.start([this](const JobView &row) { view->event(row); },
+        job.start([this](const JobView &row) { observer.jobChanged(row); },
                   [this](const JobResult &result) { return recordTerminal(result); });
 }
 
@@ -140,9 +115,11 @@ void Station::admit()
                                             "du terminal de %2 : il n'est pas pris en charge "
                                             "avant la fin de celle-ci")
                                  .arg(terminal.label, waiting->job->terminal().port));
+                observer.terminalHeldBack(terminal, waiting->job->terminal().port);
                 continue;
             }
             station->log(QStringLiteral("Terminal détecté : ") + terminal.label);
+            observer.terminalFound(terminal);
             startJob(terminal);
             entries.back().present = true;
         } else if (known->job->isFinished() && known->returned &&
@@ -157,7 +134,7 @@ void Station::admit()
             station->log(QStringLiteral("Terminal %1 rebranché sur %2 après son passage : il "
                                         "n'est pas mis à jour une seconde fois")
                              .arg(terminal.serialNumber, terminal.label));
-            view->event(known->job->view());
+            observer.jobChanged(known->job->view());
         }
         // Otherwise its job, running, follows it there, or waits to be done with it; or,
         // finished, it never left.
@@ -235,7 +212,7 @@ void Station::settleAwaited(Entry &entry, bool terminalHere)
     entry.job->setNote(QStringLiteral("peut-être revenu sur %1 : débranchez-le puis "
                                       "rebranchez-le pour le mettre à jour")
                            .arg(ports));
-    view->event(entry.job->view());
+    observer.jobChanged(entry.job->view());
 }
 
 // The record of a terminal whose installation has ended, on its job's thread, before its
@@ -265,7 +242,7 @@ QJsonObject Station::recordTerminal(const JobResult &result)
     if (!written) {
         ++failedWrites;
         station->log(error);
-        view->message(QStringLiteral("vardel-station : ") + error);
+        observer.warned(StationObserver::Warning::JournalNotWritten, error);
     }
     return record;
 }
@@ -279,41 +256,27 @@ void Station::recordFinished()
             continue;
         entry.recorded = true;
         entry.job->retire();
+        observer.jobEnded(entry.job->result());
         const QJsonObject record = entry.job->record();
         if (!record.isEmpty())
             publishRecord(record);
     }
 }
 
-// The first stop signal: no new terminal starts, downloads are released without activation,
+// The first stop: no new terminal starts, downloads are released without activation,
 // terminals between activation and reboot finish. The second: the reboot waits end there.
-void Station::onSignal(StopSignals::Event event)
+void Station::onStop(StopRequests::Event event)
 {
-    if (event == StopSignals::Event::None)
+    if (event == StopRequests::Event::None)
         return;
-    const QString name = signalName(stopSignals.last());
-    if (event == StopSignals::Event::First) {
-        // --watch ends this way: only a terminal still running makes it an interruption.
+    const QString name = stops.source();
+    if (event == StopRequests::Event::First) {
+        // Watch mode ends this way: only a terminal still running makes it an interruption.
         interrupted = !options.watch || !allFinished();
         station->log(QStringLiteral("Interruption demandée (%1) : les terminaux en "
                                     "téléchargement sont libérés sans activation")
                          .arg(name));
-        const QString text =
-            interrupted
-                ? QStringLiteral("vardel-station : interruption demandée (%1). Aucun nouveau "
-                                 "terminal ne démarre ; les terminaux en téléchargement sont "
-                                 "libérés sans activer leurs fichiers ; ceux qui activent ou "
-                                 "redémarrent terminent. Un second signal cesse d'attendre leur "
-                                 "retour.")
-                      .arg(name)
-                : QStringLiteral("vardel-station : fin du mode atelier demandée (%1).").arg(name);
-        if (view) {
-            if (options.watch)
-                view->setStatus(QStringLiteral("Arrêt demandé"));
-            view->message(text);
-        } else {
-            console::err(text + QLatin1Char('\n'));
-        }
+        observer.stopTaken(event, name, interrupted);
         for (Entry &entry : entries)
             entry.job->cancel();
         return;
@@ -321,14 +284,7 @@ void Station::onSignal(StopSignals::Event event)
     station->log(QStringLiteral("Seconde interruption (%1) : le retour des terminaux qui "
                                 "redémarrent n'est plus attendu, ils ne sont pas vérifiés")
                      .arg(name));
-    const QString text = QStringLiteral("vardel-station : seconde interruption (%1). Le retour des "
-                                        "terminaux qui redémarrent n'est plus attendu : ils "
-                                        "ne sont pas vérifiés.")
-                             .arg(name);
-    if (view)
-        view->message(text);
-    else
-        console::err(text + QLatin1Char('\n'));
+    observer.stopTaken(event, name, interrupted);
     for (Entry &entry : entries)
         entry.job->stopWaiting();
 }

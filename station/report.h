@@ -31,6 +31,8 @@ struct Run
     QJsonObject publishing; // --publish: what the broker acknowledged; empty without it
 };
 
+// "1,2 Ko/s": the rate as the summary and the progress lines show it; "-" for none.
+QString rate(double bytesPerSecond);
 // Port, serial number, result, duration, bytes sent, bytes per second; one line per terminal.
 QString table(const QList<JobResult> &terminals);
 // How many ended in each way: "Terminaux : 2 mis à jour, 1 déjà à jour, 0 à vérifier, 1 en

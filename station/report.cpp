@@ -4,7 +4,6 @@
 #include "app/savedfile.h"
 #include "app/wallclock.h"
 #include "figuresjson.h"
-#include "progressview.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -100,6 +99,17 @@ QJsonArray checksJson(const InstallResult &end)
 
 } // namespace
 
+QString rate(double bytesPerSecond)
+{
+    if (bytesPerSecond <= 0)
+        return QStringLiteral("-");
+    if (bytesPerSecond < 10000)
+        return QString::number(qRound(bytesPerSecond)) + QStringLiteral(" o/s");
+    return QString::number(bytesPerSecond / 1000.0, 'f', 1).replace(QLatin1Char('.'),
+                                                                     QLatin1Char(',')) +
+           QStringLiteral(" Ko/s");
+}
+
 QString table(const QList<JobResult> &terminals)
 {
     const QStringList header{QStringLiteral("Port"),  QStringLiteral("N° de série"),
@@ -110,7 +120,7 @@ QString table(const QList<JobResult> &terminals)
         rows.append({portColumn(r),
                      r.serialNumber.isEmpty() ? QStringLiteral("-") : printable::text(r.serialNumber),
                      resultColumn(r), duration(r.seconds), QString::number(r.bytesSent),
-                     ProgressView::rate(perSecond(r))});
+                     rate(perSecond(r))});
     QList<int> widths;
     for (int c = 0; c < header.size(); ++c) {
         int width = 0;
