@@ -12,9 +12,26 @@
 #include <QItemSelectionModel>
 #include <QTimer>
 
+#include <memory>
+#include <mutex>
 #include <thread>
+#include <vector>
 
 Q_LOGGING_CATEGORY(lcWorkshop, "vardel.workshop")
+
+namespace {
+
+// What a stopped run left in use by work still running on a thread of its own (a package read,
+// a port listing: see Station::leftWorkRunning): kept until the program ends.
+void keepForever(std::shared_ptr<void> object)
+{
+    static std::mutex mutex;
+    static auto *const kept = new std::vector<std::shared_ptr<void>>; // never destroyed
+    std::lock_guard<std::mutex> lock(mutex);
+    kept->push_back(std::move(object));
+}
+
+} // namespace
 
 // One run of the station. The run's thread uses the stops and the relay until run() has
 // returned and it has said so; the window lets them go only after joining that thread.
@@ -67,7 +84,7 @@ WorkshopWindow::~WorkshopWindow()
         }
         run->thread.join();
         if (run->abandoned)
-            (void)run.release();
+            keepForever(std::shared_ptr<Run>(run.release()));
     }
     delete ui;
 }
@@ -94,7 +111,7 @@ bool WorkshopWindow::start()
         const int status = station->run();
         if (station->leftWorkRunning()) {
             started->abandoned = true;
-            (void)station.release(); // its work still uses it
+            keepForever(std::shared_ptr<Station>(station.release())); // its work uses it
         }
         station.reset();
         emit started->relay.runReturned(status);
@@ -193,7 +210,7 @@ void WorkshopWindow::onRunReturned(int status)
     run->thread.join();
     if (run->abandoned) {
         qCWarning(lcWorkshop) << "the station left work running: its run is kept";
-        (void)run.release();
+        keepForever(std::shared_ptr<Run>(run.release()));
     }
     run.reset();
     qCInfo(lcWorkshop) << "run ended, status" << status;
