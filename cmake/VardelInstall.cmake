@@ -1,6 +1,6 @@
 # What `cmake --install` puts where, and so what the Debian packages hold (cpack -G DEB runs
 # the same rules with the prefix /usr). Three components:
-#   vardel       the operator's program, the station, the desktop entry, icon and udev rules;
+#   vardel       the operator's program, the station, the desktop entries, icon and udev rules;
 #   vardel-pack  the package maker's tool;
 #   devtools     the simulated terminal and its modem-line shim, never packaged.
 #
@@ -33,8 +33,10 @@ foreach(_program IN LISTS _vardel_programs)
     install(FILES "${_link}" DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT vardel)
 endforeach()
 
-install(FILES resources/vardel.desktop DESTINATION ${CMAKE_INSTALL_DATADIR}/applications
-    COMPONENT vardel)
+# Two entries in the desktop menu: the window for one terminal, and the workshop
+# (vardel --atelier) for several at once.
+install(FILES resources/vardel.desktop resources/vardel-atelier.desktop
+    DESTINATION ${CMAKE_INSTALL_DATADIR}/applications COMPONENT vardel)
 install(FILES resources/com/tarvenix/images/logo_brovia_seul.png
     DESTINATION ${CMAKE_INSTALL_DATADIR}/pixmaps RENAME vardel.png COMPONENT vardel)
 install(FILES packaging/udev/60-vardel.rules packaging/udev/85-vardel-modemmanager.rules

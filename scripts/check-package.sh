@@ -63,6 +63,7 @@ expect "$operator" "/opt
 /usr/lib/udev/rules.d/85-vardel-modemmanager.rules
 /usr/share
 /usr/share/applications
+/usr/share/applications/vardel-atelier.desktop
 /usr/share/applications/vardel.desktop
 /usr/share/doc
 /usr/share/doc/vardel

@@ -10,6 +10,7 @@
 #include "testseam.h"
 #include "ui/about.h"
 #include "ui/mainwindow.h"
+#include "ui/workshopwindow.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -711,6 +712,25 @@ private slots:
         QCOMPARE(names.at(3), "Redémarrage du terminal en cours."_q);
         QCOMPARE(names.at(5), "Téléchargement du fichier : APP.BIN"_q);
         QCOMPARE(QSet<QString>(names.begin(), names.end()).size(), names.size());
+    }
+
+    // The menu's workshop entry: the workshop window over this one, which it blocks, not in
+    // automatic mode and not running until asked; closed, it goes.
+    void workshopFromMenu()
+    {
+        window = std::make_unique<MainWindow>();
+        QTRY_VERIFY(window->isVisible());
+        QCOMPARE(widget<QAction>("actionWorkshop")->text(), "Atelier…"_q);
+        widget<QAction>("actionWorkshop")->trigger();
+        QPointer<WorkshopWindow> workshop = window->findChild<WorkshopWindow *>();
+        QVERIFY(workshop && workshop->isVisible() && workshop->isWindow());
+        QCOMPARE(workshop->windowModality(), Qt::WindowModal);
+        QVERIFY(!workshop->isRunning());
+        QVERIFY(!workshop->findChild<QCheckBox *>("automaticBox"_q)->isChecked());
+        QVERIFY(workshop->close());
+        QTRY_VERIFY(workshop.isNull());
+        QVERIFY(window->isVisible());
+        QVERIFY(boxes.isEmpty());
     }
 
     // The About dialog, shown twice; both logos open the maker's web site. A build with the

@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "about.h"
+#include "workshopwindow.h"
 #include "app/devkeys.h"
 #include "app/logger.h"
 #include "app/workers.h"
@@ -80,6 +81,7 @@ MainWindow::MainWindow(QWidget *parent) : QMainWindow(parent), ui(new Ui::MainWi
 
     connect(this, &MainWindow::displayResult, this, &MainWindow::on_result_displayed);
     connect(about, &About::reportRequested, this, &MainWindow::saveReport);
+    connect(ui->actionWorkshop, &QAction::triggered, this, &MainWindow::openWorkshop);
     connect(ui->terminalsNames, QOverload<int>::of(&QComboBox::activated), this,
             [this] { lastTerminal.reset(); });
     installStarted = false;
@@ -351,6 +353,19 @@ void MainWindow::on_result_displayed(const InstallResult &ended)
     } else {
         startSearch();
     }
+}
+
+void MainWindow::openWorkshop()
+{
+    // One user of the serial links at a time: not during an installation, and the window
+    // waits while the workshop is open.
+    if (installStarted)
+        return;
+    auto *workshop = new WorkshopWindow(StationSettings(), false, this);
+    workshop->setWindowFlag(Qt::Window);
+    workshop->setWindowModality(Qt::WindowModal);
+    workshop->setAttribute(Qt::WA_DeleteOnClose);
+    workshop->show();
 }
 
 void MainWindow::on_about_clicked()

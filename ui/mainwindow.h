@@ -61,6 +61,8 @@ protected:
 
 private:
     void on_result_displayed(const InstallResult &result);
+    // The workshop window (several terminals at once), over this one until it closes.
+    void openWorkshop();
     // Saves a report for support on the operator's request, and says where it went.
     void saveReport();
     // Runs the installation on a worker thread, on the terminal of `portLabel`.

@@ -1,0 +1,392 @@
+// The workshop window over the station's engine, in this process, against simulated terminals
+// on mocked serial devices: what its table, its counts and its detail panel show.
+#include "app/devkeys.h"
+#include "behaviour.h"
+#include "fleet.h"
+#include "logindstandin.h"
+#include "mockbed.h"
+#include "packagefixture.h"
+#include "programtimings.h"
+#include "station/report.h"
+#include "station/station.h"
+#include "terminal.h"
+#include "testseam.h"
+#include "ui/workshoprows.h"
+#include "ui/workshopwindow.h"
+
+#include <QtTest>
+#include <QtWidgets>
+
+#include <memory>
+#include <vector>
+
+namespace {
+
+QString operator""_q(const char *text, size_t size)
+{
+    return QString::fromUtf8(text, int(size));
+}
+
+// Restarting as the shortened waits expect (programtimings::terminalOptions()).
+sim::Behaviour quickTerminal()
+{
+    sim::Behaviour behaviour;
+    behaviour.restartAfterMs = 60;
+    behaviour.rebootSilenceMs = 500;
+    behaviour.setCatalogue(0x12, 0x34, 0x56); // the hardware the package accepts
+    return behaviour;
+}
+
+// Simulated terminals behind mocked USB serial devices, with serial numbers of their own;
+// the one numbered `mismatched` has hardware the package does not accept.
+class Bench
+{
+public:
+    Bench(int count, int mismatched)
+    {
+        const std::string base = "ttyWS" + std::to_string(QCoreApplication::applicationPid());
+        for (int i = 0; i < count; ++i) {
+            mockbed::Device device;
+            device.name = base + "_" + std::to_string(i);
+            device.serial = "WKS" + std::to_string(i);
+            sim::Behaviour behaviour = quickTerminal();
+            if (i == mismatched)
+                behaviour.setCatalogue(0x99, 0x99, 0x99);
+            auto terminal = std::make_unique<sim::Terminal>(behaviour);
+            if (!bed.add(device) || !terminal->start(bed.masterFd(device.name), true))
+                return;
+            names << QString::fromStdString(device.name);
+            terminals.push_back(std::move(terminal));
+        }
+    }
+    ~Bench()
+    {
+        for (auto &terminal : terminals)
+            terminal->stop();
+    }
+    bool ready(int count) const { return int(terminals.size()) == count; }
+    sim::Record record(int k) const { return terminals.at(size_t(k))->record(); }
+
+    QStringList names;
+
+private:
+    mockbed::Testbed bed;
+    std::vector<std::unique_ptr<sim::Terminal>> terminals;
+};
+
+} // namespace
+
+class TestWorkshop : public QObject
+{
+    Q_OBJECT
+
+    QTemporaryDir work;
+    QString package;
+    QString previousDir;
+    std::unique_ptr<WorkshopWindow> window;
+
+    template <typename T>
+    T *widget(const char *name) const
+    {
+        return window->findChild<T *>(QString::fromLatin1(name));
+    }
+    QString label(const char *name) const { return widget<QLabel>(name)->text(); }
+    QString cell(int row, int column) const
+    {
+        const WorkshopRows &rows = window->terminals();
+        return rows.data(rows.index(row, column)).toString();
+    }
+    // The counts labels, as the person reads them.
+    QStringList countsShown() const
+    {
+        return {label("waitingCount"), label("runningCount"), label("updatedCount"),
+                label("unverifiedCount"), label("failedCount"), label("upToDateCount")};
+    }
+    // The same counts, made from the outcome column of the table's rows.
+    QStringList countsOfRows() const
+    {
+        QHash<QString, int> tally;
+        for (int row = 0; row < window->terminals().rowCount(); ++row)
+            ++tally[cell(row, WorkshopRows::Outcome)];
+        return {"En attente : %1"_q.arg(tally.value("en attente"_q)),
+                "En cours : %1"_q.arg(tally.value("en cours"_q)),
+                "Mis à jour : %1"_q.arg(tally.value("mis à jour"_q)),
+                "À vérifier : %1"_q.arg(tally.value("à vérifier"_q)),
+                "En échec : %1"_q.arg(tally.value("en échec"_q) + tally.value("interrompu"_q)),
+                "Déjà à jour : %1"_q.arg(tally.value("déjà à jour"_q))};
+    }
+    int rowOfSerial(const QString &serial) const
+    {
+        for (int row = 0; row < window->terminals().rowCount(); ++row) {
+            if (window->terminals().serialNumber(row) == serial)
+                return row;
+        }
+        return -1;
+    }
+    StationSettings settings(const QStringList &ports = {}) const
+    {
+        StationSettings given;
+        given.packageDir = package;
+        given.ports = ports;
+        return given;
+    }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(work.isValid());
+        // No system bus, unless a test brings logind's stand-in.
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS",
+                "unix:path="_q.toUtf8() + QFile::encodeName(work.filePath("no-bus"_q)));
+        Model::Timing timing;
+        QString error;
+        QVERIFY2(timing.apply(QString::fromLatin1(programtimings::text()), error),
+                 qPrintable(error));
+        TestSeam::setInitialTiming(timing);
+        package = work.filePath("package"_q);
+        QVERIFY(fixture::writePackage(package));
+        QVERIFY(fixture::write(package + "/configuration.xml"_q,
+                               fixture::signXml(fixture::unsignedXml(0), package + QLatin1Char('/'))));
+        // The station's log, and the reports for support, go to the working directory.
+        previousDir = QDir::currentPath();
+        QVERIFY(QDir::setCurrent(work.path()));
+    }
+
+    void cleanup() { window.reset(); }
+    void cleanupTestCase() { QDir::setCurrent(previousDir); }
+
+    // The window as it opens: it fits a 1024 x 600 screen, every control has a name a screen
+    // reader says, the keyboard reaches them in order, and nothing runs before "Démarrer".
+    void opens()
+    {
+        window = std::make_unique<WorkshopWindow>(settings());
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        QVERIFY(!window->isRunning());
+        QVERIFY(window->minimumSizeHint().width() <= 1024);
+        QVERIFY(window->minimumSizeHint().height() <= 600);
+        QVERIFY(window->frameGeometry().width() <= 1024);
+        QVERIFY(window->frameGeometry().height() <= 600);
+        QCOMPARE(widget<QPushButton>("startButton")->text(), "&Démarrer"_q);
+        QVERIFY(widget<QPushButton>("startButton")->isEnabled());
+        QVERIFY(!widget<QPushButton>("stopButton")->isEnabled());
+        QVERIFY(!widget<QCheckBox>("automaticBox")->isChecked());
+        QCOMPARE(countsShown(), countsOfRows());
+        QCOMPARE(label("failedCount"), "En échec : 0"_q);
+        for (const char *name : {"startButton", "stopButton", "automaticBox", "table", "detail",
+                                 "waitingCount", "runningCount", "updatedCount",
+                                 "unverifiedCount", "failedCount", "upToDateCount"}) {
+            auto *w = window->findChild<QWidget *>(QString::fromLatin1(name));
+            QVERIFY2(w && !w->accessibleName().isEmpty(), name);
+        }
+        window->activateWindow();
+        QTRY_COMPARE(QApplication::focusWidget(), widget<QPushButton>("startButton"));
+        // Tab goes through the form's order: start, the mode (the stop button is disabled
+        // before a run), the table, the detail, and back to start.
+        QList<QWidget *> reached;
+        for (int i = 0; i < 4; ++i) {
+            QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+            reached << QApplication::focusWidget();
+        }
+        QCOMPARE(reached, (QList<QWidget *>{widget<QCheckBox>("automaticBox"),
+                                            widget<QTableView>("table"),
+                                            widget<QPlainTextEdit>("detail"),
+                                            widget<QPushButton>("startButton")}));
+        // The mode from the keyboard.
+        QTest::keyClick(widget<QCheckBox>("automaticBox"), Qt::Key_Space);
+        QVERIFY(widget<QCheckBox>("automaticBox")->isChecked());
+    }
+
+    // Four terminals updated with one press of "Démarrer", one of them with hardware the
+    // package refuses: a row each, three updated and one failed, the counts, the summary line,
+    // the chosen failure's detail in the panel and never a box; the PC kept awake meanwhile;
+    // the window keeps its size as the rows come.
+    void fourTerminalsOneFails()
+    {
+        LogindStandIn logind;
+        QVERIFY(logind.start());
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS", logind.address().toUtf8());
+        Bench bench(4, 2);
+        QVERIFY(bench.ready(4));
+        window = std::make_unique<WorkshopWindow>(settings(bench.names));
+        window->resize(1000, 560);
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        const QSize size = window->size();
+        QSignalSpy ended(window.get(), &WorkshopWindow::runEnded);
+        bool boxShown = false;
+        QTimer boxWatch;
+        connect(&boxWatch, &QTimer::timeout, this,
+                [&boxShown] { boxShown = boxShown || QApplication::activeModalWidget(); });
+        boxWatch.start(20);
+
+        widget<QPushButton>("startButton")->setFocus();
+        QTest::keyClick(widget<QPushButton>("startButton"), Qt::Key_Space);
+        QVERIFY(window->isRunning());
+        QVERIFY(!widget<QPushButton>("startButton")->isEnabled());
+        QVERIFY(widget<QPushButton>("stopButton")->isEnabled());
+        QVERIFY(!widget<QCheckBox>("automaticBox")->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(!logind.inhibitors().isEmpty() || !ended.isEmpty(), 30000);
+        QVERIFY2(ended.isEmpty(), "the run ended before the PC was kept awake");
+        QVERIFY(logind.inhibitors().first().contains("|Vardel|"_q));
+        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, 60000);
+        QCOMPARE(ended.first().first().toInt(), int(Station::kSomeFailed));
+        bool answered = false;
+        QTRY_VERIFY(logind.inhibitors(&answered).isEmpty() && answered);
+        qputenv("DBUS_SYSTEM_BUS_ADDRESS",
+                "unix:path="_q.toUtf8() + QFile::encodeName(work.filePath("no-bus"_q)));
+
+        const WorkshopRows &rows = window->terminals();
+        QCOMPARE(rows.rowCount(), 4);
+        QStringList ports;
+        for (int row = 0; row < 4; ++row) {
+            ports << cell(row, WorkshopRows::Port);
+            const QString serial = rows.serialNumber(row);
+            QCOMPARE(cell(row, WorkshopRows::Serial), serial);
+            const bool refused = serial == "WKS2"_q;
+            QCOMPARE(rows.verdict(row), refused ? WorkshopRows::Verdict::Failed
+                                                : WorkshopRows::Verdict::Updated);
+            QCOMPARE(cell(row, WorkshopRows::Outcome), refused ? "en échec"_q : "mis à jour"_q);
+            QVERIFY(cell(row, WorkshopRows::Progress).isEmpty()); // nothing runs any more
+            const JobResult *result = rows.result(row);
+            QVERIFY(result);
+            QCOMPARE(result->installation.cause,
+                     refused ? FailureCause::Mismatch : FailureCause::None);
+            if (refused)
+                QCOMPARE(cell(row, WorkshopRows::Stage), "contrôle du matériel"_q);
+        }
+        ports.sort();
+        QCOMPARE(ports, bench.names);
+        QCOMPARE(countsShown(), countsOfRows());
+        QCOMPARE(countsShown(), (QStringList{"En attente : 0"_q, "En cours : 0"_q,
+                                             "Mis à jour : 3"_q, "À vérifier : 0"_q,
+                                             "En échec : 1"_q, "Déjà à jour : 0"_q}));
+        QCOMPARE(label("statusLabel"),
+                 "Terminaux : 3 mis à jour, 0 déjà à jour, 0 à vérifier, 1 en échec"_q);
+        // The refused terminal was never written to; the others activated their batch once.
+        for (int k = 0; k < 4; ++k)
+            QCOMPARE(bench.record(k).count(sim::Command::Activate), k == 2 ? 0 : 1);
+
+        // The failure chosen from the keyboard: its title, message and report in the panel.
+        auto *table = widget<QTableView>("table");
+        table->setFocus();
+        const int failed = rowOfSerial("WKS2"_q);
+        QVERIFY(failed >= 0);
+        QTest::keyClick(table, Qt::Key_Home);
+        for (int row = 0; row < failed; ++row)
+            QTest::keyClick(table, Qt::Key_Down);
+        QCOMPARE(table->currentIndex().row(), failed);
+        const JobResult *result = rows.result(failed);
+        const QString detail = widget<QPlainTextEdit>("detail")->toPlainText();
+        QVERIFY2(detail.contains("Terminal "_q + rows.port(failed) + ", n° de série WKS2"_q),
+                 qPrintable(detail));
+        QVERIFY2(detail.contains("Résultat : en échec"_q), qPrintable(detail));
+        QVERIFY(!result->title.isEmpty());
+        QVERIFY2(detail.contains(result->title), qPrintable(detail));
+        QVERIFY2(detail.contains(result->message.section(QLatin1Char('\n'), 0, 0)),
+                 qPrintable(detail));
+        QVERIFY(!result->installation.reportFile.isEmpty());
+        QVERIFY(QFile::exists(result->installation.reportFile));
+        QVERIFY2(detail.contains("Rapport pour le support : "_q +
+                                 QDir::toNativeSeparators(result->installation.reportFile)),
+                 qPrintable(detail));
+        // An updated one says so, without a report.
+        QTest::keyClick(table, failed == 0 ? Qt::Key_Down : Qt::Key_Up);
+        const QString other = widget<QPlainTextEdit>("detail")->toPlainText();
+        QVERIFY2(other.contains("Résultat : mis à jour"_q), qPrintable(other));
+        QVERIFY(!other.contains("Rapport"_q));
+
+        QVERIFY(!boxShown);
+        QCOMPARE(window->size(), size);
+        QVERIFY(widget<QPushButton>("startButton")->isEnabled());
+        QVERIFY(!widget<QPushButton>("stopButton")->isEnabled());
+    }
+
+    // Automatic mode, as `vardel --atelier` opens it: terminals plugged in one after another
+    // are each updated once; one unplugged after its update and plugged in again is not
+    // updated a second time and its row says so; the window goes on waiting until "Arrêter".
+    void automaticModeEachOnce()
+    {
+        sim::Fleet fleet;
+        for (int k = 0; k < 3; ++k) {
+            sim::DeviceOptions options;
+            options.behaviour = quickTerminal();
+            options.vendor = "Tarvenix"_q;
+            options.serial = "AUTO%1"_q.arg(k);
+            options.unplugged = true;
+            QVERIFY(fleet.add("ttyAU%1_%2"_q.arg(QCoreApplication::applicationPid()).arg(k),
+                              options));
+        }
+        window = std::make_unique<WorkshopWindow>(settings(), true);
+        window->show();
+        QVERIFY(widget<QCheckBox>("automaticBox")->isChecked());
+        QTRY_VERIFY(window->isRunning());
+        QVERIFY(!widget<QCheckBox>("automaticBox")->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(label("statusLabel").startsWith("Mode automatique"_q), 20000);
+        QSignalSpy ended(window.get(), &WorkshopWindow::runEnded);
+        const WorkshopRows &rows = window->terminals();
+
+        for (int k = 0; k < 2; ++k) {
+            QVERIFY(fleet.plug(k));
+            QTRY_COMPARE_WITH_TIMEOUT(rows.rowCount(), k + 1, 20000);
+            QCOMPARE(rows.serialNumber(k), "AUTO%1"_q.arg(k));
+            QTRY_COMPARE_WITH_TIMEOUT(rows.verdict(k), WorkshopRows::Verdict::Updated, 30000);
+            QTRY_VERIFY(rows.result(k));
+        }
+        QCOMPARE(countsShown(), countsOfRows());
+        QCOMPARE(label("updatedCount"), "Mis à jour : 2"_q);
+
+        // The first one, unplugged and plugged in again under a new port name.
+        fleet.unplug(0);
+        QTest::qWait(1000); // the station's loop sees it gone
+        QVERIFY(fleet.plug(0));
+        QCOMPARE(fleet.names(0).size(), 2);
+        QTRY_VERIFY_WITH_TIMEOUT(!cell(0, WorkshopRows::Note).isEmpty(), 20000);
+        QVERIFY2(cell(0, WorkshopRows::Note).contains("déjà mis à jour"_q),
+                 qPrintable(cell(0, WorkshopRows::Note)));
+        // Its row keeps the port of its update.
+        QCOMPARE(cell(0, WorkshopRows::Port), fleet.names(0).first());
+        QTest::qWait(1000); // and nothing more happens to it
+        QCOMPARE(rows.rowCount(), 2);
+        QCOMPARE(fleet.record(0).count(sim::Command::Activate), 1);
+        QCOMPARE(rows.verdict(0), WorkshopRows::Verdict::Updated);
+
+        // A third one, later still.
+        QVERIFY(fleet.plug(2));
+        QTRY_COMPARE_WITH_TIMEOUT(rows.rowCount(), 3, 20000);
+        QTRY_COMPARE_WITH_TIMEOUT(rows.verdict(2), WorkshopRows::Verdict::Updated, 30000);
+        QCOMPARE(countsShown(), countsOfRows());
+        QCOMPARE(countsShown(), (QStringList{"En attente : 0"_q, "En cours : 0"_q,
+                                             "Mis à jour : 3"_q, "À vérifier : 0"_q,
+                                             "En échec : 0"_q, "Déjà à jour : 0"_q}));
+        for (int k = 0; k < 3; ++k)
+            QCOMPARE(fleet.record(k).count(sim::Command::Activate), 1);
+
+        // It never ends by itself; "Arrêter" ends it, as an end of the session, not a failure.
+        QVERIFY(window->isRunning());
+        QVERIFY(ended.isEmpty());
+        QTest::mouseClick(widget<QPushButton>("stopButton"), Qt::LeftButton);
+        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, 20000);
+        QCOMPARE(ended.first().first().toInt(), int(Station::kAllUpdated));
+        QVERIFY(!window->isRunning());
+        QVERIFY(widget<QCheckBox>("automaticBox")->isEnabled());
+        fleet.stop();
+    }
+
+    // Closing the window during a run stops it first: the window stays until the run has
+    // ended, then closes.
+    void closeWaitsForTheRun()
+    {
+        window = std::make_unique<WorkshopWindow>(settings(), true);
+        window->show();
+        QTRY_VERIFY(window->isRunning());
+        QSignalSpy ended(window.get(), &WorkshopWindow::runEnded);
+        QVERIFY(!window->close());
+        QVERIFY(window->isVisible());
+        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, 20000);
+        QTRY_VERIFY(!window->isVisible());
+    }
+};
+
+QTEST_MAIN(TestWorkshop)
+#include "tst_workshop.moc"

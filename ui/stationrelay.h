@@ -1,0 +1,62 @@
+#pragma once
+
+#include "station/report.h"
+#include "station/stationobserver.h"
+
+#include <QList>
+#include <QMetaType>
+#include <QObject>
+#include <QString>
+
+Q_DECLARE_METATYPE(FoundTerminal)
+Q_DECLARE_METATYPE(JobView)
+Q_DECLARE_METATYPE(JobResult)
+Q_DECLARE_METATYPE(QList<JobView>)
+Q_DECLARE_METATYPE(report::Run)
+Q_DECLARE_METATYPE(StationObserver::Refusal)
+Q_DECLARE_METATYPE(StationObserver::Warning)
+Q_DECLARE_METATYPE(StopRequests::Event)
+
+// What a station's run tells, turned into signals that carry its values. The run calls the
+// observer on its own thread and on its jobs' threads; whoever connects to the signals with
+// Qt::QueuedConnection receives them on its own thread, in the order each thread told them.
+// The relay keeps nothing and shows nothing.
+class StationRelay : public QObject, public StationObserver
+{
+    Q_OBJECT
+
+public:
+    explicit StationRelay(QObject *parent = nullptr);
+
+    // The types the signals carry, registered once for queued connections.
+    static void registerTypes();
+
+    void refused(Refusal why, const QString &text) override;
+    void warned(Warning what, const QString &text) override;
+    void searching() override;
+    void servingStarted(bool watch) override;
+    void terminalHeldBack(const FoundTerminal &terminal, const QString &awaitedPort) override;
+    void jobStarted(const FoundTerminal &terminal) override;
+    void jobChanged(const JobView &row) override;
+    void jobEnded(const JobResult &result) override;
+    void progressed(const QList<JobView> &rows) override;
+    void stopTaken(StopRequests::Event which, const QString &source, bool interrupted) override;
+    void servingEnded() override;
+    void finished(const report::Run &run, const QString &publishing) override;
+
+signals:
+    void runRefused(StationObserver::Refusal why, QString text);
+    void runWarned(StationObserver::Warning what, QString text);
+    void searchStarted();
+    void servingBegan(bool watch);
+    void terminalWaiting(FoundTerminal terminal, QString awaitedPort);
+    void jobBegan(FoundTerminal terminal);
+    void jobMoved(JobView row);
+    void jobDone(JobResult result);
+    void rowsNow(QList<JobView> rows);
+    void stopAccepted(StopRequests::Event which, bool interrupted);
+    void servingOver();
+    void runFinished(report::Run run);
+    // Sent by whoever runs the station once run() has returned, with its exit status.
+    void runReturned(int status);
+};

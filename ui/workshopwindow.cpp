@@ -1,0 +1,301 @@
+#include "workshopwindow.h"
+#include "ui_workshopwindow.h"
+
+#include "app/printable.h"
+#include "station/station.h"
+#include "stationrelay.h"
+#include "workshoprows.h"
+
+#include <QCloseEvent>
+#include <QDir>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QTimer>
+
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+Q_LOGGING_CATEGORY(lcWorkshop, "vardel.workshop")
+
+namespace {
+
+// What a stopped run left in use by work still running on a thread of its own (a package read,
+// a port listing: see Station::leftWorkRunning): kept until the program ends.
+void keepForever(std::shared_ptr<void> object)
+{
+    static std::mutex mutex;
+    static auto *const kept = new std::vector<std::shared_ptr<void>>; // never destroyed
+    std::lock_guard<std::mutex> lock(mutex);
+    kept->push_back(std::move(object));
+}
+
+} // namespace
+
+// One run of the station. The run's thread uses the stops and the relay until run() has
+// returned and it has said so; the window lets them go only after joining that thread.
+struct WorkshopWindow::Run
+{
+    StopFlag stops;
+    StationRelay relay;
+    std::thread thread;
+    int stopsAsked = 0;
+    // The station left a package read or a port listing running on a thread of its own: the
+    // station, and so this run, must outlive it (written before runReturned, read after join).
+    bool abandoned = false;
+};
+
+WorkshopWindow::WorkshopWindow(const StationSettings &base, bool automatic, QWidget *parent)
+    : QMainWindow(parent), ui(new Ui::WorkshopWindow), rows(new WorkshopRows(this)),
+      settings(base)
+{
+    StationRelay::registerTypes();
+    ui->setupUi(this);
+    ui->table->setModel(rows);
+    QHeaderView *header = ui->table->horizontalHeader();
+    header->setSectionResizeMode(QHeaderView::Interactive);
+    header->setStretchLastSection(true);
+    const int widths[WorkshopRows::ColumnCount] = {110, 110, 170, 110, 90, 90, 100, 100};
+    for (int column = 0; column < WorkshopRows::ColumnCount; ++column)
+        ui->table->setColumnWidth(column, widths[column]);
+    ui->table->verticalHeader()->setVisible(false);
+    connect(ui->startButton, &QPushButton::clicked, this, [this] { start(); });
+    connect(ui->stopButton, &QPushButton::clicked, this, [this] { stop(); });
+    connect(ui->table->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this] { showDetail(); });
+    showCounts();
+    ui->startButton->setFocus();
+    if (automatic) {
+        ui->automaticBox->setChecked(true);
+        QTimer::singleShot(0, this, [this] { start(); });
+    }
+}
+
+WorkshopWindow::~WorkshopWindow()
+{
+    if (run) {
+        // The window goes before the run's end: it ends without waiting for the terminals'
+        // return from their reboot, and nothing more is shown.
+        QObject::disconnect(&run->relay, nullptr, this, nullptr);
+        while (run->stopsAsked < 2) {
+            run->stops.request();
+            ++run->stopsAsked;
+        }
+        run->thread.join();
+        if (run->abandoned)
+            keepForever(std::shared_ptr<Run>(run.release()));
+    }
+    delete ui;
+}
+
+bool WorkshopWindow::start()
+{
+    if (run)
+        return false;
+    StationSettings asked = settings;
+    asked.watch = ui->automaticBox->isChecked();
+    rows->clear();
+    ui->detail->clear();
+    ui->noticeLabel->clear();
+    ui->noticeLabel->setVisible(false);
+    showCounts();
+    run = std::make_unique<Run>();
+    connectRun(*run);
+    setRunning(true);
+    setStatus(QStringLiteral("Démarrage…"));
+    qCInfo(lcWorkshop) << "run started, automatic:" << asked.watch;
+    Run *const started = run.get();
+    started->thread = std::thread([started, asked] {
+        auto station = std::make_unique<Station>(asked, started->stops, started->relay);
+        const int status = station->run();
+        if (station->leftWorkRunning()) {
+            started->abandoned = true;
+            keepForever(std::shared_ptr<Station>(station.release())); // its work uses it
+        }
+        station.reset();
+        emit started->relay.runReturned(status);
+    });
+    return true;
+}
+
+void WorkshopWindow::stop()
+{
+    if (!run || run->stopsAsked >= 2)
+        return;
+    ++run->stopsAsked;
+    qCInfo(lcWorkshop) << "stop requested, request" << run->stopsAsked;
+    run->stops.request();
+    if (run->stopsAsked >= 2)
+        ui->stopButton->setEnabled(false);
+}
+
+void WorkshopWindow::connectRun(Run &started)
+{
+    const StationRelay *relay = &started.relay;
+    const auto queued = Qt::QueuedConnection;
+    connect(relay, &StationRelay::runRefused, this,
+            [this](StationObserver::Refusal, const QString &text) {
+                setStatus(QStringLiteral("Impossible de démarrer : ") + printable::text(text));
+            },
+            queued);
+    connect(relay, &StationRelay::runWarned, this,
+            [this](StationObserver::Warning, const QString &text) {
+                addNotice(printable::text(text));
+            },
+            queued);
+    connect(relay, &StationRelay::searchStarted, this,
+            [this] { setStatus(QStringLiteral("Recherche des terminaux…")); }, queued);
+    connect(relay, &StationRelay::servingBegan, this,
+            [this](bool watch) {
+                setStatus(watch ? QStringLiteral("Mode automatique : chaque terminal branché "
+                                                 "est mis à jour une fois.")
+                                : QStringLiteral("Mise à jour des terminaux trouvés."));
+            },
+            queued);
+    connect(relay, &StationRelay::terminalWaiting, this,
+            [this](const FoundTerminal &terminal, const QString &awaitedPort) {
+                setStatus(QStringLiteral("Terminal %1 mis de côté : le terminal de %2 "
+                                         "redémarre peut-être à sa place.")
+                              .arg(printable::text(terminal.port),
+                                   printable::text(awaitedPort)));
+            },
+            queued);
+    connect(relay, &StationRelay::jobBegan, this,
+            [this](const FoundTerminal &terminal) {
+                rows->add(terminal);
+                showCounts();
+            },
+            queued);
+    connect(relay, &StationRelay::rowsNow, this,
+            [this](const QList<JobView> &views) {
+                rows->update(views);
+                showCounts();
+                showDetail();
+            },
+            queued);
+    connect(relay, &StationRelay::jobDone, this,
+            [this](const JobResult &result) {
+                const int row = rows->end(result);
+                if (row < 0)
+                    qCWarning(lcWorkshop) << "a result matches no row:" << result.startPort;
+                showCounts();
+                showDetail();
+            },
+            queued);
+    connect(relay, &StationRelay::stopAccepted, this,
+            [this](StopRequests::Event which, bool interrupted) {
+                if (which == StopRequests::Event::Second)
+                    setStatus(QStringLiteral("Seconde demande d'arrêt : le retour des terminaux "
+                                             "qui redémarrent n'est plus attendu."));
+                else if (interrupted)
+                    setStatus(QStringLiteral("Arrêt demandé : aucun nouveau terminal ne démarre ; "
+                                             "ceux qui activent ou redémarrent terminent."));
+                else
+                    setStatus(QStringLiteral("Fin du mode automatique demandée."));
+            },
+            queued);
+    connect(relay, &StationRelay::runFinished, this,
+            [this](const report::Run &ended) {
+                setStatus(ended.terminals.isEmpty()
+                              ? QStringLiteral("Aucun terminal n'a été mis à jour.")
+                              : report::counts(ended.terminals));
+            },
+            queued);
+    connect(relay, &StationRelay::runReturned, this, &WorkshopWindow::onRunReturned, queued);
+}
+
+void WorkshopWindow::onRunReturned(int status)
+{
+    run->thread.join();
+    if (run->abandoned) {
+        qCWarning(lcWorkshop) << "the station left work running: its run is kept";
+        keepForever(std::shared_ptr<Run>(run.release()));
+    }
+    run.reset();
+    qCInfo(lcWorkshop) << "run ended, status" << status;
+    setRunning(false);
+    showCounts();
+    showDetail();
+    emit runEnded(status);
+    if (closeWhenEnded)
+        close();
+}
+
+void WorkshopWindow::closeEvent(QCloseEvent *event)
+{
+    if (!run) {
+        event->accept();
+        return;
+    }
+    // The terminals being updated are not left half-written: the window waits for the run.
+    closeWhenEnded = true;
+    stop();
+    event->ignore();
+}
+
+void WorkshopWindow::setRunning(bool running)
+{
+    ui->startButton->setEnabled(!running);
+    ui->stopButton->setEnabled(running);
+    ui->automaticBox->setEnabled(!running);
+    if (!running && ui->stopButton->hasFocus())
+        ui->startButton->setFocus();
+}
+
+void WorkshopWindow::setStatus(const QString &text)
+{
+    ui->statusLabel->setText(text);
+    ui->statusLabel->setToolTip(text);
+}
+
+void WorkshopWindow::addNotice(const QString &text)
+{
+    const QString now = ui->noticeLabel->text();
+    ui->noticeLabel->setText(now.isEmpty() ? text : now + QLatin1Char('\n') + text);
+    ui->noticeLabel->setVisible(true);
+}
+
+void WorkshopWindow::showCounts()
+{
+    const WorkshopRows::Counts counts = rows->counts();
+    ui->waitingCount->setText(QStringLiteral("En attente : %1").arg(counts.waiting));
+    ui->runningCount->setText(QStringLiteral("En cours : %1").arg(counts.running));
+    ui->updatedCount->setText(QStringLiteral("Mis à jour : %1").arg(counts.updated));
+    ui->unverifiedCount->setText(QStringLiteral("À vérifier : %1").arg(counts.unverified));
+    ui->failedCount->setText(QStringLiteral("En échec : %1").arg(counts.failed));
+    ui->upToDateCount->setText(QStringLiteral("Déjà à jour : %1").arg(counts.upToDate));
+}
+
+void WorkshopWindow::showDetail()
+{
+    const int row = ui->table->selectionModel()->currentIndex().row();
+    QStringList lines;
+    if (row >= 0 && row < rows->rowCount()) {
+        const QString serial = rows->serialNumber(row);
+        lines << QStringLiteral("Terminal %1, n° de série %2")
+                     .arg(printable::text(rows->port(row)),
+                          serial.isEmpty() ? QStringLiteral("inconnu") : printable::text(serial));
+        const QString note =
+            rows->data(rows->index(row, WorkshopRows::Note)).toString();
+        if (const JobResult *result = rows->result(row)) {
+            lines << QStringLiteral("Résultat : ") +
+                         WorkshopRows::outcomeWord(result->installation.outcome);
+            lines << printable::text(result->title);
+            lines << printable::lines(result->message);
+            if (!result->installation.advice.isEmpty())
+                lines << printable::lines(result->installation.advice);
+            if (!result->installation.reportFile.isEmpty())
+                lines << QStringLiteral("Rapport pour le support : ") +
+                             QDir::toNativeSeparators(result->installation.reportFile);
+        } else {
+            lines << QStringLiteral("Résultat : ") +
+                         WorkshopRows::verdictWord(rows->verdict(row));
+        }
+        if (!note.isEmpty())
+            lines << QStringLiteral("Remarque : ") + note;
+    }
+    const QString text = lines.join(QLatin1Char('\n'));
+    if (ui->detail->toPlainText() != text)
+        ui->detail->setPlainText(text);
+}

@@ -1,0 +1,70 @@
+#pragma once
+
+#include "station/stationsettings.h"
+
+#include <QLoggingCategory>
+#include <QMainWindow>
+
+#include <memory>
+
+Q_DECLARE_LOGGING_CATEGORY(lcWorkshop)
+
+class QCloseEvent;
+class WorkshopRows;
+
+namespace Ui {
+class WorkshopWindow;
+}
+
+// The workshop: several terminals updated at once by the station's engine (vardel_station),
+// one row per terminal. "Démarrer" runs the station on a thread of its own, for the terminals
+// found; in automatic mode (the station's watch mode) every terminal plugged in is updated
+// once, until "Arrêter". The station keeps the PC awake while a terminal runs, writes its log,
+// and tells the window what happens through a StationRelay, as values. Selecting a row shows
+// that terminal's detail below the table; no box is ever opened for a terminal.
+//
+// Closing the window during a run asks the run to stop and closes once it has ended; a second
+// close stops waiting for the terminals that restart.
+class WorkshopWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    // `base`: the package and the ports the runs use (the station's defaults: the package
+    // beside the program, every port); the watch flag is the window's check box. `automatic`:
+    // the box checked and the run started at once.
+    explicit WorkshopWindow(const StationSettings &base = StationSettings(), bool automatic = false,
+                            QWidget *parent = nullptr);
+    ~WorkshopWindow() override;
+
+    bool isRunning() const { return run != nullptr; }
+    const WorkshopRows &terminals() const { return *rows; }
+
+    // Starts a run unless one is running; false when one was.
+    bool start();
+    // Asks the run to stop (a second call also stops the reboot waits).
+    void stop();
+
+signals:
+    // A run has ended, with the station's exit status.
+    void runEnded(int status);
+
+protected:
+    void closeEvent(QCloseEvent *event) override;
+
+private:
+    struct Run;
+    void connectRun(Run &run);
+    void onRunReturned(int status);
+    void showCounts();
+    void showDetail();
+    void setStatus(const QString &text);
+    void addNotice(const QString &text);
+    void setRunning(bool running);
+
+    Ui::WorkshopWindow *ui;
+    WorkshopRows *rows;
+    const StationSettings settings;
+    std::unique_ptr<Run> run;
+    bool closeWhenEnded = false;
+};
