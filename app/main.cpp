@@ -1,3 +1,4 @@
+#include "app/versionoption.h"
 #include "ui/mainwindow.h"
 #include "ui/workshopwindow.h"
 
@@ -6,6 +7,8 @@
 
 int main(int argc, char *argv[])
 {
+    if (versionoption::asked(argc, argv))
+        return versionoption::print("vardel");
     QApplication application(argc, argv);
     // vardel --atelier: the workshop window alone, in automatic mode from the start.
     if (application.arguments().mid(1).contains(QStringLiteral("--atelier"))) {

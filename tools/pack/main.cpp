@@ -1,5 +1,6 @@
 // vardel-pack: what a package maker uses to prepare the package an operator installs.
 
+#include "app/versionoption.h"
 #include "config/regularfile.h"
 #include "crypto/sealedfile.h"
 #include "pack.h"
@@ -154,6 +155,8 @@ int run(QStringList args);
 
 int main(int argc, char *argv[])
 {
+    if (versionoption::asked(argc, argv))
+        return versionoption::print("vardel-pack");
     QCoreApplication application(argc, argv);
     // The reader's developer trace is noise here.
     QLoggingCategory::setFilterRules(QStringLiteral("vardel.configuration.info=false"));

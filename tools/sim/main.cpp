@@ -1,5 +1,6 @@
 // vardel-sim: a simulated terminal on a tty, or simulated terminals on mocked serial devices that a
 // command uses.
+#include "app/versionoption.h"
 #include "fleet.h"
 #include "options.h"
 #include "terminal.h"
@@ -334,6 +335,8 @@ int runTty(const sim::Options &options)
 
 int main(int argc, char *argv[])
 {
+    if (versionoption::asked(argc, argv))
+        return versionoption::print("vardel-sim");
     QStringList arguments;
     for (int i = 1; i < argc; ++i)
         arguments << QString::fromLocal8Bit(argv[i]);

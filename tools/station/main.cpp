@@ -1,4 +1,5 @@
 // vardel-station: the package installed on every connected terminal at once.
+#include "app/versionoption.h"
 #include "console.h"
 #include "station/station.h"
 #include "stationconsole.h"
@@ -12,6 +13,8 @@
 
 int main(int argc, char *argv[])
 {
+    if (versionoption::asked(argc, argv))
+        return versionoption::print("vardel-station");
     // Before any thread starts, so that every thread inherits the mask: the stop signals are
     // taken by the run's own loop, in every phase.
     StopSignals::install();
