@@ -12,10 +12,20 @@ int main(int argc, char *argv[])
     QApplication application(argc, argv);
     // vardel --atelier: the workshop window alone, in automatic mode from the start.
     if (application.arguments().mid(1).contains(QStringLiteral("--atelier"))) {
-        WorkshopWindow workshop(StationSettings(), true);
-        workshop.show();
-        return application.exec();
+        int status = 0;
+        {
+            WorkshopWindow workshop(StationSettings(), true);
+            workshop.show();
+            status = application.exec();
+        }
+        WorkshopWindow::waitForLeftWork(10000);
+        return status;
     }
-    MainWindow window; // shows itself once it is ready
-    return application.exec();
+    int status = 0;
+    {
+        MainWindow window; // shows itself once it is ready
+        status = application.exec();
+    }
+    WorkshopWindow::waitForLeftWork(10000); // a workshop opened from the menu may have left some
+    return status;
 }

@@ -117,6 +117,7 @@ bool Station::runListening(const std::function<void()> &work)
         if (event != StopRequests::Event::None) {
             onStop(event);
             abandoned = true;
+            leftWork = done;
             worker.detach();
             return false;
         }

@@ -47,6 +47,9 @@ public:
     // work is still running on a thread of its own, touches no terminal, and the process must
     // end without waiting for it (std::_Exit, once the output is written).
     bool leftWorkRunning() const { return abandoned; }
+    // Set once that work has ended (null when none was left): a program that goes on after
+    // the run waits for it before it ends, so that the work never runs into its end.
+    std::shared_ptr<const std::atomic<bool>> leftWorkDone() const { return leftWork; }
 
 private:
     struct Entry
@@ -114,6 +117,7 @@ private:
     bool served = false;     // terminals were taken on: the summary and results follow
     bool interrupted = false;
     bool abandoned = false;
+    std::shared_ptr<std::atomic<bool>> leftWork;
     std::atomic<int> failedWrites{0}; // journal records that could not be written
     SleepInhibitor awake;  // held while a terminal runs
     bool sleepNoted = false; // the log said once that the PC may sleep

@@ -153,7 +153,12 @@ private slots:
     }
 
     void cleanup() { window.reset(); }
-    void cleanupTestCase() { QDir::setCurrent(previousDir); }
+    // What a stopped run left running (closeWaitsForTheRun) ends before the program does.
+    void cleanupTestCase()
+    {
+        QDir::setCurrent(previousDir);
+        QVERIFY(WorkshopWindow::waitForLeftWork(10000));
+    }
 
     // The window as it opens: it fits a 1024 x 600 screen, every control has a name a screen
     // reader says, the keyboard reaches them in order, and nothing runs before "Démarrer".

@@ -2,6 +2,38 @@
 
 StationRelay::StationRelay(QObject *parent) : QObject(parent) {}
 
+// The values go from the telling thread to the relay's through `pending`, under a std::mutex:
+// a hand-off the race detector sees (Qt's own event queue is locked inside Qt, where it does
+// not look). The signal is then emitted on the relay's thread.
+void StationRelay::post(std::function<void()> signal)
+{
+    bool first = false;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        first = pending.empty();
+        pending.push_back(std::move(signal));
+    }
+    if (first)
+        // By name: the queued call is then Qt's alone, nothing of ours travels with it.
+        QMetaObject::invokeMethod(this, "deliver", Qt::QueuedConnection);
+}
+
+void StationRelay::deliver()
+{
+    std::vector<std::function<void()>> due;
+    {
+        std::lock_guard<std::mutex> lock(mutex);
+        due.swap(pending);
+    }
+    for (const auto &signal : due)
+        signal();
+}
+
+void StationRelay::returned(int status)
+{
+    post([=] { emit runReturned(status); });
+}
+
 void StationRelay::registerTypes()
 {
     qRegisterMetaType<FoundTerminal>();
@@ -16,60 +48,60 @@ void StationRelay::registerTypes()
 
 void StationRelay::refused(Refusal why, const QString &text)
 {
-    emit runRefused(why, text);
+    post([=] { emit runRefused(why, text); });
 }
 
 void StationRelay::warned(Warning what, const QString &text)
 {
-    emit runWarned(what, text);
+    post([=] { emit runWarned(what, text); });
 }
 
 void StationRelay::searching()
 {
-    emit searchStarted();
+    post([=] { emit searchStarted(); });
 }
 
 void StationRelay::servingStarted(bool watch)
 {
-    emit servingBegan(watch);
+    post([=] { emit servingBegan(watch); });
 }
 
 void StationRelay::terminalHeldBack(const FoundTerminal &terminal, const QString &awaitedPort)
 {
-    emit terminalWaiting(terminal, awaitedPort);
+    post([=] { emit terminalWaiting(terminal, awaitedPort); });
 }
 
 void StationRelay::jobStarted(const FoundTerminal &terminal)
 {
-    emit jobBegan(terminal);
+    post([=] { emit jobBegan(terminal); });
 }
 
 void StationRelay::jobChanged(const JobView &row)
 {
-    emit jobMoved(row);
+    post([=] { emit jobMoved(row); });
 }
 
 void StationRelay::jobEnded(const JobResult &result)
 {
-    emit jobDone(result);
+    post([=] { emit jobDone(result); });
 }
 
 void StationRelay::progressed(const QList<JobView> &rows)
 {
-    emit rowsNow(rows);
+    post([=] { emit rowsNow(rows); });
 }
 
 void StationRelay::stopTaken(StopRequests::Event which, const QString &, bool interrupted)
 {
-    emit stopAccepted(which, interrupted);
+    post([=] { emit stopAccepted(which, interrupted); });
 }
 
 void StationRelay::servingEnded()
 {
-    emit servingOver();
+    post([=] { emit servingOver(); });
 }
 
 void StationRelay::finished(const report::Run &run, const QString &)
 {
-    emit runFinished(run);
+    post([=] { emit runFinished(run); });
 }

@@ -8,6 +8,10 @@
 #include <QObject>
 #include <QString>
 
+#include <functional>
+#include <mutex>
+#include <vector>
+
 Q_DECLARE_METATYPE(FoundTerminal)
 Q_DECLARE_METATYPE(JobView)
 Q_DECLARE_METATYPE(JobResult)
@@ -30,6 +34,8 @@ public:
 
     // The types the signals carry, registered once for queued connections.
     static void registerTypes();
+    // Whoever runs the station tells its exit status here once run() has returned.
+    void returned(int status);
 
     void refused(Refusal why, const QString &text) override;
     void warned(Warning what, const QString &text) override;
@@ -57,6 +63,13 @@ signals:
     void stopAccepted(StopRequests::Event which, bool interrupted);
     void servingOver();
     void runFinished(report::Run run);
-    // Sent by whoever runs the station once run() has returned, with its exit status.
+    // The station's run() has returned, with its exit status.
     void runReturned(int status);
+
+private:
+    void post(std::function<void()> signal); // from any thread
+    Q_INVOKABLE void deliver();              // on the relay's thread
+
+    std::mutex mutex; // guards pending
+    std::vector<std::function<void()>> pending;
 };

@@ -10,8 +10,11 @@
 #include <QDir>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QElapsedTimer>
+#include <QThread>
 #include <QTimer>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
 #include <thread>
@@ -23,12 +26,20 @@ namespace {
 
 // What a stopped run left in use by work still running on a thread of its own (a package read,
 // a port listing: see Station::leftWorkRunning): kept until the program ends.
+std::mutex keptMutex; // guards what follows
+auto *const kept = new std::vector<std::shared_ptr<void>>; // never destroyed
+auto *const leftWork = new std::vector<std::shared_ptr<const std::atomic<bool>>>; // its ends
+
 void keepForever(std::shared_ptr<void> object)
 {
-    static std::mutex mutex;
-    static auto *const kept = new std::vector<std::shared_ptr<void>>; // never destroyed
-    std::lock_guard<std::mutex> lock(mutex);
+    std::lock_guard<std::mutex> lock(keptMutex);
     kept->push_back(std::move(object));
+}
+
+void watchLeftWork(std::shared_ptr<const std::atomic<bool>> done)
+{
+    std::lock_guard<std::mutex> lock(keptMutex);
+    leftWork->push_back(std::move(done));
 }
 
 } // namespace
@@ -72,6 +83,25 @@ WorkshopWindow::WorkshopWindow(const StationSettings &base, bool automatic, QWid
     }
 }
 
+bool WorkshopWindow::waitForLeftWork(int waitMs)
+{
+    QElapsedTimer clock;
+    clock.start();
+    for (;;) {
+        bool ended = true;
+        {
+            std::lock_guard<std::mutex> lock(keptMutex);
+            for (const auto &done : *leftWork)
+                ended = ended && (!done || done->load());
+        }
+        if (ended)
+            return true;
+        if (clock.elapsed() >= waitMs)
+            return false;
+        QThread::msleep(10);
+    }
+}
+
 WorkshopWindow::~WorkshopWindow()
 {
     if (run) {
@@ -111,10 +141,11 @@ bool WorkshopWindow::start()
         const int status = station->run();
         if (station->leftWorkRunning()) {
             started->abandoned = true;
+            watchLeftWork(station->leftWorkDone());
             keepForever(std::shared_ptr<Station>(station.release())); // its work uses it
         }
         station.reset();
-        emit started->relay.runReturned(status);
+        started->relay.returned(status);
     });
     return true;
 }

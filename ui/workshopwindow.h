@@ -30,6 +30,10 @@ class WorkshopWindow : public QMainWindow
     Q_OBJECT
 
 public:
+    // A stopped run may leave a package read or a port listing running on a thread of its
+    // own; the program waits for them (at most waitMs) before it ends. True once none runs.
+    static bool waitForLeftWork(int waitMs);
+
     // `base`: the package and the ports the runs use (the station's defaults: the package
     // beside the program, every port); the watch flag is the window's check box. `automatic`:
     // the box checked and the run started at once.
