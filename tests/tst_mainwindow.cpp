@@ -720,6 +720,12 @@ private slots:
     {
         window = std::make_unique<MainWindow>();
         QTRY_VERIFY(window->isVisible());
+        // The menu bar as it was ("?" first, where operators and the demo find "A propos"),
+        // the workshop's menu after it.
+        QStringList menus;
+        for (const QAction *menu : window->menuBar()->actions())
+            menus << menu->text();
+        QCOMPARE(menus, (QStringList{"?"_q, "Outils"_q}));
         QCOMPARE(widget<QAction>("actionWorkshop")->text(), "Atelier…"_q);
         widget<QAction>("actionWorkshop")->trigger();
         QPointer<WorkshopWindow> workshop = window->findChild<WorkshopWindow *>();
