@@ -2,12 +2,11 @@
 // devices, in this process, seen only through what its observer is told.
 #include "app/devkeys.h"
 #include "behaviour.h"
-#include "mockbed.h"
 #include "packagefixture.h"
 #include "programtimings.h"
 #include "station/station.h"
 #include "station/stationobserver.h"
-#include "terminal.h"
+#include "terminalbench.h"
 #include "testseam.h"
 
 #include <QDir>
@@ -92,42 +91,16 @@ public:
     std::function<void(const JobResult &)> onEnded;
 };
 
-// Simulated terminals behind mocked USB serial devices, with serial numbers of their own.
-class Bench
+// Terminals restarting as the shortened waits expect (programtimings::terminalOptions()), with
+// the hardware the package accepts.
+std::vector<sim::Behaviour> terminalsOf(int count)
 {
-public:
-    explicit Bench(int count)
-    {
-        sim::Behaviour behaviour;
-        // Restarting as the shortened waits expect (programtimings::terminalOptions()).
-        behaviour.restartAfterMs = 60;
-        behaviour.rebootSilenceMs = 500;
-        behaviour.setCatalogue(0x12, 0x34, 0x56); // the hardware the package accepts
-        const std::string base = "ttyEN" + std::to_string(QCoreApplication::applicationPid());
-        for (int i = 0; i < count; ++i) {
-            mockbed::Device device;
-            device.name = base + "_" + std::to_string(i);
-            device.serial = "ENG" + std::to_string(i);
-            auto terminal = std::make_unique<sim::Terminal>(behaviour);
-            if (!bed.add(device) || !terminal->start(bed.masterFd(device.name), true))
-                return;
-            names << QString::fromStdString(device.name);
-            terminals.push_back(std::move(terminal));
-        }
-    }
-    ~Bench()
-    {
-        for (auto &terminal : terminals)
-            terminal->stop();
-    }
-    bool ready(int count) const { return int(terminals.size()) == count; }
-
-    QStringList names;
-
-private:
-    mockbed::Testbed bed;
-    std::vector<std::unique_ptr<sim::Terminal>> terminals;
-};
+    sim::Behaviour behaviour;
+    behaviour.restartAfterMs = 60;
+    behaviour.rebootSilenceMs = 500;
+    behaviour.setCatalogue(0x12, 0x34, 0x56);
+    return std::vector<sim::Behaviour>(std::size_t(count), behaviour);
+}
 
 QList<StationObserver::Warning> expectedWarnings()
 {
@@ -221,7 +194,7 @@ private slots:
     // values, the summary's results and status.
     void twoTerminalsUpdated()
     {
-        Bench bench(2);
+        TerminalBench bench("ttyEN", "ENG", terminalsOf(2));
         QVERIFY(bench.ready(2));
         StationSettings settings;
         settings.packageDir = package;
@@ -299,7 +272,7 @@ private slots:
     // no interruption, and the run ends updated.
     void watchEndsOnRequest()
     {
-        Bench bench(1);
+        TerminalBench bench("ttyEN", "ENG", terminalsOf(1));
         QVERIFY(bench.ready(1));
         StationSettings settings;
         settings.packageDir = package;

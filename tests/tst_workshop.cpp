@@ -10,6 +10,7 @@
 #include "station/report.h"
 #include "station/station.h"
 #include "terminal.h"
+#include "terminalbench.h"
 #include "testseam.h"
 #include "ui/workshoprows.h"
 #include "ui/workshopwindow.h"
@@ -37,42 +38,15 @@ sim::Behaviour quickTerminal()
     return behaviour;
 }
 
-// Simulated terminals behind mocked USB serial devices, with serial numbers of their own;
-// the one numbered `mismatched` has hardware the package does not accept.
-class Bench
+// `count` quick terminals; the one numbered `mismatched` has hardware the package does not
+// accept.
+std::vector<sim::Behaviour> terminalsOf(int count, int mismatched)
 {
-public:
-    Bench(int count, int mismatched)
-    {
-        const std::string base = "ttyWS" + std::to_string(QCoreApplication::applicationPid());
-        for (int i = 0; i < count; ++i) {
-            mockbed::Device device;
-            device.name = base + "_" + std::to_string(i);
-            device.serial = "WKS" + std::to_string(i);
-            sim::Behaviour behaviour = quickTerminal();
-            if (i == mismatched)
-                behaviour.setCatalogue(0x99, 0x99, 0x99);
-            auto terminal = std::make_unique<sim::Terminal>(behaviour);
-            if (!bed.add(device) || !terminal->start(bed.masterFd(device.name), true))
-                return;
-            names << QString::fromStdString(device.name);
-            terminals.push_back(std::move(terminal));
-        }
-    }
-    ~Bench()
-    {
-        for (auto &terminal : terminals)
-            terminal->stop();
-    }
-    bool ready(int count) const { return int(terminals.size()) == count; }
-    sim::Record record(int k) const { return terminals.at(size_t(k))->record(); }
-
-    QStringList names;
-
-private:
-    mockbed::Testbed bed;
-    std::vector<std::unique_ptr<sim::Terminal>> terminals;
-};
+    std::vector<sim::Behaviour> behaviours(std::size_t(count), quickTerminal());
+    if (mismatched >= 0 && mismatched < count)
+        behaviours.at(std::size_t(mismatched)).setCatalogue(0x99, 0x99, 0x99);
+    return behaviours;
+}
 
 } // namespace
 
@@ -211,7 +185,7 @@ private slots:
         LogindStandIn logind;
         QVERIFY(logind.start());
         qputenv("DBUS_SYSTEM_BUS_ADDRESS", logind.address().toUtf8());
-        Bench bench(4, 2);
+        TerminalBench bench("ttyWS", "WKS", terminalsOf(4, 2));
         QVERIFY(bench.ready(4));
         window = std::make_unique<WorkshopWindow>(settings(bench.names));
         window->resize(1000, 560);
