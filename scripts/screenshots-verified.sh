@@ -31,18 +31,7 @@ sed -i -e 's|>paiement.bin</file>|&\n    <expect>MIRANDOL0302</expect>\n    <exp
 "$build/vardel-pack" sign "$work/configuration/configuration.xml"
 "$build/vardel-pack" verify "$work/configuration"
 
-window_id() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1; }
-# Waits for a window whose title matches (ASCII patterns: titles are UTF-8) and sets $found.
-wait_for() { # title, seconds
-    i=0
-    found=$(window_id "$1")
-    while [ -z "$found" ]; do
-        i=$((i + 1))
-        [ "$i" -gt $(($2 * 10)) ] && { echo "screenshots-verified: no window '$1'" >&2; return 1; }
-        sleep 0.1
-        found=$(window_id "$1")
-    done
-}
+. "$root/scripts/xwindows.sh"
 
 shoot() { # name, the box's title (a pattern), vardel-sim's options...
     name=$1

@@ -18,18 +18,7 @@ fi
 "$build/vardel-sim" --mock --pace-9600 --piece 16 --work 30 -- "$build/vardel" &
 demo=$!
 
-window_id() { xdotool search --onlyvisible --name "$1" 2>/dev/null | head -n 1; }
-# Waits for a window whose title matches (ASCII patterns: titles are UTF-8) and sets $found.
-wait_for() { # title, seconds
-    i=0
-    found=$(window_id "$1")
-    while [ -z "$found" ]; do
-        i=$((i + 1))
-        [ "$i" -gt $(($2 * 10)) ] && { echo "screenshots: no window '$1'" >&2; return 1; }
-        sleep 0.1
-        found=$(window_id "$1")
-    done
-}
+. "$(dirname "$0")/xwindows.sh"
 
 wait_for '^Vardel$' 30
 main=$found
