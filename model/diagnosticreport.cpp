@@ -7,6 +7,7 @@
 #include "config/advertisement.h"
 #include "config/configuration.h"
 #include "frames.h"
+#include "installwords.h"
 
 #include <QFileInfo>
 
@@ -224,7 +225,7 @@ QString timingsSection(const InstallFigures &f)
             where += QStringLiteral(", fichier %1 %2").arg(t.file).arg(t.fileName);
         s += QStringLiteral("  à %1 ms : %2 %3 ms  %4")
                  .arg(t.startMs, 7)
-                 .arg(figures::stageName(t.stage), -26)
+                 .arg(logLabelOf(t.stage), -26)
                  .arg(t.durationMs, 7)
                  .arg(where)
                  .trimmed()
@@ -243,52 +244,14 @@ QString named(const QString &words, const QString &key)
     return words + QStringLiteral(" (") + key + QLatin1Char(')');
 }
 
-QString outcomeWords(InstallOutcome outcome)
-{
-    switch (outcome) {
-    case InstallOutcome::Updated:
-        return QStringLiteral("mis à jour");
-    case InstallOutcome::UpToDate:
-        return QStringLiteral("déjà à jour");
-    case InstallOutcome::InstalledUnverified:
-        return QStringLiteral("installé, à vérifier");
-    case InstallOutcome::Failed:
-        return QStringLiteral("échec");
-    case InstallOutcome::Interrupted:
-        break;
-    }
-    return QStringLiteral("interrompu");
-}
-
-QString causeWords(FailureCause cause)
-{
-    switch (cause) {
-    case FailureCause::None:
-        return QStringLiteral("aucune");
-    case FailureCause::Package:
-        return QStringLiteral("le package");
-    case FailureCause::Mismatch:
-        return QStringLiteral("matériel que le package n'accepte pas");
-    case FailureCause::PortUnavailable:
-        return QStringLiteral("port indisponible");
-    case FailureCause::Refused:
-        return QStringLiteral("refus du terminal");
-    case FailureCause::BadReply:
-        return QStringLiteral("réponse endommagée ou inattendue");
-    case FailureCause::NoAnswer:
-        break;
-    }
-    return QStringLiteral("pas de réponse");
-}
-
 QString resultSection(const InstallResult &r)
 {
     QString s = heading(QStringLiteral("Résultat"));
-    s += field(QStringLiteral("Issue"), named(outcomeWords(r.outcome), outcomeKey(r.outcome)));
-    s += field(QStringLiteral("Étape"), named(figures::stageName(r.stage), stageKey(r.stage)));
+    s += field(QStringLiteral("Issue"), named(logLabelOf(r.outcome), outcomeKey(r.outcome)));
+    s += field(QStringLiteral("Étape"), named(logLabelOf(r.stage), stageKey(r.stage)));
     s += field(QStringLiteral("Cause"), r.cause == FailureCause::None
-                                            ? causeWords(r.cause)
-                                            : named(causeWords(r.cause), causeKey(r.cause)));
+                                            ? logLabelOf(r.cause)
+                                            : named(logLabelOf(r.cause), causeKey(r.cause)));
     if (r.cause == FailureCause::PortUnavailable)
         s += field(QStringLiteral("Échec d'ouverture"), openFailureKey(r.openFailure));
     s += field(QStringLiteral("Titre"), r.title);

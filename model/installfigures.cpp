@@ -1,6 +1,7 @@
 #include "installfigures.h"
 
 #include "installresult.h"
+#include "installwords.h"
 
 #include <QtMath>
 
@@ -30,39 +31,7 @@ namespace figures {
 
 QString stageName(InstallStage stage)
 {
-    switch (stage) {
-    case InstallStage::Starting:
-        return QStringLiteral("démarrage");
-    case InstallStage::Opening:
-        return QStringLiteral("ouverture du port");
-    case InstallStage::Initialising:
-        return QStringLiteral("initialisation");
-    case InstallStage::ReceivingApplication:
-        return QStringLiteral("application de réception");
-    case InstallStage::HardwareRead:
-        return QStringLiteral("lecture du matériel");
-    case InstallStage::HardwareCheck:
-        return QStringLiteral("contrôle du matériel");
-    case InstallStage::ApplicationList:
-        return QStringLiteral("liste des applications");
-    case InstallStage::Advertisement:
-        return QStringLiteral("annonce");
-    case InstallStage::Authorisation:
-        return QStringLiteral("autorisation");
-    case InstallStage::Download:
-        return QStringLiteral("téléchargement");
-    case InstallStage::Activation:
-        return QStringLiteral("activation");
-    case InstallStage::Reboot:
-        return QStringLiteral("redémarrage");
-    case InstallStage::RebootWait:
-        return QStringLiteral("attente du retour");
-    case InstallStage::Verification:
-        return QStringLiteral("vérification");
-    case InstallStage::Finished:
-        return QStringLiteral("fin");
-    }
-    return QString();
+    return logLabelOf(stage);
 }
 
 QString durationsLine(const InstallFigures &figures)

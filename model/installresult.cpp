@@ -1,4 +1,5 @@
 #include "installresult.h"
+#include "installwords.h"
 
 #include <QDir>
 
@@ -59,56 +60,12 @@ QString InstallResult::boxText() const
 
 QString stageKey(InstallStage stage)
 {
-    switch (stage) {
-    case InstallStage::Starting:
-        return QStringLiteral("starting");
-    case InstallStage::Opening:
-        return QStringLiteral("opening");
-    case InstallStage::Initialising:
-        return QStringLiteral("initialisation");
-    case InstallStage::ReceivingApplication:
-        return QStringLiteral("receiving-application");
-    case InstallStage::HardwareRead:
-        return QStringLiteral("hardware-read");
-    case InstallStage::HardwareCheck:
-        return QStringLiteral("hardware-check");
-    case InstallStage::ApplicationList:
-        return QStringLiteral("application-list");
-    case InstallStage::Advertisement:
-        return QStringLiteral("advertisement");
-    case InstallStage::Authorisation:
-        return QStringLiteral("authorisation");
-    case InstallStage::Download:
-        return QStringLiteral("download");
-    case InstallStage::Activation:
-        return QStringLiteral("activation");
-    case InstallStage::Reboot:
-        return QStringLiteral("reboot");
-    case InstallStage::RebootWait:
-        return QStringLiteral("reboot-wait");
-    case InstallStage::Verification:
-        return QStringLiteral("verification");
-    case InstallStage::Finished:
-        return QStringLiteral("finished");
-    }
-    return QString();
+    return keyOf(stage);
 }
 
 QString outcomeKey(InstallOutcome outcome)
 {
-    switch (outcome) {
-    case InstallOutcome::Updated:
-        return QStringLiteral("updated");
-    case InstallOutcome::UpToDate:
-        return QStringLiteral("up-to-date");
-    case InstallOutcome::InstalledUnverified:
-        return QStringLiteral("installed-unverified");
-    case InstallOutcome::Failed:
-        return QStringLiteral("failed");
-    case InstallOutcome::Interrupted:
-        return QStringLiteral("interrupted");
-    }
-    return QString();
+    return keyOf(outcome);
 }
 
 QString checkKey(BatchCheck::State state)
@@ -130,23 +87,7 @@ QString checkKey(BatchCheck::State state)
 
 QString causeKey(FailureCause cause)
 {
-    switch (cause) {
-    case FailureCause::None:
-        return QString();
-    case FailureCause::Package:
-        return QStringLiteral("package");
-    case FailureCause::Mismatch:
-        return QStringLiteral("hardware-mismatch");
-    case FailureCause::PortUnavailable:
-        return QStringLiteral("port-unavailable");
-    case FailureCause::Refused:
-        return QStringLiteral("refused");
-    case FailureCause::BadReply:
-        return QStringLiteral("bad-reply");
-    case FailureCause::NoAnswer:
-        return QStringLiteral("no-answer");
-    }
-    return QString();
+    return keyOf(cause);
 }
 
 QString openFailureKey(PortDiagnosis::Cause cause)

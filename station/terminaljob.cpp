@@ -3,6 +3,7 @@
 #include "app/wallclock.h"
 #include "config/configuration.h"
 #include "link/serialport.h"
+#include "model/installwords.h"
 #include "model/logtexts.h"
 #include "model/model.h"
 
@@ -13,41 +14,6 @@ namespace {
 // The rate is taken over this much of the recent past.
 constexpr qint64 kRateWindowMs = 3000;
 constexpr qint64 kShortestRateMs = 500;
-
-// The stage as the live lines show it.
-QString stageText(const InstallProgress &progress)
-{
-    switch (progress.stage) {
-    case InstallStage::Starting:
-        return QStringLiteral("démarrage");
-    case InstallStage::Opening:
-        return QStringLiteral("ouverture du port");
-    case InstallStage::Initialising:
-        return QStringLiteral("initialisation");
-    case InstallStage::ReceivingApplication:
-        return QStringLiteral("application Mirandol");
-    case InstallStage::HardwareRead:
-        return QStringLiteral("lecture du matériel");
-    case InstallStage::HardwareCheck:
-        return QStringLiteral("contrôle du matériel");
-    case InstallStage::ApplicationList:
-        return QStringLiteral("liste des applications");
-    case InstallStage::Advertisement:
-    case InstallStage::Authorisation:
-    case InstallStage::Download:
-        return QStringLiteral("téléchargement %1/%2").arg(progress.file).arg(progress.fileCount);
-    case InstallStage::Activation:
-        return QStringLiteral("activation");
-    case InstallStage::Reboot:
-    case InstallStage::RebootWait:
-        return QStringLiteral("redémarrage");
-    case InstallStage::Verification:
-        return QStringLiteral("vérification");
-    case InstallStage::Finished:
-        break;
-    }
-    return QStringLiteral("terminé");
-}
 
 // A result that comes from the station itself (an unusable package, a run stopped before this
 // terminal started).
@@ -276,7 +242,7 @@ QString TerminalJob::resolve()
 // A new stage, file or quarter of a percentage is an event of its own.
 void TerminalJob::onProgress(const InstallProgress &progress)
 {
-    const QString stage = stageText(progress);
+    const QString stage = progressLabel(progress);
     const QString file = progress.stage == InstallStage::Download ? progress.fileName : QString();
     JobView now;
     bool milestone = false;

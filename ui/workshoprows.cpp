@@ -1,7 +1,7 @@
 #include "workshoprows.h"
 
 #include "app/printable.h"
-#include "model/installfigures.h"
+#include "model/installwords.h"
 #include "station/report.h"
 
 #include <QBrush>
@@ -55,19 +55,7 @@ int WorkshopRows::end(const JobResult &result)
 
 QString WorkshopRows::outcomeWord(InstallOutcome outcome)
 {
-    switch (outcome) {
-    case InstallOutcome::Updated:
-        return QStringLiteral("mis à jour");
-    case InstallOutcome::UpToDate:
-        return QStringLiteral("déjà à jour");
-    case InstallOutcome::InstalledUnverified:
-        return QStringLiteral("à vérifier");
-    case InstallOutcome::Failed:
-        return QStringLiteral("en échec");
-    case InstallOutcome::Interrupted:
-        break;
-    }
-    return QStringLiteral("interrompu");
+    return shortLabelOf(outcome);
 }
 
 QString WorkshopRows::verdictWord(Verdict verdict)
@@ -192,15 +180,11 @@ QString WorkshopRows::text(const Row &row, int column) const
         return row.terminal.serialNumber.isEmpty() ? QStringLiteral("-")
                                                    : printable::text(row.terminal.serialNumber);
     case Stage:
-        if (running) {
-            if (progress.stage == InstallStage::Download && progress.fileCount > 0)
-                return figures::stageName(progress.stage) +
-                       QStringLiteral(" %1/%2").arg(progress.file).arg(progress.fileCount);
-            return figures::stageName(progress.stage);
-        }
-        // Where a terminal that did not make it stopped.
+        if (running) // as the station's live line says it
+            return progressLabel(progress);
+        // Where a terminal that did not make it stopped, as its log says it.
         if (row.ended && now != Verdict::Updated && now != Verdict::UpToDate)
-            return figures::stageName(row.result.installation.stage);
+            return logLabelOf(row.result.installation.stage);
         return QString();
     case File:
         return running && progress.stage == InstallStage::Download
@@ -234,7 +218,13 @@ QVariant WorkshopRows::data(const QModelIndex &index, int role) const
     case Qt::AccessibleTextRole:
         return text(row, index.column());
     case Qt::ToolTipRole:
-        return index.column() == Note ? text(row, Note) : QVariant();
+        if (index.column() == Note)
+            return text(row, Note);
+        // Why a terminal failed, in short; its detail tells the rest.
+        if (index.column() == Outcome && row.ended &&
+            row.result.installation.cause != FailureCause::None)
+            return shortLabelOf(row.result.installation.cause);
+        return QVariant();
     case Qt::ForegroundRole:
         if (index.column() == Outcome) {
             const Verdict now = verdictOf(row);
