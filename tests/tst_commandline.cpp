@@ -1,5 +1,6 @@
 // The command lines of vardel-station, vardel-pack and vardel-sim, read without running the
 // programs: what each line sets, and the message that refuses it.
+#include "packoptions.h"
 #include "stationoptions.h"
 
 #include <QTest>
@@ -13,6 +14,14 @@ QList<QByteArray> bytes(const char *line)
     for (const QByteArray &word : QByteArray(line).split(' '))
         if (!word.isEmpty())
             words << (word == "''" ? QByteArray() : word);
+    return words;
+}
+
+QStringList strings(const char *line)
+{
+    QStringList words;
+    for (const QByteArray &word : bytes(line))
+        words << QString::fromUtf8(word);
     return words;
 }
 
@@ -167,6 +176,69 @@ private slots:
                                     error));
         QCOMPARE(options.jsonFile, QString::fromLocal8Bit(name));
         QCOMPARE(options.broker.host, QStringLiteral("hôte"));
+    }
+
+    // vardel-pack: a command and its files; a line refused says why, before the usage, and
+    // ends with status 2.
+    void pack_data()
+    {
+        using Command = pack::Invocation::Command;
+        QTest::addColumn<QString>("line");
+        QTest::addColumn<int>("command");
+        QTest::addColumn<QString>("files"); // the command's words, joined by '|'
+        QTest::addColumn<QString>("key");   // sign's --key; "-": none given
+        QTest::addColumn<QString>("problem");
+        const auto row = [](const char *name, const char *line, Command command,
+                            const char *files, const char *key, const char *problem) {
+            QTest::newRow(name) << QString::fromUtf8(line) << int(command)
+                                << QString::fromUtf8(files) << QString::fromUtf8(key)
+                                << QString::fromUtf8(problem);
+        };
+        row("keygen", "keygen keys", Command::Keygen, "keys", "-", "");
+        row("seal", "seal plain.bin sealed.bin", Command::Seal, "plain.bin|sealed.bin", "-", "");
+        row("unseal", "unseal sealed.bin plain.bin", Command::Unseal, "sealed.bin|plain.bin",
+            "-", "");
+        row("verify", "verify configuration", Command::Verify, "configuration", "-", "");
+        row("sign with the build's key", "sign c.xml", Command::Sign, "c.xml", "-", "");
+        row("sign with a key after", "sign c.xml --key k.pem", Command::Sign, "c.xml", "k.pem",
+            "");
+        row("sign with a key before", "sign --key k.pem c.xml", Command::Sign, "c.xml", "k.pem",
+            "");
+        row("sign with an empty key", "sign c.xml --key ''", Command::Sign, "c.xml", "", "");
+        row("a file that starts with a dash, after --", "seal -- -in out", Command::Seal,
+            "-in|out", "-", "");
+        row("help", "help", Command::Help, "", "-", "");
+        row("help with words after it", "help sign", Command::Help, "", "-", "");
+        row("--help", "--help", Command::Help, "", "-", "");
+
+        const char *wrong = "unknown command or wrong number of arguments";
+        row("nothing", "", Command::Refused, "", "-", "no command");
+        row("unknown command", "pack dir", Command::Refused, "", "-", wrong);
+        row("empty command", "''", Command::Refused, "", "-", wrong);
+        row("unknown option", "verify dir --bogus", Command::Refused, "", "-", wrong);
+        row("-h is no option", "-h", Command::Refused, "", "-", wrong);
+        row("keygen without its folder", "keygen", Command::Refused, "", "-", wrong);
+        row("seal with one file", "seal plain", Command::Refused, "", "-", wrong);
+        row("unseal with three files", "unseal a b c", Command::Refused, "", "-", wrong);
+        row("verify with two folders", "verify a b", Command::Refused, "", "-", wrong);
+        row("sign without a file", "sign --key k.pem", Command::Refused, "", "-", wrong);
+        row("sign with two files", "sign a b", Command::Refused, "", "-", wrong);
+        row("key without its file", "sign c.xml --key", Command::Refused, "", "-",
+            "--key needs a file");
+        row("two keys", "sign c.xml --key a --key b", Command::Refused, "", "-", wrong);
+        row("a key to another command", "seal a b --key k", Command::Refused, "", "-", wrong);
+        row("a key alone", "--key k", Command::Refused, "", "-", wrong);
+    }
+
+    void pack()
+    {
+        QFETCH(QString, line);
+        QFETCH(QString, problem);
+        const pack::Invocation invocation = pack::parseCommandLine(strings(qPrintable(line)));
+        QCOMPARE(QString::fromUtf8(invocation.problem), problem);
+        QTEST(int(invocation.command), "command");
+        QTEST(invocation.files.join(QLatin1Char('|')), "files");
+        QTEST(invocation.keyGiven ? invocation.key : QStringLiteral("-"), "key");
     }
 };
 
