@@ -68,6 +68,7 @@ Parsed parse(const QList<Option> &options, const QStringList &arguments)
         if (option->takesValue && occurrence >= given.size()) {
             // Registered without a value: the line ended first.
             parsed.missingValue = arguments.last();
+            parsed.missingName = option->name;
             continue;
         }
         parsed.options.append({option->name, option->takesValue ? given.at(occurrence) : QString()});

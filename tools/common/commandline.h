@@ -38,6 +38,7 @@ struct Parsed
     QString unknown;
     // The option, as typed, that ends the line without the value it needs; empty: none.
     QString missingValue;
+    QString missingName; // ... and that option's name
 
     bool has(const QString &name) const;
     // Every value of `name`, in the order typed.
