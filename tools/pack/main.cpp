@@ -4,6 +4,7 @@
 #include "config/regularfile.h"
 #include "crypto/sealedfile.h"
 #include "pack.h"
+#include "packoptions.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -20,14 +21,6 @@ constexpr int kExitOk = 0;
 constexpr int kExitFailed = 1;
 constexpr int kExitUsage = 2;
 
-const char kUsage[] =
-    "usage:\n"
-    "  vardel-pack keygen DIR                      new signing key pair and package key\n"
-    "  vardel-pack seal PLAIN SEALED               seal a file under the package key\n"
-    "  vardel-pack unseal SEALED PLAIN             recover the plain content\n"
-    "  vardel-pack sign CONFIG.xml [--key PEM]     sign configuration.xml in place\n"
-    "  vardel-pack verify CONFIGDIR                check a package as the program reads it\n";
-
 int fail(const QString &message)
 {
     std::fprintf(stderr, "vardel-pack: %s\n", qUtf8Printable(message));
@@ -36,7 +29,7 @@ int fail(const QString &message)
 
 int usage(const char *problem)
 {
-    std::fprintf(stderr, "vardel-pack: %s\n%s", problem, kUsage);
+    std::fprintf(stderr, "vardel-pack: %s\n%s", problem, pack::kUsage);
     return kExitUsage;
 }
 
@@ -149,7 +142,7 @@ int verify(const QString &dir)
     return kExitFailed;
 }
 
-int run(QStringList args);
+int run(const QStringList &args);
 
 } // namespace
 
@@ -172,37 +165,29 @@ int main(int argc, char *argv[])
 
 namespace {
 
-int run(QStringList args)
+int run(const QStringList &args)
 {
-    if (args.isEmpty())
-        return usage("no command");
-    const QString command = args.takeFirst();
-
-    if (command == QLatin1String("keygen") && args.size() == 1)
-        return keygen(args[0]);
-    if (command == QLatin1String("seal") && args.size() == 2)
-        return seal(args[0], args[1]);
-    if (command == QLatin1String("unseal") && args.size() == 2)
-        return unseal(args[0], args[1]);
-    if (command == QLatin1String("verify") && args.size() == 1)
-        return verify(args[0]);
-    if (command == QLatin1String("sign")) {
-        QString key = QStringLiteral(VARDEL_SIGNING_PRIVATE_KEY);
-        const int option = args.indexOf(QStringLiteral("--key"));
-        if (option >= 0) {
-            if (option + 1 >= args.size())
-                return usage("--key needs a file");
-            key = args[option + 1];
-            args.erase(args.begin() + option, args.begin() + option + 2);
-        }
-        if (args.size() == 1)
-            return sign(args[0], key);
-    }
-    if (command == QLatin1String("help") || command == QLatin1String("--help")) {
-        std::printf("%s", kUsage);
+    const pack::Invocation invocation = pack::parseCommandLine(args);
+    const QStringList &files = invocation.files;
+    switch (invocation.command) {
+    case pack::Invocation::Command::Refused:
+        break;
+    case pack::Invocation::Command::Help:
+        std::printf("%s", pack::kUsage);
         return kExitOk;
+    case pack::Invocation::Command::Keygen:
+        return keygen(files[0]);
+    case pack::Invocation::Command::Seal:
+        return seal(files[0], files[1]);
+    case pack::Invocation::Command::Unseal:
+        return unseal(files[0], files[1]);
+    case pack::Invocation::Command::Sign:
+        return sign(files[0], invocation.keyGiven ? invocation.key
+                                                  : QStringLiteral(VARDEL_SIGNING_PRIVATE_KEY));
+    case pack::Invocation::Command::Verify:
+        return verify(files[0]);
     }
-    return usage("unknown command or wrong number of arguments");
+    return usage(invocation.problem);
 }
 
 } // namespace

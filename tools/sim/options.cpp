@@ -1,5 +1,6 @@
 #include "options.h"
 
+#include "commandline.h"
 #include "model/replyrecording.h"
 
 #include <QFile>
@@ -48,13 +49,6 @@ struct Settings
     bool otherSocket = false;
     bool unplugged = false;
     QList<PlugEvent> schedule;
-};
-
-enum class Parsed
-{
-    Taken,   // a terminal option, consumed with its value
-    NotMine, // not a terminal option
-    Failed,  // `error` says why
 };
 
 } // namespace
@@ -149,146 +143,137 @@ QString usage()
 
 namespace {
 
-// The value that follows the option at arguments[i]; i moves onto it.
-bool takeValue(const QStringList &arguments, int &i, QString &out, QString &error)
+// The terminal options, for every device or for one (after --at).
+const QList<commandline::Option> &terminalOptions()
 {
-    if (i + 1 >= arguments.size()) {
-        error = arguments.at(i) + QStringLiteral(" needs a value");
-        return false;
-    }
-    out = arguments.at(++i);
-    return true;
+    static const QList<commandline::Option> options = [] {
+        QList<commandline::Option> all;
+        for (const char *name :
+             {"catalogue", "replay", "hterm-file", "vendor", "serial", "description", "plug-at",
+              "unplug-at", "apps", "apps-after", "refuse", "mute", "damage", "unaccept",
+              "nok-block", "bad-crc-block", "bad-header-block", "stop-block", "mute-block",
+              "late-block", "final-ack-delay", "reboot-silence", "restart-after", "burst-size",
+              "burst-gap", "piece", "work", "late-ms", "cut-at"})
+            all.append({QLatin1String(name), true});
+        for (const char *name :
+             {"renumber", "other-socket", "unplugged", "refuse-app", "silent", "nok-forever",
+              "no-final-ack", "bad-final-ack", "bad-final-ack-crc", "final-ack-at-once",
+              "pace-9600", "bursts"})
+            all.append({QLatin1String(name)});
+        return all;
+    }();
+    return options;
 }
 
-// One terminal option at arguments[i] into `settings`; i moves past its value.
-Parsed parseTerminalOption(const QStringList &arguments, int &i, Settings &settings,
-                           QString &error)
+// One terminal option, `name` without its dashes, into `settings`.
+bool applyTerminalOption(const QString &name, const QString &text, Settings &settings,
+                         QString &error)
 {
     Behaviour &b = settings.behaviour;
-    const QString &option = arguments.at(i);
-    const auto value = [&](QString &out) { return takeValue(arguments, i, out, error); };
-    const auto taken = [](bool ok) { return ok ? Parsed::Taken : Parsed::Failed; };
-    QString text;
+    const QString option = QStringLiteral("--") + name;
     int number = 0;
     Command command;
-    if (option == QLatin1String("--catalogue"))
-        return taken(value(settings.catalogue));
-    if (option == QLatin1String("--replay"))
-        return taken(value(settings.replayFile));
-    if (option == QLatin1String("--hterm-file"))
-        return taken(value(settings.recordFile));
-    if (option == QLatin1String("--vendor"))
-        return taken(settings.vendorGiven = value(settings.vendor));
-    if (option == QLatin1String("--serial"))
-        return taken(settings.serialGiven = value(settings.serial));
-    if (option == QLatin1String("--description"))
-        return taken(value(settings.description));
-    if (option == QLatin1String("--renumber")) {
+    if (name == QLatin1String("catalogue")) {
+        settings.catalogue = text;
+    } else if (name == QLatin1String("replay")) {
+        settings.replayFile = text;
+    } else if (name == QLatin1String("hterm-file")) {
+        settings.recordFile = text;
+    } else if (name == QLatin1String("vendor")) {
+        settings.vendor = text;
+        settings.vendorGiven = true;
+    } else if (name == QLatin1String("serial")) {
+        settings.serial = text;
+        settings.serialGiven = true;
+    } else if (name == QLatin1String("description")) {
+        settings.description = text;
+    } else if (name == QLatin1String("renumber")) {
         settings.renumber = true;
-    } else if (option == QLatin1String("--other-socket")) {
+    } else if (name == QLatin1String("other-socket")) {
         settings.otherSocket = true;
-    } else if (option == QLatin1String("--unplugged")) {
+    } else if (name == QLatin1String("unplugged")) {
         settings.unplugged = true;
-    } else if (option == QLatin1String("--plug-at") || option == QLatin1String("--unplug-at")) {
-        if (!value(text))
-            return Parsed::Failed;
+    } else if (name == QLatin1String("plug-at") || name == QLatin1String("unplug-at")) {
         if (!parseCount(text, number)) {
             error = option + QStringLiteral(" needs a time in milliseconds");
-            return Parsed::Failed;
+            return false;
         }
-        settings.schedule.append({number, option == QLatin1String("--plug-at")});
-    } else if (option == QLatin1String("--apps")) {
-        if (!value(text))
-            return Parsed::Failed;
+        settings.schedule.append({number, name == QLatin1String("plug-at")});
+    } else if (name == QLatin1String("apps")) {
         b.applications = parseApplications(text);
-    } else if (option == QLatin1String("--apps-after")) {
-        if (!value(text))
-            return Parsed::Failed;
+    } else if (name == QLatin1String("apps-after")) {
         b.applicationsAfter.append(text == QLatin1String("same")
                                        ? std::optional<QList<AppEntry>>()
                                        : parseApplications(text));
-    } else if (option == QLatin1String("--refuse-app")) {
+    } else if (name == QLatin1String("refuse-app")) {
         b.receivingApp = false;
-    } else if (option == QLatin1String("--silent")) {
+    } else if (name == QLatin1String("silent")) {
         b.silent = true;
-    } else if (option == QLatin1String("--refuse") || option == QLatin1String("--mute") ||
-               option == QLatin1String("--damage") || option == QLatin1String("--unaccept")) {
-        if (!value(text))
-            return Parsed::Failed;
+    } else if (name == QLatin1String("refuse") || name == QLatin1String("mute") ||
+               name == QLatin1String("damage") || name == QLatin1String("unaccept")) {
         if (!commandFromName(text, command)) {
             error = QStringLiteral("unknown command: ") + text;
-            return Parsed::Failed;
+            return false;
         }
-        auto &set = option == QLatin1String("--refuse")   ? b.refused
-                    : option == QLatin1String("--mute")   ? b.muted
-                    : option == QLatin1String("--damage") ? b.damaged
-                                                          : b.unaccepted;
+        auto &set = name == QLatin1String("refuse")   ? b.refused
+                    : name == QLatin1String("mute")   ? b.muted
+                    : name == QLatin1String("damage") ? b.damaged
+                                                      : b.unaccepted;
         set.insert(command);
-    } else if (option.endsWith(QLatin1String("-block"))) {
+    } else if (name.endsWith(QLatin1String("-block"))) {
         static const QMap<QString, BlockReply> kinds = {
-            {QStringLiteral("--nok-block"), BlockReply::Nok},
-            {QStringLiteral("--bad-crc-block"), BlockReply::BadCrc},
-            {QStringLiteral("--bad-header-block"), BlockReply::BadHeader},
-            {QStringLiteral("--stop-block"), BlockReply::Stop},
-            {QStringLiteral("--mute-block"), BlockReply::Mute},
-            {QStringLiteral("--late-block"), BlockReply::Late}};
-        if (!kinds.contains(option))
-            return Parsed::NotMine;
-        if (!value(text))
-            return Parsed::Failed;
+            {QStringLiteral("nok-block"), BlockReply::Nok},
+            {QStringLiteral("bad-crc-block"), BlockReply::BadCrc},
+            {QStringLiteral("bad-header-block"), BlockReply::BadHeader},
+            {QStringLiteral("stop-block"), BlockReply::Stop},
+            {QStringLiteral("mute-block"), BlockReply::Mute},
+            {QStringLiteral("late-block"), BlockReply::Late}};
         if (!parseCount(text, number)) {
             error = option + QStringLiteral(" needs a block position");
-            return Parsed::Failed;
+            return false;
         }
-        b.addBlockFault(number, kinds.value(option));
-    } else if (option == QLatin1String("--nok-forever")) {
+        b.addBlockFault(number, kinds.value(name));
+    } else if (name == QLatin1String("nok-forever")) {
         b.nokForever = true;
-    } else if (option == QLatin1String("--no-final-ack")) {
+    } else if (name == QLatin1String("no-final-ack")) {
         b.finalAck = FinalAck::None;
-    } else if (option == QLatin1String("--bad-final-ack")) {
+    } else if (name == QLatin1String("bad-final-ack")) {
         b.finalAck = FinalAck::BadCode;
-    } else if (option == QLatin1String("--bad-final-ack-crc")) {
+    } else if (name == QLatin1String("bad-final-ack-crc")) {
         b.finalAck = FinalAck::BadCrc;
-    } else if (option == QLatin1String("--final-ack-at-once")) {
+    } else if (name == QLatin1String("final-ack-at-once")) {
         b.finalAckWithLastReply = true;
-    } else if (option == QLatin1String("--final-ack-delay") ||
-               option == QLatin1String("--reboot-silence") ||
-               option == QLatin1String("--restart-after") ||
-               option == QLatin1String("--burst-size") || option == QLatin1String("--burst-gap") ||
-               option == QLatin1String("--piece") || option == QLatin1String("--work") ||
-               option == QLatin1String("--late-ms") || option == QLatin1String("--cut-at")) {
-        if (!value(text))
-            return Parsed::Failed;
+    } else if (name == QLatin1String("pace-9600")) {
+        b.pace9600 = true;
+    } else if (name == QLatin1String("bursts")) {
+        b.bursts = true;
+    } else {
+        // The numbers: --final-ack-delay, --reboot-silence, --restart-after, --burst-size,
+        // --burst-gap, --piece, --work, --late-ms, --cut-at.
         if (!parseCount(text, number)) {
             error = option + QStringLiteral(" needs a number");
-            return Parsed::Failed;
+            return false;
         }
-        if (option == QLatin1String("--final-ack-delay"))
+        if (name == QLatin1String("final-ack-delay"))
             b.finalAckDelayMs = number;
-        else if (option == QLatin1String("--reboot-silence"))
+        else if (name == QLatin1String("reboot-silence"))
             b.rebootSilenceMs = number;
-        else if (option == QLatin1String("--restart-after"))
+        else if (name == QLatin1String("restart-after"))
             b.restartAfterMs = number;
-        else if (option == QLatin1String("--burst-size"))
+        else if (name == QLatin1String("burst-size"))
             b.burstSize = qMax(1, number);
-        else if (option == QLatin1String("--piece"))
+        else if (name == QLatin1String("piece"))
             b.pieceSize = qMax(1, number);
-        else if (option == QLatin1String("--work"))
+        else if (name == QLatin1String("work"))
             b.workMs = number;
-        else if (option == QLatin1String("--late-ms"))
+        else if (name == QLatin1String("late-ms"))
             b.lateMs = number;
-        else if (option == QLatin1String("--cut-at"))
+        else if (name == QLatin1String("cut-at"))
             b.cutAtFrame = number;
         else
             b.burstGapMs = number;
-    } else if (option == QLatin1String("--pace-9600")) {
-        b.pace9600 = true;
-    } else if (option == QLatin1String("--bursts")) {
-        b.bursts = true;
-    } else {
-        return Parsed::NotMine;
     }
-    return Parsed::Taken;
+    return true;
 }
 
 // The record file first, so that --catalogue patches it.
@@ -337,15 +322,19 @@ bool finishBehaviour(const Settings &settings, Behaviour &b, QString &error)
 bool deviceOptions(Settings settings, const QStringList &words, int k, DeviceOptions &device,
                    QString &error)
 {
-    for (int i = 0; i < words.size(); ++i) {
-        const Parsed parsed = parseTerminalOption(words, i, settings, error);
-        if (parsed == Parsed::Failed)
-            return false;
-        if (parsed == Parsed::NotMine) {
-            error = QStringLiteral("not an option of one device: ") + words.at(i);
-            return false;
-        }
+    const commandline::Parsed parsed = commandline::parse(terminalOptions(), words);
+    if (!parsed.unknown.isEmpty() || !parsed.positional.isEmpty()) {
+        error = QStringLiteral("not an option of one device: ") +
+                (parsed.unknown.isEmpty() ? parsed.positional.first() : parsed.unknown);
+        return false;
     }
+    if (!parsed.missingValue.isEmpty()) {
+        error = parsed.missingValue + QStringLiteral(" needs a value");
+        return false;
+    }
+    for (const commandline::Found &found : parsed.options)
+        if (!applyTerminalOption(found.name, found.value, settings, error))
+            return false;
     if (!finishBehaviour(settings, device.behaviour, error))
         return false;
     device.vendor = settings.vendorGiven         ? settings.vendor
@@ -368,59 +357,81 @@ bool deviceOptions(Settings settings, const QStringList &words, int k, DeviceOpt
 
 bool parseOptions(const QStringList &arguments, Options &options, QString &error)
 {
-    Settings common;
+    // The line is first cut where --at and -- stand, in order: the words after "--at K" belong
+    // to device K up to the next --at or --, and the words after the first -- are COMMAND's.
+    // QCommandLineParser keeps each option's values but not where they stood among the others,
+    // nor would it stop an option's value at --at or --; each part is then read by it alone.
+    QStringList shared;               // the words before any --at
     QMap<int, QStringList> perDevice; // the words after each --at K
     int at = -1;                      // the device the words go to; -1: every device
     for (int i = 0; i < arguments.size(); ++i) {
-        const QString &option = arguments.at(i);
-        if (option == QLatin1String("--")) {
+        const QString &word = arguments.at(i);
+        if (word == QLatin1String("--")) {
             options.command = arguments.mid(i + 1);
             break;
         }
-        const auto value = [&](QString &out) { return takeValue(arguments, i, out, error); };
-        QString text;
-        if (option == QLatin1String("--at")) {
-            if (!value(text) || !parseCount(text, at)) {
+        if (word == QLatin1String("--at")) {
+            if (i + 1 >= arguments.size() || !parseCount(arguments.at(++i), at)) {
                 error = QStringLiteral("--at needs a device position (0 = first)");
                 return false;
             }
             perDevice[at]; // even with no option after it
-        } else if (at >= 0) {
-            perDevice[at] << option;
-        } else if (option == QLatin1String("-h") || option == QLatin1String("--help")) {
-            options.help = true;
-        } else if (option == QLatin1String("--tty")) {
-            if (!value(options.tty))
-                return false;
-            options.mode = Options::Mode::Tty;
-        } else if (option == QLatin1String("--mock")) {
-            options.mode = Options::Mode::Mock;
-        } else if (option == QLatin1String("--device")) {
-            if (!value(options.device))
-                return false;
-            options.deviceGiven = true;
-        } else if (option == QLatin1String("--devices")) {
-            if (!value(text) || !parseCount(text, options.deviceCount) ||
-                options.deviceCount < 1 || options.deviceCount > Options::kMaxDevices) {
-                error = QStringLiteral("--devices needs a count from 1 to %1")
-                            .arg(Options::kMaxDevices);
-                return false;
-            }
-        } else if (option == QLatin1String("--save")) {
-            if (!value(options.saveDir))
-                return false;
-        } else if (option == QLatin1String("--quiet")) {
-            options.quiet = true;
-        } else if (option == QLatin1String("--control")) {
-            options.control = true;
         } else {
-            const Parsed parsed = parseTerminalOption(arguments, i, common, error);
-            if (parsed == Parsed::Failed)
-                return false;
-            if (parsed == Parsed::NotMine) {
-                error = QStringLiteral("unknown option: ") + option;
+            (at >= 0 ? perDevice[at] : shared) << word;
+        }
+    }
+
+    static const QList<commandline::Option> kOptions =
+        QList<commandline::Option>{{QStringLiteral("help"), false, QStringLiteral("h")},
+                                   {QStringLiteral("tty"), true},
+                                   {QStringLiteral("mock")},
+                                   {QStringLiteral("device"), true},
+                                   {QStringLiteral("devices"), true},
+                                   {QStringLiteral("save"), true},
+                                   {QStringLiteral("quiet")},
+                                   {QStringLiteral("control")}} +
+        terminalOptions();
+    const commandline::Parsed parsed = commandline::parse(kOptions, shared);
+    if (!parsed.unknown.isEmpty() || !parsed.positional.isEmpty()) {
+        error = QStringLiteral("unknown option: ") +
+                (parsed.unknown.isEmpty() ? parsed.positional.first() : parsed.unknown);
+        return false;
+    }
+    const QString devicesError =
+        QStringLiteral("--devices needs a count from 1 to %1").arg(Options::kMaxDevices);
+    if (!parsed.missingValue.isEmpty()) {
+        error = parsed.missingName == QLatin1String("devices")
+                    ? devicesError
+                    : parsed.missingValue + QStringLiteral(" needs a value");
+        return false;
+    }
+    Settings common;
+    for (const commandline::Found &found : parsed.options) {
+        const QString &name = found.name;
+        if (name == QLatin1String("help")) {
+            options.help = true;
+        } else if (name == QLatin1String("tty")) {
+            options.tty = found.value;
+            options.mode = Options::Mode::Tty;
+        } else if (name == QLatin1String("mock")) {
+            options.mode = Options::Mode::Mock;
+        } else if (name == QLatin1String("device")) {
+            options.device = found.value;
+            options.deviceGiven = true;
+        } else if (name == QLatin1String("devices")) {
+            if (!parseCount(found.value, options.deviceCount) || options.deviceCount < 1 ||
+                options.deviceCount > Options::kMaxDevices) {
+                error = devicesError;
                 return false;
             }
+        } else if (name == QLatin1String("save")) {
+            options.saveDir = found.value;
+        } else if (name == QLatin1String("quiet")) {
+            options.quiet = true;
+        } else if (name == QLatin1String("control")) {
+            options.control = true;
+        } else if (!applyTerminalOption(name, found.value, common, error)) {
+            return false;
         }
     }
     if (options.help)

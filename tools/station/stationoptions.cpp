@@ -1,5 +1,9 @@
 #include "stationoptions.h"
 
+#include "commandline.h"
+
+#include <algorithm>
+
 QString stationUsage()
 {
     return QStringLiteral(
@@ -85,68 +89,90 @@ QString stationUsage()
 bool parseStationOptions(const QList<QByteArray> &arguments, StationOptions &options,
                          QString &error)
 {
-    for (int i = 0; i < arguments.size(); ++i) {
-        const QString option = QString::fromLocal8Bit(arguments.at(i));
-        const auto value = [&](QString &out) {
-            if (i + 1 >= arguments.size() || arguments.at(i + 1).isEmpty()) {
-                error = QStringLiteral("l'option %1 attend une valeur").arg(option);
-                return false;
-            }
-            out = QString::fromLocal8Bit(arguments.at(++i));
-            return true;
-        };
-        QString text;
-        if (option == QLatin1String("-h") || option == QLatin1String("--help")) {
-            options.help = true;
-        } else if (option == QLatin1String("--list")) {
-            options.list = true;
-        } else if (option == QLatin1String("--reinstall")) {
-            options.reinstall = true;
-        } else if (option == QLatin1String("--package")) {
-            if (!value(options.packageDir))
-                return false;
-        } else if (option == QLatin1String("--json")) {
-            if (!value(options.jsonFile))
-                return false;
-        } else if (option == QLatin1String("--journal")) {
-            if (!value(options.journalFile))
-                return false;
-        } else if (option == QLatin1String("--port")) {
-            if (!value(text))
-                return false;
-            options.ports << text;
-        } else if (option == QLatin1String("--publish")) {
-            if (!value(options.publishUrl))
-                return false;
-            if (!parseBrokerAddress(arguments.at(i), options.broker, error))
-                return false;
-            options.publishUrl = QString::fromUtf8(arguments.at(i));
-        } else if (option == QLatin1String("--publish-ca")) {
-            if (!value(options.publishCa))
-                return false;
-        } else if (option == QLatin1String("--flush")) {
-            options.flush = true;
-        } else if (option == QLatin1String("--republish")) {
-            options.republish = true;
-        } else if (option == QLatin1String("--publish-insecure")) {
-            options.publishInsecure = true;
-        } else if (option == QLatin1String("--station-id")) {
-            if (!value(options.stationId))
-                return false;
-        } else if (option == QLatin1String("--watch")) {
-            options.watch = true;
-        } else if (option == QLatin1String("--wait")) {
-            if (!value(text))
-                return false;
-            bool number = false;
-            options.waitSeconds = text.toInt(&number);
-            if (!number || options.waitSeconds < 0) {
-                error = QStringLiteral("--wait attend un nombre de secondes (0 ou plus) : ") + text;
-                return false;
-            }
-        } else {
-            error = QStringLiteral("option inconnue : ") + option;
+    static const QList<commandline::Option> kOptions = {
+        {QStringLiteral("help"), false, QStringLiteral("h")},
+        {QStringLiteral("list")},
+        {QStringLiteral("reinstall")},
+        {QStringLiteral("package"), true},
+        {QStringLiteral("json"), true},
+        {QStringLiteral("journal"), true},
+        {QStringLiteral("port"), true},
+        {QStringLiteral("publish"), true},
+        {QStringLiteral("publish-ca"), true},
+        {QStringLiteral("flush")},
+        {QStringLiteral("republish")},
+        {QStringLiteral("publish-insecure")},
+        {QStringLiteral("station-id"), true},
+        {QStringLiteral("watch")},
+        {QStringLiteral("wait"), true},
+    };
+    // The words go through the parser as Latin-1, one character a byte, and come back as the
+    // bytes typed: the broker's address is checked as UTF-8, the others are decoded in the
+    // locale's encoding.
+    QStringList words;
+    for (const QByteArray &argument : arguments)
+        words << QString::fromLatin1(argument);
+    const commandline::Parsed parsed = commandline::parse(kOptions, words);
+    const auto typed = [](const QString &word) { return QString::fromLocal8Bit(word.toLatin1()); };
+    if (!parsed.unknown.isEmpty() || parsed.endMarker || !parsed.positional.isEmpty()) {
+        error = QStringLiteral("option inconnue : ") +
+                typed(!parsed.unknown.isEmpty() ? parsed.unknown
+                      : parsed.endMarker        ? QStringLiteral("--")
+                                                : parsed.positional.first());
+        return false;
+    }
+    if (!parsed.missingValue.isEmpty()) {
+        error = QStringLiteral("l'option %1 attend une valeur").arg(typed(parsed.missingValue));
+        return false;
+    }
+    for (const commandline::Found &found : parsed.options) {
+        const QString &name = found.name;
+        const QString value = typed(found.value);
+        const bool valued = std::any_of(kOptions.begin(), kOptions.end(), [&](const auto &option) {
+            return option.name == name && option.takesValue;
+        });
+        if (valued && value.isEmpty()) {
+            error = QStringLiteral("l'option --%1 attend une valeur").arg(name);
             return false;
+        }
+        if (name == QLatin1String("help")) {
+            options.help = true;
+        } else if (name == QLatin1String("list")) {
+            options.list = true;
+        } else if (name == QLatin1String("reinstall")) {
+            options.reinstall = true;
+        } else if (name == QLatin1String("package")) {
+            options.packageDir = value;
+        } else if (name == QLatin1String("json")) {
+            options.jsonFile = value;
+        } else if (name == QLatin1String("journal")) {
+            options.journalFile = value;
+        } else if (name == QLatin1String("port")) {
+            options.ports << value;
+        } else if (name == QLatin1String("publish")) {
+            const QByteArray address = found.value.toLatin1();
+            if (!parseBrokerAddress(address, options.broker, error))
+                return false;
+            options.publishUrl = QString::fromUtf8(address);
+        } else if (name == QLatin1String("publish-ca")) {
+            options.publishCa = value;
+        } else if (name == QLatin1String("flush")) {
+            options.flush = true;
+        } else if (name == QLatin1String("republish")) {
+            options.republish = true;
+        } else if (name == QLatin1String("publish-insecure")) {
+            options.publishInsecure = true;
+        } else if (name == QLatin1String("station-id")) {
+            options.stationId = value;
+        } else if (name == QLatin1String("watch")) {
+            options.watch = true;
+        } else if (name == QLatin1String("wait")) {
+            bool number = false;
+            options.waitSeconds = value.toInt(&number);
+            if (!number || options.waitSeconds < 0) {
+                error = QStringLiteral("--wait attend un nombre de secondes (0 ou plus) : ") + value;
+                return false;
+            }
         }
     }
     if (options.watch && options.list) {
