@@ -1,8 +1,10 @@
 #include "app/versionoption.h"
+#include "station/workshopsettings.h"
 #include "ui/mainwindow.h"
 #include "ui/workshopwindow.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QStringList>
 
 int main(int argc, char *argv[])
@@ -10,11 +12,13 @@ int main(int argc, char *argv[])
     if (versionoption::asked(argc, argv))
         return versionoption::print("vardel");
     QApplication application(argc, argv);
-    // vardel --atelier: the workshop window alone, in automatic mode from the start.
+    // vardel --atelier: the workshop window alone, in automatic mode from the start, its
+    // journal beside the log (the working directory) and its broker from its settings file.
     if (application.arguments().mid(1).contains(QStringLiteral("--atelier"))) {
         int status = 0;
         {
-            WorkshopWindow workshop(StationSettings(), true);
+            WorkshopWindow workshop(WorkshopWindow::kept(QDir::currentPath()), true, nullptr,
+                                    workshopsettings::file());
             workshop.show();
             status = application.exec();
         }

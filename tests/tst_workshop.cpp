@@ -9,11 +9,13 @@
 #include "programtimings.h"
 #include "station/report.h"
 #include "station/station.h"
+#include "station/workshopsettings.h"
 #include "terminal.h"
 #include "terminalbench.h"
 #include "testseam.h"
 #include "ui/workshoprows.h"
 #include "ui/workshopwindow.h"
+#include "app/logger.h"
 
 #include <QtTest>
 #include <QtWidgets>
@@ -102,6 +104,23 @@ class TestWorkshop : public QObject
         StationSettings given;
         given.packageDir = package;
         given.ports = ports;
+        return given;
+    }
+    // A settings file for the workshop's broker, with `content`.
+    QString settingsFile(const QByteArray &content) const
+    {
+        const QString path = work.filePath("atelier.conf"_q);
+        QFile file(path);
+        if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate) ||
+            file.write(content) != content.size())
+            return QString();
+        return path;
+    }
+    // A run that finds no terminal at once: what happens before the terminals.
+    StationSettings nothingToFind() const
+    {
+        StationSettings given = settings({"ttyNONE"_q});
+        given.waitSeconds = 0;
         return given;
     }
 
@@ -350,6 +369,196 @@ private slots:
         QVERIFY(!window->isRunning());
         QVERIFY(widget<QCheckBox>("automaticBox")->isEnabled());
         fleet.stop();
+    }
+
+    // Every control a person reaches has a name a screen reader says, and the keyboard
+    // reaches the controls in the form's order, the stop button included.
+    void accessibleAndKeyboard()
+    {
+        window = std::make_unique<WorkshopWindow>(settings());
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        int interactive = 0;
+        for (QWidget *w : window->findChildren<QWidget *>()) {
+            const bool reachable = w->focusPolicy() != Qt::NoFocus || qobject_cast<QAbstractButton *>(w) ||
+                                   qobject_cast<QAbstractItemView *>(w);
+            if (!reachable || !w->isVisibleTo(window.get()) || w->focusProxy())
+                continue;
+            // The parts of a view (its viewport, headers, scroll bars) are the view's.
+            if (qobject_cast<QAbstractScrollArea *>(w->parentWidget()) ||
+                (w->parentWidget() && qobject_cast<QAbstractScrollArea *>(w->parentWidget()->parentWidget())))
+                continue;
+            ++interactive;
+            QVERIFY2(!w->accessibleName().trimmed().isEmpty(), qPrintable(w->objectName()));
+        }
+        QCOMPARE(interactive, 5); // start, stop, the mode, the table, the detail
+        // The tab chain from "Démarrer", the stop button in it though it waits for a run.
+        QList<QWidget *> chain;
+        QWidget *w = widget<QPushButton>("startButton");
+        while (chain.size() < 5) {
+            if ((w->focusPolicy() & Qt::TabFocus) && w->isVisibleTo(window.get()))
+                chain << w;
+            w = w->nextInFocusChain();
+            if (w == widget<QPushButton>("startButton"))
+                break;
+        }
+        QCOMPARE(chain, (QList<QWidget *>{widget<QPushButton>("startButton"),
+                                          widget<QPushButton>("stopButton"),
+                                          widget<QCheckBox>("automaticBox"),
+                                          widget<QTableView>("table"),
+                                          widget<QPlainTextEdit>("detail")}));
+        // The detail's title takes the keyboard to the detail.
+        QCOMPARE(widget<QLabel>("detailTitle")->buddy(), widget<QPlainTextEdit>("detail"));
+        QCOMPARE(widget<QLabel>("detailTitle")->text(), "Dé&tail du terminal choisi"_q);
+    }
+
+    // A workshop of 32 terminals: the window keeps its size and fits a 1024 x 600 screen, and
+    // the table scrolls.
+    void thirtyTwoRows()
+    {
+        window = std::make_unique<WorkshopWindow>(settings());
+        window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(window.get()));
+        const QSize size = window->size();
+        auto *rows = window->findChild<WorkshopRows *>();
+        QVERIFY(rows);
+        auto *table = widget<QTableView>("table");
+        QCOMPARE(table->verticalScrollBar()->maximum(), 0);
+        for (int k = 0; k < 32; ++k) {
+            FoundTerminal terminal;
+            terminal.port = "ttyUSB%1"_q.arg(k);
+            terminal.location = "/dev/"_q + terminal.port;
+            terminal.label = terminal.port + " - (Terminal USB)"_q;
+            terminal.serialNumber = "ROW%1"_q.arg(k, 2, 10, QLatin1Char('0'));
+            rows->add(terminal);
+        }
+        QCoreApplication::processEvents();
+        QCOMPARE(table->model()->rowCount(), 32);
+        QCOMPARE(window->size(), size);
+        for (const QSize hint : {window->sizeHint(), window->minimumSizeHint()}) {
+            QVERIFY2(hint.width() <= 1024 && hint.height() <= 600,
+                     qPrintable("%1x%2"_q.arg(hint.width()).arg(hint.height())));
+        }
+        QVERIFY(window->frameGeometry().width() <= 1024);
+        QVERIFY(window->frameGeometry().height() <= 600);
+        QTRY_VERIFY(table->verticalScrollBar()->maximum() > 0);
+        QTRY_VERIFY(table->verticalScrollBar()->isVisible());
+        // The last row is reached from the keyboard, the table scrolled to it.
+        table->setFocus();
+        QTest::keyClick(table, Qt::Key_End, Qt::ControlModifier);
+        QCOMPARE(table->currentIndex().row(), 31);
+        QVERIFY(table->verticalScrollBar()->value() > 0);
+        QVERIFY(table->viewport()->rect().intersects(table->visualRect(table->currentIndex())));
+        QVERIFY(widget<QPlainTextEdit>("detail")->toPlainText().contains("ROW31"_q));
+        // Still the same at 1024 x 600.
+        window->resize(1024 - 16, 600 - 40);
+        QCoreApplication::processEvents();
+        QCOMPARE(window->size(), QSize(1024 - 16, 600 - 40));
+        QVERIFY(table->verticalScrollBar()->maximum() > 0);
+    }
+
+    // The journal of the workshop as its users open it goes beside the log, one line per
+    // terminal; the broker of its settings file is used (it is not there: the terminals are
+    // updated all the same, and the window says what the broker did not take).
+    void journalBesideTheLogAndBroker()
+    {
+        const QString journal = workshopsettings::journalIn(QDir::currentPath());
+        QFile::remove(journal);
+        QFile::remove(journal + ".acked"_q);
+        const QString path = settingsFile("# the workshop's broker\n"
+                                          "publish = mqtt://127.0.0.1:1/atelier\n"
+                                          "station-id = poste-essai\n");
+        QVERIFY(!path.isEmpty());
+        TerminalBench bench("ttyJR", "JRN", terminalsOf(2, -1));
+        QVERIFY(bench.ready(2));
+        StationSettings given = WorkshopWindow::kept(QDir::currentPath());
+        QCOMPARE(given.journalFile, journal);
+        given.packageDir = package;
+        given.ports = bench.names;
+        window = std::make_unique<WorkshopWindow>(given, false, nullptr, path);
+        window->show();
+        QSignalSpy ended(window.get(), &WorkshopWindow::runEnded);
+        QVERIFY(window->start());
+        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, 60000);
+        QCOMPARE(ended.first().first().toInt(), int(Station::kAllUpdated));
+
+        // Beside today's log.
+        const QString log = logger::dailyFileName(QDir::currentPath(), QDate::currentDate());
+        QVERIFY(QFile::exists(log));
+        QCOMPARE(QFileInfo(journal).absolutePath(), QFileInfo(log).absolutePath());
+        QFile file(journal);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QStringList serials;
+        const QList<QByteArray> lines = file.readAll().split('\n');
+        QCOMPARE(lines.size(), 3); // two records, each ended by its line break
+        QVERIFY(lines.last().isEmpty());
+        for (int k = 0; k < 2; ++k) {
+            QJsonParseError parsed;
+            const QJsonObject record = QJsonDocument::fromJson(lines.at(k), &parsed).object();
+            QCOMPARE(parsed.error, QJsonParseError::NoError);
+            QCOMPARE(record.value("outcome"_q).toString(), "updated"_q);
+            QCOMPARE(record.value("station"_q).toString(), "poste-essai"_q);
+            serials << record.value("serialNumber"_q).toString();
+        }
+        serials.sort();
+        QCOMPARE(serials, (QStringList{"JRN0"_q, "JRN1"_q}));
+        // The broker was tried, and what it did not take is said.
+        const QString notice = label("noticeLabel");
+        QVERIFY2(widget<QLabel>("noticeLabel")->isVisible(), qPrintable(notice));
+        QVERIFY2(notice.contains("127.0.0.1:1"_q), qPrintable(notice));
+        QVERIFY2(notice.contains("2 non transmis"_q), qPrintable(notice));
+    }
+
+    // A settings file that cannot be used: nothing starts, the window says which file and
+    // why, and starts once the file is corrected; the user name and password are taken from
+    // the environment and checked as vardel-station checks them.
+    void settingsRefused()
+    {
+        QString path = settingsFile("publish = mqtt://127.0.0.1/atelier\npublier = oui\n");
+        QVERIFY(!path.isEmpty());
+        window = std::make_unique<WorkshopWindow>(nothingToFind(), true, nullptr, path);
+        window->show();
+        QSignalSpy ended(window.get(), &WorkshopWindow::runEnded);
+        auto *notice = widget<QLabel>("noticeLabel");
+        QTRY_VERIFY(notice->isVisible());
+        QVERIFY(!window->isRunning());
+        QVERIFY(label("statusLabel").startsWith("Impossible de démarrer"_q));
+        QVERIFY2(notice->text().contains(QDir::toNativeSeparators(path)), qPrintable(notice->text()));
+        QVERIFY2(notice->text().contains("ligne 2 : clé inconnue « publier »"_q),
+                 qPrintable(notice->text()));
+        QVERIFY(widget<QPushButton>("startButton")->isEnabled());
+        QVERIFY(!widget<QPushButton>("stopButton")->isEnabled());
+        QVERIFY(!window->start());
+        QVERIFY(ended.isEmpty());
+
+        // A password without its user name: refused by the station before anything starts.
+        QVERIFY(!settingsFile("publish = mqtt://127.0.0.1/atelier\n").isEmpty());
+        qputenv("VARDEL_MQTT_PASSWORD", "secret");
+        QVERIFY(window->start());
+        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, 20000);
+        QCOMPARE(ended.takeFirst().first().toInt(), int(Station::kNothingStarted));
+        QVERIFY2(notice->text().contains("VARDEL_MQTT_PASSWORD est donné sans VARDEL_MQTT_USER"_q),
+                 qPrintable(notice->text()));
+        // Both, to a broker elsewhere over plain mqtt://: refused unless the file allows it.
+        QVERIFY(!settingsFile("publish = mqtt://192.0.2.1/atelier\nstation-id = p\n").isEmpty());
+        qputenv("VARDEL_MQTT_USER", "atelier");
+        QVERIFY(window->start());
+        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, 20000);
+        qunsetenv("VARDEL_MQTT_USER");
+        qunsetenv("VARDEL_MQTT_PASSWORD");
+        QCOMPARE(ended.takeFirst().first().toInt(), int(Station::kNothingStarted));
+        QVERIFY2(notice->text().contains("partiraient en clair vers 192.0.2.1:1883"_q),
+                 qPrintable(notice->text()));
+
+        // Corrected, without a broker: the run starts and finds no terminal (out of automatic
+        // mode, where it would wait for one).
+        widget<QCheckBox>("automaticBox")->setChecked(false);
+        QVERIFY(!settingsFile("station-id = p\n").isEmpty());
+        QVERIFY(window->start());
+        QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, 20000);
+        QVERIFY2(!notice->text().contains("réglages"_q), qPrintable(notice->text()));
+        QVERIFY2(label("statusLabel").contains("aucun terminal détecté"_q),
+                 qPrintable(label("statusLabel")));
     }
 
     // Closing the window during a run stops it first: the window stays until the run has

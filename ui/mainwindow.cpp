@@ -11,6 +11,7 @@
 #include "link/serialport.h"
 #include "model/logtexts.h"
 #include "model/model.h"
+#include "station/workshopsettings.h"
 #include "ui_mainwindow.h"
 
 #include <QCloseEvent>
@@ -361,7 +362,9 @@ void MainWindow::openWorkshop()
     // waits while the workshop is open.
     if (installStarted)
         return;
-    auto *workshop = new WorkshopWindow(StationSettings(), false, this);
+    // Its journal beside the log, its broker from its settings file, as `vardel --atelier`.
+    auto *workshop = new WorkshopWindow(WorkshopWindow::kept(QDir::currentPath()), false, this,
+                                        workshopsettings::file());
     workshop->setWindowFlag(Qt::Window);
     workshop->setWindowModality(Qt::WindowModal);
     workshop->setAttribute(Qt::WA_DeleteOnClose);

@@ -101,7 +101,12 @@ void StationRelay::servingEnded()
     post([=] { emit servingOver(); });
 }
 
-void StationRelay::finished(const report::Run &run, const QString &)
+void StationRelay::linkChanged(const Publisher::Event &, const QString &text)
 {
-    post([=] { emit runFinished(run); });
+    post([=] { emit brokerSaid(text); });
+}
+
+void StationRelay::finished(const report::Run &run, const QString &publishing)
+{
+    post([=] { emit runFinished(run, publishing); });
 }

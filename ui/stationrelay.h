@@ -48,6 +48,7 @@ public:
     void progressed(const QList<JobView> &rows) override;
     void stopTaken(StopRequests::Event which, const QString &source, bool interrupted) override;
     void servingEnded() override;
+    void linkChanged(const Publisher::Event &event, const QString &text) override;
     void finished(const report::Run &run, const QString &publishing) override;
 
 signals:
@@ -62,7 +63,10 @@ signals:
     void rowsNow(QList<JobView> rows);
     void stopAccepted(StopRequests::Event which, bool interrupted);
     void servingOver();
-    void runFinished(report::Run run);
+    // The broker's link, in words: trouble, or its end.
+    void brokerSaid(QString text);
+    // `publishing`: what the broker took, in words; empty without a broker.
+    void runFinished(report::Run run, QString publishing);
     // The station's run() has returned, with its exit status.
     void runReturned(int status);
 

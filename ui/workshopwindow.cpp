@@ -3,6 +3,7 @@
 
 #include "app/printable.h"
 #include "station/station.h"
+#include "station/workshopsettings.h"
 #include "stationrelay.h"
 #include "workshoprows.h"
 
@@ -57,9 +58,10 @@ struct WorkshopWindow::Run
     bool abandoned = false;
 };
 
-WorkshopWindow::WorkshopWindow(const StationSettings &base, bool automatic, QWidget *parent)
+WorkshopWindow::WorkshopWindow(const StationSettings &base, bool automatic, QWidget *parent,
+                               const QString &settingsFile)
     : QMainWindow(parent), ui(new Ui::WorkshopWindow), rows(new WorkshopRows(this)),
-      settings(base)
+      settings(base), settingsFile(settingsFile)
 {
     StationRelay::registerTypes();
     ui->setupUi(this);
@@ -81,6 +83,13 @@ WorkshopWindow::WorkshopWindow(const StationSettings &base, bool automatic, QWid
         ui->automaticBox->setChecked(true);
         QTimer::singleShot(0, this, [this] { start(); });
     }
+}
+
+StationSettings WorkshopWindow::kept(const QString &logFolder)
+{
+    StationSettings given;
+    given.journalFile = workshopsettings::journalIn(logFolder);
+    return given;
 }
 
 bool WorkshopWindow::waitForLeftWork(int waitMs)
@@ -130,6 +139,21 @@ bool WorkshopWindow::start()
     ui->noticeLabel->clear();
     ui->noticeLabel->setVisible(false);
     showCounts();
+    QString error;
+    if (!settingsFile.isEmpty() && !workshopsettings::read(settingsFile, asked, error)) {
+        // A workshop set up to publish does not run without its broker: the operator has the
+        // file corrected, then starts again.
+        qCWarning(lcWorkshop) << "settings file refused:" << error;
+        setStatus(QStringLiteral("Impossible de démarrer : les réglages de l'atelier sont "
+                                 "incorrects."));
+        addNotice(printable::text(error) +
+                  QStringLiteral(" Faites corriger le fichier, puis cliquez sur Démarrer."));
+        return false;
+    }
+    if (!asked.publishUrl.isEmpty())
+        qCInfo(lcWorkshop) << "publishing to" << asked.broker.text();
+    if (!asked.journalFile.isEmpty())
+        qCInfo(lcWorkshop) << "journal:" << asked.journalFile;
     run = std::make_unique<Run>();
     connectRun(*run);
     setRunning(true);
@@ -168,6 +192,7 @@ void WorkshopWindow::connectRun(Run &started)
     connect(relay, &StationRelay::runRefused, this,
             [this](StationObserver::Refusal, const QString &text) {
                 setStatus(QStringLiteral("Impossible de démarrer : ") + printable::text(text));
+                addNotice(printable::text(text));
             },
             queued);
     connect(relay, &StationRelay::runWarned, this,
@@ -226,11 +251,15 @@ void WorkshopWindow::connectRun(Run &started)
                     setStatus(QStringLiteral("Fin du mode automatique demandée."));
             },
             queued);
+    connect(relay, &StationRelay::brokerSaid, this,
+            [this](const QString &text) { addNotice(printable::text(text)); }, queued);
     connect(relay, &StationRelay::runFinished, this,
-            [this](const report::Run &ended) {
+            [this](const report::Run &ended, const QString &publishing) {
                 setStatus(ended.terminals.isEmpty()
                               ? QStringLiteral("Aucun terminal n'a été mis à jour.")
                               : report::counts(ended.terminals));
+                if (!publishing.isEmpty())
+                    addNotice(printable::lines(publishing));
             },
             queued);
     connect(relay, &StationRelay::runReturned, this, &WorkshopWindow::onRunReturned, queued);

@@ -34,17 +34,23 @@ public:
     // own; the program waits for them (at most waitMs) before it ends. True once none runs.
     static bool waitForLeftWork(int waitMs);
 
-    // `base`: the package and the ports the runs use (the station's defaults: the package
-    // beside the program, every port); the watch flag is the window's check box. `automatic`:
-    // the box checked and the run started at once.
+    // `base`: the package, the ports and the journal the runs use (the station's defaults: the
+    // package beside the program, every port, no journal); the watch flag is the window's
+    // check box. `automatic`: the box checked and the run started at once. `settingsFile`:
+    // the broker's settings (workshopsettings.h), read again at each start; a file that
+    // cannot be used stops the run from starting and the window says why. Empty: none.
     explicit WorkshopWindow(const StationSettings &base = StationSettings(), bool automatic = false,
-                            QWidget *parent = nullptr);
+                            QWidget *parent = nullptr, const QString &settingsFile = QString());
+    // The settings of the workshop as its users open it: its journal beside the log, in
+    // `logFolder` (workshopsettings::journalIn).
+    static StationSettings kept(const QString &logFolder);
     ~WorkshopWindow() override;
 
     bool isRunning() const { return run != nullptr; }
     const WorkshopRows &terminals() const { return *rows; }
 
-    // Starts a run unless one is running; false when one was.
+    // Starts a run unless one is running; false when one was, or when the settings file
+    // cannot be used.
     bool start();
     // Asks the run to stop (a second call also stops the reboot waits).
     void stop();
@@ -69,6 +75,7 @@ private:
     Ui::WorkshopWindow *ui;
     WorkshopRows *rows;
     const StationSettings settings;
+    const QString settingsFile;
     std::unique_ptr<Run> run;
     bool closeWhenEnded = false;
 };
