@@ -1,5 +1,5 @@
-#include "app/versionoption.h"
 #include "station/workshopsettings.h"
+#include "system/versionoption.h"
 #include "ui/mainwindow.h"
 #include "ui/workshopwindow.h"
 

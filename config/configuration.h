@@ -2,9 +2,9 @@
 
 #include "crypto/sealedfile.h"
 #include "records.h"
-#include "regularfile.h"
 #include "signature.h"
-#include "wording.h"
+#include "system/regularfile.h"
+#include "system/wording.h"
 
 #include <QList>
 #include <QLoggingCategory>

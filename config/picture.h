@@ -1,6 +1,6 @@
 #pragma once
 
-#include "regularfile.h"
+#include "system/regularfile.h"
 
 #include <QImage>
 #include <QSize>

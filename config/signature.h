@@ -1,7 +1,7 @@
 #pragma once
 
 #include "crypto/rsa.h"
-#include "wording.h"
+#include "system/wording.h"
 
 #include <QByteArray>
 #include <QString>

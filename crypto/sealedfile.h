@@ -1,6 +1,6 @@
 #pragma once
 
-#include "config/regularfile.h"
+#include "system/regularfile.h"
 
 #include <QByteArray>
 #include <QString>

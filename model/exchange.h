@@ -1,7 +1,7 @@
 #pragma once
 
-#include "frames.h"
-#include "installresult.h"
+#include "model/installation/installresult.h"
+#include "model/protocol/frames.h"
 
 #include <QString>
 

@@ -1,11 +1,11 @@
 #include "model.h"
 
-#include "app/logger.h"
-#include "app/wallclock.h"
 #include "config/configuration.h"
-#include "frames.h"
 #include "link/serialport.h"
-#include "logtexts.h"
+#include "model/installation/logtexts.h"
+#include "model/protocol/frames.h"
+#include "system/logger.h"
+#include "system/wallclock.h"
 
 #include <QDate>
 #include <QDir>
@@ -107,6 +107,12 @@ Model::Model()
 Model::~Model()
 {
     delete serialPort;
+}
+
+void Model::setTimingForTests(const Timing &waits)
+{
+    timing = waits;
+    serialPort->setReadTimeout(timing.exactReadTimeoutMs);
 }
 
 void Model::log(const QString &text)

@@ -1,9 +1,9 @@
 #pragma once
 
-#include "installresult.h"
-#include "linerecorder.h"
-#include "logcapture.h"
-#include "stagemeter.h"
+#include "model/installation/installresult.h"
+#include "model/installation/stagemeter.h"
+#include "model/report/linerecorder.h"
+#include "model/report/logcapture.h"
 
 #include <QObject>
 #include <QString>
@@ -34,7 +34,7 @@ class Model : public QObject
 
 public:
     // Fixed waits of the protocol, in milliseconds. The shipped program always runs with these
-    // values; only the test suite may shorten them (see TestSeam in tests/support).
+    // values; only the test suite may shorten them (setTimingForTests).
     struct Timing
     {
         int requestDelayMs = 200;      // before sendInfo, getAuthorization, load, resends
@@ -119,8 +119,6 @@ public:
     // Put in the name of this Model's reports, before "rapport" ("ttyACM1" when several
     // terminals share the folder). Set it before the Model is used.
     void setReportTag(const QString &tag) { reportTag = tag; }
-    // What the line did: the last frames each way, and the last installation's exchanges.
-    const LineRecorder &lineRecorder() const { return recorder; }
     // Release frames to every found terminal (never during an installation).
     void releaseTerminals();
 
@@ -139,7 +137,6 @@ public:
     // activated); its driver releases the terminal, as after any result. From any thread; stays
     // set for the life of the Model.
     void requestCancel() { cancelRequested = true; }
-    bool isCancelRequested() const { return cancelRequested; }
     // Asks a running installation not to wait any longer for its terminal to come back from a
     // reboot: the wait ends before its next try, and the terminal is left unchecked. From any
     // thread; stays set for the life of the Model.
@@ -148,13 +145,15 @@ public:
     // lists (they are passed over by default, and a terminal that lists every batch's is left
     // as it is: "déjà à jour"). Set it before the installation starts.
     void setReinstall(bool sendAnyway) { reinstall = sendAnyway; }
-    bool reinstalls() const { return reinstall; }
 
-    // Why the last command that failed did (its log line says it in words): written by the
-    // commands when they fail, read by the scenario. commandFailed writes the log line too and
-    // returns false, for `return commandFailed(...)`.
+    // The terminal's commands, one exchange each: the steps the installation is made of, which
+    // the protocol's tests also drive one by one. Each returns whether the terminal accepted;
+    // one that fails writes its log line and notes why (lastFailure).
+
+    // Why the last command that failed did (its log line says it in words). commandFailed
+    // notes it, writes the log line and returns false, for `return commandFailed(...)` in the
+    // commands and their shared exchange (exchange.h).
     FailureCause lastFailure() const { return failure; }
-    void noteFailure(FailureCause cause) { failure = cause; }
     bool commandFailed(FailureCause cause, const QString &logLine);
 
     // CRC-16/KERMIT of buffer[0..n-1], stored in buffer[n] (low) and buffer[n+1] (high).
@@ -164,9 +163,6 @@ public:
 
     // Session opening.
     bool initializeTerminal();
-    // One exchange of the initialisation frame, its reply awaited up to timeoutMs; logs its
-    // failed step, never the attempts line. Any answer counts.
-    bool initializeTerminalOnce(int timeoutMs);
     // The same exchange, with the reply judged: nothing at all (or the port could not be
     // written), bytes that are not a whole short frame of the initialisation's type with its
     // CRC, or such a frame. What tells a rebooted terminal that is back from a stray byte. It
@@ -202,14 +198,21 @@ public:
     std::shared_ptr<const Configuration> package() const;
     SerialPort *getSerialPort() const { return serialPort; }
     const std::array<quint8, 126> &getTerminalRecord() const { return terminalRecord; }
-    // Whether the last installation read the terminal's hardware record (whole and checked),
-    // and its whole application list.
-    bool terminalRecordWasRead() const { return terminalRecordRead; }
-    // The last reply to the hardware record's request, as it came (whole or not, damaged or
-    // not); empty when none came.
-    QByteArray terminalRecordAsReceived() const { return terminalRecordReply; }
-    bool applicationListWasRead() const { return applicationsRead; }
     QStringList getApplicationList() const { return applications; }
+
+    // The test suite's seam, and nothing else's: the shipped programs run with the protocol's
+    // waits (defaultTiming) and the platform's PC/SC service. tests/support/testseam.h is the
+    // one caller.
+    void setTimingForTests(const Timing &waits);
+    Timing timingForTests() const { return timing; }
+    // The waits of every Model built from now on (a window builds its own Model and starts its
+    // workers at once, so its waits must be set before it is built).
+    static void setInitialTimingForTests(const Timing &waits) { initialTiming = waits; }
+    static Timing initialTimingForTests() { return initialTiming; }
+    // Whether the next terminal search is the run's first (the one that switches the readers).
+    static void setFirstSearchForTests(bool first) { firstSearch = first; }
+    // A fake PC/SC service in place of the platform's own (null: the platform's own again).
+    void setPcscForTests(const PcscApi *api) { pcscApi = api; }
 
 signals:
     void configurationLoaded();
@@ -223,8 +226,10 @@ signals:
     void progressReported(const InstallProgress &progress);
 
 private:
-    friend class TestSeam;
-
+    void noteFailure(FailureCause cause) { failure = cause; }
+    // One exchange of the initialisation frame, its reply awaited up to timeoutMs; logs its
+    // failed step, never the attempts line. Any answer counts.
+    bool initializeTerminalOnce(int timeoutMs);
     void setPackage(std::shared_ptr<const Configuration> loaded);
 
     mutable std::mutex configurationMutex;              // guards configuration, not what it holds

@@ -2,8 +2,8 @@
 #include "model.h"
 
 #include "exchange.h"
-#include "frames.h"
 #include "link/serialport.h"
+#include "model/protocol/frames.h"
 
 #include <QThread>
 

@@ -2,7 +2,7 @@
 #include "model.h"
 
 #include "exchange.h"
-#include "frames.h"
+#include "model/protocol/frames.h"
 
 bool Model::getAuthorization()
 {

@@ -3,8 +3,8 @@
 
 #include "config/configuration.h"
 #include "exchange.h"
-#include "frames.h"
 #include "link/serialport.h"
+#include "model/protocol/frames.h"
 
 #include <QThread>
 

@@ -5,8 +5,8 @@
 #include "config/records.h"
 #include "crypto/sealedfile.h"
 #include "exchange.h"
-#include "frames.h"
 #include "link/serialport.h"
+#include "model/protocol/frames.h"
 #include "transfer.h"
 
 #include <QThread>

@@ -2,10 +2,10 @@
 // ports and the PC, written beside the log.
 #include "model.h"
 
-#include "app/devkeys.h"
-#include "app/wallclock.h"
-#include "diagnosticreport.h"
+#include "crypto/devkeys.h"
 #include "link/portinfo.h"
+#include "model/report/diagnosticreport.h"
+#include "system/wallclock.h"
 
 #include <QCoreApplication>
 #include <QDir>

@@ -3,7 +3,7 @@
 #include "model.h"
 
 #include "link/serialport.h"
-#include "logtexts.h"
+#include "model/installation/logtexts.h"
 
 namespace {
 

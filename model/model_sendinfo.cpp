@@ -5,7 +5,7 @@
 #include "config/records.h"
 #include "crypto/sealedfile.h"
 #include "exchange.h"
-#include "frames.h"
+#include "model/protocol/frames.h"
 #include "transfer.h"
 
 #include <algorithm>

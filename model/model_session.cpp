@@ -1,8 +1,8 @@
 // Session opening: initialisation, receiving-application check and the release sweep.
 #include "model.h"
 
-#include "frames.h"
 #include "link/serialport.h"
+#include "model/protocol/frames.h"
 
 namespace {
 

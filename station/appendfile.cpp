@@ -1,7 +1,7 @@
 #include "appendfile.h"
 
-#include "app/oserror.h"
-#include "app/savedfile.h"
+#include "system/oserror.h"
+#include "system/savedfile.h"
 #include "writeall.h"
 
 #include <QDir>

@@ -1,9 +1,9 @@
 #include "report.h"
 
-#include "app/printable.h"
-#include "app/savedfile.h"
-#include "app/wallclock.h"
 #include "figuresjson.h"
+#include "system/printable.h"
+#include "system/savedfile.h"
+#include "system/wallclock.h"
 
 #include <QDir>
 #include <QFileInfo>

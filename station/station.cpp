@@ -1,13 +1,13 @@
 #include "station.h"
 
-#include "app/devkeys.h"
-#include "app/logger.h"
-#include "config/configuration.h"
-#include "model/logtexts.h"
-#include "model/model.h"
 #include "acklog.h"
+#include "config/configuration.h"
+#include "crypto/devkeys.h"
+#include "model/installation/logtexts.h"
+#include "model/model.h"
 #include "publisher.h"
 #include "stationid.h"
+#include "system/logger.h"
 
 #include <QDir>
 #include <QElapsedTimer>

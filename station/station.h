@@ -1,12 +1,12 @@
 #pragma once
 
-#include "app/sleepinhibitor.h"
 #include "journal.h"
 #include "portboard.h"
 #include "report.h"
 #include "stationobserver.h"
 #include "stationsettings.h"
 #include "stoprequests.h"
+#include "system/sleepinhibitor.h"
 #include "terminaljob.h"
 
 #include <QJsonObject>

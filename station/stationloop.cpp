@@ -3,7 +3,7 @@
 // takes the stops, and one listing of the system's ports every 2 s for every job.
 #include "station.h"
 
-#include "model/logtexts.h"
+#include "model/installation/logtexts.h"
 #include "model/model.h"
 
 #include <QElapsedTimer>

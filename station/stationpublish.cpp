@@ -4,12 +4,12 @@
 #include "station.h"
 
 #include "acklog.h"
-#include "app/oserror.h"
-#include "app/printable.h"
-#include "app/wallclock.h"
 #include "model/model.h"
 #include "publisher.h"
 #include "stationid.h"
+#include "system/oserror.h"
+#include "system/printable.h"
+#include "system/wallclock.h"
 
 #include <QDateTime>
 #include <QDir>

@@ -1,11 +1,11 @@
 #include "terminaljob.h"
 
-#include "app/wallclock.h"
 #include "config/configuration.h"
 #include "link/serialport.h"
-#include "model/installwords.h"
-#include "model/logtexts.h"
+#include "model/installation/installwords.h"
+#include "model/installation/logtexts.h"
 #include "model/model.h"
+#include "system/wallclock.h"
 
 #include <QThread>
 

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "model/installresult.h"
+#include "model/installation/installresult.h"
 #include "portboard.h"
 
 #include <QDateTime>

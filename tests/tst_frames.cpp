@@ -1,4 +1,4 @@
-#include "model/frames.h"
+#include "model/protocol/frames.h"
 
 #include <QTest>
 

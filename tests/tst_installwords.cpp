@@ -1,8 +1,8 @@
 // The words of an installation's values: the keys stored in journals and sent to brokers stay
 // what readers of those files rely on; every value has its labels; a live stage reads the same
 // in the station and the window.
-#include "model/installresult.h"
-#include "model/installwords.h"
+#include "model/installation/installresult.h"
+#include "model/installation/installwords.h"
 #include "replies.h"
 
 #include <QSet>

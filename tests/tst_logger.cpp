@@ -1,8 +1,8 @@
-#include "app/logger.h"
-#include "app/printable.h"
-#include "app/wallclock.h"
 #include "model/model.h"
 #include "replies.h"
+#include "system/logger.h"
+#include "system/printable.h"
+#include "system/wallclock.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -4,7 +4,7 @@
 // commands send and keep: the release sweep, the terminal's record and application list, the
 // advertisement text, whole downloads and the fixed waits.
 #include "mockbed.h"
-#include "model/frames.h"
+#include "model/protocol/frames.h"
 #include "ptypeer.h"
 #include "replies.h"
 #include "sealing.h"

@@ -124,12 +124,12 @@ private slots:
             "\n"
             "SUMMARY: AddressSanitizer: 64 byte(s) leaked in 1 allocation(s).");
         const QString undefined = QStringLiteral(
-            "model/frames.cpp:14:58: runtime error: signed integer overflow: 2147483647 + 2 "
+            "model/protocol/frames.cpp:14:58: runtime error: signed integer overflow: 2147483647 + 2 "
             "cannot be represented in type 'int'\n"
-            "    #0 0x55d4d390e366 in frame::crc16 model/frames.cpp:14\n"
+            "    #0 0x55d4d390e366 in frame::crc16 model/protocol/frames.cpp:14\n"
             "    #1 0x7fe0a7e45249 in __libc_start_call_main libc_start_call_main.h:58");
         const QString bare = QStringLiteral(
-            "model/frames.cpp:20:3: runtime error: load of value 7, which is not a valid value "
+            "model/protocol/frames.cpp:20:3: runtime error: load of value 7, which is not a valid value "
             "for type 'Command'");
         QTest::newRow("none") << before + after << QStringList();
         QTest::newRow("race") << before + thread + QLatin1Char('\n') + after

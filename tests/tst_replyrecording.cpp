@@ -1,6 +1,6 @@
 // The replies recorded for a report, as vardel-sim --replay reads them back: what is kept when
 // there are too many, and what is refused.
-#include "model/replyrecording.h"
+#include "model/report/replyrecording.h"
 
 #include "replies.h"
 

@@ -1,7 +1,7 @@
-#include "app/workers.h"
 #include "link/serialport.h"
 #include "mockbed.h"
 #include "ptypeer.h"
+#include "system/workers.h"
 
 #include <QElapsedTimer>
 #include <QTest>

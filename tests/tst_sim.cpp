@@ -2,15 +2,15 @@
 // command against a mocked serial device or serving a tty. Run with --probe, this program is
 // such a command: a Model opens a session on the first serial port it sees.
 #include "childsignal.h"
+#include "engine.h"
 #include "link/serialport.h"
 #include "model/model.h"
-#include "model/frames.h"
-#include "model/replyrecording.h"
-#include "engine.h"
+#include "model/protocol/frames.h"
+#include "model/report/replyrecording.h"
 #include "options.h"
 #include "parser.h"
-#include "replayer.h"
 #include "ptypeer.h"
+#include "replayer.h"
 #include "replies.h"
 #include "sanitizerreport.h"
 

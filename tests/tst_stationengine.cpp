@@ -1,7 +1,7 @@
 // The station's engine with no console: a run against simulated terminals on mocked serial
 // devices, in this process, seen only through what its observer is told.
-#include "app/devkeys.h"
 #include "behaviour.h"
+#include "crypto/devkeys.h"
 #include "packagefixture.h"
 #include "programtimings.h"
 #include "station/station.h"

@@ -1,7 +1,7 @@
 // The workshop window over the station's engine, in this process, against simulated terminals
 // on mocked serial devices: what its table, its counts and its detail panel show.
-#include "app/devkeys.h"
 #include "behaviour.h"
+#include "crypto/devkeys.h"
 #include "fleet.h"
 #include "logindstandin.h"
 #include "mockbed.h"
@@ -10,12 +10,12 @@
 #include "station/report.h"
 #include "station/station.h"
 #include "station/workshopsettings.h"
+#include "system/logger.h"
 #include "terminal.h"
 #include "terminalbench.h"
 #include "testseam.h"
 #include "ui/workshoprows.h"
 #include "ui/workshopwindow.h"
-#include "app/logger.h"
 
 #include <QtTest>
 #include <QtWidgets>

@@ -1,7 +1,7 @@
 #include "about.h"
 
-#include "app/buildinfo.h"
-#include "app/devkeys.h"
+#include "crypto/devkeys.h"
+#include "system/buildinfo.h"
 #include "ui_about.h"
 
 #include <QDesktopServices>

@@ -1,18 +1,18 @@
 #include "mainwindow.h"
 
 #include "about.h"
-#include "workshopwindow.h"
-#include "app/devkeys.h"
-#include "app/logger.h"
-#include "app/workers.h"
 #include "config/configuration.h"
 #include "config/picture.h"
+#include "crypto/devkeys.h"
 #include "link/portfollower.h"
 #include "link/serialport.h"
-#include "model/logtexts.h"
+#include "model/installation/logtexts.h"
 #include "model/model.h"
 #include "station/workshopsettings.h"
+#include "system/logger.h"
+#include "system/workers.h"
 #include "ui_mainwindow.h"
+#include "workshopwindow.h"
 
 #include <QCloseEvent>
 #include <QComboBox>

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/sleepinhibitor.h"
-#include "model/installresult.h"
+#include "model/installation/installresult.h"
+#include "system/sleepinhibitor.h"
 
 #include <QMainWindow>
 #include <QString>

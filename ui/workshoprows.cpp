@@ -1,8 +1,8 @@
 #include "workshoprows.h"
 
-#include "app/printable.h"
-#include "model/installwords.h"
+#include "model/installation/installwords.h"
 #include "station/report.h"
+#include "system/printable.h"
 
 #include <QBrush>
 #include <QColor>

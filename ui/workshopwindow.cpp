@@ -1,10 +1,10 @@
-#include "workshopwindow.h"
 #include "ui_workshopwindow.h"
+#include "workshopwindow.h"
 
-#include "app/printable.h"
 #include "station/station.h"
 #include "station/workshopsettings.h"
 #include "stationrelay.h"
+#include "system/printable.h"
 #include "workshoprows.h"
 
 #include <QCloseEvent>

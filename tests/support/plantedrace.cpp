@@ -14,7 +14,7 @@
 //
 // "guarded" takes a std::mutex around each access. Exit status 0 when the program ran to its
 // end; ThreadSanitizer's own (66) when it reported.
-#include "app/workers.h"
+#include "system/workers.h"
 
 #include <QCoreApplication>
 #include <QThread>

@@ -1,7 +1,7 @@
 #include "replies.h"
 
-#include "model/frames.h"
 #include "model/model.h"
+#include "model/protocol/frames.h"
 
 QString ackDump(quint8 code, quint8 accepted, quint8 result)
 {

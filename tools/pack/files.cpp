@@ -1,6 +1,6 @@
 #include "pack.h"
 
-#include "config/regularfile.h"
+#include "system/regularfile.h"
 
 #include <QDir>
 #include <QFile>

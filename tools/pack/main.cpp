@@ -1,10 +1,10 @@
 // vardel-pack: what a package maker uses to prepare the package an operator installs.
 
-#include "app/versionoption.h"
-#include "config/regularfile.h"
 #include "crypto/sealedfile.h"
 #include "pack.h"
 #include "packoptions.h"
+#include "system/regularfile.h"
+#include "system/versionoption.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>

@@ -1,9 +1,9 @@
 #include "pack.h"
 
-#include "config/regularfile.h"
 #include "crypto/aes.h"
 #include "crypto/keys.h"
 #include "crypto/sealedfile.h"
+#include "system/regularfile.h"
 
 #include <openssl/evp.h>
 

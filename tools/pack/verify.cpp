@@ -2,9 +2,9 @@
 
 #include "config/configuration.h"
 #include "config/picture.h"
-#include "config/regularfile.h"
 #include "config/signature.h"
 #include "crypto/sealedfile.h"
+#include "system/regularfile.h"
 
 #include <QDir>
 #include <QSet>

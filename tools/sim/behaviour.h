@@ -11,7 +11,7 @@
 #include <optional>
 #include <set>
 
-class ReplyRecording; // model/replyrecording.h
+class ReplyRecording; // model/report/replyrecording.h
 
 // How the simulated terminal behaves during a run, and what it records of what it receives.
 namespace sim {

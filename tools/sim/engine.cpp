@@ -1,6 +1,6 @@
 #include "engine.h"
 
-#include "model/frames.h"
+#include "model/protocol/frames.h"
 
 #include <algorithm>
 

@@ -1,8 +1,8 @@
 // vardel-sim: a simulated terminal on a tty, or simulated terminals on mocked serial devices that a
 // command uses.
-#include "app/versionoption.h"
 #include "fleet.h"
 #include "options.h"
+#include "system/versionoption.h"
 #include "terminal.h"
 
 #include <QDir>

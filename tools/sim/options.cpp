@@ -1,7 +1,7 @@
 #include "options.h"
 
 #include "commandline.h"
-#include "model/replyrecording.h"
+#include "model/report/replyrecording.h"
 
 #include <QFile>
 

@@ -1,6 +1,6 @@
 #include "parser.h"
 
-#include "model/frames.h"
+#include "model/protocol/frames.h"
 
 namespace sim {
 

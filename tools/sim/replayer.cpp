@@ -1,6 +1,6 @@
 #include "replayer.h"
 
-#include "model/frames.h"
+#include "model/protocol/frames.h"
 
 #include <QMap>
 

@@ -3,7 +3,7 @@
 #include "parser.h"
 #include "responder.h"
 
-#include "model/replyrecording.h"
+#include "model/report/replyrecording.h"
 
 #include <QHash>
 

@@ -1,10 +1,10 @@
 // vardel-station: the package installed on every connected terminal at once.
-#include "app/versionoption.h"
 #include "console.h"
 #include "station/station.h"
 #include "stationconsole.h"
 #include "stationoptions.h"
 #include "stopsignals.h"
+#include "system/versionoption.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>

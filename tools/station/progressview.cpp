@@ -1,9 +1,9 @@
 #include "progressview.h"
 
-#include "app/printable.h"
-#include "app/wallclock.h"
 #include "console.h"
 #include "station/report.h"
+#include "system/printable.h"
+#include "system/wallclock.h"
 
 #include <algorithm>
 #include <atomic>

@@ -1,8 +1,8 @@
 #include "stationconsole.h"
 
-#include "app/printable.h"
 #include "console.h"
 #include "progressview.h"
+#include "system/printable.h"
 
 #include <QDir>
 

@@ -1,7 +1,7 @@
 #pragma once
 
-#include "app/sleepinhibitor.h"
 #include "installresult.h"
+#include "system/sleepinhibitor.h"
 
 #include <QString>
 

@@ -29,11 +29,6 @@ qint64 InstallFigures::stageMs(InstallStage stage) const
 
 namespace figures {
 
-QString stageName(InstallStage stage)
-{
-    return logLabelOf(stage);
-}
-
 QString durationsLine(const InstallFigures &figures)
 {
     // Every stage that ran, in the scenario's order; the start and the end take no time of
@@ -44,7 +39,7 @@ QString durationsLine(const InstallFigures &figures)
         const bool ran = std::any_of(figures.stages.begin(), figures.stages.end(),
                                      [stage](const StageTiming &t) { return t.stage == stage; });
         if (ran)
-            parts << QStringLiteral("%1 %2 ms").arg(stageName(stage)).arg(figures.stageMs(stage));
+            parts << QStringLiteral("%1 %2 ms").arg(logLabelOf(stage)).arg(figures.stageMs(stage));
     }
     QString line = QStringLiteral("Durées de l'installation : ");
     if (!parts.isEmpty())

@@ -1,13 +1,13 @@
 // The report's sections, for a person who supports the operator.
 #include "diagnosticreport.h"
 
-#include "app/buildinfo.h"
-#include "app/printable.h"
-#include "app/wallclock.h"
 #include "config/advertisement.h"
 #include "config/configuration.h"
-#include "frames.h"
-#include "installwords.h"
+#include "model/installation/installwords.h"
+#include "model/protocol/frames.h"
+#include "system/buildinfo.h"
+#include "system/printable.h"
+#include "system/wallclock.h"
 
 #include <QFileInfo>
 

@@ -1,6 +1,6 @@
 #include "logcapture.h"
 
-#include "app/logger.h"
+#include "system/logger.h"
 
 void LogCapture::begin()
 {

@@ -1,8 +1,8 @@
 #pragma once
 
 #include "frametrace.h"
-#include "installresult.h"
 #include "logcapture.h"
+#include "model/installation/installresult.h"
 #include "replyrecording.h"
 #include "systemsurvey.h"
 

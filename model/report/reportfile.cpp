@@ -1,7 +1,7 @@
 // Where a report goes, and how it is written.
 #include "diagnosticreport.h"
 
-#include "app/savedfile.h"
+#include "system/savedfile.h"
 
 #include <QDir>
 

@@ -58,8 +58,6 @@ struct InstallFigures
 
 namespace figures {
 
-// The stage as the log and the report name it ("lecture du matériel").
-QString stageName(InstallStage stage);
 // The log entry of the durations: every stage that ran, its times added up, then the total.
 QString durationsLine(const InstallFigures &figures);
 // The log entry of one download: its bytes, duration, rate and share of the line, and what

@@ -1,6 +1,6 @@
 #include "frametrace.h"
 
-#include "frames.h"
+#include "model/protocol/frames.h"
 
 #include <QDateTime>
 

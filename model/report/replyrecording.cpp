@@ -1,6 +1,6 @@
 #include "replyrecording.h"
 
-#include "frames.h"
+#include "model/protocol/frames.h"
 
 #include <algorithm>
 

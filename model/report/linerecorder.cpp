@@ -1,6 +1,6 @@
 #include "linerecorder.h"
 
-#include "frames.h"
+#include "model/protocol/frames.h"
 
 #include <QDateTime>
 
