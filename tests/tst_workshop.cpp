@@ -7,6 +7,7 @@
 #include "mockbed.h"
 #include "packagefixture.h"
 #include "programtimings.h"
+#include "sanitizerreport.h"
 #include "station/report.h"
 #include "station/station.h"
 #include "station/workshopsettings.h"
@@ -573,6 +574,75 @@ private slots:
         QVERIFY(window->isVisible());
         QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, 20000);
         QTRY_VERIFY(!window->isVisible());
+    }
+    // The program as the desktop entry starts it, `vardel --atelier`, beside a package of its
+    // own, with three terminals on mocked lines: the three are updated without a press, each
+    // with its result line in the log and its record in the journal beside it, and the program
+    // is still there afterwards, waiting for the next terminal.
+    void atelierProgram()
+    {
+        if (!programtimings::kShortened)
+            QSKIP("the program runs here with shortened waits: configure with "
+                  "-DVARDEL_TEST_TIMINGS=ON");
+        QTemporaryDir dir;
+        QVERIFY(dir.isValid());
+        // It reads its package beside itself: a copy of the program, beside a copy of the
+        // package; it writes its log and journal in its working directory.
+        const QString program = dir.filePath("vardel"_q);
+        QVERIFY(QFile::copy(QStringLiteral(VARDEL_PATH), program));
+        QVERIFY(QDir(dir.path()).mkpath("configuration"_q) && QDir(dir.path()).mkpath("run"_q));
+        for (const QFileInfo &file : QDir(package).entryInfoList(QDir::Files))
+            QVERIFY(QFile::copy(file.filePath(),
+                                dir.filePath("configuration/"_q + file.fileName())));
+        QProcess sim;
+        QProcessEnvironment environment = programtimings::environment();
+        environment.insert("QT_QPA_PLATFORM"_q, "offscreen"_q);
+        environment.insert("XDG_CONFIG_HOME"_q, dir.filePath("config"_q)); // no broker
+        environment.insert("XDG_CONFIG_DIRS"_q, dir.filePath("config"_q));
+        sim.setProcessEnvironment(environment);
+        sim.setWorkingDirectory(dir.filePath("run"_q));
+        sim.setStandardOutputFile(dir.filePath("out.txt"_q));
+        sim.setStandardErrorFile(dir.filePath("err.txt"_q));
+        const QString base = "ttyAT%1_"_q.arg(QCoreApplication::applicationPid());
+        sim.start(QStringLiteral(VARDEL_SIM_PATH),
+                  QStringList{"--mock"_q, "--device"_q, base, "--devices"_q, "3"_q, "--catalogue"_q,
+                                  "123456"_q} +
+                      programtimings::terminalOptions() +
+                      QStringList{"--"_q, program, "--atelier"_q});
+        QVERIFY(sim.waitForStarted());
+        const auto text = [&dir](const QString &name) {
+            QFile file(dir.filePath(name));
+            return file.open(QIODevice::ReadOnly) ? QString::fromUtf8(file.readAll()) : QString();
+        };
+        const auto log = [&] {
+            const QStringList logs = QDir(dir.filePath("run"_q)).entryList({"*_logs.txt"_q});
+            return logs.isEmpty() ? QString() : text("run/"_q + logs.first());
+        };
+        const QString success =
+            "Installation réalisée avec succès - Le terminal a été correctement mis à jour. - "
+            "[succès]"_q;
+        QTRY_VERIFY2_WITH_TIMEOUT(log().count(success) == 3 &&
+                                      text("run/atelier_journal.jsonl"_q).count(QLatin1Char('\n')) == 3,
+                                  qPrintable(log() + text("err.txt"_q)), 120000);
+        for (int k = 0; k < 3; ++k)
+            QVERIFY2(log().contains("[%1%2] %3"_q.arg(base).arg(k).arg(success)), qPrintable(log()));
+        const QStringList records =
+            text("run/atelier_journal.jsonl"_q).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
+        QSet<QString> serials;
+        for (const QString &record : records) {
+            const QJsonObject object = QJsonDocument::fromJson(record.toUtf8()).object();
+            QCOMPARE(object["outcome"_q].toString(), "updated"_q);
+            serials << object["serialNumber"_q].toString();
+        }
+        QCOMPARE(serials.size(), 3);
+        // Nothing ends the workshop but the person: it is still running, then stopped here.
+        QVERIFY(!sim.waitForFinished(500));
+        QCOMPARE(sim.state(), QProcess::Running);
+        sim.terminate(); // vardel-sim hands the signal on to the program
+        if (!sim.waitForFinished(10000))
+            sim.kill();
+        const QString caught = sanitizer::reportIn(text("err.txt"_q).toUtf8());
+        QVERIFY2(caught.isEmpty(), qPrintable(caught));
     }
 };
 
