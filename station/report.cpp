@@ -1,6 +1,7 @@
 #include "report.h"
 
 #include "figuresjson.h"
+#include "model/installation/installwords.h"
 #include "system/printable.h"
 #include "system/savedfile.h"
 #include "system/wallclock.h"
@@ -162,11 +163,12 @@ QString counts(const QList<JobResult> &terminals)
             break;
         }
     }
-    return QStringLiteral("Terminaux : %1 mis à jour, %2 déjà à jour, %3 à vérifier, %4 en échec")
-        .arg(updated)
-        .arg(upToDate)
-        .arg(unverified)
-        .arg(failed);
+    // An interrupted terminal counts among the failures.
+    return QStringLiteral("Terminaux : %1 %2, %3 %4, %5 %6, %7 %8")
+        .arg(QString::number(updated), shortLabelOf(InstallOutcome::Updated),
+             QString::number(upToDate), shortLabelOf(InstallOutcome::UpToDate),
+             QString::number(unverified), shortLabelOf(InstallOutcome::InstalledUnverified),
+             QString::number(failed), shortLabelOf(InstallOutcome::Failed));
 }
 
 QJsonObject terminalJson(const JobResult &r)

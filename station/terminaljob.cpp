@@ -197,11 +197,8 @@ void TerminalJob::finish(const InstallResult &result)
         state.success = success;
         state.upToDate = result.outcome == InstallOutcome::UpToDate;
         state.unverified = result.outcome == InstallOutcome::InstalledUnverified;
-        state.stage = state.upToDate ? QStringLiteral("déjà à jour")
-                      : success      ? QStringLiteral("mis à jour")
-                      : result.outcome == InstallOutcome::InstalledUnverified
-                          ? QStringLiteral("installé, à vérifier")
-                          : result.title;
+        // Updated, up to date or to check, in the log's words; a failure by its title.
+        state.stage = success || state.unverified ? logLabelOf(result.outcome) : result.title;
         state.file.clear();
         state.percent = -1;
         state.bytesPerSecond = 0;

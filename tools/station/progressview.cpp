@@ -1,6 +1,7 @@
 #include "progressview.h"
 
 #include "console.h"
+#include "model/installation/installwords.h"
 #include "station/report.h"
 #include "system/printable.h"
 #include "system/wallclock.h"
@@ -92,24 +93,23 @@ ProgressView::Counts ProgressView::count(const QList<JobView> &rows)
 
 QString ProgressView::countsText(const Counts &counts)
 {
+    const auto count = [](const QString &label, int n) {
+        return label + QStringLiteral(" : ") + QString::number(n);
+    };
+    const QString waiting = count(QStringLiteral("en attente"), counts.waiting);
+    const QString running = count(QStringLiteral("en cours"), counts.running);
+    const QString updated = count(shortLabelOf(InstallOutcome::Updated), counts.updated);
+    const QString upToDate = count(shortLabelOf(InstallOutcome::UpToDate), counts.upToDate);
+    const QString unverified =
+        count(shortLabelOf(InstallOutcome::InstalledUnverified), counts.unverified);
+    const QString failed = count(shortLabelOf(InstallOutcome::Failed), counts.failed);
+    const QString gap = QStringLiteral("   ");
     // Each line fits 80 columns: the terminals already up to date, when there are, make the
     // counts two lines.
     if (counts.upToDate > 0)
-        return QStringLiteral("en attente : %1   en cours : %2\nmis à jour : %3   déjà à jour : %4   "
-                              "à vérifier : %5   en échec : %6")
-            .arg(counts.waiting)
-            .arg(counts.running)
-            .arg(counts.updated)
-            .arg(counts.upToDate)
-            .arg(counts.unverified)
-            .arg(counts.failed);
-    return QStringLiteral("en attente : %1   en cours : %2   mis à jour : %3   à vérifier : %4   "
-                          "en échec : %5")
-        .arg(counts.waiting)
-        .arg(counts.running)
-        .arg(counts.updated)
-        .arg(counts.unverified)
-        .arg(counts.failed);
+        return waiting + gap + running + QLatin1Char('\n') + updated + gap + upToDate + gap +
+               unverified + gap + failed;
+    return waiting + gap + running + gap + updated + gap + unverified + gap + failed;
 }
 
 void ProgressView::setStatus(const QString &text)
