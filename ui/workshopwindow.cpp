@@ -318,13 +318,20 @@ void WorkshopWindow::addNotice(const QString &text)
 
 void WorkshopWindow::showCounts()
 {
+    // "Mis à jour : 3": a verdict's word, capitalised, and its count.
+    const auto count = [](const QString &word, int n) {
+        return word.left(1).toUpper() + word.mid(1) + QStringLiteral(" : ") + QString::number(n);
+    };
     const WorkshopRows::Counts counts = rows->counts();
-    ui->waitingCount->setText(QStringLiteral("En attente : %1").arg(counts.waiting));
-    ui->runningCount->setText(QStringLiteral("En cours : %1").arg(counts.running));
-    ui->updatedCount->setText(QStringLiteral("Mis à jour : %1").arg(counts.updated));
-    ui->unverifiedCount->setText(QStringLiteral("À vérifier : %1").arg(counts.unverified));
-    ui->failedCount->setText(QStringLiteral("En échec : %1").arg(counts.failed));
-    ui->upToDateCount->setText(QStringLiteral("Déjà à jour : %1").arg(counts.upToDate));
+    using Verdict = WorkshopRows::Verdict;
+    ui->waitingCount->setText(count(WorkshopRows::verdictWord(Verdict::Waiting), counts.waiting));
+    ui->runningCount->setText(count(WorkshopRows::verdictWord(Verdict::Running), counts.running));
+    ui->updatedCount->setText(count(WorkshopRows::verdictWord(Verdict::Updated), counts.updated));
+    ui->unverifiedCount->setText(
+        count(WorkshopRows::verdictWord(Verdict::Unverified), counts.unverified));
+    ui->failedCount->setText(count(WorkshopRows::verdictWord(Verdict::Failed), counts.failed));
+    ui->upToDateCount->setText(
+        count(WorkshopRows::verdictWord(Verdict::UpToDate), counts.upToDate));
 }
 
 void WorkshopWindow::showDetail()
