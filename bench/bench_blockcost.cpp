@@ -12,7 +12,6 @@
 #include "model/model.h"
 #include "sealing.h"
 #include "terminal.h"
-#include "testseam.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -142,7 +141,7 @@ int main(int argc, char *argv[])
     Model model;
     Model::Timing timing; // no fixed wait: only the exchange is measured
     timing.requestDelayMs = 0;
-    TestSeam::setTiming(model, timing);
+    model.setTimingForTests(timing);
     QFile file(QStringLiteral("bench.bin"));
     QByteArray plain(plainSize, '\0');
     for (int i = 0; i < plain.size(); ++i)

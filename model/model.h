@@ -201,14 +201,11 @@ public:
     QStringList getApplicationList() const { return applications; }
 
     // The test suite's seam, and nothing else's: the shipped programs run with the protocol's
-    // waits (defaultTiming) and the platform's PC/SC service. tests/support/testseam.h is the
-    // one caller.
+    // waits (defaultTiming) and the platform's PC/SC service.
     void setTimingForTests(const Timing &waits);
-    Timing timingForTests() const { return timing; }
     // The waits of every Model built from now on (a window builds its own Model and starts its
     // workers at once, so its waits must be set before it is built).
     static void setInitialTimingForTests(const Timing &waits) { initialTiming = waits; }
-    static Timing initialTimingForTests() { return initialTiming; }
     // Whether the next terminal search is the run's first (the one that switches the readers).
     static void setFirstSearchForTests(bool first) { firstSearch = first; }
     // A fake PC/SC service in place of the platform's own (null: the platform's own again).

@@ -14,39 +14,26 @@ mkdir -p "$out"
     ./scripts/make-demo-package.sh "$build" "$build/configuration"
 
 if [ -n "${VARDEL_SCREEN:-}" ]; then
-    # On the virtual display: twm places windows where the program asks, without a click, and
-    # titles them with the X server's built-in font.
-    rc=$(mktemp)
-    for font in TitleFont MenuFont IconFont ResizeFont IconManagerFont; do
-        echo "$font \"fixed\""
-    done > "$rc"
-    printf 'UsePPosition "on"\nRandomPlacement\nNoGrabServer\n' >> "$rc"
-    twm -f "$rc" 2> /dev/null &
-    wm=$!
-    sleep 1 # managing the screen before the window maps
+    . "$(dirname "$0")/xwindows.sh"
+    start_twm
     work=$(mktemp -d)
     (cd "$work" && exec "$OLDPWD/$build/vardel-sim" --mock --devices 2 -- "$OLDPWD/$build/vardel") &
     demo=$!
-    i=0
-    until xdotool search --onlyvisible --name '^Vardel$' > /dev/null 2>&1; do
-        i=$((i + 1))
-        [ "$i" -gt 300 ] && { echo "screenshots-sizes: no window" >&2; exit 1; }
-        sleep 0.1
-    done
+    wait_for '^Vardel$' 30
     sleep 3 # the first search lists both terminals
     import -window root "$out/mainwindow-$VARDEL_SCREEN.png"
     # Where the window scrolls, its lower part too: the wheel over the bars' captions.
     height=${VARDEL_SCREEN#*x}
     if [ "$height" -lt 700 ]; then
-        window=$(xdotool search --onlyvisible --name '^Vardel$' | head -n 1)
+        window=$found
         xdotool mousemove --window "$window" 380 420 click --repeat 10 --delay 50 5
         sleep 1
         import -window root "$out/mainwindow-$VARDEL_SCREEN-scrolled.png"
     fi
     kill "$demo" 2> /dev/null || true
     wait "$demo" 2> /dev/null || true
-    kill "$wm" 2> /dev/null || true
-    rm -rf "$rc" "$work"
+    stop_twm
+    rm -rf "$work"
     echo "screenshots-sizes: $out/mainwindow-$VARDEL_SCREEN.png"
     exit 0
 fi

@@ -15,14 +15,7 @@ mkdir -p "$out"
 
 if [ -n "${VARDEL_SCREEN:-}" ]; then
     . "$(dirname "$0")/xwindows.sh"
-    rc=$(mktemp)
-    for font in TitleFont MenuFont IconFont ResizeFont IconManagerFont; do
-        echo "$font \"fixed\""
-    done > "$rc"
-    printf 'UsePPosition "on"\nRandomPlacement\nNoGrabServer\n' >> "$rc"
-    twm -f "$rc" 2> /dev/null &
-    wm=$!
-    sleep 1 # managing the screen before the window maps
+    start_twm
     work=$(mktemp -d)
     mkdir -p "$work/config"
     (cd "$work" && XDG_CONFIG_HOME="$work/config" XDG_CONFIG_DIRS="$work/config" \
@@ -39,8 +32,8 @@ if [ -n "${VARDEL_SCREEN:-}" ]; then
     import -window root "$out/workshop-$VARDEL_SCREEN.png"
     kill "$demo" 2> /dev/null || true
     wait "$demo" 2> /dev/null || true
-    kill "$wm" 2> /dev/null || true
-    rm -rf "$rc" "$work"
+    stop_twm
+    rm -rf "$work"
     echo "screenshots-workshop: $out/workshop-$VARDEL_SCREEN.png"
     exit 0
 fi

@@ -15,3 +15,21 @@ wait_for() { # title, seconds
         found=$(window_id "$1")
     done
 }
+
+# A small window manager that draws the title bars: twm places windows where the program asks,
+# without a click, and titles them with the X server's built-in font. Sets $wm (its process)
+# and $twmrc (its settings file); stop_twm ends it.
+start_twm() {
+    twmrc=$(mktemp)
+    for font in TitleFont MenuFont IconFont ResizeFont IconManagerFont; do
+        echo "$font \"fixed\""
+    done > "$twmrc"
+    printf 'UsePPosition "on"\nRandomPlacement\nNoGrabServer\n' >> "$twmrc"
+    twm -f "$twmrc" 2> /dev/null &
+    wm=$!
+    sleep 1 # managing the screen before the window maps
+}
+stop_twm() {
+    kill "$wm" 2> /dev/null || true
+    rm -f "$twmrc"
+}

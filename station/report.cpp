@@ -47,7 +47,7 @@ QString resultColumn(const JobResult &result)
     const InstallResult &end = result.installation;
     QString cause;
     if (end.cause == FailureCause::NoAnswer) {
-        cause = QStringLiteral("pas de réponse");
+        cause = shortLabelOf(FailureCause::NoAnswer);
     } else if (end.cause == FailureCause::PortUnavailable) {
         switch (end.openFailure) {
         case PortDiagnosis::Cause::Busy:

@@ -1,6 +1,6 @@
 #include "link/pcscapi.h"
 #include "mockbed.h"
-#include "testseam.h"
+#include "model/model.h"
 
 #include <QElapsedTimer>
 #include <QTemporaryDir>
@@ -38,9 +38,9 @@ class TestDiscovery : public QObject
                                             "Terminal_USB"}));
         Model::Timing timing;
         timing.searchPauseMs = pause;
-        TestSeam::setTiming(model, timing);
-        TestSeam::setPcsc(model, &kCountingService);
-        TestSeam::setFirstSearch(false);
+        model.setTimingForTests(timing);
+        model.setPcscForTests(&kCountingService);
+        Model::setFirstSearchForTests(false);
         gSwitches = 0;
     }
 
@@ -55,7 +55,7 @@ private slots:
         mockbed::Testbed bed;
         Model model;
         prepare(bed, {QStringLiteral("Acme")}, model, 1000);
-        TestSeam::setFirstSearch(true);
+        Model::setFirstSearchForTests(true);
         QElapsedTimer timer;
         timer.start();
         qint64 firstTook = -1;

@@ -7,7 +7,7 @@
 #include "packagefixture.h"
 #include "replies.h"
 #include "simrig.h"
-#include "testseam.h"
+#include "model/model.h"
 #include "ui/about.h"
 #include "ui/mainwindow.h"
 #include "ui/workshopwindow.h"
@@ -97,7 +97,7 @@ private slots:
 
     void init()
     {
-        TestSeam::setInitialTiming(fast);
+        Model::setInitialTimingForTests(fast);
         bed = std::make_unique<mockbed::Testbed>();
         boxes.clear();
         boxButtons.clear();
@@ -443,7 +443,7 @@ private slots:
     {
         Model::Timing timing = fast;
         timing.searchPauseMs = 1000; // longer than the failing installation
-        TestSeam::setInitialTiming(timing);
+        Model::setInitialTimingForTests(timing);
         sim::Behaviour refusing;
         refusing.receivingApp = false;
         QVERIFY(startInstallation(refusing));
@@ -528,7 +528,7 @@ private slots:
         QFETCH(QStringList, logged);
         Model::Timing timing = fast;
         timing.rebootWaitMinMs = 2000;
-        TestSeam::setInitialTiming(timing);
+        Model::setInitialTimingForTests(timing);
         QVERIFY(startInstallation(behaviourOf(options), 0));
         const bool ends = box.startsWith("warning"_q);
         if (ends) {

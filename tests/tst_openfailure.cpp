@@ -6,7 +6,7 @@
 #include "mockbed.h"
 #include "packagefixture.h"
 #include "simrig.h"
-#include "testseam.h"
+#include "model/model.h"
 #include "ui/mainwindow.h"
 
 #include <QtTest>
@@ -89,7 +89,7 @@ private slots:
         timing.openRetryMs = QTest::currentTestFunction() == QByteArray("permissionsComeLate")
                                  ? Model::Timing().openRetryMs
                                  : 300;
-        TestSeam::setInitialTiming(timing);
+        Model::setInitialTimingForTests(timing);
         device = "ttyOF"_q + QString::number(QCoreApplication::applicationPid());
         boxes.clear();
     }
@@ -216,7 +216,7 @@ private:
     QString windowReady(uid_t owner, gid_t group, mode_t mode)
     {
         bed = std::make_unique<mockbed::Testbed>();
-        TestSeam::setFirstSearch(true); // no pause before the window's first search
+        Model::setFirstSearchForTests(true); // no pause before the window's first search
         sim::Behaviour behaviour;
         behaviour.setCatalogue(0x12, 0x34, 0x56); // the package's
         terminal = std::make_unique<sim::Terminal>(behaviour);

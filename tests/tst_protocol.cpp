@@ -9,7 +9,7 @@
 #include "replies.h"
 #include "sealing.h"
 #include "simrig.h"
-#include "testseam.h"
+#include "model/model.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -329,7 +329,7 @@ private slots:
         QVERIFY(QDir::setCurrent(work.path()));
         Model model;
         QVERIFY(QDir::setCurrent(previous));
-        TestSeam::setTiming(model, SimRig::fastTiming());
+        model.setTimingForTests(SimRig::fastTiming());
         QVERIFY(model.getSerialPort()->open(QString::fromStdString(device) +
                                             " - (Terminal USB)"_q));
         // The terminal's side on a thread of its own, its result handed back through a
@@ -438,7 +438,7 @@ private slots:
         QVERIFY(timer.elapsed() >= 150);
         QVERIFY(rig.model().sendInfo(&file) && rig.model().getAuthorization());
         timing.requestDelayMs = 80;
-        TestSeam::setTiming(rig.model(), timing);
+        rig.model().setTimingForTests(timing);
         timer.restart();
         QVERIFY(rig.model().load(&file));
         QVERIFY(timer.elapsed() >= 4 * 80); // the start block and three resends

@@ -7,7 +7,7 @@
 #include "station/station.h"
 #include "station/stationobserver.h"
 #include "terminalbench.h"
-#include "testseam.h"
+#include "model/model.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -130,7 +130,7 @@ private slots:
         QString error;
         QVERIFY2(timing.apply(QString::fromLatin1(programtimings::text()), error),
                  qPrintable(error));
-        TestSeam::setInitialTiming(timing);
+        Model::setInitialTimingForTests(timing);
         package = work.filePath(QStringLiteral("package"));
         QVERIFY(fixture::writePackage(package));
         // No reboot delay of its own: the reboot wait is the shortened one.

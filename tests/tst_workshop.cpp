@@ -14,7 +14,7 @@
 #include "system/logger.h"
 #include "terminal.h"
 #include "terminalbench.h"
-#include "testseam.h"
+#include "model/model.h"
 #include "ui/workshoprows.h"
 #include "ui/workshopwindow.h"
 
@@ -136,7 +136,7 @@ private slots:
         QString error;
         QVERIFY2(timing.apply(QString::fromLatin1(programtimings::text()), error),
                  qPrintable(error));
-        TestSeam::setInitialTiming(timing);
+        Model::setInitialTimingForTests(timing);
         package = work.filePath("package"_q);
         QVERIFY(fixture::writePackage(package));
         QVERIFY(fixture::write(package + "/configuration.xml"_q,

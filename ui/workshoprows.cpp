@@ -53,11 +53,6 @@ int WorkshopRows::end(const JobResult &result)
     return -1;
 }
 
-QString WorkshopRows::outcomeWord(InstallOutcome outcome)
-{
-    return shortLabelOf(outcome);
-}
-
 QString WorkshopRows::verdictWord(Verdict verdict)
 {
     switch (verdict) {
@@ -66,15 +61,15 @@ QString WorkshopRows::verdictWord(Verdict verdict)
     case Verdict::Running:
         return QStringLiteral("en cours");
     case Verdict::Updated:
-        return outcomeWord(InstallOutcome::Updated);
+        return shortLabelOf(InstallOutcome::Updated);
     case Verdict::UpToDate:
-        return outcomeWord(InstallOutcome::UpToDate);
+        return shortLabelOf(InstallOutcome::UpToDate);
     case Verdict::Unverified:
-        return outcomeWord(InstallOutcome::InstalledUnverified);
+        return shortLabelOf(InstallOutcome::InstalledUnverified);
     case Verdict::Failed:
         break;
     }
-    return outcomeWord(InstallOutcome::Failed);
+    return shortLabelOf(InstallOutcome::Failed);
 }
 
 WorkshopRows::Verdict WorkshopRows::verdictOf(const Row &row) const
@@ -198,7 +193,7 @@ QString WorkshopRows::text(const Row &row, int column) const
                                                       : QString();
     case Outcome:
         if (row.ended)
-            return outcomeWord(row.result.installation.outcome);
+            return shortLabelOf(row.result.installation.outcome);
         return verdictWord(now);
     case Note:
         return printable::text(row.view.note);

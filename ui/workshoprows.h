@@ -69,8 +69,7 @@ public:
     QString port(int row) const;
     QString serialNumber(int row) const;
 
-    // The short words of the outcomes, as the station's summary counts them.
-    static QString outcomeWord(InstallOutcome outcome);
+    // A verdict's word: the outcome's short label (installwords.h), or waiting or running.
     static QString verdictWord(Verdict verdict);
 
     int rowCount(const QModelIndex &parent = QModelIndex()) const override;

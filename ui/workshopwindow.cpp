@@ -1,6 +1,7 @@
-#include "ui_workshopwindow.h"
 #include "workshopwindow.h"
+#include "ui_workshopwindow.h"
 
+#include "model/installation/installwords.h"
 #include "station/station.h"
 #include "station/workshopsettings.h"
 #include "stationrelay.h"
@@ -347,7 +348,7 @@ void WorkshopWindow::showDetail()
             rows->data(rows->index(row, WorkshopRows::Note)).toString();
         if (const JobResult *result = rows->result(row)) {
             lines << QStringLiteral("Résultat : ") +
-                         WorkshopRows::outcomeWord(result->installation.outcome);
+                         shortLabelOf(result->installation.outcome);
             lines << printable::text(result->title);
             lines << printable::lines(result->message);
             if (!result->installation.advice.isEmpty())

@@ -5,7 +5,7 @@
 #include "options.h"
 #include "replies.h"
 #include "sealing.h"
-#include "testseam.h"
+#include "model/model.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -42,7 +42,7 @@ SimRig::SimRig(const sim::Behaviour &behaviour, const Model::Timing &timing)
     if (master < 0 || !simulator.start(master, true))
         return;
     modelObject = std::make_unique<Model>(); // its log file goes to the working directory
-    TestSeam::setTiming(*modelObject, timing);
+    modelObject->setTimingForTests(timing);
     ownPackage = std::make_shared<Configuration>();
     modelObject->usePackage(ownPackage);
 }
