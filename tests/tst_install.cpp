@@ -51,6 +51,7 @@ private slots:
         cancelAt.clear();
         stopWaitingAt.clear();
         rebootClock.invalidate();
+        rebootWaited = -1;
         expects.clear();
         thenOptions.clear();
         reinstalling = false;
@@ -491,7 +492,7 @@ private slots:
         timing.rebootStepMs = 100;
         timing.rebootTryTimeoutMs = 200;
         QVERIFY(install({Files()}, "--reboot-silence 60000"_q, QString(), true, delay));
-        const qint64 waited = rebootClock.elapsed();
+        const qint64 waited = rebootWaited;
         QVERIFY(!rig->port().isOpen());
         QCOMPARE(end(), "installed-unverified finished"_q);
         QVERIFY(result.rebootAcknowledged() && !result.returned());
@@ -712,6 +713,9 @@ private:
                     model.requestCancel();
                 if (steps.last() == stopWaitingAt)
                     model.requestStopWaiting();
+                if (&steps == &module && value == 100 && rebootClock.isValid() &&
+                    rebootWaited < 0)
+                    rebootWaited = rebootClock.elapsed(); // the wait's end, before the report
                 if (text.startsWith("Redémarrage"_q) && !rebootClock.isValid()) {
                     rebootClock.start();
                     if (!thenOptions.isEmpty()) // before the first reboot frame
@@ -769,6 +773,7 @@ private:
     QString cancelAt;          // the progress step at which install() asks the Model to stop
     QString stopWaitingAt;     // ... and to stop waiting for the terminal
     QElapsedTimer rebootClock; // started when the reboot stage shows
+    qint64 rebootWaited = -1;  // on that clock, when the module bar reached its end
     // What install() leaves.
     std::unique_ptr<SimRig> rig;
     InstallResult result;

@@ -254,7 +254,11 @@ class TestStation : public QObject
         QElapsedTimer clock;
         clock.start();
         while (sim.state() != QProcess::NotRunning && clock.elapsed() < setup.timeoutMs) {
-            sim.waitForReadyRead(200);
+            // With its output elsewhere, the pipe is at its end at once: poll, do not spin.
+            if (setup.output >= 0)
+                sim.waitForFinished(20);
+            else
+                sim.waitForReadyRead(200);
             now.out += QString::fromUtf8(sim.readAllStandardOutput());
             if (!acted) {
                 const QStringList logs = QDir(work.path()).entryList({"*_logs.txt"_q});
@@ -1084,7 +1088,7 @@ private slots:
     {
         pid_t killed = 0;
         const Run r = run(
-            "--devices 3 --catalogue 123456 --at 0 --refuse-app --at 2 --pace-9600 --work 60"_q,
+            "--devices 3 --catalogue 123456 --at 0 --refuse-app --at 2 --pace-9600 --work 150"_q,
             {"--package"_q, largePackage, "--journal"_q, "journal.txt"_q}, [&](During &now) {
                 // Two terminals done, the paced one in its download.
                 if (now.journal.count(QLatin1Char('\n')) < 2 ||
@@ -1137,7 +1141,7 @@ private slots:
         QCOMPARE(held, QStringList{"sleep:idle:handle-lid-switch|Vardel|Mise à jour d'un "
                                    "terminal en cours|block"_q});
         bool answered = false;
-        QTRY_VERIFY(logind.inhibitors(&answered).isEmpty() && answered);
+        QTRY_VERIFY_WITH_TIMEOUT(logind.inhibitors(&answered).isEmpty() && answered, 20000);
         QVERIFY(!r.log.join(QLatin1Char('\n')).contains("Mise en veille du PC"_q));
     }
 
@@ -1562,8 +1566,9 @@ private slots:
         ::close(reader);
         QVERIFY2(r.status == 0 && exited >= 0, qPrintable(QString::number(r.status) + r.err));
         QCOMPARE(r.terminals.value(0)["result"_q].toString(), kUpdated);
-        // 2 s, and the time to see the log's end banner and the exit (0.2 s each at most).
-        QVERIFY2(exited - ended < 2600, qPrintable(QString::number(exited - ended)));
+        // 2 s, and the time to see the log's end banner and the exit, with room for a loaded
+        // machine: a station waiting on its output for good never gets here.
+        QVERIFY2(exited - ended < 4500, qPrintable(QString::number(exited - ended)));
     }
 
     // A terminal's journal line is written as soon as its installation has ended, before its
@@ -1572,6 +1577,7 @@ private slots:
     void journalWrittenAtEnd()
     {
         QElapsedTimer sinceResult;
+        qint64 killedAt = -1;
         pid_t killed = 0;
         Setup setup{"--devices 1 --catalogue 123456 --mute release"_q,
                     {"--package"_q, smallPackage, "--journal"_q, "journal.txt"_q},
@@ -1583,12 +1589,13 @@ private slots:
                         if (sinceResult.elapsed() < 300)
                             return false;
                         killed = stationOf(now.sim);
+                        killedAt = sinceResult.elapsed();
                         return killed > 0 && ::kill(killed, SIGKILL) == 0;
                     }};
         setup.timings = "releaseTimeoutMs=3000"_q;
         const Run r = run(setup);
         QVERIFY2(killed > 0 && r.status == 128 + SIGKILL, qPrintable(r.out + r.err));
-        QVERIFY2(sinceResult.elapsed() < 2500, qPrintable(QString::number(sinceResult.elapsed())));
+        QVERIFY2(killedAt >= 0 && killedAt < 2500, qPrintable(QString::number(killedAt)));
         QCOMPARE(r.journal.size(), 1);
         QCOMPARE(r.journal.first()["serialNumber"_q].toString(), "TVX00001"_q);
         QCOMPARE(r.journal.first()["outcome"_q].toString(), "updated"_q);

@@ -231,7 +231,7 @@ private slots:
         QTRY_COMPARE_WITH_TIMEOUT(ended.size(), 1, 60000);
         QCOMPARE(ended.first().first().toInt(), int(Station::kSomeFailed));
         bool answered = false;
-        QTRY_VERIFY(logind.inhibitors(&answered).isEmpty() && answered);
+        QTRY_VERIFY_WITH_TIMEOUT(logind.inhibitors(&answered).isEmpty() && answered, 20000);
         qputenv("DBUS_SYSTEM_BUS_ADDRESS",
                 "unix:path="_q.toUtf8() + QFile::encodeName(work.filePath("no-bus"_q)));
 
@@ -319,7 +319,7 @@ private slots:
         window = std::make_unique<WorkshopWindow>(settings(), true);
         window->show();
         QVERIFY(widget<QCheckBox>("automaticBox")->isChecked());
-        QTRY_VERIFY(window->isRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(window->isRunning(), 20000);
         QVERIFY(!widget<QCheckBox>("automaticBox")->isEnabled());
         QTRY_VERIFY_WITH_TIMEOUT(label("statusLabel").startsWith("Mode automatique"_q), 20000);
         QSignalSpy ended(window.get(), &WorkshopWindow::runEnded);
@@ -337,7 +337,7 @@ private slots:
 
         // The first one, unplugged and plugged in again under a new port name.
         fleet.unplug(0);
-        QTest::qWait(1000); // the station's loop sees it gone
+        QTest::qWait(2500); // the station's loop (a look every 250 ms) sees it gone
         QVERIFY(fleet.plug(0));
         QCOMPARE(fleet.names(0).size(), 2);
         QTRY_VERIFY_WITH_TIMEOUT(!cell(0, WorkshopRows::Note).isEmpty(), 20000);
@@ -568,7 +568,7 @@ private slots:
     {
         window = std::make_unique<WorkshopWindow>(settings(), true);
         window->show();
-        QTRY_VERIFY(window->isRunning());
+        QTRY_VERIFY_WITH_TIMEOUT(window->isRunning(), 20000);
         QSignalSpy ended(window.get(), &WorkshopWindow::runEnded);
         QVERIFY(!window->close());
         QVERIFY(window->isVisible());
