@@ -29,6 +29,7 @@
 #include <pty.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <vector>
 
 namespace {
 
@@ -1526,11 +1527,11 @@ private slots:
         // Full before the station writes a byte: a terminal moves what it was given on to its
         // reader's side a moment later, and takes some more then.
         ::fcntl(writer, F_SETFL, ::fcntl(writer, F_GETFL) | O_NONBLOCK);
-        const QByteArray filler(4096, 'x');
+        std::vector<char> filler(4096, 'x');
         for (bool took = true; took;) {
             took = false;
-            for (const int size : {4096, 1}) {
-                while (::write(writer, filler.constData(), size_t(size)) > 0)
+            for (const size_t size : {filler.size(), size_t(1)}) {
+                while (::write(writer, filler.data(), size) > 0)
                     took = true;
             }
             QThread::msleep(50);
