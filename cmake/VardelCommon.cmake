@@ -32,8 +32,11 @@ elseif(NOT VARDEL_SANITIZE STREQUAL "")
 endif()
 # Every project target links vardel_common and so gets the sanitizers; the preloaded modem-line
 # shim does not, because it is loaded into uninstrumented programs too.
+# Line tables are all a sanitizer's report needs (functions, files, lines); full debug
+# information would cost an eighth of the compile time; a debugger wants a build without
+# sanitizers anyway.
 if(_vardel_san)
-    target_compile_options(vardel_common INTERFACE ${_vardel_san} -g)
+    target_compile_options(vardel_common INTERFACE ${_vardel_san} -g1)
     target_link_options(vardel_common INTERFACE ${_vardel_san})
 endif()
 
