@@ -247,6 +247,13 @@ pid_t stationOf(const QProcess &sim)
     return pid_t(readText("/proc/%1/task/%1/children"_q.arg(pid)).simplified().toInt());
 }
 
+// A failed check's message: the end of the station's output, where its summary is (a whole
+// output is cut short by the test framework).
+QString summaryEnd(const QString &out)
+{
+    return out.right(1500);
+}
+
 QSet<QString> idsOf(const QList<QJsonObject> &records)
 {
     QSet<QString> ids;
@@ -484,7 +491,8 @@ private slots:
         QCOMPARE(r.status, 1);
         QCOMPARE(r.journal.size(), 4);
         QCOMPARE(r.acked, idsOf(r.journal));
-        QVERIFY2(r.out.contains("atelier : 4 enregistrement(s) publié(s)."_q), qPrintable(r.out.right(1500)));
+        QVERIFY2(r.out.contains("atelier : 4 enregistrement(s) publié(s)."_q),
+                 qPrintable(summaryEnd(r.out)));
         QCOMPARE(r.summary["publish"_q]["published"_q].toInt(), 4);
         QVERIFY(r.summary["publish"_q]["unsent"_q].toArray().isEmpty());
 
@@ -604,7 +612,7 @@ private slots:
                  qPrintable(waited.join(" "_q)));
         QVERIFY2(r.out.contains("4 enregistrement(s) publié(s), dont %1 après une attente : "_q
                                     .arg(waited.size())),
-                 qPrintable(r.out.right(1500)));
+                 qPrintable(summaryEnd(r.out)));
 
         // Every id reached the broker: seen live, or held now (a killed broker lost what it
         // held before).
@@ -640,7 +648,7 @@ private slots:
                                 "TVX00002."_q) ||
                      r.out.contains("0 enregistrement(s) publié(s), 2 non transmis : TVX00002, "
                                     "TVX00001."_q),
-                 qPrintable(r.out.right(1500)));
+                 qPrintable(summaryEnd(r.out)));
         QVERIFY(r.out.contains("--flush les enverra"_q));
 
         QVERIFY(broker.start());
@@ -839,7 +847,7 @@ private slots:
         QCOMPARE(r.journal.size(), serials.size());
         QCOMPARE(r.acked, idsOf(r.journal));
         QVERIFY2(r.out.contains("atelier : %1 enregistrement(s) publié(s)."_q.arg(serials.size())),
-                 qPrintable(r.out.right(1500)));
+                 qPrintable(summaryEnd(r.out)));
 
         Subscriber later(port, "atelier"_q);
         QVERIFY(later.subscribed());
@@ -901,7 +909,7 @@ private slots:
                                     "serveur : TVX0000"_q) &&
                          r.out.contains(" ("_q + reason + "), TVX0000"_q) &&
                          r.out.contains("--flush les enverra à nouveau."_q),
-                     qPrintable(r.out.right(1500)));
+                     qPrintable(summaryEnd(r.out)));
             qInfo("%s", qPrintable(r.out.mid(r.out.indexOf("Serveur MQTT"_q))));
             // Said once for the two, with the reason.
             QCOMPARE((r.out + r.err).count("refuse l'enregistrement de TVX0000"_q), 1);
@@ -950,9 +958,10 @@ private slots:
             "\n1 mis de côté : L{6000} \\(trop grand pour le serveur : (\\d+) octets, il en "
             "accepte 12000 au plus\\)\\.\n"_q);
         const QRegularExpressionMatch said = line.match(r.out);
-        QVERIFY2(said.hasMatch() && said.captured(1).toInt() > 12000, qPrintable(r.out.right(1500)));
+        QVERIFY2(said.hasMatch() && said.captured(1).toInt() > 12000,
+                 qPrintable(summaryEnd(r.out)));
         QVERIFY2(r.out.contains("atelier : 2 enregistrement(s) publié(s).\n1 mis de côté"_q),
-                 qPrintable(r.out.right(1500)));
+                 qPrintable(summaryEnd(r.out)));
         qInfo("%s", qPrintable(r.out.mid(r.out.indexOf("Serveur MQTT"_q))
                                    .replace(longSerial, "L…(6000)…L"_q)));
         QCOMPARE((r.out + r.err).count("est mis de côté (trop grand pour le serveur"_q), 1);
@@ -1183,7 +1192,7 @@ private slots:
             QVERIFY(!QFileInfo::exists(file));
         } else {
             QCOMPARE(QFileInfo(file).size(), 0); // opened before the run, never written
-            QVERIFY2(r.out.contains(kUpdatedText), qPrintable(r.out.right(1500)));
+            QVERIFY2(r.out.contains(kUpdatedText), qPrintable(summaryEnd(r.out)));
         }
         QCOMPARE(QDir(full).entryList(QDir::Files | QDir::Hidden),
                  QStringList{"filler"_q} + (output == "--json"_q ? QStringList()
